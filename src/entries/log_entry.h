@@ -1,0 +1,44 @@
+#pragma once
+// The common record every parsed log line becomes, and the time key that orders it.
+
+#include <cstdint>
+
+// One parsed log line. Integers are signed 32-bit; every text field is null or points to
+// NUL-terminated text owned elsewhere (normally the input's window), which stays
+// unchanged until the entry has been written.
+struct LogEntry {
+  int32_t line_length;     // bytes of the input this line occupies, line end included
+  char* client_host;
+  int32_t year;            // full year; 0 = not given
+  int32_t month;           // 1..12; 0 = not given
+  int32_t day;             // 1..31; 0 = not given
+  int32_t hour;
+  int32_t minute;
+  int32_t second;
+  char* uri;
+  char* query;             // without its leading '?'
+  int32_t status;
+  int32_t bytes;
+  int32_t transfer_time;   // in units of 1/600 second
+  char* referer;
+  char* agent;
+  char* user;
+  char* method;
+  char* protocol;          // parsed, never written out
+  char* domain;            // the virtual host
+  char* server;            // parsed, never written out
+  char* cookie;
+  char* session;           // parsed, never written out
+};
+
+// Key of an input that has no pending entry (finished or never opened). No valid entry
+// reaches it.
+inline constexpr uint32_t NO_ENTRY = 0xFFFFFFFFu;
+
+// Clears every field, then sets the defaults hour 12, status 200 and bytes 1024.
+void ResetEntry(LogEntry& entry);
+
+// The packed date and time by which entries are merged:
+// (year-1980)<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second, computed with
+// 32-bit wrap-around (years before 1980, and the year 0, wrap).
+uint32_t MakeTimeKey(const LogEntry& entry);

@@ -1,0 +1,15 @@
+#pragma once
+// The date and time tokens: DATE_CLF, DATE_AUTO, DATE_DMY, DATE_MDY, DATE_YMD, UNIX_TIME,
+// TIME_24, TIME_12, YEAR, MONTH, MONTH_NAME, DAY, HOUR, MINUTE, SECOND and DATE_APACHE.
+
+#include <cstdint>
+
+#include "entries/log_entry.h"
+
+// True for the sixteen token kinds above.
+bool IsDateToken(uint8_t token);
+
+// Reads the date or time token `token` at `cursor` (NUL-terminated text; nothing past the
+// NUL is ever read) and stores the fields it reads into `entry`. Returns the position
+// just past what was read, or null when the text does not fit the token.
+const char* ReadDateToken(uint8_t token, const char* cursor, LogEntry& entry);

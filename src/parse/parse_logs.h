@@ -1,0 +1,48 @@
+#pragma once
+// The log parser: one line read in place against one template, and the per-line choice of
+// dialect with the recognition of header lines.
+
+#include <cstdint>
+
+#include "entries/log_entry.h"
+#include "parse/format_tokens.h"
+
+enum ParseResult : int {
+  PARSE_NO_MATCH = 0,  // the line does not fit; the line's bytes are untouched
+  PARSE_HEADER = 2,    // a header or other non-entry line; line_length covers it
+  PARSE_ENTRY = 3,     // the entry is filled and its text fields are cut with NULs in place
+};
+
+// Per-input parser state; created when the input is opened, lives as long as the input.
+struct ParseState {
+  int current_format = COMBINED;        // built-in slot tried first for the next line
+  int default_year = 0;                 // date of the latest "#Date: " header, used for
+  int default_month = 0;                //   lines that carry no date
+  int default_day = 0;
+  int user_format_start[4] = {-1, -1, -1, -1};  // offsets into user_tokens; first -1 ends
+  int fields_length = 0;                // bytes in fields_template; 0 = none
+  int year_limit = 0;                   // entries dated in this year or later are rejected
+  uint8_t user_tokens[150] = {};        // compiled user templates, each ended by EOL
+  uint8_t fields_template[50] = {};     // template of the latest field-list header
+  bool webstar_mode = false;            // a WebSTAR header was seen; changes CS_HOST
+  char path_join[1024] = {};            // the uri joined with '$' and a path argument; per
+                                        //   input, so pending entries never share it
+};
+
+// Prepares a fresh state: everything as above, and year_limit = the year 31 days from now
+// (local time) plus 1.
+void InitParseState(ParseState& state);
+
+// Reads `line` (writable, NUL-terminated data) against `format` into `entry`. On
+// PARSE_ENTRY and PARSE_HEADER, entry.line_length is the number of bytes to release.
+// Nothing is written into the line unless the result is PARSE_ENTRY.
+ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry);
+
+// Tries the user formats, then the built-in rotation from current_format. Always sets
+// entry.line_length (for a line that fits nothing it may count one byte past the data
+// when the data ends without a line end).
+ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry);
+
+// Rebuilds state.fields_template from the words of a field-list header (`text` runs to a
+// line end), looked up in `table`. A header without words leaves fields_length at 0.
+void TranslateFields(ParseState& state, const char* text, TranslationTable table);
