@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "entries/helpers.h"
+#include "entries/log_entry.h"
+#include "parse/date_tokens.h"
+#include "parse/format_tokens.h"
+
+namespace {
+
+struct Fields {
+  int32_t year, month, day, hour, minute, second;
+  bool operator==(const Fields&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Fields& f) {
+  return out << f.year << '-' << f.month << '-' << f.day << ' ' << f.hour << ':' << f.minute
+             << ':' << f.second;
+}
+
+Fields FieldsOf(const LogEntry& e) {
+  return {e.year, e.month, e.day, e.hour, e.minute, e.second};
+}
+
+// Reset values: the hour is 12 when a rule does not read it.
+constexpr Fields kNone = {0, 0, 0, 12, 0, 0};
+
+// Copies `text` into a buffer that ends at its NUL, so AddressSanitizer catches any read
+// past it.
+std::unique_ptr<char[]> Exact(const std::string& text) {
+  auto buffer = std::make_unique<char[]>(text.size() + 1);
+  std::memcpy(buffer.get(), text.c_str(), text.size() + 1);
+  return buffer;
+}
+
+struct Good {
+  uint8_t token;
+  const char* text;
+  Fields fields;
+  int consumed;
+};
+
+const Good kGood[] = {
+    // Bracketed common-log stamps: weekday, leading-space day, two-digit year, quotes.
+    {DATE_CLF, "[01/Jan/2001:10:00:00 -0500] \"GET", {2001, 1, 1, 10, 0, 0}, 28},
+    {DATE_CLF, "[Mon, 01/Jan/2001:10:00:00 -0500]", {2001, 1, 1, 10, 0, 0}, 33},
+    {DATE_CLF, "[ 1/Jan/01:10:00:00]", {2001, 1, 1, 10, 0, 0}, 20},
+    {DATE_CLF, "\"05/mar/1999:23:59:58 +0100\" x", {1999, 3, 5, 23, 59, 58}, 28},
+    {DATE_CLF, "[05/Mar/1999:23:59:58\"", {1999, 3, 5, 23, 59, 58}, 22},
+    // Month-first dates (DATE_AUTO reads the same way).
+    {DATE_MDY, "3/5/01 x", {2001, 3, 5, 12, 0, 0}, 6},
+    {DATE_AUTO, "3/5/01", {2001, 3, 5, 12, 0, 0}, 6},
+    {DATE_AUTO, " 12-31-1999", {1999, 12, 31, 12, 0, 0}, 11},
+    {DATE_MDY, "Mar.5.2001", {2001, 3, 5, 12, 0, 0}, 10},
+    // Day-first and year-first dates, all four separators.
+    {DATE_DMY, "5.3.2001", {2001, 3, 5, 12, 0, 0}, 8},
+    {DATE_DMY, "05-Mar-2001", {2001, 3, 5, 12, 0, 0}, 11},
+    {DATE_DMY, "05:03/2001 ", {2001, 3, 5, 12, 0, 0}, 10},
+    {DATE_YMD, "2001-03-05", {2001, 3, 5, 12, 0, 0}, 10},
+    {DATE_YMD, " 01/Mar/5\t", {2001, 3, 5, 12, 0, 0}, 9},
+    // The year rule: pivot 70, four digits when a third follows.
+    {YEAR, "69", {2069, 0, 0, 12, 0, 0}, 2},
+    {YEAR, "70", {1970, 0, 0, 12, 0, 0}, 2},
+    {YEAR, "99 ", {1999, 0, 0, 12, 0, 0}, 2},
+    {YEAR, "00", {2000, 0, 0, 12, 0, 0}, 2},
+    {YEAR, "2001", {2001, 0, 0, 12, 0, 0}, 4},
+    // Times.
+    {TIME_24, "10:20:30 x", {0, 0, 0, 10, 20, 30}, 8},
+    {TIME_24, " 1.2.3", {0, 0, 0, 1, 2, 3}, 6},
+    {TIME_24, "24:00:00", {0, 0, 0, 24, 0, 0}, 8},  // hour 24 is mended by the parser
+    {TIME_12, "12:00:00 am", {0, 0, 0, 0, 0, 0}, 11},
+    {TIME_12, "12:30:00 pm", {0, 0, 0, 12, 30, 0}, 11},
+    {TIME_12, "1:05:09 PM", {0, 0, 0, 13, 5, 9}, 10},
+    {TIME_12, "11:59:59AM x", {0, 0, 0, 11, 59, 59}, 10},
+    // Single fields.
+    {MONTH, "12 ", {0, 12, 0, 12, 0, 0}, 2},
+    {MONTH_NAME, "Sep 21", {0, 9, 0, 12, 0, 0}, 3},
+    {MONTH_NAME, "Dxx5", {0, 12, 0, 12, 0, 0}, 3},  // no end check after a month name
+    {DAY, " 5 10:00", {0, 0, 5, 12, 0, 0}, 2},
+    {DAY, "5", {0, 0, 5, 12, 0, 0}, 1},
+    {DAY, "31", {0, 0, 31, 12, 0, 0}, 2},
+    {HOUR, "7:", {0, 0, 0, 7, 0, 0}, 1},
+    {MINUTE, "59", {0, 0, 0, 12, 59, 0}, 2},
+    {SECOND, "08", {0, 0, 0, 12, 0, 8}, 2},
+    // Error-log stamps: the day as '15', ' 5' or '5'.
+    {DATE_APACHE, "[Wed Oct 11 14:32:52 2000] [error]", {2000, 10, 11, 14, 32, 52}, 26},
+    {DATE_APACHE, "[Wed Oct  5 08:00:00 00]", {2000, 10, 5, 8, 0, 0}, 24},
+    {DATE_APACHE, "[Wed Oct 5 08:00:00 1999 x]", {1999, 10, 5, 8, 0, 0}, 27},
+    // A zero Unix time fills nothing but is still read.
+    {UNIX_TIME, "0 x", kNone, 1},
+};
+
+TEST(ReadDateToken, ReadsFieldsAndStopsAfterThem) {
+  for (const Good& c : kGood) {
+    SCOPED_TRACE(std::string(TOKEN_NAMES[c.token]) + " \"" + c.text + "\"");
+    auto text = Exact(c.text);
+    LogEntry entry;
+    ResetEntry(entry);
+    const char* end = ReadDateToken(c.token, text.get(), entry);
+    ASSERT_NE(end, nullptr);
+    EXPECT_EQ(end - text.get(), c.consumed);
+    EXPECT_EQ(FieldsOf(entry), c.fields);
+  }
+}
+
+struct Bad {
+  uint8_t token;
+  const char* text;
+};
+
+const Bad kBad[] = {
+    {DATE_CLF, "01/Jan/2001:10:00:00"},           // no opener
+    {DATE_CLF, "[01/Jan/2001:10:00:00 -0500"},    // no closer before the end
+    {DATE_CLF, "[01/Jan/2001:10:00:00 -05\n]"},   // no closer before the line end
+    {DATE_CLF, "[1/Jan/2001:10:00:00]"},          // day needs two characters
+    {DATE_CLF, "[01/Jxn/2001:10:00:00]"},
+    {DATE_CLF, "[01/Jan/201:10:00:00]"},          // a third year digit needs a fourth
+    {DATE_CLF, "[01/Jan/2001:1:00:00]"},          // two-digit hour required
+    {DATE_CLF, "[01/Jan/2001 10:00:00]"},
+    {DATE_CLF, "[Mon,01/Jan/2001:10:00:00]"},     // weekday needs its comma and space
+    {DATE_MDY, "3/5/2001.5"},                     // end check
+    {DATE_MDY, "3/5/012"},
+    {DATE_MDY, "3 5 01"},                         // a space is no date separator
+    {DATE_MDY, "  3/5/01"},                       // only one leading space
+    {DATE_MDY, "Xyz/5/01"},
+    {DATE_DMY, "5.3.20011"},
+    {DATE_YMD, "2001-03-"},
+    {DATE_YMD, "2001-03-051"},                    // a three-digit day fails the end check
+    {YEAR, "201"},                                // three-digit year
+    {YEAR, "2"},
+    {YEAR, "20011"},
+    {TIME_24, "10:00:00.250"},
+    {TIME_24, "10:00"},
+    {TIME_24, "123:00:00"},
+    {TIME_12, "10:00:00"},
+    {TIME_12, "10:00:00 xm"},
+    {TIME_12, "10:00:00 a"},
+    {TIME_12, "10:00:00  am"},                    // only one space before am/pm
+    {HOUR, "12.5"},
+    {HOUR, "123"},
+    {HOUR, "-1"},
+    {MONTH, ""},
+    {MONTH_NAME, "Juk"},
+    {MONTH_NAME, "D"},                            // a name is three characters on the line
+    {MONTH_NAME, "De\r\n"},
+    {DAY, " 15"},                                 // the space form has one digit
+    {DAY, "  5"},
+    {DAY, "123"},
+    {DATE_APACHE, "[Oct 11 14:32:52 2000]"},      // month taken for a weekday
+    {DATE_APACHE, "Wed Oct 11 14:32:52 2000]"},
+    {DATE_APACHE, "[Wed Oct 11 14:32:52 2000"},
+    {DATE_APACHE, "[Wed Oct 11 14:32:52 2000\r]"},
+    {DATE_APACHE, "[Wed Oct 11 14:32 2000]"},
+    {DATE_APACHE, "[Wed Oct  15 14:32:52 2000]"},
+    {DATE_APACHE, "[Wed Oct   14:32:52 2000]"},    // a day needs a digit
+    {UNIX_TIME, "-5"},
+    {UNIX_TIME, " 5"},
+    {UNIX_TIME, ""},
+};
+
+TEST(ReadDateToken, RejectsTextThatDoesNotFit) {
+  for (const Bad& c : kBad) {
+    SCOPED_TRACE(std::string(TOKEN_NAMES[c.token]) + " \"" + c.text + "\"");
+    auto text = Exact(c.text);
+    LogEntry entry;
+    ResetEntry(entry);
+    EXPECT_EQ(ReadDateToken(c.token, text.get(), entry), nullptr);
+  }
+}
+
+// Every shortened form of a good text either fails or stays within the text. The exact
+// buffers make AddressSanitizer report any read past the NUL.
+TEST(ReadDateToken, TruncatedTextNeverReadsPastTheNul) {
+  for (const Good& c : kGood) {
+    const std::string full = c.text;
+    for (size_t length = 0; length < full.size(); ++length) {
+      const std::string part = full.substr(0, length);
+      SCOPED_TRACE(std::string(TOKEN_NAMES[c.token]) + " \"" + part + "\"");
+      auto text = Exact(part);
+      LogEntry entry;
+      ResetEntry(entry);
+      const char* end = ReadDateToken(c.token, text.get(), entry);
+      if (end != nullptr) {
+        EXPECT_LE(end - text.get(), static_cast<ptrdiff_t>(length));
+      }
+    }
+  }
+}
+
+TEST(ReadDateToken, UnixTimeIsBrokenDownIntoLocalTime) {
+  for (int32_t seconds : {1, 978343200, 2147310847}) {
+    SCOPED_TRACE(seconds);
+    const std::string digits = std::to_string(seconds);
+    auto text = Exact(digits + " rest");
+    LogEntry entry;
+    ResetEntry(entry);
+    const char* end = ReadDateToken(UNIX_TIME, text.get(), entry);
+    ASSERT_NE(end, nullptr);
+    EXPECT_EQ(end - text.get(), static_cast<ptrdiff_t>(digits.size()));
+    Fields expected{};
+    TimeToFields(seconds, &expected.year, &expected.month, &expected.day, &expected.hour,
+                 &expected.minute, &expected.second);
+    EXPECT_EQ(FieldsOf(entry), expected);
+    EXPECT_GE(entry.year, 1970);
+  }
+}
+
+TEST(ReadDateToken, OnlyTheFieldsItReadsChange) {
+  LogEntry entry;
+  ResetEntry(entry);
+  entry.year = 1999;
+  entry.day = 7;
+  auto text = Exact("10:20:30");
+  ASSERT_NE(ReadDateToken(TIME_24, text.get(), entry), nullptr);
+  EXPECT_EQ(FieldsOf(entry), (Fields{1999, 0, 7, 10, 20, 30}));
+  EXPECT_EQ(entry.status, 200);
+  EXPECT_EQ(entry.bytes, 1024);
+}
+
+TEST(IsDateToken, SixteenKinds) {
+  for (int token = 0; token < TOKEN_KIND_COUNT; ++token) {
+    SCOPED_TRACE(TOKEN_NAMES[token]);
+    EXPECT_EQ(IsDateToken(static_cast<uint8_t>(token)), token <= SECOND || token == DATE_APACHE);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "driver/settings.h"
+#include "entries/log_entry.h"
+#include "entries/writers.h"
+
+namespace {
+
+// Every test starts from the default settings with UNIX line ends and leaves them so.
+class Writers : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetSettings();
+    settings.newlines = NewlineStyle::UNIX;
+  }
+  void TearDown() override { ResetSettings(); }
+};
+
+// The entry of the worked example: every text absent, 2001-03-05 14:07:09, status 200,
+// 1024 bytes, transfer time 600 (one second).
+LogEntry Example() {
+  LogEntry e;
+  ResetEntry(e);
+  e.year = 2001;
+  e.month = 3;
+  e.day = 5;
+  e.hour = 14;
+  e.minute = 7;
+  e.second = 9;
+  e.transfer_time = 600;
+  return e;
+}
+
+// Formats into a heap buffer of exactly `size` bytes, so that AddressSanitizer catches
+// any write past it.
+std::string Format(LineWriter writer, const LogEntry& entry, size_t size = LINE_BUFFER_SIZE) {
+  auto buffer = std::make_unique<char[]>(size);
+  std::memset(buffer.get(), 'X', size);
+  writer(buffer.get(), size, entry);
+  EXPECT_NE(std::memchr(buffer.get(), '\0', size), nullptr) << "no NUL within the buffer";
+  return std::string(buffer.get());
+}
+
+struct Dialect {
+  const char* name;
+  LineWriter writer;
+};
+const Dialect DIALECTS[] = {
+    {"NCSA", FormatNcsaLine}, {"W3C", FormatW3cLine}, {"WebSTAR", FormatWebstarLine}};
+
+TEST_F(Writers, WorkedExampleInEveryDialect) {
+  struct Case { LineWriter writer; const char* line; };
+  const Case cases[] = {
+      {FormatNcsaLine, "- - - [05/Mar/01:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
+      {FormatW3cLine, "2001-03-05 14:07:09 - - GET / - 200 1024 1000 - \"-\" \"-\" \"-\"\n"},
+      {FormatWebstarLine,
+       "03/05/2001\t14:07:09\t-\t-\tGET\t/\t-\t200\t1024\t60\t-\t-\t\"-\"\t-\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(Format(c.writer, Example()), c.line);
+  }
+}
+
+TEST_F(Writers, EveryFieldLandsInItsPlace) {
+  char host[] = "10.0.0.1", user[] = "ann", method[] = "POST", uri[] = "/a b.html",
+       query[] = "x=1", referer[] = "http://r/", agent[] = "Moz \"q\"", domain[] = "www.x",
+       cookie[] = "id=7";
+  LogEntry e = Example();
+  e.client_host = host; e.user = user; e.method = method; e.uri = uri; e.query = query;
+  e.referer = referer; e.agent = agent; e.domain = domain; e.cookie = cookie;
+  e.status = 404; e.bytes = 17; e.transfer_time = 31;
+  // No field is escaped: blanks and quotes are written as they are.
+  EXPECT_EQ(Format(FormatNcsaLine, e),
+            "10.0.0.1 www.x ann [05/Mar/01:14:07:09 -0500] \"POST /a b.html?x=1 HTTP/1.0\" "
+            "404 17 \"http://r/\" \"Moz \"q\"\"\n");
+  EXPECT_EQ(Format(FormatW3cLine, e),
+            "2001-03-05 14:07:09 10.0.0.1 ann POST /a b.html x=1 404 17 51 www.x "
+            "\"Moz \"q\"\" \"id=7\" \"http://r/\"\n");
+  EXPECT_EQ(Format(FormatWebstarLine, e),
+            "03/05/2001\t14:07:09\t10.0.0.1\tann\tPOST\t/a b.html\tx=1\t404\t17\t3\twww.x\t"
+            "Moz \"q\"\t\"id=7\"\thttp://r/\n");
+}
+
+TEST_F(Writers, WritersLeaveTheEntryUnchanged) {
+  std::string long_agent(5000, 'a');
+  char cookie[] = "c";
+  LogEntry e = Example();
+  e.agent = long_agent.data();
+  e.cookie = cookie;
+  for (const auto& d : DIALECTS) {
+    SCOPED_TRACE(d.name);
+    const LogEntry before = e;
+    Format(d.writer, e);
+    EXPECT_EQ(std::memcmp(&before, &e, sizeof e), 0);
+  }
+}
+
+TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
+  char uri[] = "/p", query[] = "a=1&b", empty[] = "", domain[] = "www.x";
+  struct Case { char* query; char* domain; bool vhost; const char* line; };
+  const Case cases[] = {
+      {query, nullptr, true, "- - - [05/Mar/01:14:07:09 -0500] \"GET /p?a=1&b HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
+      {nullptr, nullptr, true, "- - - [05/Mar/01:14:07:09 -0500] \"GET /p HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
+      // A present but empty query still gets its '?'.
+      {empty, nullptr, true, "- - - [05/Mar/01:14:07:09 -0500] \"GET /p? HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
+      {nullptr, domain, true, "- www.x - [05/Mar/01:14:07:09 -0500] \"GET /p HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
+      {nullptr, domain, false, "- - - [05/Mar/01:14:07:09 -0500] \"GET /p HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    settings.vhost = c.vhost;
+    LogEntry e = Example();
+    e.uri = uri;
+    e.query = c.query;
+    e.domain = c.domain;
+    EXPECT_EQ(Format(FormatNcsaLine, e), c.line);
+  }
+}
+
+TEST_F(Writers, VhostOffStillPrintsTheDomainOnW3cAndWebstar) {
+  settings.vhost = false;
+  char domain[] = "www.x";
+  LogEntry e = Example();
+  e.domain = domain;
+  EXPECT_NE(Format(FormatW3cLine, e).find(" 1000 www.x "), std::string::npos);
+  EXPECT_NE(Format(FormatWebstarLine, e).find("\t60\twww.x\t"), std::string::npos);
+}
+
+TEST_F(Writers, NcsaStampYearsAndMonths) {
+  struct Case { int year; int month; int day; const char* stamp; };
+  const Case cases[] = {
+      {1999, 12, 31, "[31/Dec/99:14:07:09 -0500]"},
+      {2000, 1, 1, "[01/Jan/00:14:07:09 -0500]"},
+      {2038, 6, 9, "[09/Jun/38:14:07:09 -0500]"},
+      {1970, 2, 28, "[28/Feb/70:14:07:09 -0500]"},
+      // No date at all: the zeros print as they are and the month shows as "???".
+      {0, 0, 0, "[00/?\?\?/-1900:14:07:09 -0500]"},
+      {2001, 13, 1, "[01/?\?\?/01:14:07:09 -0500]"},
+      {2001, -1, 1, "[01/?\?\?/01:14:07:09 -0500]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stamp);
+    LogEntry e = Example();
+    e.year = c.year;
+    e.month = c.month;
+    e.day = c.day;
+    const std::string line = Format(FormatNcsaLine, e);
+    EXPECT_EQ(line.substr(6, std::strlen(c.stamp)), c.stamp) << line;
+  }
+}
+
+TEST_F(Writers, W3cAndWebstarPrintAMissingDateAsZeros) {
+  LogEntry e = Example();
+  e.year = e.month = e.day = 0;
+  EXPECT_EQ(Format(FormatW3cLine, e).substr(0, 20), "0000-00-00 14:07:09 ");
+  EXPECT_EQ(Format(FormatWebstarLine, e).substr(0, 20), "00/00/0000\t14:07:09\t");
+}
+
+TEST_F(Writers, TransferTimeInMillisecondsAndTicks) {
+  // Units of 1/600 s: milliseconds are value*5/3, ticks value/10, both toward zero.
+  struct Case { int32_t transfer; const char* ms; const char* ticks; };
+  const Case cases[] = {
+      {600, " 1000 ", "\t60\t"},
+      {0, " 0 ", "\t0\t"},
+      {1, " 1 ", "\t0\t"},
+      {19, " 31 ", "\t1\t"},
+      {-7, " -11 ", "\t0\t"},
+      {-25, " -41 ", "\t-2\t"},
+      // The product is taken in 64 bits: no overflow.
+      {INT32_MAX, " 3579139411 ", "\t214748364\t"},
+      {INT32_MIN, " -3579139413 ", "\t-214748364\t"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.transfer);
+    LogEntry e = Example();
+    e.transfer_time = c.transfer;
+    EXPECT_NE(Format(FormatW3cLine, e).find(std::string(" 1024") + c.ms), std::string::npos)
+        << Format(FormatW3cLine, e);
+    EXPECT_NE(Format(FormatWebstarLine, e).find(std::string("\t1024") + c.ticks),
+              std::string::npos)
+        << Format(FormatWebstarLine, e);
+  }
+}
+
+TEST_F(Writers, LineTerminators) {
+  struct Case { NewlineStyle style; const char* end; };
+  const Case cases[] = {
+      {NewlineStyle::MAC, "\r"}, {NewlineStyle::UNIX, "\n"}, {NewlineStyle::DOS, "\r\n"}};
+  for (const auto& c : cases) {
+    settings.newlines = c.style;
+    const size_t end_size = std::strlen(c.end);
+    for (const auto& d : DIALECTS) {
+      SCOPED_TRACE(std::string(d.name) + " " + std::to_string(static_cast<int>(c.style)));
+      const std::string line = Format(d.writer, Example());
+      ASSERT_GT(line.size(), end_size);
+      EXPECT_EQ(line.substr(line.size() - end_size), c.end);
+      EXPECT_EQ(line.find_first_of("\r\n"), line.size() - end_size);
+    }
+    // The header lines end in a single LF whatever the style.
+    for (OutputFormat f : {OutputFormat::W3C, OutputFormat::WEBSTAR}) {
+      const std::string header = HeaderFor(f);
+      EXPECT_EQ(header.find_first_of("\r\n"), header.size() - 1);
+      EXPECT_EQ(header.back(), '\n');
+    }
+  }
+}
+
+TEST_F(Writers, ChoosingByOutputFormat) {
+  EXPECT_EQ(WriterFor(OutputFormat::NCSA), &FormatNcsaLine);
+  EXPECT_EQ(WriterFor(OutputFormat::W3C), &FormatW3cLine);
+  EXPECT_EQ(WriterFor(OutputFormat::WEBSTAR), &FormatWebstarLine);
+  EXPECT_STREQ(HeaderFor(OutputFormat::NCSA), "");
+  EXPECT_STREQ(HeaderFor(OutputFormat::W3C),
+               "#Fields: date time c-ip cs-username cs-method cs-uri-stem cs-uri-query "
+               "sc-status sc-bytes time-taken cs-host cs(User-Agent) cs(Cookie) cs(Referer)\n");
+  EXPECT_STREQ(HeaderFor(OutputFormat::WEBSTAR),
+               "!!LOG_FORMAT DATE TIME HOSTNAME USER METHOD URL SEARCH_ARGS SC-STATUS BYTES "
+               "TRANSFER_TIME CS(HOST) AGENT CS(COOKIE) REFERER\n");
+}
+
+// The header names as many fields as a line of its dialect has.
+TEST_F(Writers, HeadersNameEveryFieldOfTheirLines) {
+  const auto count = [](const std::string& text, char separator) {
+    return static_cast<int>(std::count(text.begin(), text.end(), separator)) + 1;
+  };
+  const std::string w3c = HeaderFor(OutputFormat::W3C);
+  const std::string webstar = HeaderFor(OutputFormat::WEBSTAR);
+  // Minus the directive word itself, and the trailing newline ends no extra field.
+  EXPECT_EQ(count(w3c.substr(0, w3c.size() - 1), ' ') - 1,
+            count(Format(FormatW3cLine, Example()), ' '));
+  EXPECT_EQ(count(webstar.substr(0, webstar.size() - 1), ' ') - 1,
+            count(Format(FormatWebstarLine, Example()), '\t'));
+}
+
+// ---- Shedding -----------------------------------------------------------------------------
+
+TEST_F(Writers, W3cShedsCookieFirstThenAgent) {
+  std::string agent(5000, 'a');
+  char cookie[] = "session=1", referer[] = "http://r/", user[] = "ann";
+  LogEntry e = Example();
+  e.agent = agent.data();
+  e.cookie = cookie;
+  e.referer = referer;
+  e.user = user;
+  EXPECT_EQ(Format(FormatW3cLine, e),
+            "2001-03-05 14:07:09 - ann GET / - 200 1024 1000 - \"-\" \"\" \"http://r/\"\n");
+}
+
+TEST_F(Writers, W3cSheddingStopsOnceTheEstimateFits) {
+  // A 4050-byte cookie alone is too long; shedding it is enough, the agent stays.
+  std::string cookie(4050, 'c');
+  char agent[] = "Moz";
+  LogEntry e = Example();
+  e.cookie = cookie.data();
+  e.agent = agent;
+  EXPECT_EQ(Format(FormatW3cLine, e),
+            "2001-03-05 14:07:09 - - GET / - 200 1024 1000 - \"Moz\" \"\" \"-\"\n");
+}
+
+// Five 40-byte fields, shed one at a time. The W3C estimate runs one byte short of the
+// line (255 characters, estimate 254), so the whole line needs 256 bytes and a buffer of
+// 255 sheds the cookie although the estimate admits it; the WebSTAR estimate runs nine
+// bytes over its line (estimate 258, line 249), so it sheds from 258 down.
+TEST_F(Writers, SheddingOrderAndBufferSizes) {
+  const std::string c(40, 'c'), a(40, 'a'), r(40, 'r'), q(40, 'q'), u(40, 'u');
+  std::string cookie = c, agent = a, referer = r, query = q, user = u;
+  LogEntry e = Example();
+  e.cookie = cookie.data(); e.agent = agent.data(); e.referer = referer.data();
+  e.query = query.data(); e.user = user.data();
+  struct Case { LineWriter writer; size_t size; int shed; };  // -1: the empty text
+  const Case cases[] = {
+      {FormatW3cLine, 256, 0}, {FormatW3cLine, 255, 1}, {FormatW3cLine, 216, 1},
+      {FormatW3cLine, 215, 2}, {FormatW3cLine, 177, 2}, {FormatW3cLine, 176, 3},
+      {FormatW3cLine, 137, 4}, {FormatW3cLine, 98, 5},  {FormatW3cLine, 60, 5},
+      {FormatW3cLine, 59, -1},
+      {FormatWebstarLine, 259, 0}, {FormatWebstarLine, 258, 1}, {FormatWebstarLine, 220, 1},
+      {FormatWebstarLine, 219, 2}, {FormatWebstarLine, 181, 2}, {FormatWebstarLine, 180, 3},
+      {FormatWebstarLine, 141, 4}, {FormatWebstarLine, 102, 5}, {FormatWebstarLine, 64, 5},
+      {FormatWebstarLine, 63, -1},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(std::to_string(k.size) + (k.writer == FormatW3cLine ? " W3C" : " WebSTAR"));
+    const std::string cs = k.shed > 0 ? "" : c, as = k.shed > 1 ? "-" : a,
+                      rs = k.shed > 2 ? "-" : r, qs = k.shed > 3 ? "-" : q,
+                      us = k.shed > 4 ? "-" : u;
+    std::string expected;
+    if (k.shed < 0) {
+      expected = "";
+    } else if (k.writer == FormatW3cLine) {
+      expected = "2001-03-05 14:07:09 - " + us + " GET / " + qs + " 200 1024 1000 - \"" + as +
+                 "\" \"" + cs + "\" \"" + rs + "\"\n";
+    } else {
+      expected = "03/05/2001\t14:07:09\t-\t" + us + "\tGET\t/\t" + qs +
+                 "\t200\t1024\t60\t-\t" + as + "\t\"" + cs + "\"\t" + rs + "\n";
+    }
+    EXPECT_EQ(Format(k.writer, e, k.size), expected);
+  }
+}
+
+TEST_F(Writers, NcsaShedsRefererAndAgentTogether) {
+  std::string referer(4050, 'r');  // estimate 4120
+  char agent[] = "Moz", cookie[] = "not part of the line";
+  LogEntry e = Example();
+  e.referer = referer.data();
+  e.agent = agent;
+  e.cookie = cookie;
+  EXPECT_EQ(Format(FormatNcsaLine, e),
+            "- - - [05/Mar/01:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n");
+}
+
+TEST_F(Writers, NcsaWithAnOverlongUriWritesNothing) {
+  std::string uri(4090, 'u');
+  char referer[] = "http://r/";
+  LogEntry e = Example();
+  e.uri = uri.data();
+  e.referer = referer;
+  EXPECT_EQ(Format(FormatNcsaLine, e), "");
+}
+
+TEST_F(Writers, TinyBuffers) {
+  for (const auto& d : DIALECTS) {
+    SCOPED_TRACE(d.name);
+    for (size_t size : {1u, 2u, 10u, 40u}) EXPECT_EQ(Format(d.writer, Example(), size), "");
+    // A zero-size buffer is left untouched.
+    char untouched = 'X';
+    d.writer(&untouched, 0, Example());
+    EXPECT_EQ(untouched, 'X');
+  }
+}
+
+// The estimate counts the digits of the numbers only through its base, so numbers as long
+// as INT32_MIN can make a line that the estimate admits longer than the buffer. Such a
+// line sheds further fields instead of being cut or overflowing.
+TEST_F(Writers, LongNumbersShedFurtherInsteadOfOverflowing) {
+  std::string cookie(100, 'c');
+  LogEntry e = Example();
+  e.cookie = cookie.data();
+  e.year = e.month = e.day = e.hour = e.minute = e.second = INT32_MIN;
+  e.status = e.bytes = e.transfer_time = INT32_MIN;
+  const std::string full = Format(FormatW3cLine, e);
+  ASSERT_NE(full.find(cookie), std::string::npos);
+  // A buffer the estimate says is large enough, but one byte short of the whole line.
+  const size_t size = full.size();
+  ASSERT_LT(48 + 10 + 100, static_cast<int>(size));  // the estimate admits it
+  const std::string shed = Format(FormatW3cLine, e, size);
+  EXPECT_EQ(shed.find(cookie), std::string::npos);
+  EXPECT_EQ(shed.substr(shed.size() - 11), "\"-\" \"\" \"-\"\n") << shed;
+}
+
+// Every buffer size from 0 up, with numbers of the longest kind: nothing is written past
+// the buffer (AddressSanitizer watches the exact-size buffer), and the result is either a
+// whole line or the empty text, never a cut line.
+TEST_F(Writers, NoSizeOverflowsOrCutsALine) {
+  std::string agent(60, 'a'), cookie(30, 'c'), uri(20, 'u');
+  char query[] = "q=1";
+  LogEntry big = Example();
+  big.agent = agent.data(); big.cookie = cookie.data(); big.uri = uri.data(); big.query = query;
+  big.year = big.month = big.day = big.hour = big.minute = big.second = INT32_MIN;
+  big.status = big.bytes = big.transfer_time = INT32_MIN;
+  LogEntry max = big;
+  max.year = max.month = max.day = max.hour = max.minute = max.second = INT32_MAX;
+  max.status = max.bytes = max.transfer_time = INT32_MAX;
+  settings.newlines = NewlineStyle::DOS;
+  for (const LogEntry* e : {&big, &max}) {
+    for (const auto& d : DIALECTS) {
+      const std::string whole = Format(d.writer, *e);
+      for (size_t size = 0; size <= whole.size() + 1; ++size) {
+        SCOPED_TRACE(std::string(d.name) + " size " + std::to_string(size));
+        if (size == 0) {
+          char untouched = 'X';
+          d.writer(&untouched, 0, *e);
+          EXPECT_EQ(untouched, 'X');
+          continue;
+        }
+        const std::string line = Format(d.writer, *e, size);
+        EXPECT_LT(line.size(), size);
+        if (!line.empty()) {
+          EXPECT_EQ(line.substr(line.size() - 2), "\r\n");
+        }
+      }
+      EXPECT_EQ(Format(d.writer, *e, whole.size() + 1), whole);
+    }
+  }
+}
+
+}  // namespace
