@@ -1,0 +1,13 @@
+#pragma once
+// Shortcut files: small files that stand for another file (Windows ".lnk" links). Linux
+// has none, so here every name stands for itself.
+
+#include <cstddef>
+
+// Bytes of the buffer ResolveShortcut writes into.
+inline constexpr size_t SHORTCUT_PATH_SIZE = 260;
+
+// Writes into `out` (SHORTCUT_PATH_SIZE bytes) the name of the file that `path` stands
+// for: the target of a shortcut file on a platform that has them, otherwise `path`
+// itself, cut to fit the buffer. Whatever fails, `out` holds `path`.
+void ResolveShortcut(char* out, const char* path);
