@@ -7,10 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "compressed_fixtures.h"
 #include "pool_environment.h"
 #include "report_to_stderr.h"
 
 namespace {
+
+using namespace testing_support;
 
 // ---- Helpers ----------------------------------------------------------------------------------
 
@@ -71,8 +74,18 @@ class InputTest : public ::testing::Test {
     return text;
   }
 
+  // ReadAll, also returning what was printed.
+  std::string ReadAllPrinting(const std::string& bytes, int32_t expected_type, std::string* console) {
+    ::testing::internal::CaptureStdout();
+    const std::string text = ReadAll(bytes, expected_type);
+    *console = ::testing::internal::GetCapturedStdout();
+    return text;
+  }
+
   MemoryPool* pool_ = nullptr;
 };
+
+constexpr const char* kReadError = "Read error on input!\n";
 
 std::string NumberedLines(int count, const std::string& prefix = "line ") {
   std::string text;
@@ -213,6 +226,221 @@ TEST_F(InputTest, AnInvalidTypeReadsNothingAndClosesNothing) {
   EXPECT_TRUE(in->at_eof);
   EXPECT_EQ(in->buff_cnt, 20000 - 15000);
   std::fclose(file);
+}
+
+// ---- Containers --------------------------------------------------------------------------
+
+TEST_F(InputTest, EveryContainerDeliversTheSameText) {
+  const std::string text = NumberedLines(30000, "192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /a") ;
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t type;
+  } cases[] = {
+      {"plain", text, IN_PLAIN},
+      {"gzip", GzipBytes(text), IN_GZIP},
+      {"gzip level 0 (stored blocks)", GzipBytes(text, 0), IN_GZIP},
+      {"bzip2", Bzip2Bytes(text), IN_BZIP2},
+      {"bzip2 small blocks (several blocks)", Bzip2Bytes(text, 1), IN_BZIP2},
+      {"zip deflated", ZipBytes({{"a.log", text}}), IN_ZIP},
+      {"zip stored", ZipBytes({{"a.log", text, 0}}), IN_ZIP},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string console;
+    EXPECT_EQ(ReadAllPrinting(c.bytes, c.type, &console), text);
+    EXPECT_EQ(console, "");
+  }
+}
+
+TEST_F(InputTest, DetectionLooksAtTheFirstSixteenBytes) {
+  const std::string pad(16, 'x');
+  const std::string gz = GzipBytes("hello\n");
+  const std::string bz = Bzip2Bytes("hello\n");
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t type;
+  } cases[] = {
+      {"gzip magic in a file of fewer than 16 bytes", gz.substr(0, 15), IN_PLAIN},
+      {"1F 8B with a method other than deflate", "\x1f\x8b\x07" + pad, IN_PLAIN},
+      {"BZh followed by a non-digit", "BZhx1AY&SY" + pad, IN_PLAIN},
+      {"a bzip2 stream without any block", Bzip2Bytes(""), IN_PLAIN},
+      {"PK and a local header mark, then no archive", std::string("PK\x03\x04", 4) + pad, IN_PLAIN},
+      {"the letters of a zip mark later in the text", "xPK\x03\x04" + pad, IN_PLAIN},
+      {"gzip", gz, IN_GZIP},
+      {"bzip2", bz, IN_BZIP2},
+      {"zip", ZipBytes({{"a", "hello\n"}}), IN_ZIP},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    InputFile* in = Attach(c.bytes);
+    EXPECT_EQ(in->type, c.type);
+    if (c.type == IN_PLAIN) {
+      // Plain from the first byte, whatever the failed detection read.
+      ASSERT_NE(INPeek(in), nullptr);
+      EXPECT_EQ(std::string(INPeek(in), static_cast<size_t>(in->buff_cnt)), c.bytes);
+    }
+    INClose(in);
+  }
+}
+
+TEST_F(InputTest, AZipWhoseFirstMemberCannotBeReadIsPlain) {
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"unsupported method", ZipBytes({{"a.log", "hello\n", 99}, {"b.log", "more\n"}})},
+      {"bzip2 method", ZipBytes({{"a.log", "hello\n", 12}})},
+      {"no central directory", ZipBytes({{"a.log", "hello\n"}}).substr(0, 40)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string console;
+    EXPECT_EQ(ReadAllPrinting(c.bytes, IN_PLAIN, &console), c.bytes);
+    EXPECT_EQ(console, "");
+  }
+}
+
+TEST_F(InputTest, ZipMembersAreJoinedInArchiveOrder) {
+  const std::string bytes = ZipBytes({{"one.log", "a1\na2\n"},
+                                      {"dir/", ""},  // a directory entry adds nothing
+                                      {"two.log", "b1\nb2 no line end", 0},
+                                      {"three.log", " joined\nc2\n"}});
+  InputFile* in = Attach(bytes);
+  ASSERT_EQ(in->type, IN_ZIP);
+  EXPECT_EQ(DrainLines(in), (std::vector<std::string>{"a1\n", "a2\n", "b1\n", "b2 no line end joined\n", "c2\n"}));
+  EXPECT_TRUE(in->zip_done);
+  INClose(in);  // the member sequence has ended: no member is closed twice
+}
+
+TEST_F(InputTest, AManyMemberZipDoesNotGrowThePoolPerMember) {
+  std::vector<ZipMember> members;
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string text = NumberedLines(20, "member " + std::to_string(i) + " line ");
+    members.push_back({"m" + std::to_string(i) + ".log", text});
+    expected += text;
+  }
+  InputFile* in = Attach(ZipBytes(members));
+  ASSERT_EQ(in->type, IN_ZIP);
+  // The first member's decoder is set up at open, so its slots exist now.
+  const int32_t room = MPRoom(pool_);
+  const int32_t blocks = MPBlockCount(pool_);
+  EXPECT_EQ(Joined(DrainLines(in)), expected);
+  EXPECT_EQ(MPRoom(pool_), room);
+  EXPECT_EQ(MPBlockCount(pool_), blocks);
+  INClose(in);
+}
+
+TEST_F(InputTest, SeveralGzipMembersAndBzip2StreamsAreReadWhole) {
+  const std::string a = NumberedLines(5000, "first ");
+  const std::string b = "no line end at the end of a member";
+  const std::string c = NumberedLines(5000, " second ");
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t type;
+  } cases[] = {
+      {"gzip members", GzipBytes(a) + GzipBytes(b) + GzipBytes("") + GzipBytes(c), IN_GZIP},
+      {"bzip2 streams", Bzip2Bytes(a) + Bzip2Bytes(b) + Bzip2Bytes(c), IN_BZIP2},
+  };
+  for (const auto& cs : cases) {
+    SCOPED_TRACE(cs.name);
+    std::string console;
+    EXPECT_EQ(ReadAllPrinting(cs.bytes, cs.type, &console), a + b + c);
+    EXPECT_EQ(console, "");
+  }
+}
+
+TEST_F(InputTest, ManyBzip2StreamsReuseTheDecoderState) {
+  std::string bytes;
+  std::string expected;
+  for (int i = 0; i < 30; ++i) {
+    const std::string text = NumberedLines(10, "stream " + std::to_string(i) + " ");
+    bytes += Bzip2Bytes(text);
+    expected += text;
+  }
+  InputFile* in = Attach(bytes);
+  const int32_t room = MPRoom(pool_);
+  EXPECT_EQ(Joined(DrainLines(in)), expected);
+  EXPECT_EQ(MPRoom(pool_), room);
+  INClose(in);
+}
+
+// Damaged files: the bytes decoded before the damage are delivered, then the input ends with
+// "Read error on input!". `intact` is the text that must arrive in full; where the damage is
+// a cut or a tail, what arrives is a prefix of `limit` (corrupt compressed data may decode to
+// wrong bytes before its checksum fails, so it has no limit).
+TEST_F(InputTest, DamagedFilesDeliverWhatDecodedThenEnd) {
+  const std::string text = NumberedLines(40000, "entry ");
+  const std::string first = NumberedLines(100, "first ");
+  const std::string gz = GzipBytes(text);
+  const std::string bz = Bzip2Bytes(text, 1);
+  std::string gz_bad_crc = GzipBytes(first);
+  gz_bad_crc[gz_bad_crc.size() - 8] ^= 0x55;
+  std::string zip_corrupt = ZipBytes({{"a.log", first}, {"b.log", text}});
+  // Damage the second member's data (it starts after the first member's header and data).
+  const size_t second_data = zip_corrupt.find("b.log") + 5;
+  for (size_t i = second_data + 200; i < second_data + 260; ++i) zip_corrupt[i] = 'Z';
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t type;
+    std::string intact;   // must be delivered whole
+    std::string limit;    // what is delivered is a prefix of this
+  } cases[] = {
+      {"truncated gzip", gz.substr(0, gz.size() / 2), IN_GZIP, "", text},
+      {"gzip magic then garbage", "\x1f\x8b\x08" + std::string(40, 'g'), IN_GZIP, "", "-"},
+      {"gzip with a wrong checksum", gz_bad_crc, IN_GZIP, "", first},
+      {"gzip followed by garbage", GzipBytes(first) + "garbage after the member", IN_GZIP, first, first},
+      {"gzip followed by a cut member", GzipBytes(first) + gz.substr(0, 100), IN_GZIP, first, first + text},
+      {"truncated bzip2", bz.substr(0, bz.size() / 2), IN_BZIP2, "", text},
+      {"bzip2 magic then garbage", "BZh91AY&SY" + std::string(40, 'g'), IN_BZIP2, "", "-"},
+      {"bzip2 followed by garbage", Bzip2Bytes(first) + "garbage", IN_BZIP2, first, first},
+      {"zip with a corrupt second member", zip_corrupt, IN_ZIP, first, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string console;
+    const std::string got = ReadAllPrinting(c.bytes, c.type, &console);
+    EXPECT_EQ(console, kReadError);
+    EXPECT_EQ(got.substr(0, c.intact.size()), c.intact);
+    if (!c.limit.empty()) {
+      EXPECT_EQ(c.limit.substr(0, got.size()), got);
+    }
+  }
+}
+
+TEST_F(InputTest, ABadZipMemberStillDeliversTheBytesCollectedBeforeIt) {
+  // Both members fit one refill: the first member's bytes must not be dropped with the
+  // failing second one.
+  std::string bytes = ZipBytes({{"a.log", "kept line\n", 0}, {"b.log", "lost line\n", 0}});
+  bytes[bytes.find("lost line")] = 'X';  // the stored data no longer matches its checksum
+  std::string console;
+  const std::string got = ReadAllPrinting(bytes, IN_ZIP, &console);
+  EXPECT_EQ(got.substr(0, 10), "kept line\n");
+  EXPECT_EQ(console, kReadError);
+}
+
+TEST_F(InputTest, AZipMemberThatCannotBeOpenedEndsTheDataWithAMessage) {
+  const std::string bytes = ZipBytes({{"a.log", "a\n"}, {"b.log", "b\n", 99}, {"c.log", "c\n"}});
+  std::string console;
+  EXPECT_EQ(ReadAllPrinting(bytes, IN_ZIP, &console), "a\n");
+  EXPECT_EQ(console, kReadError);
+}
+
+TEST_F(InputTest, EveryTypeClosesPartWayThrough) {
+  // Closing before the end releases the decoder and the stream (LeakSanitizer checks).
+  const std::string text = NumberedLines(30000);
+  for (const std::string& bytes :
+       {text, GzipBytes(text), Bzip2Bytes(text), ZipBytes({{"a", text}, {"b", text}})}) {
+    InputFile* in = Attach(bytes);
+    ASSERT_NE(INPeek(in), nullptr);
+    INAdvance(in, LineLength(INPeek(in)));
+    EXPECT_FALSE(in->at_eof);
+    INClose(in);
+  }
 }
 
 }  // namespace

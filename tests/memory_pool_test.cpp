@@ -257,6 +257,33 @@ TEST(Bzip2Adapter, FourStatesFromThePoolEverythingElseFromTheHeap) {
   MPDispose(pool);
 }
 
+TEST(Adapters, DisposingThePoolPutsTheHeapAllocatorsBack) {
+  MemoryPool* pool = MPNew();
+  MPHookGzip(pool);
+  MPHookBzip2(pool);
+  EXPECT_NE(GzipAllocator().zalloc, nullptr);
+  EXPECT_NE(CurrentBzip2Allocator().bzalloc, nullptr);
+  MPDispose(pool);
+  EXPECT_EQ(GzipAllocator().zalloc, nullptr);
+  EXPECT_EQ(CurrentBzip2Allocator().bzalloc, nullptr);
+  // A writer opened afterwards takes its storage from the heap.
+  GzipWriter* w = GzipOpenWrite(std::tmpfile(), 6);
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(GzipWrite(w, "x\n", 2), 2);
+  EXPECT_TRUE(GzipClose(w));
+}
+
+TEST(Adapters, DisposingAnotherPoolLeavesTheAllocatorsInstalled) {
+  MemoryPool* hooked = MPNew();
+  MemoryPool* other = MPNew();
+  MPHookGzip(hooked);
+  MPHookBzip2(hooked);
+  MPDispose(other);
+  EXPECT_EQ(GzipAllocator().zalloc, MPGzipAlloc);
+  EXPECT_EQ(CurrentBzip2Allocator().bzalloc, MPBzip2Alloc);
+  MPDispose(hooked);
+}
+
 // ---- Measured class tables: open and close again and again without growing the pool ------
 
 TEST(GzipAdapter, RepeatedInflateAndDeflateStreamsReuseThePoolBytes) {

@@ -135,11 +135,16 @@ void* MPAllocAligned(MemoryPool* pool, int32_t size) {
   return MPAlloc(pool, size);
 }
 
+namespace {
+void UnhookAdapters(const MemoryPool* pool);
+}  // namespace
+
 void MPDispose(MemoryPool* pool) {
   if (!IsLive(pool)) STITCHER_FAIL(kModule, "pool->key==POOL_KEY");
   STITCHER_CHECK(kModule, pool->key==POOL_KEY);
   pool->key = 0;
   Unlink(pool);
+  UnhookAdapters(pool);
   Block* block = pool->blocks;
   while (block != nullptr) {
     Block* next = block->next;
@@ -372,6 +377,23 @@ void MPHookBzip2(MemoryPool* pool) {
 const Bzip2Allocator& CurrentBzip2Allocator() {
   return current_bzip2_allocator;
 }
+
+namespace {
+
+// A process-wide allocator whose cache lives in a disposed pool would hand the next stream
+// (a later merge's gzip writer, say) storage that no longer exists: put the heap back.
+void UnhookAdapters(const MemoryPool* pool) {
+  const ZlibAllocator& gzip = GzipAllocator();
+  if (gzip.zalloc == MPGzipAlloc && static_cast<const GzipCache*>(gzip.opaque)->pool == pool) {
+    SetGzipAllocator(ZlibAllocator{});
+  }
+  if (current_bzip2_allocator.bzalloc == MPBzip2Alloc &&
+      static_cast<const Bzip2Cache*>(current_bzip2_allocator.opaque)->pool == pool) {
+    current_bzip2_allocator = Bzip2Allocator{};
+  }
+}
+
+}  // namespace
 
 // ---- Zip archives -----------------------------------------------------------------------
 

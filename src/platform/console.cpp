@@ -1,0 +1,50 @@
+#include "platform/console.h"
+
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace {
+
+termios saved_mode;              // the terminal's mode before PollConsole changed it
+bool mode_changed = false;       // the terminal is in raw mode and saved_mode restores it
+bool restore_registered = false; // RestoreConsole runs at exit
+
+void RestoreAtExit() { RestoreConsole(); }
+
+// Raw input without touching output processing, so printed lines still end as usual.
+// The restore is registered first: a terminal is never left changed with no way back.
+bool EnterRawMode() {
+  if (!restore_registered) restore_registered = std::atexit(RestoreAtExit) == 0;
+  if (!restore_registered) return false;
+  termios mode;
+  if (tcgetattr(STDIN_FILENO, &mode) != 0) return false;
+  saved_mode = mode;
+  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  mode.c_cc[VMIN] = 1;
+  mode.c_cc[VTIME] = 0;
+  // TCSANOW, not TCSAFLUSH: keys already typed stay pending for the polls.
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0) return false;
+  mode_changed = true;
+  return true;
+}
+
+}  // namespace
+
+void PollConsole() {
+  if (isatty(STDIN_FILENO) == 0) return;
+  if (!mode_changed && !EnterRawMode()) return;
+  pollfd pending{STDIN_FILENO, POLLIN, 0};
+  if (poll(&pending, 1, 0) != 1 || (pending.revents & POLLIN) == 0) return;
+  char key;
+  const ssize_t discarded = read(STDIN_FILENO, &key, 1);  // the key has no effect
+  static_cast<void>(discarded);
+}
+
+void RestoreConsole() {
+  if (!mode_changed) return;
+  tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+  mode_changed = false;
+}

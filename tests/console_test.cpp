@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "entries/check.h"
+#include "platform/console.h"
+
+namespace {
+
+// Bytes waiting to be read on `fd`.
+int Pending(int fd) {
+  int count = -1;
+  EXPECT_EQ(ioctl(fd, FIONREAD, &count), 0);
+  return count;
+}
+
+bool SameMode(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+// Puts `fd` on standard input for the life of the object.
+class StdinFrom {
+ public:
+  explicit StdinFrom(int fd) : saved_(dup(STDIN_FILENO)) { dup2(fd, STDIN_FILENO); }
+  ~StdinFrom() {
+    dup2(saved_, STDIN_FILENO);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+TEST(Console, WithoutATerminalThePollLeavesInputAlone) {
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  {
+    StdinFrom stdin_from(pipe_fds[0]);
+    PollConsole();  // nothing pending and the writer still open: must not wait
+    ASSERT_EQ(write(pipe_fds[1], "abc", 3), 3);
+    PollConsole();
+    PollConsole();
+    RestoreConsole();  // nothing was changed: a no-op
+  }
+  EXPECT_EQ(Pending(pipe_fds[0]), 3);
+  close(pipe_fds[0]);
+  close(pipe_fds[1]);
+}
+
+// A pseudo-terminal in its usual cooked mode, put on standard input.
+class ConsoleOnTerminal : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(tcgetattr(slave, &original), 0);
+    ASSERT_TRUE(original.c_lflag & ICANON);
+    ASSERT_TRUE(original.c_lflag & ECHO);
+  }
+  void TearDown() override {
+    close(master);
+    close(slave);
+  }
+
+  termios Mode() const {
+    termios mode{};
+    EXPECT_EQ(tcgetattr(slave, &mode), 0);
+    return mode;
+  }
+
+  // Types `keys` and waits until the terminal has taken them in: its echo comes back
+  // in cooked mode; in raw mode they become readable.
+  void Type(const std::string& keys, bool echoed) {
+    ASSERT_EQ(write(master, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+    if (echoed) {
+      std::string echo;
+      char c;
+      while (echo.size() < keys.size()) {
+        pollfd p{master, POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 5000), 1) << "no echo";
+        ASSERT_EQ(read(master, &c, 1), 1);
+        echo += c;
+      }
+      return;
+    }
+    for (int tries = 0; Pending(slave) < static_cast<int>(keys.size()); ++tries) {
+      ASSERT_LT(tries, 500) << "keys never arrived";
+      usleep(10000);
+    }
+  }
+
+  int master = -1;
+  int slave = -1;
+  termios original{};
+};
+
+TEST_F(ConsoleOnTerminal, EachPollSwallowsExactlyOneKey) {
+  StdinFrom stdin_from(slave);
+  // Keys typed before the first poll stay pending when the mode changes.
+  Type("xy", true);
+  PollConsole();
+  const termios raw = Mode();
+  EXPECT_FALSE(raw.c_lflag & ICANON);
+  EXPECT_FALSE(raw.c_lflag & ECHO);
+  EXPECT_FALSE(raw.c_lflag & ISIG);
+  EXPECT_EQ(raw.c_oflag, original.c_oflag);  // printed lines keep their line ends
+  EXPECT_EQ(Pending(slave), 1);
+
+  PollConsole();
+  EXPECT_EQ(Pending(slave), 0);
+  PollConsole();  // nothing pending: returns at once
+  EXPECT_EQ(Pending(slave), 0);
+
+  // Ctrl+C is an ordinary key now: it reaches the poll instead of stopping anything.
+  Type(std::string("a\x03z"), false);
+  for (int left : {2, 1, 0}) {
+    PollConsole();
+    EXPECT_EQ(Pending(slave), left);
+  }
+
+  RestoreConsole();
+  EXPECT_TRUE(SameMode(Mode(), original));
+  RestoreConsole();
+  EXPECT_TRUE(SameMode(Mode(), original));
+
+  // After a restore the next poll enters raw mode again.
+  PollConsole();
+  EXPECT_FALSE(Mode().c_lflag & ICANON);
+  RestoreConsole();
+  EXPECT_TRUE(SameMode(Mode(), original));
+}
+
+// The program may end by returning from main or through an internal-check report; either
+// way the terminal gets its mode back.
+TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenTheProgramEnds) {
+  struct Case { const char* how; int status; };
+  const Case cases[] = {{"exit", 0}, {"check", 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    std::fflush(stdout);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      dup2(slave, STDIN_FILENO);
+      PollConsole();
+      termios mode;
+      if (tcgetattr(STDIN_FILENO, &mode) != 0 || (mode.c_lflag & ICANON) != 0) _exit(7);
+      if (std::strcmp(c.how, "check") == 0) STITCHER_FAIL("console test", "stop");
+      std::exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.status);
+    EXPECT_TRUE(SameMode(Mode(), original));
+  }
+}
+
+}  // namespace
