@@ -41,6 +41,18 @@ void OpenInput(MergeInput& input, MemoryPool* pool);
 // the slot (parser state dropped, stream closed, key NO_ENTRY) at the end of its input.
 void NextEntry(MergeInput& input);
 
+// ---- Progress (verbose) ------------------------------------------------------------------
+// The schedule of "Merged %d lines so far" reports, in calendar seconds.
+struct ProgressSchedule {
+  int32_t start;        // when the merge began
+  int32_t last_report;  // the schedule; starts at `start`
+};
+
+// True when a report is due at `now` (more than 10 seconds past the schedule): the schedule
+// then advances by exactly 15 seconds (it does not jump to `now`, so after a stall several
+// reports follow) and `rate` is `merged` per second of schedule.
+bool ProgressDue(ProgressSchedule& schedule, int32_t now, int64_t merged, int64_t& rate);
+
 // ---- The output stream -------------------------------------------------------------------
 // Either a gzip writer or a plain stream; the first failure is reported once with
 // "Write error on output file!" and remembered.
