@@ -20,13 +20,9 @@ stitcher="$root/build/release/stitcher"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Wall-clock seconds of a command, its output discarded.
-seconds() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
+# "elapsed cpu" seconds of a command (cpu = user + system), its output discarded.
+timing() {
+  /usr/bin/time -f '%e %U %S' "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%s %.2f\n", $1, $2 + $3 }'
 }
 
 # Peak resident memory in KB of a command.
@@ -42,10 +38,13 @@ logs=$(ls access*.log)
 
 # Warm the page cache so both tools read from memory.
 cat $logs >/dev/null
-t_stitcher=$(seconds "$stitcher" -Plain $logs)
-t_mergelog=$(seconds sh -c "mergelog $logs > mergelog.out")
-printf 'stitcher -Plain: %.2f s\nmergelog:        %.2f s\nratio stitcher/mergelog: %.2f\n' \
-  "$t_stitcher" "$t_mergelog" "$(awk -v a="$t_stitcher" -v b="$t_mergelog" 'BEGIN { print a / b }')"
+read -r e_stitcher c_stitcher < <(timing "$stitcher" -Plain $logs)
+read -r e_mergelog c_mergelog < <(timing sh -c 'mergelog "$@" > mergelog.out' mergelog $logs)
+printf 'stitcher -Plain: %s s elapsed, %s s cpu\n' "$e_stitcher" "$c_stitcher"
+printf 'mergelog:        %s s elapsed, %s s cpu\n' "$e_mergelog" "$c_mergelog"
+printf 'ratio stitcher/mergelog: %.2f elapsed, %.2f cpu\n' \
+  "$(awk -v a="$e_stitcher" -v b="$e_mergelog" 'BEGIN { print a / b }')" \
+  "$(awk -v a="$c_stitcher" -v b="$c_mergelog" 'BEGIN { print (b > 0) ? a / b : 0 }')"
 echo "merged lines: stitcher $(wc -l < merged.log), mergelog $(wc -l < mergelog.out)"
 
 # Peak memory for 2 and for 200 inputs (small files, so the per-input cost shows).
