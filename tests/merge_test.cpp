@@ -185,6 +185,49 @@ TEST(MergeRun, FiveThousandInputsMergeInOrder) {
   fs::remove_all(dir);
 }
 
+// The output's container follows -Plain and -L: the folder cases compare decompressed
+// text, so whether the file really is gzip, and at which level, is checked here.
+TEST(MergeRun, OutputContainerFollowsPlainAndLevel) {
+  struct Case {
+    std::vector<std::string> switches;
+    std::string file;
+    bool gzip;
+    bool text_visible;  // the line bytes appear verbatim in the file (plain, or stored at L0)
+    std::string line_end;
+  };
+  const Case cases[] = {
+      {{"-L0"}, "merged.gz", true, true, "\r"},
+      {{"-L9", "-Unix"}, "merged.gz", true, false, "\n"},
+      {{}, "merged.gz", true, false, "\r"},
+      {{"-Plain", "-L5", "-Dos"}, "merged.log", false, true, "\r\n"},
+  };
+  for (const Case& c : cases) {
+    std::string label;
+    for (const auto& s : c.switches) label += s + " ";
+    SCOPED_TRACE(label);
+    const fs::path dir = FreshDirectory("merge-container");
+    // Enough repetition that level 9 visibly compresses it.
+    std::string a, b;
+    for (int i = 0; i < 50; ++i) {
+      a += ClfLine(1, i, 2 * i);
+      b += ClfLine(2, i, 2 * i + 1);
+    }
+    WriteFile(dir / "a.log", a);
+    WriteFile(dir / "b.log", b);
+    std::vector<std::string> args = c.switches;
+    args.push_back("a.log");
+    args.push_back("b.log");
+    const ProgramRun run = RunStitcher(dir, args);
+    EXPECT_EQ(run.status, 0);
+    const std::string bytes = ReadFile(dir / c.file);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes[0] == '\x1f' && bytes[1] == '\x8b', c.gzip);
+    const std::string entry_line = "\t/f1/l0\t-\t200\t0\t0\t-\t-\t\"-\"\t-" + c.line_end;
+    EXPECT_EQ(bytes.find(entry_line) != std::string::npos, c.text_visible);
+    fs::remove_all(dir);
+  }
+}
+
 // A run whose output fails part-way ends with status 1, and the merged log of an earlier
 // run stays as it was: the new one is written beside it and only renamed over it when
 // complete. The partial output is a link to a full device here.
