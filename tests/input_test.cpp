@@ -198,6 +198,17 @@ TEST_F(InputTest, EmbeddedNulBytesAreDeliveredAsData) {
   EXPECT_EQ(got, text);
 }
 
+TEST_F(InputTest, AStreamThatCannotGoBackIsPlainFromItsFirstByte) {
+  // A pipe: the bytes read for detection stay in the window.
+  std::FILE* pipe = popen("printf 'first line of a pipe\\nsecond\\n'", "r");
+  ASSERT_NE(pipe, nullptr);
+  InputFile* in = INAttach(pipe, pool_);
+  EXPECT_EQ(in->type, IN_PLAIN);
+  EXPECT_EQ(DrainLines(in), (std::vector<std::string>{"first line of a pipe\n", "second\n"}));
+  in->file = nullptr;  // closed here with pclose instead of by INClose
+  pclose(pipe);
+}
+
 using InputDeathTest = InputTest;
 
 TEST_F(InputDeathTest, AdvancingOutsideTheUnreadDataIsAnInternalError) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -101,6 +102,47 @@ inline ParseState FreshState() {
   ParseState state;
   InitParseState(state);
   return state;
+}
+
+// What ParseEntry made of one line, read right after the call.
+struct LineOutcome {
+  ParseResult result;
+  int slot;  // current_format after the line
+  int32_t line_length;
+  Fields fields;  // for PARSE_ENTRY
+};
+
+// Feeds `text` line by line through ParseEntry the way the merge engine does (advance by
+// line_length, clamped to the data) and checks the invariants of every result.
+inline std::vector<LineOutcome> Walk(ParseState& state, const std::string& text) {
+  Buffer buffer(text);
+  std::vector<LineOutcome> outcomes;
+  size_t offset = 0;
+  while (offset < buffer.size()) {
+    LogEntry entry;
+    char* line = buffer.data() + offset;
+    const size_t remaining = buffer.size() - offset;
+    const ParseResult result = ParseEntry(state, line, entry);
+    outcomes.push_back({result, state.current_format, entry.line_length, {}});
+    EXPECT_GT(entry.line_length, 0);
+    EXPECT_LE(static_cast<size_t>(entry.line_length), remaining + 1);
+    if (entry.line_length <= 0) break;
+    if (result == PARSE_ENTRY) {
+      outcomes.back().fields = Describe(entry);
+      ExpectSoundEntry(buffer, offset, state, entry);
+    } else if (result == PARSE_NO_MATCH) {
+      // The text of the line is unchanged; only its line end may have become a NUL.
+      const std::string& original = buffer.original();
+      size_t end = offset;
+      while (end < original.size() && original[end] != '\n' && original[end] != '\r' &&
+             original[end] != '\0') {
+        ++end;
+      }
+      EXPECT_EQ(std::string(line, end - offset), original.substr(offset, end - offset));
+    }
+    offset += std::min(static_cast<size_t>(entry.line_length), remaining);
+  }
+  return outcomes;
 }
 
 }  // namespace parse_test
