@@ -107,12 +107,6 @@ bool SameFile(const char* a, const char* b) {
   return std::filesystem::equivalent(a, b, error) && !error;
 }
 
-void DisplayName(const char* name, char (&display)[FileSpec::kPathSize]) {
-  FileSpec spec;
-  spec.Set(name);
-  spec.GetName(display);
-}
-
 // Reading the merged log while it is rewritten would destroy it: such an input is left out.
 bool IsOutputFile(const MergeInput& input, const OutputPaths& paths) {
   FileSpec spec;
@@ -122,7 +116,7 @@ bool IsOutputFile(const MergeInput& input, const OutputPaths& paths) {
     return false;
   }
   char display[FileSpec::kPathSize];
-  DisplayName(input.name, display);
+  spec.GetName(display);
   std::printf("Left out '%s': it is the merged output file.\n", display);
   return true;
 }
