@@ -8,8 +8,38 @@
 #include "input/file_spec.h"
 #include "input/memory_pool.h"
 
-struct InputFile;
+// ---- Window sizes ------------------------------------------------------------------------
+inline constexpr int32_t IN_CHUNK = 32768;     // bytes asked of the decoder per refill
+inline constexpr int32_t IN_MIN_AHEAD = 8192;  // refill as soon as fewer unread bytes remain
+// At most IN_MIN_AHEAD - 1 carried-over bytes, one chunk and the terminating NUL (one spare).
+inline constexpr int32_t IN_BUFF_SIZE = IN_MIN_AHEAD + IN_CHUNK + 2;
 
+// ---- Type codes ---------------------------------------------------------------------------
+inline constexpr int32_t IN_PLAIN = 0;  // the file stream itself
+inline constexpr int32_t IN_GZIP = 1;   // gzip members, one after the other (zlib inflate)
+inline constexpr int32_t IN_BZIP2 = 2;  // bzip2 streams, one after the other (libbz2)
+inline constexpr int32_t IN_ZIP = 3;    // every member of a zip archive, in directory order
+
+struct GzipReader;
+struct Bzip2Reader;
+struct ZipReader;
+
+// One open log file. Taken from the pool in one piece and never freed on its own.
+// Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach and after every INAdvance.
+struct InputFile {
+  std::FILE* file;     // the stream; always set, owned by the input
+  GzipReader* gz;      // IN_GZIP only
+  Bzip2Reader* bz;     // IN_BZIP2 only
+  ZipReader* zip;      // IN_ZIP only: the archive and its current member
+  int32_t type;        // IN_PLAIN .. IN_ZIP
+  int32_t buff_cnt;    // unread bytes in buff
+  int32_t buff_pos;    // offset of the first unread byte
+  uint8_t at_eof;      // the decoder reported the end or an error: no more reads
+  uint8_t zip_done;    // IN_ZIP: no member is open any more
+  char buff[IN_BUFF_SIZE];  // decoded bytes; the unread ones are writable
+};
+
+// ---- Opening and closing -------------------------------------------------------------------
 // Opens the file with spec.Open("rb"), detects its type and reads the first chunk.
 // Null when the file cannot be opened (the caller reports it).
 InputFile* INOpen(const FileSpec& spec, MemoryPool* pool);
@@ -17,13 +47,16 @@ InputFile* INOpen(const FileSpec& spec, MemoryPool* pool);
 // The same over an already-open stream, which the input then owns. Null for a null stream.
 InputFile* INAttach(std::FILE* file, MemoryPool* pool);
 
+// Releases the decoder and closes the file stream.
+void INClose(InputFile* in);
+
+// ---- Reading ------------------------------------------------------------------------------
 // The first unread byte, or null at the end of the input. The unread data is writable and
 // NUL-terminated; a line of up to 8192 bytes is always whole in it.
 char* INPeek(InputFile* in);
 
 // Releases `len` bytes (0 < len <= unread + 1; one more than is left is accepted for a
 // last line without a line end). The bytes of the current line stay in place until then.
+// A read error of the decoder prints "Read error on input!" and ends the input after the
+// bytes decoded before it.
 void INAdvance(InputFile* in, int32_t len);
-
-// Releases the decoder and closes the file stream.
-void INClose(InputFile* in);

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Merge speed and memory: stitcher against Debian's mergelog on the same corpus.
+#
+#   bench/merge_bench.sh [files] [lines]     (default 4 files x 250,000 lines)
+#
+# Generates the corpus with bench/make_corpus.py in a temporary directory, merges it with
+# `stitcher -Plain` (output-format ncsa) and with `mergelog` in the same run, prints both
+# times and their ratio, then the peak memory of stitcher for 2 and for 200 inputs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+files=${1:-4}
+lines=${2:-250000}
+
+scripts/install-deps.sh mergelog time python3
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target stitcher >/dev/null
+stitcher="$root/build/release/stitcher"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# "elapsed cpu" seconds of a command (cpu = user + system), its output discarded.
+timing() {
+  /usr/bin/time -f '%e %U %S' "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%s %.2f\n", $1, $2 + $3 }'
+}
+
+# Peak resident memory in KB of a command.
+peak_kb() {
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}'
+}
+
+echo "Corpus: $files files x $lines lines"
+python3 bench/make_corpus.py "$work/corpus" --files "$files" --lines "$lines"
+cd "$work/corpus"
+printf 'output-format ncsa\nnewlines unix\n' > Stitcher.cfg
+logs=$(ls access*.log)
+
+# Warm the page cache so both tools read from memory.
+cat $logs >/dev/null
+read -r e_stitcher c_stitcher < <(timing "$stitcher" -Plain $logs)
+read -r e_mergelog c_mergelog < <(timing sh -c 'mergelog "$@" > mergelog.out' mergelog $logs)
+printf 'stitcher -Plain: %s s elapsed, %s s cpu\n' "$e_stitcher" "$c_stitcher"
+printf 'mergelog:        %s s elapsed, %s s cpu\n' "$e_mergelog" "$c_mergelog"
+printf 'ratio stitcher/mergelog: %.2f elapsed, %.2f cpu\n' \
+  "$(awk -v a="$e_stitcher" -v b="$e_mergelog" 'BEGIN { print a / b }')" \
+  "$(awk -v a="$c_stitcher" -v b="$c_mergelog" 'BEGIN { print (b > 0) ? a / b : 0 }')"
+echo "merged lines: stitcher $(wc -l < merged.log), mergelog $(wc -l < mergelog.out)"
+
+# Peak memory for 2 and for 200 inputs (small files, so the per-input cost shows).
+for count in 2 200; do
+  dir="$work/mem$count"
+  python3 "$root/bench/make_corpus.py" "$dir" --files "$count" --lines 2000 >/dev/null
+  cd "$dir"
+  printf 'output-format ncsa\nnewlines unix\n' > Stitcher.cfg
+  echo "peak memory, $count inputs: $(peak_kb "$stitcher" -Plain $(ls access*.log)) KB"
+done

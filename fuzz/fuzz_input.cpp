@@ -1,0 +1,68 @@
+// Fuzzes the input streams: the bytes become a file of any container, which is drained line
+// by line as the merge engine does. Checks that the unread data is always NUL-terminated and
+// inside the window, that every advance is accepted, and that the input ends.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "input/input.h"
+#include "input/memory_pool.h"
+
+namespace {
+
+// Far more than any input of the fuzzer's sizes can decode to: reaching it means a loop.
+constexpr int64_t kMaxDelivered = int64_t{1} << 31;
+
+void Require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "fuzz_input: %s\n", what);
+    std::abort();
+  }
+}
+
+void CheckWindow(const InputFile* in) {
+  Require(in->buff_cnt >= 0 && in->buff_pos >= 0, "negative window");
+  Require(in->buff_pos + in->buff_cnt < IN_BUFF_SIZE, "window past the buffer");
+  Require(in->buff[in->buff_pos + in->buff_cnt] == '\0', "unread data not NUL-terminated");
+}
+
+// The length the parser reports for the line at p: through the line end, or up to the NUL
+// plus one.
+int32_t LineLength(const char* p) {
+  const size_t text = std::strlen(p);
+  const void* end = std::memchr(p, '\n', text);
+  if (end != nullptr) return static_cast<int32_t>(static_cast<const char*>(end) - p + 1);
+  return static_cast<int32_t>(text + 1);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool lock_ready = (MPLockInit(), true);
+  (void)lock_ready;
+  if (size == 0) return 0;  // an empty memory stream cannot be made; covered by unit tests
+  std::vector<char> bytes(data, data + size);
+  std::FILE* file = fmemopen(bytes.data(), bytes.size(), "rb");
+  if (file == nullptr) return 0;
+  MemoryPool* pool = MPNew();
+  InputFile* in = INAttach(file, pool);
+  Require(in != nullptr, "no input for an open stream");
+  CheckWindow(in);
+  int64_t delivered = 0;
+  while (char* line = INPeek(in)) {
+    const int32_t len = LineLength(line);
+    Require(len > 0 && len <= in->buff_cnt + 1, "line outside the unread data");
+    // The parser writes into the line.
+    line[0] = 'x';
+    INAdvance(in, len);
+    CheckWindow(in);
+    delivered += len;
+    Require(delivered < kMaxDelivered, "input does not end");
+  }
+  Require(in->buff_cnt == 0, "end of input with unread bytes");
+  INClose(in);
+  MPDispose(pool);
+  return 0;
+}

@@ -1,0 +1,317 @@
+#include "entries/normalize.h"
+
+#include <cstddef>
+
+#include "driver/settings.h"
+#include "entries/helpers.h"
+
+// Every normaliser reads at `in` and writes at `out` in the same text with out <= in, so a
+// text never grows and the unread part is never overwritten before it is read.
+
+namespace {
+
+// The path an absolute URL without a path gets. Entries point at it through a `char*`, so
+// it is a writable array, restored before every use.
+char root_path[2] = "/";
+
+// ---- Hex escapes -------------------------------------------------------------------------
+
+// Value of one escape digit: its low four bits, plus 9 for a letter (0-9, A-F and a-f get
+// their usual values; other letters are not rejected).
+int EscapeDigit(char c) {
+  return (static_cast<unsigned char>(c) & 0x0F) + (IsLetter(c) ? 9 : 0);
+}
+
+// True when `text` (at a '%') holds an escape: '%' and two alphanumerics.
+bool IsEscape(const char* text) {
+  return text[0] == '%' && IsAlnum(text[1]) && IsAlnum(text[2]);
+}
+
+// The byte an escape stands for; escapes above 255 keep their low eight bits.
+char DecodeEscape(const char* text) {
+  const int value = 16 * EscapeDigit(text[1]) + EscapeDigit(text[2]);
+  return static_cast<char>(static_cast<unsigned char>(value & 0xFF));
+}
+
+// ---- Small pieces ------------------------------------------------------------------------
+
+void DropTrailing(char* text, char c) {
+  size_t end = 0;
+  while (text[end] != '\0') ++end;
+  while (end > 0 && text[end - 1] == c) text[--end] = '\0';
+}
+
+// True when `text` begins with ":80" directly followed by `follower` ('\0' = the end).
+bool IsPort80(const char* text, char follower) {
+  return text[0] == ':' && text[1] == '8' && text[2] == '0' && text[3] == follower;
+}
+
+bool IsHostCharacter(char c) { return IsAlnum(c) || c == '-' || c == '.'; }
+
+// ---- Request path --------------------------------------------------------------------------
+
+// True when the output slash at out[at] belongs to the "//" after a scheme name: going up
+// from the host's first directory must stop there, never eat the host.
+bool IsSchemeSlash(const char* out, size_t at, size_t out_end) {
+  return (at > 0 && out[at - 1] == '/') || (at + 1 < out_end && out[at + 1] == '/');
+}
+
+// Removes the last directory written: `out_end` follows a '/'; moves it back to just after
+// the '/' before that. At the root (no earlier '/', or the slashes after a scheme name)
+// nothing is removed.
+size_t UpOneDirectory(const char* out, size_t out_end) {
+  if (out_end < 2) return out_end;
+  for (size_t at = out_end - 1; at-- > 0;) {
+    if (out[at] != '/') continue;
+    return IsSchemeSlash(out, at, out_end) ? out_end : at + 1;
+  }
+  return out_end;
+}
+
+// ---- Absolute URLs -------------------------------------------------------------------------
+
+bool HasAbsoluteScheme(const char* text) {
+  if (text[0] == '/') return false;
+  if (!StartsWithNoCase("http", text) && !StartsWithNoCase("ftp", text)) return false;
+  size_t at = 0;
+  while (text[at] != '\0' && text[at] != ':' && text[at] != '/') ++at;
+  return text[at] == ':' && text[at + 1] == '/' && text[at + 2] == '/';
+}
+
+// ---- Referer -------------------------------------------------------------------------------
+
+// The default port of the referer's scheme, 0 when it has none.
+int DefaultPort(const char* text) {
+  if (StartsWithNoCase("http:", text)) return 80;
+  if (StartsWithNoCase("https:", text)) return 443;
+  if (StartsWithNoCase("ftp:", text)) return 21;
+  if (StartsWithNoCase("gopher:", text)) return 70;
+  return 0;
+}
+
+// Reads the decimal port at `digits` (at least one digit); sets `length` to the number of
+// digits. Values beyond 99999 are reported as 99999, so no run of digits overflows.
+int ReadPort(const char* digits, size_t& length) {
+  int value = 0;
+  length = 0;
+  while (IsDigit(digits[length])) {
+    value = value > 9999 ? 99999 : value * 10 + (digits[length] - '0');
+    ++length;
+  }
+  return value;
+}
+
+// A scheme that is not followed by a host ("javascript:", "mailto:", "file:///"): true
+// when the ':' at `colon` is not followed by a digit, and either not by '/' or by "///".
+bool IsBareScheme(const char* colon) {
+  if (IsDigit(colon[1])) return false;
+  if (colon[1] != '/') return true;
+  return colon[2] == '/' && colon[3] == '/';
+}
+
+// Copies the referer's rest from `in` to `out`: escapes decoded, the fragment dropped, and
+// '+' turned into a blank once a '?' or ';' has begun the query part.
+void CopyRefererRest(char* text, size_t in, size_t out) {
+  bool in_query = false;
+  while (text[in] != '\0' && text[in] != '#') {
+    char c = text[in];
+    if (IsEscape(text + in)) {
+      c = DecodeEscape(text + in);
+      in += 3;
+      if (c == '\0') break;
+    } else {
+      ++in;
+      if (c == '?' || c == ';') in_query = true;
+      if (c == '+' && in_query) c = ' ';
+    }
+    text[out++] = c;
+  }
+  text[out] = '\0';
+}
+
+// Rewrites "scheme://host[:port]" at the start of the referer: scheme and host lower-cased,
+// one trailing dot of the host and a default port dropped. Sets where reading and writing
+// go on.
+void NormalizeRefererHost(char* text, size_t colon, size_t& in, size_t& out) {
+  size_t host_end = colon + 3;
+  while (text[host_end] != '\0' && text[host_end] != ':' && text[host_end] != '/') ++host_end;
+  for (size_t i = 0; i < host_end; ++i) text[i] = ToLowerAscii(text[i]);
+  in = host_end;
+  out = host_end;
+  if (host_end > colon + 3 && text[host_end - 1] == '.') --out;
+  if (text[in] == ':' && IsDigit(text[in + 1])) {
+    size_t digits = 0;
+    const int port = ReadPort(text + in + 1, digits);
+    if (port == DefaultPort(text)) in += 1 + digits;
+  }
+}
+
+}  // namespace
+
+// ---- Field normalisers -----------------------------------------------------------------------
+
+void NormalizeHost(char* text) {
+  size_t out = 0;
+  for (size_t in = 0; text[in] != '\0' && text[in] != ':'; ++in) {
+    const char c = text[in];
+    if (IsHostCharacter(c)) text[out++] = ToLowerAscii(c);
+    else if (c == '@' || c == '/') text[out++] = c;
+  }
+  text[out] = '\0';
+  DropTrailing(text, '.');
+}
+
+void NormalizeUriPath(char* text, bool lower_case) {
+  size_t in = 0;
+  size_t out = 0;
+  while (text[in] != '\0') {
+    const char c = text[in];
+    if (IsEscape(text + in)) {
+      const char decoded = DecodeEscape(text + in);
+      if (decoded == '\0') break;
+      text[out++] = lower_case ? ToLowerAscii(decoded) : decoded;
+      in += 3;
+    } else if (c == '.' && in > 0 && text[in - 1] == '/') {
+      const char next = text[in + 1];
+      if (next == '\0') {
+        ++in;  // "/." at the end keeps only the slash
+      } else if (next == '/') {
+        in += 2;  // "/./" becomes "/"
+      } else if (next == '.' && (text[in + 2] == '/' || text[in + 2] == '\0')) {
+        in += text[in + 2] == '/' ? 3 : 2;
+        out = UpOneDirectory(text, out);
+      } else {
+        text[out++] = '.';
+        ++in;
+      }
+    } else if (c == '/' && text[in + 1] == '/' && !(in > 0 && text[in - 1] == ':')) {
+      ++in;  // the first of two slashes goes, except after a scheme name
+    } else {
+      text[out++] = lower_case ? ToLowerAscii(c) : c;
+      ++in;
+    }
+  }
+  text[out] = '\0';
+}
+
+bool SplitAbsoluteUri(char* text, char*& path) {
+  if (!HasAbsoluteScheme(text)) return false;
+  size_t host_start = 0;
+  while (text[host_start] != ':') ++host_start;
+  host_start += 3;  // past "://"
+  size_t host_end = host_start;
+  while (text[host_end] != '\0' && text[host_end] != '/' && !IsPort80(text + host_end, '/')) {
+    if (text[host_end] == '@') host_start = host_end + 1;  // user and password go
+    ++host_end;
+  }
+  size_t slash = host_end;
+  while (text[slash] != '\0' && text[slash] != '/') ++slash;
+  size_t kept_end = host_end;
+  while (kept_end > host_start && text[kept_end - 1] == '.') --kept_end;
+
+  // The host goes to the front; it ends at least three bytes before host_end, so the path
+  // behind it stays intact.
+  size_t out = 0;
+  for (size_t in = host_start; in < kept_end; ++in) text[out++] = ToLowerAscii(text[in]);
+  text[out] = '\0';
+  if (text[slash] == '/') {
+    path = text + slash;
+  } else {
+    root_path[0] = '/';
+    root_path[1] = '\0';
+    path = root_path;
+  }
+  return true;
+}
+
+void NormalizeAgent(char* text) {
+  size_t end = 0;
+  for (; text[end] != '\0'; ++end) {
+    if (text[end] == ' ' && text[end + 1] == 'v' && text[end + 2] == 'i' && text[end + 3] == 'a' &&
+        text[end + 4] == ' ') {
+      text[end] = '\0';
+      break;
+    }
+    if (text[end] == '+') text[end] = ' ';
+  }
+  DropTrailing(text, ' ');
+}
+
+void NormalizeDomain(char* text) {
+  size_t out = 0;
+  for (size_t in = 0; text[in] != '\0' && !IsPort80(text + in, '\0'); ++in) {
+    const char c = text[in];
+    if (IsHostCharacter(c) || c == ':') {
+      text[out++] = ToLowerAscii(c);
+    } else if (c == '@' && text[in + 1] != '\0') {
+      out = 0;  // a user prefix goes
+    }
+  }
+  text[out] = '\0';
+  DropTrailing(text, '.');
+}
+
+void DecodeQuery(char* text) {
+  size_t in = 0;
+  size_t out = 0;
+  while (text[in] != '\0') {
+    char c = text[in];
+    if (IsEscape(text + in)) {
+      c = DecodeEscape(text + in);
+      if (c == '\0') break;
+      in += 3;
+    } else {
+      if (c == '+') c = ' ';
+      ++in;
+    }
+    text[out++] = c;
+  }
+  text[out] = '\0';
+}
+
+void NormalizeReferer(char* text) {
+  size_t mark = 0;
+  while (text[mark] != '\0' && text[mark] != ':' && text[mark] != '/') ++mark;
+  if (text[mark] == ':' && IsBareScheme(text + mark)) {
+    text[mark] = '\0';
+    text[0] = ToUpperAscii(text[0]);
+    return;
+  }
+  size_t in = mark;
+  size_t out = mark;
+  if (text[mark] == ':' && text[mark + 1] == '/' && text[mark + 2] == '/') {
+    NormalizeRefererHost(text, mark, in, out);
+  }
+  CopyRefererRest(text, in, out);
+  if (StartsWithNoCase("bookmark", text)) text[0] = 'B';
+}
+
+// ---- Entry -----------------------------------------------------------------------------------
+
+void NormalizeEntry(LogEntry& entry) {
+  if (entry.client_host != nullptr) NormalizeHost(entry.client_host);
+  if (entry.uri != nullptr) {
+    NormalizeUriPath(entry.uri, settings.lowercase);
+    char* path = nullptr;
+    if (SplitAbsoluteUri(entry.uri, path)) {
+      // An empty host (as in "http:///x") names no virtual host.
+      if (entry.domain == nullptr && entry.uri[0] != '\0') entry.domain = entry.uri;
+      entry.uri = path;
+    }
+  }
+  if (entry.agent != nullptr) NormalizeAgent(entry.agent);
+  if (entry.method != nullptr) UpperCaseInPlace(entry.method);
+  if (entry.domain != nullptr) NormalizeDomain(entry.domain);
+  if (entry.query != nullptr) DecodeQuery(entry.query);
+  if (entry.referer != nullptr) NormalizeReferer(entry.referer);
+}
+
+void TrimLeadingDirs(LogEntry& entry, int n) {
+  if (entry.uri == nullptr || entry.uri[0] != '/') return;
+  for (int i = 0; i < n; ++i) {
+    char* next = entry.uri + 1;
+    while (*next != '\0' && *next != '/') ++next;
+    if (*next != '/') return;  // the last component stays
+    entry.uri = next;
+  }
+}

@@ -1,0 +1,7 @@
+// INOpen lives apart from the rest of the input module so that code using only INAttach
+// (tests, fuzzing) does not need the file-specification module linked in.
+#include "input/input.h"
+
+InputFile* INOpen(const FileSpec& spec, MemoryPool* pool) {
+  return INAttach(spec.Open("rb"), pool);
+}

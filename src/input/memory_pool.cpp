@@ -1,0 +1,460 @@
+#include "input/memory_pool.h"
+
+#include <minizip/unzip.h>
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "entries/check.h"
+#include "input/gzip_stream.h"
+#include "platform/lock.h"
+
+namespace {
+
+constexpr const char* kModule = "MemoryPool";
+
+// A block: the link word, then MP_BLOCK_SIZE bytes of storage handed out from the start up.
+struct Block {
+  Block* next;
+  alignas(MP_ALIGN) unsigned char storage[MP_BLOCK_SIZE];
+};
+static_assert(alignof(Block) >= MP_ALIGN);
+
+}  // namespace
+
+struct MemoryPool {
+  int32_t room;        // free bytes at the end of the current block; 0 without a block
+  Block* blocks;       // current block first
+  uint32_t key;        // POOL_KEY while alive
+  MemoryPool* next_live;  // the list of live pools, so a stale pointer is caught safely
+};
+
+namespace {
+
+Lock* pool_lock = nullptr;
+Block* spare_blocks = nullptr;  // released by disposed pools, most recent first
+// Every live pool. MPDispose checks membership before touching the record, so disposing
+// twice or disposing a stray pointer is reported instead of reading freed memory.
+MemoryPool* live_pools = nullptr;
+
+bool IsLive(const MemoryPool* pool) {
+  for (const MemoryPool* p = live_pools; p != nullptr; p = p->next_live) {
+    if (p == pool) return true;
+  }
+  return false;
+}
+
+void Unlink(MemoryPool* pool) {
+  for (MemoryPool** p = &live_pools; *p != nullptr; p = &(*p)->next_live) {
+    if (*p == pool) {
+      *p = pool->next_live;
+      return;
+    }
+  }
+}
+
+// A spare block, or a new one from the heap; null when neither can be had.
+Block* ObtainBlock() {
+  if (!LockWait(pool_lock)) return nullptr;
+  Block* block = spare_blocks;
+  if (block != nullptr) {
+    spare_blocks = block->next;
+  } else {
+    block = static_cast<Block*>(std::malloc(sizeof(Block)));
+  }
+  LockRelease(pool_lock);
+  return block;
+}
+
+void CheckLivePool(const MemoryPool* pool) {
+  if (pool == nullptr) STITCHER_FAIL(kModule, "pool!=nil");
+}
+
+}  // namespace
+
+// ---- Lock -------------------------------------------------------------------------------
+
+void MPLockInit() {
+  if (pool_lock == nullptr) pool_lock = LockCreate();
+}
+
+void MPLockFini() {
+  while (spare_blocks != nullptr) {
+    Block* next = spare_blocks->next;
+    std::free(spare_blocks);
+    spare_blocks = next;
+  }
+  LockClose(pool_lock);
+  pool_lock = nullptr;
+}
+
+// ---- Pools ------------------------------------------------------------------------------
+
+MemoryPool* MPNew() {
+  auto* pool = static_cast<MemoryPool*>(std::malloc(sizeof(MemoryPool)));
+  if (pool == nullptr) STITCHER_FAIL(kModule, "pool!=nil");
+  pool->room = 0;
+  pool->blocks = nullptr;
+  pool->key = POOL_KEY;
+  pool->next_live = live_pools;
+  live_pools = pool;
+  return pool;
+}
+
+void* MPAlloc(MemoryPool* pool, int32_t size) {
+  CheckLivePool(pool);
+  // The rounded size exceeds MP_BLOCK_SIZE exactly when size does (the limit is a multiple
+  // of 4), so checking the size as given is the same check.
+  STITCHER_CHECK(kModule, size>0 && size<=MP_BLOCK_SIZE);
+  const int32_t n = (size + 3) & ~int32_t{3};
+  if (n > pool->room) {
+    Block* block = ObtainBlock();
+    if (block == nullptr) STITCHER_FAIL(kModule, "Ran out of memory!");
+    if (MP_BLOCK_SIZE - n < pool->room) {
+      // The current block keeps more room than the new one would: the new block serves
+      // this request alone and goes behind the current one.
+      block->next = pool->blocks->next;
+      pool->blocks->next = block;
+      return block->storage;
+    }
+    block->next = pool->blocks;
+    pool->blocks = block;
+    pool->room = MP_BLOCK_SIZE;
+  }
+  void* result = pool->blocks->storage + (MP_BLOCK_SIZE - pool->room);
+  pool->room -= n;
+  return result;
+}
+
+void* MPAllocAligned(MemoryPool* pool, int32_t size) {
+  CheckLivePool(pool);
+  // Blocks start aligned and room is a multiple of 4, so at most 4 bytes are skipped.
+  const int32_t misalign = (MP_BLOCK_SIZE - pool->room) % MP_ALIGN;
+  if (misalign != 0 && pool->room >= MP_ALIGN - misalign) pool->room -= MP_ALIGN - misalign;
+  return MPAlloc(pool, size);
+}
+
+namespace {
+void UnhookAdapters(const MemoryPool* pool);
+}  // namespace
+
+void MPDispose(MemoryPool* pool) {
+  if (!IsLive(pool)) STITCHER_FAIL(kModule, "pool->key==POOL_KEY");
+  STITCHER_CHECK(kModule, pool->key==POOL_KEY);
+  pool->key = 0;
+  Unlink(pool);
+  UnhookAdapters(pool);
+  Block* block = pool->blocks;
+  while (block != nullptr) {
+    Block* next = block->next;
+    if (!LockWait(pool_lock)) STITCHER_FAIL(kModule, "Ran out of memory!");
+    block->next = spare_blocks;
+    spare_blocks = block;
+    LockRelease(pool_lock);
+    block = next;
+  }
+  std::free(pool);
+}
+
+int32_t MPRoom(const MemoryPool* pool) {
+  return pool->room;
+}
+
+int32_t MPBlockCount(const MemoryPool* pool) {
+  int32_t count = 0;
+  for (const Block* b = pool->blocks; b != nullptr; b = b->next) ++count;
+  return count;
+}
+
+// ---- Slot caches ------------------------------------------------------------------------
+
+namespace {
+
+enum SlotState : int32_t { SLOT_FREE = 0, SLOT_BUSY = 1, SLOT_EMPTY = 2 };
+
+// One size class: requests of low..high bytes take a block of `block` bytes. `overflow` is
+// the class tried when every copy of this one is busy (-1: none). A class with low > high is
+// reached only as an overflow.
+struct SizeClass {
+  uint32_t low;
+  uint32_t high;
+  int32_t block;
+  int32_t overflow;
+};
+
+constexpr uint32_t kNever = 1;  // low of an overflow-only class (high 0)
+
+// The request sizes come from this machine's builds (zlib 1.2.13 and libbz2 1.0.8, 64-bit),
+// measured by logging the callbacks; a test opens and closes streams again and again and
+// checks that the pool does not grow, which fails when a size drifts from these tables.
+//
+// gzip adapter: the gzip writer (its record, its 16384-byte output buffer, the deflate state
+// and four 65536-byte deflate arrays) and gzip readers (inflate state and 32 KB window).
+constexpr SizeClass kGzipClasses[] = {
+    {0, 16, 16, -1},              // 0: small requests
+    {17, 256, 256, -1},           // 1: the gzip writer record
+    {512, 2048, 2048, 2},         // 2: medium buffers
+    {kNever, 0, 2048, -1},        // 3: overflow of class 2
+    {5952, 5952, 5952, -1},       // 4: deflate state
+    {7160, 7160, 7160, -1},       // 5: inflate state
+    {16384, 16384, 16384, -1},    // 6: the writer's output buffer
+    {32768, 32768, 32768, -1},    // 7: inflate window
+    {65536, 65536, 65536, 9},     // 8: deflate window, hash chains, hash heads, pending
+    {kNever, 0, 65536, -1},       // 9: overflow of class 8
+};
+constexpr int kGzipCopies = 2;
+
+// zip adapter: the raw inflate of each member (state and window), reused member after member.
+constexpr SizeClass kZipClasses[] = {
+    {0, 16, 16, -1},              // 0: small requests
+    {17, 256, 256, -1},           // 1: small records
+    {512, 2048, 2048, 3},         // 2: medium buffers
+    {kNever, 0, 2048, -1},        // 3: overflow of class 2
+    {7160, 7160, 7160, -1},       // 4: inflate state
+    {32768, 32768, 32768, 6},     // 5: inflate window
+    {kNever, 0, 32768, -1},       // 6: overflow of class 5
+};
+constexpr int kZipCopies = 1;
+
+// bzip2 adapter: the decompressor state; its block-sorting arrays (up to 3.6 MB) exceed a
+// pool block and come from the heap.
+constexpr SizeClass kBzip2Classes[] = {
+    {64144, 64144, 64144, -1},    // 0: decompressor state
+};
+constexpr int kBzip2Copies = 4;
+
+struct Adapter {
+  const SizeClass* classes;
+  int class_count;
+  int copies;
+  bool heap_fallback;  // uncached requests (and frees of them) go to the heap, not the pool
+  constexpr int Slots() const { return class_count * copies; }
+};
+
+template <size_t N>
+constexpr Adapter MakeAdapter(const SizeClass (&classes)[N], int copies, bool heap) {
+  return Adapter{classes, static_cast<int>(N), copies, heap};
+}
+
+constexpr Adapter kGzipAdapter = MakeAdapter(kGzipClasses, kGzipCopies, false);
+constexpr Adapter kZipAdapter = MakeAdapter(kZipClasses, kZipCopies, false);
+constexpr Adapter kBzip2Adapter = MakeAdapter(kBzip2Classes, kBzip2Copies, true);
+
+// The record behind an adapter: the pool, N block pointers, N slot states.
+template <int N>
+struct SlotCache {
+  MemoryPool* pool;
+  void* block[N];
+  int32_t state[N];
+};
+
+using GzipCache = SlotCache<kGzipAdapter.Slots()>;
+using ZipCache = SlotCache<kZipAdapter.Slots()>;
+using Bzip2Cache = SlotCache<kBzip2Adapter.Slots()>;
+
+template <typename Cache>
+Cache* NewCache(MemoryPool* pool) {
+  auto* cache = static_cast<Cache*>(MPAllocAligned(pool, sizeof(Cache)));
+  cache->pool = pool;
+  for (void*& b : cache->block) b = nullptr;
+  for (int32_t& s : cache->state) s = SLOT_EMPTY;
+  return cache;
+}
+
+int FindClass(const Adapter& a, uint64_t n) {
+  for (int c = 0; c < a.class_count; ++c) {
+    if (a.classes[c].low <= n && n <= a.classes[c].high) return c;
+  }
+  return -1;
+}
+
+// Hands out a slot of class `c` (or of its overflow class); null when all are busy.
+template <typename Cache>
+void* TakeSlot(const Adapter& a, Cache* cache, int c) {
+  for (; c >= 0; c = a.classes[c].overflow) {
+    for (int copy = 0; copy < a.copies; ++copy) {
+      const int slot = copy * a.class_count + c;
+      if (cache->state[slot] == SLOT_BUSY) continue;
+      if (cache->state[slot] == SLOT_EMPTY) {
+        cache->block[slot] = MPAllocAligned(cache->pool, a.classes[c].block);
+      }
+      cache->state[slot] = SLOT_BUSY;
+      return cache->block[slot];
+    }
+  }
+  return nullptr;
+}
+
+template <typename Cache>
+void* CacheAlloc(const Adapter& a, void* context, uint64_t n) {
+  auto* cache = static_cast<Cache*>(context);
+  const int c = FindClass(a, n);
+  void* p = c >= 0 ? TakeSlot(a, cache, c) : nullptr;
+  if (p != nullptr) return p;
+  if (a.heap_fallback) return std::malloc(n == 0 ? 1 : n);
+  // The pool cannot serve a request it cannot hold; the decoder then reports a memory error.
+  if (n == 0 || n > static_cast<uint64_t>(MP_BLOCK_SIZE)) return nullptr;
+  return MPAllocAligned(cache->pool, static_cast<int32_t>(n));
+}
+
+template <typename Cache>
+void CacheFree(const Adapter& a, void* context, void* address) {
+  if (address == nullptr) return;
+  auto* cache = static_cast<Cache*>(context);
+  for (int slot = 0; slot < a.Slots(); ++slot) {
+    if (cache->state[slot] != SLOT_EMPTY && cache->block[slot] == address) {
+      cache->state[slot] = SLOT_FREE;
+      return;
+    }
+  }
+  // Not ours: heap memory goes back to the heap; pool memory stays until disposal.
+  if (a.heap_fallback) std::free(address);
+}
+
+uint64_t RequestSize(uint64_t items, uint64_t size) {
+  return items * size;  // both below 2^32: no overflow in 64 bits
+}
+
+Bzip2Allocator current_bzip2_allocator;
+
+}  // namespace
+
+// ---- Adapters ---------------------------------------------------------------------------
+
+void* MPNewGzipCache(MemoryPool* pool) {
+  return NewCache<GzipCache>(pool);
+}
+
+void* MPGzipAlloc(void* cache, unsigned items, unsigned size) {
+  return CacheAlloc<GzipCache>(kGzipAdapter, cache, RequestSize(items, size));
+}
+
+void MPGzipFree(void* cache, void* address) {
+  CacheFree<GzipCache>(kGzipAdapter, cache, address);
+}
+
+void* MPNewZipCache(MemoryPool* pool) {
+  return NewCache<ZipCache>(pool);
+}
+
+void* MPZipAlloc(void* cache, unsigned items, unsigned size) {
+  return CacheAlloc<ZipCache>(kZipAdapter, cache, RequestSize(items, size));
+}
+
+void MPZipFree(void* cache, void* address) {
+  CacheFree<ZipCache>(kZipAdapter, cache, address);
+}
+
+void* MPNewBzip2Cache(MemoryPool* pool) {
+  return NewCache<Bzip2Cache>(pool);
+}
+
+void* MPBzip2Alloc(void* cache, int items, int size) {
+  if (items < 0 || size < 0) return nullptr;
+  return CacheAlloc<Bzip2Cache>(kBzip2Adapter, cache,
+                                RequestSize(static_cast<uint64_t>(items), static_cast<uint64_t>(size)));
+}
+
+void MPBzip2Free(void* cache, void* address) {
+  CacheFree<Bzip2Cache>(kBzip2Adapter, cache, address);
+}
+
+void MPHookGzip(MemoryPool* pool) {
+  ZlibAllocator allocator;
+  allocator.zalloc = MPGzipAlloc;
+  allocator.zfree = MPGzipFree;
+  allocator.opaque = MPNewGzipCache(pool);
+  SetGzipAllocator(allocator);
+}
+
+void MPHookBzip2(MemoryPool* pool) {
+  current_bzip2_allocator.bzalloc = MPBzip2Alloc;
+  current_bzip2_allocator.bzfree = MPBzip2Free;
+  current_bzip2_allocator.opaque = MPNewBzip2Cache(pool);
+}
+
+const Bzip2Allocator& CurrentBzip2Allocator() {
+  return current_bzip2_allocator;
+}
+
+namespace {
+
+// A process-wide allocator whose cache lives in a disposed pool would hand the next stream
+// (a later merge's gzip writer, say) storage that no longer exists: put the heap back.
+void UnhookAdapters(const MemoryPool* pool) {
+  const ZlibAllocator& gzip = GzipAllocator();
+  if (gzip.zalloc == MPGzipAlloc && static_cast<const GzipCache*>(gzip.opaque)->pool == pool) {
+    SetGzipAllocator(ZlibAllocator{});
+  }
+  if (current_bzip2_allocator.bzalloc == MPBzip2Alloc &&
+      static_cast<const Bzip2Cache*>(current_bzip2_allocator.opaque)->pool == pool) {
+    current_bzip2_allocator = Bzip2Allocator{};
+  }
+}
+
+}  // namespace
+
+// ---- Zip archives -----------------------------------------------------------------------
+
+namespace {
+
+// minizip reads the archive through these callbacks over the already-open stream (the
+// opaque value); closing the archive leaves the stream open for its owner.
+voidpf ZipOpen(voidpf opaque, const char*, int) {
+  return opaque;
+}
+
+uLong ZipRead(voidpf, voidpf stream, void* buf, uLong size) {
+  return std::fread(buf, 1, size, static_cast<std::FILE*>(stream));
+}
+
+uLong ZipWrite(voidpf, voidpf, const void*, uLong) {
+  return 0;  // archives are only read
+}
+
+long ZipTell(voidpf, voidpf stream) {
+  return std::ftell(static_cast<std::FILE*>(stream));
+}
+
+long ZipSeek(voidpf, voidpf stream, uLong offset, int origin) {
+  int whence = SEEK_SET;
+  if (origin == ZLIB_FILEFUNC_SEEK_CUR) whence = SEEK_CUR;
+  if (origin == ZLIB_FILEFUNC_SEEK_END) whence = SEEK_END;
+  // minizip passes negative offsets for SEEK_END as unsigned values.
+  return std::fseek(static_cast<std::FILE*>(stream), static_cast<long>(offset), whence) == 0 ? 0 : -1;
+}
+
+int ZipClose(voidpf, voidpf) {
+  return 0;
+}
+
+int ZipTestError(voidpf, voidpf stream) {
+  return std::ferror(static_cast<std::FILE*>(stream));
+}
+
+}  // namespace
+
+ZipArchive* MPOpenZip(MemoryPool* pool, std::FILE* file) {
+  if (file == nullptr) return nullptr;
+  zlib_filefunc_def functions{};
+  functions.zopen_file = ZipOpen;
+  functions.zread_file = ZipRead;
+  functions.zwrite_file = ZipWrite;
+  functions.ztell_file = ZipTell;
+  functions.zseek_file = ZipSeek;
+  functions.zclose_file = ZipClose;
+  functions.zerror_file = ZipTestError;
+  functions.opaque = file;
+  unzFile unz = unzOpen2("", &functions);
+  if (unz == nullptr) return nullptr;
+  auto* archive = static_cast<ZipArchive*>(MPAllocAligned(pool, sizeof(ZipArchive)));
+  archive->unz = unz;
+  archive->cache = MPNewZipCache(pool);
+  return archive;
+}
+
+void MPCloseZip(ZipArchive* archive) {
+  if (archive != nullptr && archive->unz != nullptr) unzClose(archive->unz);
+  if (archive != nullptr) archive->unz = nullptr;
+}

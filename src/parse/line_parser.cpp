@@ -1,0 +1,588 @@
+// The line parser: one line read in place against one template, in a single pass.
+//
+// Text fields are remembered as start and length while the template runs; nothing is
+// written into the line until the whole template has matched, so a template that fails
+// leaves the line intact for the next one.
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "entries/check.h"
+#include "entries/helpers.h"
+#include "parse/date_tokens.h"
+#include "parse/parse_internal.h"
+#include "parse/parse_logs.h"
+
+namespace {
+
+constexpr const char* MODULE = "ParseLogs";
+
+// The separator before the first token of a space-separated template. Distinct from every
+// char value, bytes >= 128 included.
+constexpr int NO_SEPARATOR = 0x100;
+
+// The uri joined with '$' and a path argument, NUL included, must fit path_join.
+constexpr int32_t PATH_JOIN_LIMIT = 1022;
+
+// Text fields while the template runs; PATH_ARG is kept for the join at the end.
+enum TextField : int {
+  F_HOST, F_URI, F_QUERY, F_REFERER, F_AGENT, F_USER, F_METHOD, F_PROTOCOL, F_DOMAIN,
+  F_SERVER, F_COOKIE, F_SESSION, F_PATH_ARG, FIELD_COUNT,
+};
+
+struct Span {
+  char* start = nullptr;  // null: not captured
+  int32_t length = 0;
+};
+
+// What one token did.
+enum class Step { NEXT, FAIL, HEADER, DROP_REST };
+
+// One attempt: the cursor, the current separator and the captured fields.
+struct Reader {
+  ParseState& state;
+  char* const line;
+  LogEntry& entry;
+  char* cur;
+  int separator;
+  Span fields[FIELD_COUNT];
+};
+
+int32_t Length(const char* from, const char* to) { return static_cast<int32_t>(to - from); }
+
+void Capture(Reader& r, TextField field, char* start, char* end) {
+  r.fields[field] = Span{start, Length(start, end)};
+}
+
+// The dash rule: a lone '-' (or nothing) is no value; the characters are still consumed.
+void CaptureDash(Reader& r, TextField field, char* start, char* end) {
+  const int32_t length = Length(start, end);
+  if (length > 1 || (length == 1 && *start != '-')) r.fields[field] = Span{start, length};
+}
+
+// ---- Separator step and stop sets ---------------------------------------------------------
+
+void SeparatorStep(Reader& r) {
+  const char c = *r.cur;
+  r.separator = static_cast<unsigned char>(c);
+  if (c == ' ' || c == '\t') {
+    ++r.cur;
+  } else if (c == ',') {
+    ++r.cur;
+    while (*r.cur == ' ') ++r.cur;
+  }
+}
+
+bool SeparatorIs(const Reader& r, char c) { return r.separator == static_cast<unsigned char>(c); }
+
+// Set A: TAB, space, comma or line end.
+char* ScanSetA(char* p) {
+  while (!IsLineEnd(*p) && *p != '\t' && *p != ' ' && *p != ',') ++p;
+  return p;
+}
+
+// Set B: TAB or line end; a space after a space; ", " after a comma.
+char* ScanSetB(const Reader& r, char* p) {
+  const bool space = SeparatorIs(r, ' ');
+  const bool comma = SeparatorIs(r, ',');
+  for (;; ++p) {
+    const char c = *p;
+    if (IsLineEnd(c) || c == '\t') return p;
+    if (c == ' ' && space) return p;
+    if (c == ',' && comma && p[1] == ' ') return p;
+  }
+}
+
+// Set C: as set B, but after a comma also a comma that ends the line.
+char* ScanSetC(const Reader& r, char* p) {
+  const bool space = SeparatorIs(r, ' ');
+  const bool comma = SeparatorIs(r, ',');
+  for (;; ++p) {
+    const char c = *p;
+    if (IsLineEnd(c) || c == '\t') return p;
+    if (c == ' ' && space) return p;
+    if (c == ',' && comma && (p[1] == ' ' || IsLineEnd(p[1]))) return p;
+  }
+}
+
+// URI and PATH_ARG: TAB or line end; a space after a space; ", " always; '?' for a URI.
+char* ScanUri(const Reader& r, char* p, bool stop_at_question) {
+  const bool space = SeparatorIs(r, ' ');
+  for (;; ++p) {
+    const char c = *p;
+    if (IsLineEnd(c) || c == '\t') return p;
+    if (c == ' ' && space) return p;
+    if (c == ',' && p[1] == ' ') return p;
+    if (c == '?' && stop_at_question) return p;
+  }
+}
+
+// The query behind a plain URI's '?': up to TAB, space, ", " or line end.
+char* ScanPlainQuery(char* p) {
+  for (;; ++p) {
+    const char c = *p;
+    if (IsLineEnd(c) || c == '\t' || c == ' ') return p;
+    if (c == ',' && p[1] == ' ') return p;
+  }
+}
+
+// SKIP: TAB, comma or line end; a space after a space or before any separator.
+char* ScanSkip(const Reader& r, char* p) {
+  const bool space = SeparatorIs(r, ' ') || r.separator == NO_SEPARATOR;
+  while (!IsLineEnd(*p) && *p != '\t' && *p != ',' && !(*p == ' ' && space)) ++p;
+  return p;
+}
+
+// CURI and CQUERY: comma or line end.
+char* ScanToComma(char* p) {
+  while (!IsLineEnd(*p) && *p != ',') ++p;
+  return p;
+}
+
+// ---- Quoted forms -------------------------------------------------------------------------
+
+enum Quotes : unsigned {
+  Q_DOUBLE = 1, Q_ANGLE = 2, Q_APOSTROPHE = 4, Q_BACKQUOTE = 8,
+};
+
+bool OpensQuote(char c, unsigned quotes) {
+  return (c == '"' && (quotes & Q_DOUBLE)) || (c == '<' && (quotes & Q_ANGLE)) ||
+         (c == '\'' && (quotes & Q_APOSTROPHE)) || (c == '`' && (quotes & Q_BACKQUOTE));
+}
+
+// Reads the quoted content at the cursor (which stands on the opener) into [start, end)
+// and moves past the closer. False when the closer is missing. With `line_break_closer`,
+// content that stops at a CR or LF directly followed by the closer is accepted too.
+bool ReadQuoted(Reader& r, char** start, char** end, bool line_break_closer) {
+  const char closer = *r.cur == '<' ? '>' : *r.cur;
+  char* p = r.cur + 1;
+  *start = p;
+  while (*p != closer && !IsLineEnd(*p)) ++p;
+  *end = p;
+  if (*p == closer) {
+    r.cur = p + 1;
+    return true;
+  }
+  if (line_break_closer && (*p == '\r' || *p == '\n') && p[1] == closer) {
+    r.cur = p + 2;
+    return true;
+  }
+  return false;
+}
+
+// A text field: quoted by one of `quotes`, or plain up to `scan`; dash rule.
+template <typename Scan>
+Step ReadText(Reader& r, TextField field, unsigned quotes, Scan scan,
+              bool line_break_closer = false) {
+  char* start = r.cur;
+  char* end = nullptr;
+  if (OpensQuote(*r.cur, quotes)) {
+    if (!ReadQuoted(r, &start, &end, line_break_closer)) return Step::FAIL;
+  } else {
+    end = scan(r.cur);
+    r.cur = end;
+  }
+  CaptureDash(r, field, start, end);
+  return Step::NEXT;
+}
+
+// ---- Numbers --------------------------------------------------------------------------
+
+// A decimal field: a digit first, every digit consumed, no '.' behind them.
+bool ReadDecimal(Reader& r, int32_t* value) {
+  if (!IsDigit(*r.cur)) return false;
+  *value = ParseSignedDecimal(r.cur);
+  while (IsDigit(*r.cur)) ++r.cur;
+  return *r.cur != '.';
+}
+
+// Transfer times are scaled in 64 bits and clamped, so a huge value cannot overflow.
+int32_t Clamp32(int64_t value) {
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+Step ReadStatusOrBytes(Reader& r, int32_t* field, int32_t dash_value) {
+  if (*r.cur == '-') {
+    *field = dash_value;
+    ++r.cur;
+    return Step::NEXT;
+  }
+  return ReadDecimal(r, field) ? Step::NEXT : Step::FAIL;
+}
+
+// TRAN_TIME_SECS/TICKS/MILLI: n * multiplier / divisor in 1/600 second; '-' changes nothing.
+Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
+  if (*r.cur == '-') {
+    ++r.cur;
+    return Step::NEXT;
+  }
+  int32_t n = 0;
+  if (!ReadDecimal(r, &n)) return Step::FAIL;
+  r.entry.transfer_time = Clamp32(static_cast<int64_t>(n) * multiplier / divisor);
+  return Step::NEXT;
+}
+
+bool TwoDigits(const char* p) { return IsDigit(p[0]) && IsDigit(p[1]); }
+int32_t TwoDigitValue(const char* p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
+
+// TRAN_TIME_HMS: HH:MM:SS when the third character is ':', else ticks.
+Step ReadTransferHms(Reader& r) {
+  const char* p = r.cur;
+  if (*p != '-' && !IsLineEnd(p[0]) && !IsLineEnd(p[1]) && p[2] == ':') {
+    if (!TwoDigits(p) || !TwoDigits(p + 3) || p[5] != ':' || !TwoDigits(p + 6)) {
+      return Step::FAIL;
+    }
+    const int32_t seconds =
+        TwoDigitValue(p) * 3600 + TwoDigitValue(p + 3) * 60 + TwoDigitValue(p + 6);
+    r.entry.transfer_time = seconds * 600;
+    r.cur += 8;
+    return Step::NEXT;
+  }
+  return ReadTransferTime(r, 10, 1);
+}
+
+// ---- Tokens ----------------------------------------------------------------------------
+
+bool StartsWith(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++prefix, ++text) {
+    if (*text != *prefix) return false;
+  }
+  return true;
+}
+
+// The quoted request line: method, uri with optional query, optional protocol.
+Step ReadFullRequest(Reader& r) {
+  if (*r.cur != '"') return Step::FAIL;
+  char* p = r.cur + 1;
+  if (p[0] == '-' && p[1] == '"') {  // a request that is not there
+    r.cur = p + 2;
+    return Step::NEXT;
+  }
+  char* const method = p;
+  while (*p != ' ' && *p != '"' && !IsLineEnd(*p)) ++p;
+  Capture(r, F_METHOD, method, p);
+  if (*p == '"') {
+    r.cur = p + 1;
+    return Step::NEXT;
+  }
+  if (*p != ' ') return Step::FAIL;
+  char* const uri = ++p;
+  while (*p != ' ' && *p != '"' && *p != '?' && !IsLineEnd(*p)) ++p;
+  Capture(r, F_URI, uri, p);
+  if (*p == '?') {
+    char* const query = ++p;
+    while (*p != ' ' && *p != '"' && !IsLineEnd(*p)) ++p;
+    Capture(r, F_QUERY, query, p);
+  }
+  if (*p == '"') {
+    r.cur = p + 1;
+    return Step::NEXT;
+  }
+  while (*p == ' ') ++p;
+  char* protocol = p;
+  while (*p != '"' && !IsLineEnd(*p)) {
+    if (*p == ' ') protocol = p + 1;
+    ++p;
+  }
+  // A quote directly followed by "HTTP" belongs to a request whose uri held a quote or a
+  // space: the protocol starts again behind it.
+  if (*p == '"' && StartsWith(p + 1, "HTTP")) {
+    protocol = ++p;
+    while (*p != '"' && !IsLineEnd(*p)) ++p;
+  }
+  if (p > protocol) Capture(r, F_PROTOCOL, protocol, p);
+  if (*p == '"') ++p;
+  r.cur = p;
+  return Step::NEXT;
+}
+
+// URI: quoted (query inside the quotes, closer required) or plain; no dash rule.
+Step ReadUri(Reader& r) {
+  char* p = r.cur;
+  if (*p == '"') {
+    char* const uri = ++p;
+    while (*p != '"' && *p != '?' && !IsLineEnd(*p)) ++p;
+    Capture(r, F_URI, uri, p);
+    if (*p == '?') {
+      char* const query = ++p;
+      while (*p != '"' && !IsLineEnd(*p)) ++p;
+      Capture(r, F_QUERY, query, p);
+    }
+    if (*p != '"') return Step::FAIL;
+    r.cur = p + 1;
+    return Step::NEXT;
+  }
+  p = ScanUri(r, p, true);
+  Capture(r, F_URI, r.cur, p);
+  if (*p == '?') {
+    char* const query = p + 1;
+    p = ScanPlainQuery(query);
+    Capture(r, F_QUERY, query, p);
+  }
+  r.cur = p;
+  return Step::NEXT;
+}
+
+Step ReadWebstarResult(Reader& r) {
+  int32_t status = 200;
+  if (StartsWith(r.cur, "ERR!")) {
+    status = 404;
+  } else if (StartsWith(r.cur, "PRIV")) {
+    status = 401;
+  }
+  r.entry.status = status;
+  while (!IsLineEnd(*r.cur) && *r.cur != '\t') ++r.cur;
+  return Step::NEXT;
+}
+
+// DOMAIN, MAY_DOMAIN and the domain form of CS_HOST. `keep` keeps a domain set earlier on
+// this line.
+Step ReadDomain(Reader& r, bool keep) {
+  const Span before = r.fields[F_DOMAIN];
+  const Step step = ReadText(r, F_DOMAIN, Q_DOUBLE | Q_ANGLE, ScanSetA);
+  if (keep && before.start != nullptr) r.fields[F_DOMAIN] = before;
+  return step;
+}
+
+Step ReadCsHost(Reader& r) {
+  if (r.state.webstar_mode) return ReadText(r, F_HOST, Q_DOUBLE, ScanSetA);
+  const bool quoted = *r.cur == '"' || *r.cur == '<';
+  return ReadDomain(r, !quoted);
+}
+
+Step ReadW3svc(Reader& r) {
+  if (StartsWith(r.cur, "W3SVC")) {
+    char* const end = ScanToComma(r.cur);
+    Capture(r, F_PROTOCOL, r.cur, end);
+    r.cur = end;
+    return Step::NEXT;
+  }
+  if (StartsWith(r.cur, "MSFTPSVC")) {
+    r.entry.line_length = HeaderLineLength(r.line);
+    return Step::HEADER;
+  }
+  return Step::FAIL;
+}
+
+// Moves four captured texts round: query <- cookie <- referer <- agent <- query.
+void Fixup(Reader& r) {
+  const Span query = r.fields[F_QUERY];
+  r.fields[F_QUERY] = r.fields[F_COOKIE];
+  r.fields[F_COOKIE] = r.fields[F_REFERER];
+  r.fields[F_REFERER] = r.fields[F_AGENT];
+  r.fields[F_AGENT] = query;
+}
+
+// EC: the rest of the template stays only when no number, or a number ended by a space or
+// the line end, stands here (and the line goes on).
+Step LookAheadEc(const Reader& r) {
+  const char* p = r.cur;
+  if (IsLineEnd(*p) || *p == '[') return Step::DROP_REST;
+  if (!IsDigit(*p)) return Step::NEXT;
+  while (IsDigit(*p)) ++p;
+  return (*p == ' ' || IsLineEnd(*p)) ? Step::NEXT : Step::DROP_REST;
+}
+
+Step ReadToken(Reader& r, uint8_t token) {
+  auto set_a = [](char* p) { return ScanSetA(p); };
+  auto set_b = [&r](char* p) { return ScanSetB(r, p); };
+  auto set_c = [&r](char* p) { return ScanSetC(r, p); };
+  auto skip = [&r](char* p) { return ScanSkip(r, p); };
+  auto comma = [](char* p) { return ScanToComma(p); };
+  constexpr unsigned ALL_QUOTES = Q_DOUBLE | Q_ANGLE | Q_APOSTROPHE | Q_BACKQUOTE;
+
+  switch (token) {
+    case FULL_REQUEST: return ReadFullRequest(r);
+    case HOST: return ReadText(r, F_HOST, Q_DOUBLE, set_a);
+    case URI: return ReadUri(r);
+    case URI_QUERY: return ReadText(r, F_QUERY, Q_DOUBLE, set_c);
+    case STATUS: return ReadStatusOrBytes(r, &r.entry.status, 200);
+    case WEBSTAR_RESULT: return ReadWebstarResult(r);
+    case BYTES: return ReadStatusOrBytes(r, &r.entry.bytes, 0);
+    case TRAN_TIME_SECS: return ReadTransferTime(r, 600, 1);
+    case TRAN_TIME_TICKS: return ReadTransferTime(r, 10, 1);
+    case TRAN_TIME_MILLI: return ReadTransferTime(r, 3, 5);
+    case TRAN_TIME_HMS: return ReadTransferHms(r);
+    case REFERER: return ReadText(r, F_REFERER, ALL_QUOTES, set_c, true);
+    case AGENT: return ReadText(r, F_AGENT, ALL_QUOTES, set_b);
+    case USER: return ReadText(r, F_USER, Q_DOUBLE | Q_ANGLE, set_b);
+    case SESSION: return ReadText(r, F_SESSION, Q_DOUBLE | Q_ANGLE, set_b);
+    case METHOD: return ReadText(r, F_METHOD, Q_DOUBLE | Q_ANGLE, set_a);
+    case SERVER: return ReadText(r, F_SERVER, Q_DOUBLE | Q_ANGLE, set_a);
+    case COOKIE: return ReadText(r, F_COOKIE, Q_DOUBLE | Q_ANGLE, set_c);
+    case PROTOCOL: return ReadText(r, F_PROTOCOL, 0, set_a);
+    case DOMAIN: return ReadDomain(r, false);
+    case MAY_DOMAIN: return ReadDomain(r, true);
+    case CS_HOST: return ReadCsHost(r);
+    case SKIP: {
+      char* start = nullptr;
+      char* end = nullptr;
+      if (OpensQuote(*r.cur, Q_DOUBLE | Q_ANGLE)) {
+        return ReadQuoted(r, &start, &end, false) ? Step::NEXT : Step::FAIL;
+      }
+      r.cur = skip(r.cur);
+      return Step::NEXT;
+    }
+    case MUST_EOL: return IsLineEnd(*r.cur) ? Step::NEXT : Step::FAIL;
+    case W3SVC: return ReadW3svc(r);
+    case FIXUP: Fixup(r); return Step::NEXT;
+    case EC: return LookAheadEc(r);
+    case CHAR:
+      if (!IsLineEnd(*r.cur)) ++r.cur;
+      return Step::NEXT;
+    case FORMAT_LINE:
+      return ReadFormatLine(r.state, r.line, r.cur, r.entry) == PARSE_HEADER ? Step::HEADER
+                                                                              : Step::FAIL;
+    case PATH_ARG: {
+      char* const end = ScanUri(r, r.cur, false);
+      Capture(r, F_PATH_ARG, r.cur, end);
+      r.cur = end;
+      return Step::NEXT;
+    }
+    case CURI: {
+      char* const end = comma(r.cur);
+      Capture(r, F_URI, r.cur, end);
+      r.cur = end;
+      return Step::NEXT;
+    }
+    case CQUERY: return ReadText(r, F_QUERY, 0, comma);
+    default: break;
+  }
+  if (IsDateToken(token)) {
+    const char* next = ReadDateToken(token, r.cur, r.entry);
+    if (next == nullptr) return Step::FAIL;
+    r.cur += next - r.cur;  // keeps the writable pointer
+    return Step::NEXT;
+  }
+  // TAB_SEP after the first byte, or a byte that is no token. Built-in templates never
+  // hold one and user templates are checked when they are compiled.
+  STITCHER_FAIL(MODULE, "Invalid log format field");
+}
+
+// ---- Finishing an entry ------------------------------------------------------------------
+
+bool DateIsValid(const LogEntry& e, int32_t year_limit) {
+  const bool year_ok = e.year == 0 || (e.year >= 1970 && e.year <= 2038 && e.year < year_limit);
+  return year_ok && e.month >= 0 && e.month <= 12 && e.day >= 0 && e.day <= 31 &&
+         e.hour >= 0 && e.hour <= 23 && e.minute >= 0 && e.minute <= 59 && e.second >= 0 &&
+         e.second <= 59;
+}
+
+// Bytes from the line start through the first line end at or after `p`; CR LF and LF CR
+// count as one line end, the NUL behind the data as none.
+int32_t EntryLineLength(const char* line, const char* p) {
+  while (!IsLineEnd(*p)) ++p;
+  if (*p == '\r') {
+    ++p;
+    if (*p == '\n') ++p;
+  } else if (*p == '\n') {
+    ++p;
+    if (*p == '\r') ++p;
+  }
+  return Length(line, p);
+}
+
+char* Terminated(const Span& span) {
+  if (span.start == nullptr) return nullptr;
+  span.start[span.length] = '\0';
+  return span.start;
+}
+
+// The uri, a '$' and the path argument in the input's path_join buffer; null (the uri
+// stays alone) without a path argument or a uri, or when the result would not fit.
+char* JoinPathArgument(Reader& r) {
+  const Span& uri = r.fields[F_URI];
+  const Span& arg = r.fields[F_PATH_ARG];
+  if (arg.start == nullptr || arg.length < 1 || uri.start == nullptr) return nullptr;
+  if (uri.length + arg.length > PATH_JOIN_LIMIT) return nullptr;
+  char* out = r.state.path_join;
+  std::memcpy(out, uri.start, static_cast<size_t>(uri.length));
+  out[uri.length] = '$';
+  std::memcpy(out + uri.length + 1, arg.start, static_cast<size_t>(arg.length));
+  out[uri.length + 1 + arg.length] = '\0';
+  return out;
+}
+
+ParseResult FinishEntry(Reader& r) {
+  LogEntry& e = r.entry;
+  if (e.year == 0 && e.month == 0 && e.day == 0) {
+    e.year = r.state.default_year;
+    e.month = r.state.default_month;
+    e.day = r.state.default_day;
+  }
+  if (e.hour == 24) e.hour = 0;
+  if (!DateIsValid(e, r.state.year_limit)) return PARSE_NO_MATCH;
+
+  const int32_t length = EntryLineLength(r.line, r.cur);
+  // An empty line at the end of the data would let the caller advance by nothing.
+  if (length == 0) return PARSE_NO_MATCH;
+  e.line_length = length;
+
+  // The rewrite and the join work on the captured spans, before any NUL is written.
+  Span& uri = r.fields[F_URI];
+  if (uri.start != nullptr && uri.length > 0 && uri.start[0] == ':') {
+    std::replace(uri.start, uri.start + uri.length, ':', '/');
+  }
+  char* const joined = JoinPathArgument(r);
+  e.client_host = Terminated(r.fields[F_HOST]);
+  e.uri = Terminated(uri);
+  e.query = Terminated(r.fields[F_QUERY]);
+  e.referer = Terminated(r.fields[F_REFERER]);
+  e.agent = Terminated(r.fields[F_AGENT]);
+  e.user = Terminated(r.fields[F_USER]);
+  e.method = Terminated(r.fields[F_METHOD]);
+  e.protocol = Terminated(r.fields[F_PROTOCOL]);
+  e.domain = Terminated(r.fields[F_DOMAIN]);
+  e.server = Terminated(r.fields[F_SERVER]);
+  e.cookie = Terminated(r.fields[F_COOKIE]);
+  e.session = Terminated(r.fields[F_SESSION]);
+  if (joined != nullptr) e.uri = joined;
+  return PARSE_ENTRY;
+}
+
+}  // namespace
+
+void InitParseState(ParseState& state) {
+  state = ParseState{};
+  constexpr int32_t MONTH_AHEAD = 2678400;  // 31 days
+  const int32_t now = TimeNow();
+  const int32_t ahead = now > INT32_MAX - MONTH_AHEAD ? INT32_MAX : now + MONTH_AHEAD;
+  int32_t year = 0;
+  TimeToFields(ahead, &year, nullptr, nullptr, nullptr, nullptr, nullptr);
+  state.year_limit = year + 1;
+}
+
+ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry) {
+  ResetEntry(entry);
+  Reader r{state, line, entry, line, NO_SEPARATOR, {}};
+  LogFormat t = format;
+  if (*t == TAB_SEP) {
+    r.separator = '\t';
+    ++t;
+  }
+  while (*t != EOL) {
+    const uint8_t token = *t++;
+    if (token == IF_EOL) {
+      if (IsLineEnd(*r.cur)) break;
+      continue;
+    }
+    Step step = Step::NEXT;
+    if (token == WN) {
+      // Branch into a sub-template by the next character; the rest of this one is left.
+      const char c = *r.cur;
+      if (IsLineEnd(c) || c == '[') break;
+      if (c == '<') t = WN_ANGLE;
+      if (IsLetter(c)) t = WN_WORD;
+    } else {
+      step = ReadToken(r, token);
+    }
+    if (step == Step::FAIL) return PARSE_NO_MATCH;
+    if (step == Step::HEADER) return PARSE_HEADER;
+    if (step == Step::DROP_REST) break;
+    SeparatorStep(r);
+  }
+  return FinishEntry(r);
+}

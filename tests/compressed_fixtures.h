@@ -1,0 +1,104 @@
+#pragma once
+// Small compressed files made in code: gzip members, bzip2 streams and zip archives.
+
+#include <bzlib.h>
+#include <minizip/zip.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// One gzip member holding `text`.
+inline std::string GzipBytes(const std::string& text, int level = 6) {
+  z_stream z{};
+  deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, text.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// One bzip2 stream holding `text`.
+inline std::string Bzip2Bytes(const std::string& text, int block_size = 9) {
+  std::string out(text.size() + text.size() / 100 + 1024, '\0');
+  unsigned int length = static_cast<unsigned int>(out.size());
+  BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(text.data()),
+                           static_cast<unsigned int>(text.size()), block_size, 0, 0);
+  out.resize(length);
+  return out;
+}
+
+inline std::string RawDeflate(const std::string& text) {
+  z_stream z{};
+  deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, text.size()) + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+struct ZipMember {
+  std::string name;
+  std::string content;
+  int method = Z_DEFLATED;  // 0 stored, 8 deflated; any other value is written as given
+};
+
+// Sets the method field of member `name` in its local header and its directory entry.
+inline void PatchZipMethod(std::string* zip, const std::string& name, int method) {
+  const struct {
+    const char* signature;
+    size_t name_at;
+    size_t method_at;
+  } headers[] = {{"PK\x03\x04", 30, 8}, {"PK\x01\x02", 46, 10}};
+  for (const auto& h : headers) {
+    for (size_t p = zip->find(h.signature); p != std::string::npos; p = zip->find(h.signature, p + 4)) {
+      if (zip->compare(p + h.name_at, name.size(), name) != 0) continue;
+      (*zip)[p + h.method_at] = static_cast<char>(method & 0xFF);
+      (*zip)[p + h.method_at + 1] = static_cast<char>(method >> 8);
+    }
+  }
+}
+
+// A zip archive of `members`, in order, written with minizip's writer. A method other than
+// 0 and 8 is written as stored data with that method number in its headers.
+inline std::string ZipBytes(const std::vector<ZipMember>& members) {
+  static int serial = 0;
+  const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                     ("stitcher-fixture-" + std::to_string(++serial) + ".zip");
+  zipFile zf = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
+  for (const ZipMember& m : members) {
+    zip_fileinfo info{};
+    const int method = m.method == Z_DEFLATED ? Z_DEFLATED : 0;
+    zipOpenNewFileInZip(zf, m.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method,
+                        Z_DEFAULT_COMPRESSION);
+    zipWriteInFileInZip(zf, m.content.data(), static_cast<unsigned>(m.content.size()));
+    zipCloseFileInZip(zf);
+  }
+  zipClose(zf, nullptr);
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  in.close();
+  std::filesystem::remove(path);
+  for (const ZipMember& m : members) {
+    if (m.method != 0 && m.method != Z_DEFLATED) PatchZipMethod(&bytes, m.name, m.method);
+  }
+  return bytes;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,80 @@
+// The program merges logs stored plain, gzip, bzip2 and as a three-member zip as if they
+// were all plain text.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compressed_fixtures.h"
+#include "program_runner.h"
+
+namespace {
+
+using namespace testing_support;
+
+#ifdef STITCHER_BINARY
+
+constexpr int kFiles = 4;
+constexpr int kLinesPerFile = 30;
+
+// Entry number k = line * kFiles + file: its time is k seconds after the start and its path
+// names k, so the merged log must list the paths in the order 0, 1, 2, ...
+std::string EntryLine(int file, int line) {
+  const int k = line * kFiles + file;
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "192.0.2.%d - - [10/Oct/2000:13:%02d:%02d -0700] \"GET /e%04d.html HTTP/1.0\" 200 %d\n",
+                file + 1, k / 60, k % 60, k, 1000 + k);
+  return text;
+}
+
+std::string LinesOf(int file, int from, int to) {
+  std::string text;
+  for (int line = from; line < to; ++line) text += EntryLine(file, line);
+  return text;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(CompressedInputs, PlainGzipBzip2AndZipLogsMergeLikePlainOnes) {
+  const auto dir = FreshDirectory("compressed-inputs");
+  WriteFile(dir / "plain.log", LinesOf(0, 0, kLinesPerFile));
+  WriteFile(dir / "logs.gz", GzipBytes(LinesOf(1, 0, kLinesPerFile)));
+  WriteFile(dir / "logs.bz2", Bzip2Bytes(LinesOf(2, 0, kLinesPerFile)));
+  WriteFile(dir / "logs.zip", ZipBytes({{"part1.log", LinesOf(3, 0, 10)},
+                                        {"part2.log", LinesOf(3, 10, 20), 0},
+                                        {"part3.log", LinesOf(3, 20, kLinesPerFile)}}));
+  const ProgramRun run =
+      RunStitcher(dir, {"-Plain", "-Unix", "plain.log", "logs.gz", "logs.bz2", "logs.zip"});
+  ASSERT_EQ(run.status, 0) << run.console;
+  EXPECT_EQ(run.console.find("Read error"), std::string::npos) << run.console;
+
+  const std::vector<std::string> merged = SplitLines(ReadFile(dir / "merged.log"));
+  // The header line, then every entry in time order.
+  ASSERT_EQ(merged.size(), static_cast<size_t>(1 + kFiles * kLinesPerFile)) << run.console;
+  for (int k = 0; k < kFiles * kLinesPerFile; ++k) {
+    char path[32];
+    std::snprintf(path, sizeof path, "/e%04d.html", k);
+    EXPECT_NE(merged[static_cast<size_t>(k) + 1].find(path), std::string::npos)
+        << "line " << k + 1 << ": " << merged[static_cast<size_t>(k) + 1];
+    const std::string host = "192.0.2." + std::to_string(k % kFiles + 1);
+    EXPECT_NE(merged[static_cast<size_t>(k) + 1].find(host), std::string::npos) << merged[static_cast<size_t>(k) + 1];
+  }
+}
+
+#else
+
+TEST(CompressedInputs, NeedsTheProgram) {
+  GTEST_SKIP() << "the program is not built in this tree";
+}
+
+#endif
+
+}  // namespace

@@ -1,0 +1,199 @@
+// End-to-end cases: every folder tests/e2e/<case>/ runs the program once.
+//
+//   args              the arguments, one per line (an empty line is an empty argument)
+//   in/               copied into a fresh working directory before the run
+//   expected/console  the exact standard output ("... in M:SS!" normalised to 0:00)
+//   expected/status   the exit status (0 when absent)
+//   expected/absent   paths that must not exist after the run, one per line
+//   expected/<path>   every other file: <path> must exist afterwards and equal it byte for
+//                     byte, after decompression when the produced file is gzip
+//
+// STITCHER_ACCEPT=1 rewrites expected/ from what the run produced.
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "program_runner.h"
+
+// Without the program (an early build of a branch) there is nothing to run.
+#ifdef STITCHER_BINARY
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+const fs::path kCasesRoot = fs::path(STITCHER_SOURCE_DIR) / "tests" / "e2e";
+
+// Files of expected/ that describe the run rather than a produced file.
+const std::set<std::string> kControlFiles = {"console", "status", "absent", "README"};
+
+std::vector<std::string> CaseNames() {
+  std::vector<std::string> names;
+  if (!fs::is_directory(kCasesRoot)) return names;
+  for (const auto& entry : fs::directory_iterator(kCasesRoot)) {
+    if (entry.is_directory()) names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool IsGzip(const std::string& bytes) {
+  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&
+         static_cast<unsigned char>(bytes[1]) == 0x8B;
+}
+
+// Inflates a gzip stream; a damaged stream yields what could be read plus a marker, so the
+// comparison fails visibly.
+std::string Gunzip(const std::string& bytes) {
+  z_stream z{};
+  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return "<inflateInit2 failed>";
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  std::string out;
+  char buffer[16384];
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    z.next_out = reinterpret_cast<Bytef*>(buffer);
+    z.avail_out = sizeof buffer;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - z.avail_out);
+  }
+  inflateEnd(&z);
+  if (rc != Z_STREAM_END) out += "<damaged gzip stream>";
+  return out;
+}
+
+std::string ProducedText(const fs::path& path) {
+  const std::string bytes = ReadFile(path);
+  return IsGzip(bytes) ? Gunzip(bytes) : bytes;
+}
+
+// The elapsed time of the final statistics line depends on the machine.
+std::string NormaliseConsole(const std::string& console) {
+  static const std::regex kElapsed("(Wrote -?[0-9]+ log entries in )[0-9]+:[0-9]{2}!");
+  std::string result;
+  auto rest = console.cbegin();
+  for (std::smatch m; std::regex_search(rest, console.cend(), m, kElapsed); rest = m[0].second) {
+    result.append(rest, m[0].first).append(m[1].str()).append("0:00!");
+  }
+  return result.append(rest, console.cend());
+}
+
+// GoogleTest names allow only letters, digits and '_'.
+std::string TestName(const ::testing::TestParamInfo<std::string>& info) {
+  std::string name = info.param;
+  for (char& c : name) {
+    const bool keep = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!keep) c = '_';
+  }
+  return name;
+}
+
+class EndToEnd : public ::testing::TestWithParam<std::string> {};
+
+// Relative paths of the regular files below `root`.
+std::vector<fs::path> FilesBelow(const fs::path& root) {
+  std::vector<fs::path> files;
+  if (!fs::is_directory(root)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), root));
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+void Accept(const fs::path& case_dir, const fs::path& work, const ProgramRun& run,
+            const std::vector<fs::path>& expected_files) {
+  const fs::path expected = case_dir / "expected";
+  fs::create_directories(expected);
+  WriteFile(expected / "console", NormaliseConsole(run.console));
+  if (run.status != 0) {
+    WriteFile(expected / "status", std::to_string(run.status) + "\n");
+  } else {
+    fs::remove(expected / "status");
+  }
+  // Keep every produced file the case already pins, and pin the files the run created.
+  std::set<fs::path> pinned(expected_files.begin(), expected_files.end());
+  const auto inputs = FilesBelow(case_dir / "in");
+  const std::set<fs::path> input_set(inputs.begin(), inputs.end());
+  for (const auto& produced : FilesBelow(work)) {
+    if (input_set.count(produced) == 0) pinned.insert(produced);
+  }
+  for (const auto& path : pinned) {
+    if (!fs::exists(work / path)) continue;
+    fs::create_directories((expected / path).parent_path());
+    WriteFile(expected / path, ProducedText(work / path));
+  }
+}
+
+TEST_P(EndToEnd, Case) {
+  const fs::path case_dir = kCasesRoot / GetParam();
+  const fs::path work = FreshDirectory("e2e-" + GetParam());
+  if (fs::is_directory(case_dir / "in")) {
+    fs::copy(case_dir / "in", work, fs::copy_options::recursive);
+  }
+  std::vector<std::string> args;
+  if (fs::exists(case_dir / "args")) args = SplitLines(ReadFile(case_dir / "args"));
+
+  const ProgramRun run = RunStitcher(work, args);
+
+  const fs::path expected = case_dir / "expected";
+  std::vector<fs::path> expected_files;
+  for (const auto& path : FilesBelow(expected)) {
+    if (!(path.parent_path().empty() && kControlFiles.count(path.string()) != 0)) {
+      expected_files.push_back(path);
+    }
+  }
+  if (const char* accept = std::getenv("STITCHER_ACCEPT"); accept && std::string(accept) == "1") {
+    Accept(case_dir, work, run, expected_files);
+    fs::remove_all(work);
+    GTEST_SKIP() << "expectations rewritten";
+  }
+
+  ASSERT_TRUE(fs::exists(expected / "console")) << "case has no expected/console";
+  EXPECT_EQ(NormaliseConsole(run.console), ReadFile(expected / "console"));
+  int want_status = 0;
+  if (fs::exists(expected / "status")) want_status = std::atoi(ReadFile(expected / "status").c_str());
+  EXPECT_EQ(run.status, want_status);
+
+  for (const auto& path : expected_files) {
+    SCOPED_TRACE(path.string());
+    ASSERT_TRUE(fs::exists(work / path)) << path << " was not produced";
+    EXPECT_EQ(ProducedText(work / path), ReadFile(expected / path));
+  }
+  if (fs::exists(expected / "absent")) {
+    for (const auto& path : SplitLines(ReadFile(expected / "absent"))) {
+      if (path.empty()) continue;
+      EXPECT_FALSE(fs::exists(work / path)) << path << " should not exist";
+    }
+  }
+  if (!HasFailure()) fs::remove_all(work);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, EndToEnd, ::testing::ValuesIn(CaseNames()), TestName);
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(EndToEnd);
+
+}  // namespace
+
+#endif  // STITCHER_BINARY

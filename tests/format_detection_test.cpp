@@ -1,0 +1,335 @@
+// ParseEntry: the rotation over user and built-in formats, the header recogniser and the
+// translation of field-list headers.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "parse/format_tokens.h"
+#include "parse/parse_logs.h"
+#include "parse_test_support.h"
+
+namespace {
+
+using parse_test::Buffer;
+using parse_test::Fields;
+using parse_test::FreshState;
+using parse_test::LineOutcome;
+using parse_test::Template;
+using parse_test::Walk;
+
+Template FieldsTemplate(const ParseState& state) {
+  return Template(state.fields_template, state.fields_template + state.fields_length);
+}
+
+const std::string kCommon =
+    "1.2.3.4 - - [01/Jan/2001:10:00:00 -0500] \"GET /a HTTP/1.0\" 200 512";
+
+TEST(TranslateFields, HeadersBecomeTemplates) {
+  struct Case {
+    const char* header;
+    Template expected;
+    bool webstar_mode;
+  };
+  const Case cases[] = {
+      {"#Fields: date time c-ip cs-method cs-uri-stem sc-status",
+       {DATE_YMD, TIME_24, HOST, METHOD, URI, STATUS, MUST_EOL, EOL}, false},
+      {"#Fields: time-taken time_taken cs(User-Agent) s-ip x-unknown",
+       {TRAN_TIME_MILLI, TRAN_TIME_HMS, AGENT, MAY_DOMAIN, SKIP, MUST_EOL, EOL}, false},
+      // Blanks at the end give one more SKIP.
+      {"#Fields: date time \r\n", {DATE_YMD, TIME_24, SKIP, MUST_EOL, EOL}, false},
+      {"!!LOG_FORMAT DATE TIME RESULT HOSTNAME URL BYTES_SENT",
+       {TAB_SEP, DATE_AUTO, TIME_24, WEBSTAR_RESULT, HOST, URI, BYTES, MUST_EOL, EOL}, true},
+      {"!!LOG_FORMAT HOST CS-HOST PATH_ARGS\n",
+       {TAB_SEP, DOMAIN, HOST, PATH_ARG, MUST_EOL, EOL}, true},
+      {"format=%Ses->client.ip% - %Req->vars.auth-user% [%SYSDATE%] "
+       "\"%Req->reqpb.clf-request%\" %Req->srvhdrs.clf-status% "
+       "%Req->srvhdrs.content-length%",
+       {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, MUST_EOL, EOL}, false},
+      {"format=%Req->headers.referer% \"%Req->headers.referer%\"",
+       {SKIP, REFERER, MUST_EOL, EOL}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.header);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, c.header);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].result, PARSE_HEADER);
+    EXPECT_EQ(FieldsTemplate(state), c.expected);
+    EXPECT_EQ(state.webstar_mode, c.webstar_mode);
+  }
+}
+
+TEST(TranslateFields, KeepsAtMost48Fields) {
+  std::string words;
+  for (int i = 0; i < 60; ++i) words += " c-ip";
+  ParseState state = FreshState();
+  TranslateFields(state, words.c_str(), W3C_FIELDS);
+  ASSERT_EQ(state.fields_length, 50);
+  EXPECT_EQ(state.fields_template[47], HOST);
+  EXPECT_EQ(state.fields_template[48], MUST_EOL);
+  EXPECT_EQ(state.fields_template[49], EOL);
+
+  // A WebSTAR list that long has no room for TAB_SEP and stays space-separated.
+  Walk(state, "!!LOG_FORMAT" + words);
+  ASSERT_EQ(state.fields_length, 50);
+  EXPECT_EQ(state.fields_template[0], HOST);
+  EXPECT_EQ(state.fields_template[49], EOL);
+
+  // 47 names leave room for it.
+  words.resize(47 * 5);
+  Walk(state, "!!LOG_FORMAT" + words);
+  ASSERT_EQ(state.fields_length, 50);
+  EXPECT_EQ(state.fields_template[0], TAB_SEP);
+  EXPECT_EQ(state.fields_template[49], EOL);
+}
+
+TEST(TranslateFields, AListWithoutNamesSwitchesTheFieldsSlotOff) {
+  // Without field names there is no template: no lone TAB_SEP without EOL, and no SKIP
+  // template that would take every later line as a dateless entry.
+  for (const char* header : {"!!LOG_FORMAT", "!!LOG_FORMAT ", "!!LOG_FORMAT   \t",
+                             "#Fields:", "#Fields:  \r", "format="}) {
+    SCOPED_TRACE(header);
+    ParseState state = FreshState();
+    Walk(state, "#Fields: c-ip\n");
+    ASSERT_EQ(state.fields_length, 3);
+    const auto outcomes = Walk(state, std::string(header) + "\nplain words\n");
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0].result, PARSE_HEADER);
+    EXPECT_EQ(state.fields_length, 0);
+    EXPECT_EQ(outcomes[1].result, PARSE_NO_MATCH);
+  }
+}
+
+TEST(TranslateFields, CommonLogFormatKeepsTheTemplate) {
+  ParseState state = FreshState();
+  Walk(state, "#Fields: date time c-ip\n");
+  const Template before = FieldsTemplate(state);
+  const auto outcomes = Walk(state, "!!LOG_FORMAT COMMON_LOG_FORMAT\n");
+  EXPECT_EQ(outcomes[0].result, PARSE_HEADER);
+  EXPECT_EQ(FieldsTemplate(state), before);
+  EXPECT_TRUE(state.webstar_mode);
+}
+
+TEST(FormatLine, RecognisesHeaderLines) {
+  struct Case {
+    std::string line;
+    ParseResult result;
+    int32_t line_length;
+  };
+  const Case cases[] = {
+      {"#Version: 1.0\r\nx", PARSE_HEADER, 15},
+      {"#Remark: anything", PARSE_HEADER, 17},
+      {"#\n", PARSE_HEADER, 2},
+      {"#x\n\rx", PARSE_HEADER, 3},  // LF CR: only the LF belongs to a header line
+      {"#x\r\rx", PARSE_HEADER, 3},
+      {"!!WebSTAR log\n", PARSE_HEADER, 14},
+      {"!!LOG_FORMAT", PARSE_HEADER, 12},
+      {"Bad URL reference received from: 1.2.3.4\n", PARSE_HEADER, 41},
+      {"Bad URL reference received", PARSE_NO_MATCH, 27},
+      {"!x\r\n", PARSE_NO_MATCH, 4},
+      {"Format=a", PARSE_NO_MATCH, 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ParseState state = FreshState();
+    Buffer buffer(c.line);
+    LogEntry entry;
+    EXPECT_EQ(ParseEntry(state, buffer.data(), entry), c.result);
+    EXPECT_EQ(entry.line_length, c.line_length);
+  }
+}
+
+TEST(FormatLine, WebstarHeadersSetWebstarMode) {
+  for (const char* line : {"!!anything", "#Software: WebSTAR/4.2"}) {
+    SCOPED_TRACE(line);
+    ParseState state = FreshState();
+    EXPECT_EQ(Walk(state, line)[0].result, PARSE_HEADER);
+    EXPECT_TRUE(state.webstar_mode);
+  }
+  ParseState state = FreshState();
+  Walk(state, "#Software: Microsoft IIS\n");
+  EXPECT_FALSE(state.webstar_mode);
+}
+
+TEST(FormatLine, DateHeaderSetsTheDefaultDate) {
+  struct Case {
+    const char* line;
+    ParseResult result;
+    int year, month, day;  // the default date afterwards (it starts as 1999-09-09)
+  };
+  const Case cases[] = {
+      {"#Date: 2001-03-05 10:00:00", PARSE_HEADER, 2001, 3, 5},
+      {"#Date: 0001-03-05", PARSE_HEADER, 2001, 3, 5},  // below 70: plus 2000
+      {"#Date: 0099-03-05", PARSE_HEADER, 1999, 3, 5},  // 70 to 99: plus 1900
+      {"#Date: 1969-03-05", PARSE_NO_MATCH, 0, 0, 0},   // out of range clears it
+      {"#Date: 2039-03-05", PARSE_NO_MATCH, 0, 0, 0},
+      {"#Date: 2001-13-05", PARSE_NO_MATCH, 0, 0, 0},
+      {"#Date: 2001-00-05", PARSE_NO_MATCH, 0, 0, 0},
+      {"#Date: 2001-03-32", PARSE_NO_MATCH, 0, 0, 0},
+      {"#Date: 01-03-05", PARSE_NO_MATCH, 1999, 9, 9},  // not yyyy-mm-dd: unchanged
+      {"#Date: 2001/03/05", PARSE_NO_MATCH, 1999, 9, 9},
+      {"#Date: 2001-03-", PARSE_NO_MATCH, 1999, 9, 9},
+      {"#Date: 2", PARSE_NO_MATCH, 1999, 9, 9},  // short: nothing past the NUL is read
+      {"#Date: 2\n01-03-05", PARSE_NO_MATCH, 1999, 9, 9},  // nor the next line
+      {"#Date:2001-03-05", PARSE_HEADER, 1999, 9, 9},  // another comment
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ParseState state = FreshState();
+    state.default_year = 1999;
+    state.default_month = 9;
+    state.default_day = 9;
+    Buffer buffer(c.line);
+    LogEntry entry;
+    EXPECT_EQ(ParseEntry(state, buffer.data(), entry), c.result);
+    EXPECT_EQ(state.default_year, c.year);
+    EXPECT_EQ(state.default_month, c.month);
+    EXPECT_EQ(state.default_day, c.day);
+  }
+}
+
+TEST(ParseEntry, HeaderDateAppliesToLaterLinesWithoutDate) {
+  ParseState state = FreshState();
+  const auto outcomes = Walk(state,
+                             "#Date: 2001-03-05 00:00:00\n"
+                             "#Fields: time c-ip cs-uri-stem\n"
+                             "10:00:00 1.2.3.4 /a\n"
+                             "#Date: 2001-03-06 00:00:00\n"
+                             "11:00:00 1.2.3.4 /b\n");
+  ASSERT_EQ(outcomes.size(), 5u);
+  EXPECT_EQ(outcomes[2].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[2].fields.at("date"), "2001-03-05");
+  EXPECT_EQ(outcomes[4].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[4].fields.at("date"), "2001-03-06");
+}
+
+TEST(ParseEntry, RotationStaysOnTheSlotThatFitted) {
+  ParseState state = FreshState();
+  const auto outcomes = Walk(state,
+                             kCommon + "\n" +                                  // slot 0
+                             "#Software: Microsoft IIS\n"                      // 3
+                             "#Fields: date time c-ip cs-method cs-uri-stem\n"  // 3
+                             "2001-03-05 10:00:00 1.2.3.4 GET /a\n"           // 4
+                             "2001-03-05 10:00:01 1.2.3.4 GET /b\n"           // 4
+                             "2001-03-05 10:00:02 1.2.3.4 GET /c extra\n"     // nothing
+                             "#Fields: date time c-ip\n"                       // 3
+                             "2001-03-05 10:00:03 1.2.3.4\n" +                 // 4
+                             kCommon + "\n");                                  // 0
+  const std::vector<std::pair<ParseResult, int>> expected = {
+      {PARSE_ENTRY, COMBINED}, {PARSE_HEADER, HEADER},   {PARSE_HEADER, HEADER},
+      {PARSE_ENTRY, FIELDS},   {PARSE_ENTRY, FIELDS},    {PARSE_NO_MATCH, FIELDS},
+      {PARSE_HEADER, HEADER},  {PARSE_ENTRY, FIELDS},    {PARSE_ENTRY, COMBINED},
+  };
+  ASSERT_EQ(outcomes.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(outcomes[i].result, expected[i].first);
+    EXPECT_EQ(outcomes[i].slot, expected[i].second);
+  }
+  EXPECT_EQ(outcomes[7].fields,
+            (Fields{{"date", "2001-03-05"}, {"time", "10:00:03"}, {"host", "1.2.3.4"}}));
+}
+
+TEST(ParseEntry, LineThatFitsNothingIsSkipped) {
+  struct Case {
+    std::string text;
+    int32_t line_length;
+    int nul_at;  // where the line end became a NUL; -1: none
+  };
+  const Case cases[] = {
+      {"garbage\r\nnext", 9, 7}, {"garbage\n\rnext", 9, 7}, {"garbage\rnext", 8, 7},
+      {"garbage\n\nnext", 8, 7}, {"garbage", 8, -1},  // one past the end of the data
+      {"\n", 1, 0},              {"", 1, -1},         {"\r\n", 2, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    ParseState state = FreshState();
+    state.current_format = VHOST_COMBINED;
+    Buffer buffer(c.text);
+    LogEntry entry;
+    EXPECT_EQ(ParseEntry(state, buffer.data(), entry), PARSE_NO_MATCH);
+    EXPECT_EQ(entry.line_length, c.line_length);
+    EXPECT_EQ(state.current_format, VHOST_COMBINED);
+    std::string expected = c.text;
+    if (c.nul_at >= 0) expected[c.nul_at] = '\0';
+    EXPECT_EQ(buffer.Text(), expected);
+  }
+}
+
+TEST(ParseEntry, NonEntryLinesAreHeaders) {
+  struct Case {
+    std::string line;
+    int slot;
+  };
+  const Case cases[] = {
+      {"[01/Jan/2001:10:00:00 -0500] server restarted\r\n", DATE_LINE},
+      {"[Wed Oct 11 14:32:52 2000] [error] [client 1.2.3.4] File does not exist\n",
+       ERROR_LINE},
+      {"1.2.3.4, -, 3/5/01, 10:00:00, MSFTPSVC1, SRV, 10.0.0.1, 0, 0, 0, 0, 0, [1]USER, -, "
+       "-,\r\n",
+       IIS_SERVICE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, c.line);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].result, PARSE_HEADER);
+    EXPECT_EQ(outcomes[0].slot, c.slot);
+    EXPECT_EQ(outcomes[0].line_length, static_cast<int32_t>(c.line.size()));
+  }
+}
+
+TEST(ParseEntry, LfCrHeaderLeavesItsCrAsACorruptLine) {
+  ParseState state = FreshState();
+  const auto outcomes = Walk(state, "#Version: 1.0\n\r" + kCommon + "\n\r");
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].result, PARSE_HEADER);
+  EXPECT_EQ(outcomes[0].line_length, 14);
+  EXPECT_EQ(outcomes[1].result, PARSE_NO_MATCH);
+  EXPECT_EQ(outcomes[1].line_length, 1);
+  EXPECT_EQ(outcomes[2].result, PARSE_ENTRY);  // an entry takes both characters
+  EXPECT_EQ(outcomes[2].line_length, static_cast<int32_t>(kCommon.size() + 2));
+}
+
+TEST(ParseEntry, UserFormatsComeFirstAndDoNotMoveTheRotation) {
+  ParseState state = FreshState();
+  // Two user templates: a common-log one and one that reads "USER <name>" lines.
+  const Template user = {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, EOL,
+                         SKIP, USER, MUST_EOL, EOL};
+  std::copy(user.begin(), user.end(), state.user_tokens);
+  state.user_format_start[0] = 0;
+  state.user_format_start[1] = 8;
+  state.user_format_start[2] = -1;
+  state.current_format = DATE_FIRST;
+
+  const auto outcomes = Walk(state, kCommon + " \"http://r/\" \"agent\"\nUSER bob\n");
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[0].fields.count("referer"), 0u);  // the user template has none
+  EXPECT_EQ(outcomes[0].fields.at("host"), "1.2.3.4");
+  EXPECT_EQ(outcomes[1].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[1].fields, (Fields{{"user", "bob"}}));
+  EXPECT_EQ(state.current_format, DATE_FIRST);
+
+  // A line no user template fits goes on to the built-in rotation.
+  const auto vhost =
+      Walk(state, "www.x.com 1.2.3.4 - - [01/Jan/2001:10:00:00 -0500] \"GET / HTTP/1.0\" 200 1\n");
+  EXPECT_EQ(vhost[0].result, PARSE_ENTRY);
+  EXPECT_EQ(vhost[0].fields.at("domain"), "www.x.com");
+  EXPECT_EQ(state.current_format, VHOST_COMBINED);
+}
+
+TEST(ParseEntry, UserFormatMayReadHeaders) {
+  ParseState state = FreshState();
+  const Template user = {FORMAT_LINE, EOL};
+  std::copy(user.begin(), user.end(), state.user_tokens);
+  state.user_format_start[0] = 0;
+  const auto outcomes = Walk(state, "#Fields: c-ip\n");
+  EXPECT_EQ(outcomes[0].result, PARSE_HEADER);
+  EXPECT_EQ(state.current_format, COMBINED);  // found before the rotation
+  EXPECT_EQ(state.fields_length, 3);
+}
+
+}  // namespace

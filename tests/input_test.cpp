@@ -1,0 +1,457 @@
+#include "input/input.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "compressed_fixtures.h"
+#include "pool_environment.h"
+#include "report_to_stderr.h"
+
+namespace {
+
+using namespace testing_support;
+
+// ---- Helpers ----------------------------------------------------------------------------------
+
+// A temporary stream holding `bytes`, positioned at the start.
+std::FILE* StreamOf(const std::string& bytes) {
+  std::FILE* f = std::tmpfile();
+  if (f == nullptr) return nullptr;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::rewind(f);
+  return f;
+}
+
+// Length of the line at `p` as the parser reports it: up to and including the line end, or
+// one more than the text when the data ends (or holds a NUL) without one.
+int32_t LineLength(const char* p) {
+  const char* end = std::strchr(p, '\n');
+  if (end != nullptr) return static_cast<int32_t>(end - p + 1);
+  return static_cast<int32_t>(std::strlen(p) + 1);
+}
+
+// Reads the input to its end as the merge engine does and checks the NUL invariant at every
+// step. Returns the lines as delivered (the terminating NUL of a last line not counted).
+std::vector<std::string> DrainLines(InputFile* in) {
+  std::vector<std::string> lines;
+  while (char* p = INPeek(in)) {
+    EXPECT_EQ(in->buff[in->buff_pos + in->buff_cnt], '\0');
+    const int32_t len = LineLength(p);
+    lines.emplace_back(p, static_cast<size_t>(std::min(len, in->buff_cnt)));
+    INAdvance(in, len);
+  }
+  EXPECT_EQ(in->buff_cnt, 0);
+  return lines;
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const auto& l : lines) all += l;
+  return all;
+}
+
+class InputTest : public ::testing::Test {
+ protected:
+  void SetUp() override { pool_ = MPNew(); }
+  void TearDown() override { MPDispose(pool_); }
+
+  InputFile* Attach(const std::string& bytes) {
+    std::FILE* f = StreamOf(bytes);
+    EXPECT_NE(f, nullptr);
+    return INAttach(f, pool_);
+  }
+
+  // Attaches, checks the detected type, drains and closes; returns the text delivered.
+  std::string ReadAll(const std::string& bytes, int32_t expected_type) {
+    InputFile* in = Attach(bytes);
+    EXPECT_EQ(in->type, expected_type);
+    const std::string text = Joined(DrainLines(in));
+    INClose(in);
+    return text;
+  }
+
+  // ReadAll, also returning what was printed.
+  std::string ReadAllPrinting(const std::string& bytes, int32_t expected_type, std::string* console) {
+    ::testing::internal::CaptureStdout();
+    const std::string text = ReadAll(bytes, expected_type);
+    *console = ::testing::internal::GetCapturedStdout();
+    return text;
+  }
+
+  MemoryPool* pool_ = nullptr;
+};
+
+constexpr const char* kReadError = "Read error on input!\n";
+
+std::string NumberedLines(int count, const std::string& prefix = "line ") {
+  std::string text;
+  for (int i = 0; i < count; ++i) text += prefix + std::to_string(i) + "\n";
+  return text;
+}
+
+// ---- Plain window ----------------------------------------------------------------------------
+
+TEST_F(InputTest, AnEmptyFileEndsAtOnce) {
+  InputFile* in = Attach("");
+  EXPECT_EQ(in->type, IN_PLAIN);
+  EXPECT_EQ(INPeek(in), nullptr);
+  EXPECT_TRUE(in->at_eof);
+  INClose(in);
+}
+
+TEST_F(InputTest, ANullStreamGivesNoInput) {
+  EXPECT_EQ(INAttach(nullptr, pool_), nullptr);
+}
+
+TEST_F(InputTest, PlainLinesArriveWholeAndInOrder) {
+  const std::string text = NumberedLines(50000);  // many refills
+  InputFile* in = Attach(text);
+  const std::vector<std::string> lines = DrainLines(in);
+  INClose(in);
+  ASSERT_EQ(lines.size(), 50000u);
+  EXPECT_EQ(lines[0], "line 0\n");
+  EXPECT_EQ(lines[49999], "line 49999\n");
+  EXPECT_EQ(Joined(lines), text);
+}
+
+TEST_F(InputTest, TheFirstRefillReadsOneChunk) {
+  InputFile* in = Attach(std::string(100000, 'x'));
+  EXPECT_EQ(in->buff_cnt, IN_CHUNK);
+  EXPECT_EQ(in->buff_pos, 0);
+  EXPECT_EQ(in->buff[IN_CHUNK], '\0');
+  INClose(in);
+}
+
+TEST_F(InputTest, RefillsHappenOnlyBelowTheMinimumLookAhead) {
+  InputFile* in = Attach(std::string(100000, 'x'));
+  INAdvance(in, IN_CHUNK - IN_MIN_AHEAD);  // exactly IN_MIN_AHEAD left: no refill
+  EXPECT_EQ(in->buff_cnt, IN_MIN_AHEAD);
+  EXPECT_EQ(in->buff_pos, IN_CHUNK - IN_MIN_AHEAD);
+  INAdvance(in, 1);  // one fewer: the rest moves to the front and a chunk follows it
+  EXPECT_EQ(in->buff_pos, 0);
+  EXPECT_EQ(in->buff_cnt, IN_MIN_AHEAD - 1 + IN_CHUNK);
+  EXPECT_EQ(in->buff[in->buff_cnt], '\0');
+  INClose(in);
+}
+
+TEST_F(InputTest, TheLastLineWithoutALineEndIsAcceptedWithItsNul) {
+  InputFile* in = Attach("first\nlast");
+  INAdvance(in, 6);
+  ASSERT_STREQ(INPeek(in), "last");
+  INAdvance(in, 5);  // one more than is left
+  EXPECT_EQ(in->buff_cnt, 0);
+  EXPECT_EQ(INPeek(in), nullptr);
+  INClose(in);
+}
+
+TEST_F(InputTest, LinesUpToTheLookAheadAreAlwaysWhole) {
+  // Lines of 8192 bytes (line end included) at every offset against the refill boundary.
+  std::string text;
+  for (int i = 0; i < 12; ++i) text += std::string(8191 - i * 7, static_cast<char>('a' + i)) + "\n";
+  InputFile* in = Attach(text);
+  const std::vector<std::string> lines = DrainLines(in);
+  INClose(in);
+  ASSERT_EQ(lines.size(), 12u);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(lines[i].size(), static_cast<size_t>(8192 - i * 7));
+}
+
+TEST_F(InputTest, ALongLineArrivesInTwoPiecesWhenTheWindowEnds) {
+  // A 22768-byte line, then a 20000-byte one: after the first, 10000 bytes are unread (no
+  // refill, that is more than the look-ahead), so the long line's first piece ends at the NUL
+  // behind the valid data and the rest arrives as the next line.
+  std::string text = std::string(22767, 's') + "\n" + std::string(19999, 'L') + "\n" + "tail\n";
+  InputFile* in = Attach(text);
+  const std::vector<std::string> lines = DrainLines(in);
+  INClose(in);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], std::string(10000, 'L'));
+  EXPECT_EQ(lines[2], std::string(9999, 'L') + "\n");
+  EXPECT_EQ(lines[3], "tail\n");
+  EXPECT_EQ(Joined(lines), text);
+}
+
+TEST_F(InputTest, TheUnreadDataIsWritableAndStaysInPlaceUntilTheNextAdvance) {
+  InputFile* in = Attach("abc def\nnext\n");
+  char* line = INPeek(in);
+  line[3] = '\0';  // the parser cuts fields with NULs
+  EXPECT_STREQ(line, "abc");
+  EXPECT_EQ(INPeek(in), line);
+  INAdvance(in, 8);
+  EXPECT_STREQ(INPeek(in), "next\n");
+  INClose(in);
+}
+
+TEST_F(InputTest, EmbeddedNulBytesAreDeliveredAsData) {
+  const std::string text("a\0b\nc\n", 6);
+  InputFile* in = Attach(text);
+  std::string got;
+  while (char* p = INPeek(in)) {
+    const int32_t len = LineLength(p);
+    got.append(p, static_cast<size_t>(std::min(len, in->buff_cnt)));
+    INAdvance(in, std::min(len, in->buff_cnt));
+  }
+  INClose(in);
+  EXPECT_EQ(got, text);
+}
+
+TEST_F(InputTest, AStreamThatCannotGoBackIsPlainFromItsFirstByte) {
+  // A pipe: the bytes read for detection stay in the window.
+  std::FILE* pipe = popen("printf 'first line of a pipe\\nsecond\\n'", "r");
+  ASSERT_NE(pipe, nullptr);
+  InputFile* in = INAttach(pipe, pool_);
+  EXPECT_EQ(in->type, IN_PLAIN);
+  EXPECT_EQ(DrainLines(in), (std::vector<std::string>{"first line of a pipe\n", "second\n"}));
+  in->file = nullptr;  // closed here with pclose instead of by INClose
+  pclose(pipe);
+}
+
+using InputDeathTest = InputTest;
+
+TEST_F(InputDeathTest, AdvancingOutsideTheUnreadDataIsAnInternalError) {
+  for (int32_t len : {0, -1, 7}) {  // 5 bytes unread: 6 is the most that is accepted
+    SCOPED_TRACE(len);
+    EXPECT_EXIT(
+        {
+          testing_support::ReportToStderr();
+          InputFile* in = Attach("abcde");
+          INAdvance(in, len);
+        },
+        ::testing::ExitedWithCode(1),
+        "Assertion \\(len>0 && len<=in->buff_cnt\\+1\\) failed in \"input\" on line [0-9]+");
+  }
+}
+
+TEST_F(InputTest, AnInvalidTypeReadsNothingAndClosesNothing) {
+  InputFile* in = Attach(std::string(20000, 'x'));
+  std::FILE* file = in->file;
+  in->type = 7;
+  ::testing::internal::CaptureStdout();
+  INAdvance(in, 15000);  // below the look-ahead: a refill is attempted
+  INClose(in);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Invalid file type in fill input buffer (7)!\nInvalid file type in INClose!\n");
+  EXPECT_TRUE(in->at_eof);
+  EXPECT_EQ(in->buff_cnt, 20000 - 15000);
+  std::fclose(file);
+}
+
+// ---- Containers --------------------------------------------------------------------------
+
+TEST_F(InputTest, EveryContainerDeliversTheSameText) {
+  const std::string text = NumberedLines(30000, "192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /a") ;
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t type;
+  } cases[] = {
+      {"plain", text, IN_PLAIN},
+      {"gzip", GzipBytes(text), IN_GZIP},
+      {"gzip level 0 (stored blocks)", GzipBytes(text, 0), IN_GZIP},
+      {"bzip2", Bzip2Bytes(text), IN_BZIP2},
+      {"bzip2 small blocks (several blocks)", Bzip2Bytes(text, 1), IN_BZIP2},
+      {"zip deflated", ZipBytes({{"a.log", text}}), IN_ZIP},
+      {"zip stored", ZipBytes({{"a.log", text, 0}}), IN_ZIP},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string console;
+    EXPECT_EQ(ReadAllPrinting(c.bytes, c.type, &console), text);
+    EXPECT_EQ(console, "");
+  }
+}
+
+TEST_F(InputTest, DetectionLooksAtTheFirstSixteenBytes) {
+  const std::string pad(16, 'x');
+  const std::string gz = GzipBytes("hello\n");
+  const std::string bz = Bzip2Bytes("hello\n");
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t type;
+  } cases[] = {
+      {"gzip magic in a file of fewer than 16 bytes", gz.substr(0, 15), IN_PLAIN},
+      {"1F 8B with a method other than deflate", "\x1f\x8b\x07" + pad, IN_PLAIN},
+      {"BZh followed by a non-digit", "BZhx1AY&SY" + pad, IN_PLAIN},
+      {"a bzip2 stream without any block", Bzip2Bytes(""), IN_PLAIN},
+      {"PK and a local header mark, then no archive", std::string("PK\x03\x04", 4) + pad, IN_PLAIN},
+      {"the letters of a zip mark later in the text", "xPK\x03\x04" + pad, IN_PLAIN},
+      {"gzip", gz, IN_GZIP},
+      {"bzip2", bz, IN_BZIP2},
+      {"zip", ZipBytes({{"a", "hello\n"}}), IN_ZIP},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    InputFile* in = Attach(c.bytes);
+    EXPECT_EQ(in->type, c.type);
+    if (c.type == IN_PLAIN) {
+      // Plain from the first byte, whatever the failed detection read.
+      ASSERT_NE(INPeek(in), nullptr);
+      EXPECT_EQ(std::string(INPeek(in), static_cast<size_t>(in->buff_cnt)), c.bytes);
+    }
+    INClose(in);
+  }
+}
+
+TEST_F(InputTest, AZipWhoseFirstMemberCannotBeReadIsPlain) {
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"unsupported method", ZipBytes({{"a.log", "hello\n", 99}, {"b.log", "more\n"}})},
+      {"bzip2 method", ZipBytes({{"a.log", "hello\n", 12}})},
+      {"no central directory", ZipBytes({{"a.log", "hello\n"}}).substr(0, 40)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string console;
+    EXPECT_EQ(ReadAllPrinting(c.bytes, IN_PLAIN, &console), c.bytes);
+    EXPECT_EQ(console, "");
+  }
+}
+
+TEST_F(InputTest, ZipMembersAreJoinedInArchiveOrder) {
+  const std::string bytes = ZipBytes({{"one.log", "a1\na2\n"},
+                                      {"dir/", ""},  // a directory entry adds nothing
+                                      {"two.log", "b1\nb2 no line end", 0},
+                                      {"three.log", " joined\nc2\n"}});
+  InputFile* in = Attach(bytes);
+  ASSERT_EQ(in->type, IN_ZIP);
+  EXPECT_EQ(DrainLines(in), (std::vector<std::string>{"a1\n", "a2\n", "b1\n", "b2 no line end joined\n", "c2\n"}));
+  EXPECT_TRUE(in->zip_done);
+  INClose(in);  // the member sequence has ended: no member is closed twice
+}
+
+TEST_F(InputTest, AManyMemberZipDoesNotGrowThePoolPerMember) {
+  std::vector<ZipMember> members;
+  std::string expected;
+  for (int i = 0; i < 300; ++i) {
+    const std::string text = NumberedLines(20, "member " + std::to_string(i) + " line ");
+    members.push_back({"m" + std::to_string(i) + ".log", text});
+    expected += text;
+  }
+  InputFile* in = Attach(ZipBytes(members));
+  ASSERT_EQ(in->type, IN_ZIP);
+  // The first member's decoder is set up at open, so its slots exist now.
+  const int32_t room = MPRoom(pool_);
+  const int32_t blocks = MPBlockCount(pool_);
+  EXPECT_EQ(Joined(DrainLines(in)), expected);
+  EXPECT_EQ(MPRoom(pool_), room);
+  EXPECT_EQ(MPBlockCount(pool_), blocks);
+  INClose(in);
+}
+
+TEST_F(InputTest, SeveralGzipMembersAndBzip2StreamsAreReadWhole) {
+  const std::string a = NumberedLines(5000, "first ");
+  const std::string b = "no line end at the end of a member";
+  const std::string c = NumberedLines(5000, " second ");
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t type;
+  } cases[] = {
+      {"gzip members", GzipBytes(a) + GzipBytes(b) + GzipBytes("") + GzipBytes(c), IN_GZIP},
+      {"bzip2 streams", Bzip2Bytes(a) + Bzip2Bytes(b) + Bzip2Bytes(c), IN_BZIP2},
+  };
+  for (const auto& cs : cases) {
+    SCOPED_TRACE(cs.name);
+    std::string console;
+    EXPECT_EQ(ReadAllPrinting(cs.bytes, cs.type, &console), a + b + c);
+    EXPECT_EQ(console, "");
+  }
+}
+
+TEST_F(InputTest, ManyBzip2StreamsReuseTheDecoderState) {
+  std::string bytes;
+  std::string expected;
+  for (int i = 0; i < 30; ++i) {
+    const std::string text = NumberedLines(10, "stream " + std::to_string(i) + " ");
+    bytes += Bzip2Bytes(text);
+    expected += text;
+  }
+  InputFile* in = Attach(bytes);
+  const int32_t room = MPRoom(pool_);
+  EXPECT_EQ(Joined(DrainLines(in)), expected);
+  EXPECT_EQ(MPRoom(pool_), room);
+  INClose(in);
+}
+
+// Damaged files: the bytes decoded before the damage are delivered, then the input ends with
+// "Read error on input!". `intact` is the text that must arrive in full; where the damage is
+// a cut or a tail, what arrives is a prefix of `limit` (corrupt compressed data may decode to
+// wrong bytes before its checksum fails, so it has no limit).
+TEST_F(InputTest, DamagedFilesDeliverWhatDecodedThenEnd) {
+  const std::string text = NumberedLines(40000, "entry ");
+  const std::string first = NumberedLines(100, "first ");
+  const std::string gz = GzipBytes(text);
+  const std::string bz = Bzip2Bytes(text, 1);
+  std::string gz_bad_crc = GzipBytes(first);
+  gz_bad_crc[gz_bad_crc.size() - 8] ^= 0x55;
+  std::string zip_corrupt = ZipBytes({{"a.log", first}, {"b.log", text}});
+  // Damage the second member's data (it starts after the first member's header and data).
+  const size_t second_data = zip_corrupt.find("b.log") + 5;
+  for (size_t i = second_data + 200; i < second_data + 260; ++i) zip_corrupt[i] = 'Z';
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t type;
+    std::string intact;   // must be delivered whole
+    std::string limit;    // what is delivered is a prefix of this
+  } cases[] = {
+      {"truncated gzip", gz.substr(0, gz.size() / 2), IN_GZIP, "", text},
+      {"gzip magic then garbage", "\x1f\x8b\x08" + std::string(40, 'g'), IN_GZIP, "", "-"},
+      {"gzip with a wrong checksum", gz_bad_crc, IN_GZIP, "", first},
+      {"gzip followed by garbage", GzipBytes(first) + "garbage after the member", IN_GZIP, first, first},
+      {"gzip followed by a cut member", GzipBytes(first) + gz.substr(0, 100), IN_GZIP, first, first + text},
+      {"truncated bzip2", bz.substr(0, bz.size() / 2), IN_BZIP2, "", text},
+      {"bzip2 magic then garbage", "BZh91AY&SY" + std::string(40, 'g'), IN_BZIP2, "", "-"},
+      {"bzip2 followed by garbage", Bzip2Bytes(first) + "garbage", IN_BZIP2, first, first},
+      {"zip with a corrupt second member", zip_corrupt, IN_ZIP, first, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string console;
+    const std::string got = ReadAllPrinting(c.bytes, c.type, &console);
+    EXPECT_EQ(console, kReadError);
+    EXPECT_EQ(got.substr(0, c.intact.size()), c.intact);
+    if (!c.limit.empty()) {
+      EXPECT_EQ(c.limit.substr(0, got.size()), got);
+    }
+  }
+}
+
+TEST_F(InputTest, ABadZipMemberStillDeliversTheBytesCollectedBeforeIt) {
+  // Both members fit one refill: the first member's bytes must not be dropped with the
+  // failing second one.
+  std::string bytes = ZipBytes({{"a.log", "kept line\n", 0}, {"b.log", "lost line\n", 0}});
+  bytes[bytes.find("lost line")] = 'X';  // the stored data no longer matches its checksum
+  std::string console;
+  const std::string got = ReadAllPrinting(bytes, IN_ZIP, &console);
+  EXPECT_EQ(got.substr(0, 10), "kept line\n");
+  EXPECT_EQ(console, kReadError);
+}
+
+TEST_F(InputTest, AZipMemberThatCannotBeOpenedEndsTheDataWithAMessage) {
+  const std::string bytes = ZipBytes({{"a.log", "a\n"}, {"b.log", "b\n", 99}, {"c.log", "c\n"}});
+  std::string console;
+  EXPECT_EQ(ReadAllPrinting(bytes, IN_ZIP, &console), "a\n");
+  EXPECT_EQ(console, kReadError);
+}
+
+TEST_F(InputTest, EveryTypeClosesPartWayThrough) {
+  // Closing before the end releases the decoder and the stream (LeakSanitizer checks).
+  const std::string text = NumberedLines(30000);
+  for (const std::string& bytes :
+       {text, GzipBytes(text), Bzip2Bytes(text), ZipBytes({{"a", text}, {"b", text}})}) {
+    InputFile* in = Attach(bytes);
+    ASSERT_NE(INPeek(in), nullptr);
+    INAdvance(in, LineLength(INPeek(in)));
+    EXPECT_FALSE(in->at_eof);
+    INClose(in);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,428 @@
+// ParseLine: one line against one template.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "entries/helpers.h"
+#include "parse/format_tokens.h"
+#include "parse/parse_logs.h"
+#include "parse_test_support.h"
+
+namespace {
+
+using parse_test::Buffer;
+using parse_test::Describe;
+using parse_test::ExpectSoundEntry;
+using parse_test::Fields;
+using parse_test::FreshState;
+using parse_test::Template;
+
+Template Builtin(int slot) {
+  Template t;
+  for (LogFormat p = BuiltinFormat(slot); *p != EOL; ++p) t.push_back(*p);
+  t.push_back(EOL);
+  return t;
+}
+
+struct Case {
+  const char* name;
+  Template format;
+  std::string line;
+  ParseResult result;
+  Fields fields;  // for PARSE_ENTRY: every field that differs from the reset entry
+};
+
+// Parses each case with a fresh state and checks the result, the fields and the in-place
+// invariants: a line that does not fit is left byte for byte as it was.
+void RunCases(const std::vector<Case>& cases, bool webstar_mode = false) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + ": " + c.line);
+    ParseState state = FreshState();
+    state.webstar_mode = webstar_mode;
+    Buffer buffer(c.line);
+    LogEntry entry;
+    const ParseResult result = ParseLine(state, buffer.data(), c.format.data(), entry);
+    ASSERT_EQ(result, c.result);
+    if (result == PARSE_NO_MATCH) {
+      EXPECT_EQ(buffer.Text(), c.line);
+      continue;
+    }
+    if (result == PARSE_ENTRY) {
+      EXPECT_EQ(Describe(entry), c.fields);
+      ExpectSoundEntry(buffer, 0, state, entry);
+    }
+  }
+}
+
+const std::string kDate = "[01/Jan/2001:10:00:00 -0500]";
+const Fields kCommon = {{"host", "1.2.3.4"}, {"date", "2001-01-01"}, {"time", "10:00:00"},
+                        {"method", "GET"},   {"uri", "/a"},          {"query", "b=1"},
+                        {"protocol", "HTTP/1.0"}, {"bytes", "512"}};
+
+Fields With(Fields base, const Fields& more) {
+  for (const auto& [k, v] : more) base[k] = v;
+  return base;
+}
+
+TEST(ParseLine, CombinedTemplateReadsCommonAndCombinedLines) {
+  const std::string common = "1.2.3.4 - - " + kDate + " \"GET /a?b=1 HTTP/1.0\" 200 512";
+  const Template combined = Builtin(COMBINED);
+  RunCases({
+      {"common", combined, common, PARSE_ENTRY, kCommon},
+      {"common with LF", combined, common + "\nnext", PARSE_ENTRY, kCommon},
+      {"combined", combined, common + " \"http://r/\" \"Mozilla/4.0 (compatible)\"",
+       PARSE_ENTRY,
+       With(kCommon, {{"referer", "http://r/"}, {"agent", "Mozilla/4.0 (compatible)"}})},
+      {"combined, time", combined, common + " \"http://r/\" \"M\" 3", PARSE_ENTRY,
+       With(kCommon, {{"referer", "http://r/"}, {"agent", "M"}, {"transfer", "1800"}})},
+      {"combined, time, cookie", combined, common + " \"-\" \"M\" 3 \"id=1\"", PARSE_ENTRY,
+       With(kCommon, {{"agent", "M"}, {"transfer", "1800"}, {"cookie", "id=1"}})},
+      // EC lets the quote pass and the transfer time then fails on it.
+      {"cookie without time", combined, common + " \"-\" \"M\" \"id=1\"", PARSE_NO_MATCH, {}},
+      {"stops before bytes", combined, "1.2.3.4 - - " + kDate + " \"GET / HTTP/1.0\" 200",
+       PARSE_NO_MATCH, {}},
+      {"user", combined, "h - bob " + kDate + " \"GET / HTTP/1.0\" 404 -", PARSE_ENTRY,
+       {{"host", "h"}, {"user", "bob"}, {"date", "2001-01-01"}, {"time", "10:00:00"},
+        {"method", "GET"}, {"uri", "/"}, {"protocol", "HTTP/1.0"}, {"status", "404"},
+        {"bytes", "0"}}},
+      // EC drops the rest at a number followed by something else, and at '['.
+      {"EC at 5x", combined, common + " \"-\" \"M\" 5x", PARSE_ENTRY,
+       With(kCommon, {{"agent", "M"}})},
+      {"EC at [", combined, common + " \"-\" \"M\" [x", PARSE_ENTRY,
+       With(kCommon, {{"agent", "M"}})},
+  });
+}
+
+TEST(ParseLine, FullRequestForms) {
+  const Template t = {FULL_REQUEST, EOL};
+  RunCases({
+      {"absent", t, "\"-\" x", PARSE_ENTRY, {}},
+      {"method only", t, "\"GET\"", PARSE_ENTRY, {{"method", "GET"}}},
+      {"no protocol", t, "\"GET /x\"", PARSE_ENTRY, {{"method", "GET"}, {"uri", "/x"}}},
+      {"query without protocol", t, "\"GET /x?\"", PARSE_ENTRY,
+       {{"method", "GET"}, {"uri", "/x"}, {"query", ""}}},
+      {"quote and HTTP restart", t, "\"GET /a b\"HTTP/1.0\"", PARSE_ENTRY,
+       {{"method", "GET"}, {"uri", "/a"}, {"protocol", "HTTP/1.0"}}},
+      {"last word is the protocol", t, "\"GET /a b c HTTP/1.1\"", PARSE_ENTRY,
+       {{"method", "GET"}, {"uri", "/a"}, {"protocol", "HTTP/1.1"}}},
+      {"empty protocol", t, "\"GET /a   \"", PARSE_ENTRY, {{"method", "GET"}, {"uri", "/a"}}},
+      {"missing closer", t, "\"GET /a HTTP/1.0", PARSE_ENTRY,
+       {{"method", "GET"}, {"uri", "/a"}, {"protocol", "HTTP/1.0"}}},
+      {"no opening quote", t, "GET /a HTTP/1.0", PARSE_NO_MATCH, {}},
+      {"method ends at line end", t, "\"GET", PARSE_NO_MATCH, {}},
+      {"method ends at TAB", t, "\"GET\t/a\"", PARSE_ENTRY, {{"method", "GET\t/a"}}},
+  });
+}
+
+TEST(ParseLine, HostUriAndQuery) {
+  RunCases({
+      {"quoted host", {HOST, SKIP, EOL}, "\"my host\" x", PARSE_ENTRY, {{"host", "my host"}}},
+      {"dash host", {HOST, SKIP, EOL}, "- x", PARSE_ENTRY, {}},
+      {"host stops at comma", {HOST, HOST, EOL}, "a,b", PARSE_ENTRY, {{"host", "b"}}},
+      {"unterminated host", {HOST, SKIP, EOL}, "\"my host x", PARSE_NO_MATCH, {}},
+      {"angle is no host quote", {HOST, EOL}, "<h>", PARSE_ENTRY, {{"host", "<h>"}}},
+      {"plain uri", {URI, STATUS, EOL}, "/a?x=1 404", PARSE_ENTRY,
+       {{"uri", "/a"}, {"query", "x=1"}, {"status", "404"}}},
+      {"dash uri is kept", {HOST, URI, STATUS, EOL}, "h - 200", PARSE_ENTRY,
+       {{"host", "h"}, {"uri", "-"}}},
+      // Before the first separator a space does not end a uri.
+      {"first uri runs on", {URI, EOL}, "/a b c", PARSE_ENTRY, {{"uri", "/a b c"}}},
+      {"quoted uri", {URI, STATUS, EOL}, "\"/a b?c d\" 200", PARSE_ENTRY,
+       {{"uri", "/a b"}, {"query", "c d"}}},
+      {"quoted uri without closer", {URI, STATUS, EOL}, "\"/a 200", PARSE_NO_MATCH, {}},
+      {"uri with colons", {URI, EOL}, ":folder:page.html", PARSE_ENTRY,
+       {{"uri", "/folder/page.html"}}},
+      {"inner colon stays", {URI, EOL}, "/a:b", PARSE_ENTRY, {{"uri", "/a:b"}}},
+      // After ", " the uri keeps its spaces and the query ends at a comma before the end.
+      {"comma separated", {SKIP, URI, URI_QUERY, EOL}, "x, /a b, q=1,", PARSE_ENTRY,
+       {{"uri", "/a b"}, {"query", "q=1"}}},
+      {"uri query dash", {SKIP, URI, URI_QUERY, EOL}, "x, /a, -,", PARSE_ENTRY, {{"uri", "/a"}}},
+      {"uri stops at comma space", {URI, HOST, EOL}, "/a,b, h", PARSE_ENTRY,
+       {{"uri", "/a,b"}, {"host", "h"}}},
+      {"plain query stops at space", {URI, SKIP, HOST, EOL}, "/a?b c h", PARSE_ENTRY,
+       {{"uri", "/a"}, {"query", "b"}, {"host", "h"}}},
+      {"curi and cquery", {CURI, CQUERY, EOL}, "/a?b,q=1", PARSE_ENTRY,
+       {{"uri", "/a?b"}, {"query", "q=1"}}},
+      {"empty curi", {CURI, CQUERY, EOL}, ",,", PARSE_ENTRY, {{"uri", ""}}},
+  });
+}
+
+TEST(ParseLine, NumberFields) {
+  RunCases({
+      {"dash status and bytes", {STATUS, BYTES, EOL}, "- -", PARSE_ENTRY, {{"bytes", "0"}}},
+      {"numbers", {STATUS, BYTES, EOL}, "304 0", PARSE_ENTRY, {{"status", "304"}, {"bytes", "0"}}},
+      {"bytes 12.5", {STATUS, BYTES, EOL}, "200 12.5", PARSE_NO_MATCH, {}},
+      {"status 2.0", {STATUS, EOL}, "2.0", PARSE_NO_MATCH, {}},
+      {"status not a number", {STATUS, EOL}, "x", PARSE_NO_MATCH, {}},
+      {"status at line end", {HOST, STATUS, EOL}, "h", PARSE_NO_MATCH, {}},
+      {"seconds", {TRAN_TIME_SECS, EOL}, "2", PARSE_ENTRY, {{"transfer", "1200"}}},
+      {"ticks", {TRAN_TIME_TICKS, EOL}, "2", PARSE_ENTRY, {{"transfer", "20"}}},
+      {"milliseconds", {TRAN_TIME_MILLI, EOL}, "1500", PARSE_ENTRY, {{"transfer", "900"}}},
+      {"hms", {TRAN_TIME_HMS, EOL}, "00:01:02", PARSE_ENTRY, {{"transfer", "37200"}}},
+      {"hms as ticks", {TRAN_TIME_HMS, EOL}, "7", PARSE_ENTRY, {{"transfer", "70"}}},
+      {"hms broken", {TRAN_TIME_HMS, EOL}, "0a:01:02", PARSE_NO_MATCH, {}},
+      {"hms short", {TRAN_TIME_HMS, EOL}, "00:01", PARSE_NO_MATCH, {}},
+      {"dash keeps the time", {TRAN_TIME_SECS, TRAN_TIME_MILLI, EOL}, "2 -", PARSE_ENTRY,
+       {{"transfer", "1200"}}},
+      {"seconds 1.5", {TRAN_TIME_SECS, EOL}, "1.5", PARSE_NO_MATCH, {}},
+      // Huge values are clamped instead of overflowing.
+      {"huge seconds", {TRAN_TIME_SECS, EOL}, "2000000000", PARSE_ENTRY,
+       {{"transfer", "2147483647"}}},
+      {"webstar OK", {WEBSTAR_RESULT, HOST, EOL}, "OK\th", PARSE_ENTRY, {{"host", "h"}}},
+      {"webstar ERR!", {WEBSTAR_RESULT, HOST, EOL}, "ERR! x\th", PARSE_ENTRY,
+       {{"host", "h"}, {"status", "404"}}},
+      {"webstar PRIV", {WEBSTAR_RESULT, HOST, EOL}, "PRIV\th", PARSE_ENTRY,
+       {{"host", "h"}, {"status", "401"}}},
+      {"webstar other", {WEBSTAR_RESULT, HOST, EOL}, "ERR\th", PARSE_ENTRY, {{"host", "h"}}},
+  });
+}
+
+TEST(ParseLine, QuotedTextFields) {
+  RunCases({
+      {"referer apostrophe", {REFERER, EOL}, "'http://x/ y'", PARSE_ENTRY,
+       {{"referer", "http://x/ y"}}},
+      {"referer angle", {REFERER, EOL}, "<http://x/>", PARSE_ENTRY, {{"referer", "http://x/"}}},
+      {"referer backquote", {REFERER, EOL}, "`x y`", PARSE_ENTRY, {{"referer", "x y"}}},
+      {"referer quoted dash", {REFERER, EOL}, "\"-\"", PARSE_ENTRY, {}},
+      {"referer plain dash", {HOST, REFERER, HOST, EOL}, "x - h", PARSE_ENTRY, {{"host", "h"}}},
+      {"referer missing closer", {REFERER, EOL}, "\"http://x/", PARSE_NO_MATCH, {}},
+      {"referer closer behind CR", {REFERER, EOL}, "\"abc\r\"\n", PARSE_ENTRY,
+       {{"referer", "abc"}}},
+      {"referer closer behind LF", {REFERER, HOST, EOL}, "\"abc\n\" h", PARSE_ENTRY,
+       {{"referer", "abc"}, {"host", "h"}}},
+      {"referer no closer behind CR", {REFERER, EOL}, "\"abc\rx", PARSE_NO_MATCH, {}},
+      {"agent has no CR exception", {AGENT, EOL}, "\"abc\r\"", PARSE_NO_MATCH, {}},
+      {"user angle", {USER, EOL}, "<john doe>", PARSE_ENTRY, {{"user", "john doe"}}},
+      // USER takes no apostrophe quotes; without a separator yet a space does not stop it.
+      {"user apostrophe", {USER, EOL}, "'john doe'", PARSE_ENTRY, {{"user", "'john doe'"}}},
+      {"user stops at space", {HOST, USER, EOL}, "h john doe", PARSE_ENTRY,
+       {{"host", "h"}, {"user", "john"}}},
+      {"method server session cookie", {METHOD, SERVER, SESSION, COOKIE, EOL},
+       "GET <srv 1> \"s 1\" c=1", PARSE_ENTRY,
+       {{"method", "GET"}, {"server", "srv 1"}, {"session", "s 1"}, {"cookie", "c=1"}}},
+      {"protocol has no quotes", {PROTOCOL, EOL}, "\"HTTP/1.0\"", PARSE_ENTRY,
+       {{"protocol", "\"HTTP/1.0\""}}},
+      {"skip quoted", {SKIP, HOST, EOL}, "\"a b\" h", PARSE_ENTRY, {{"host", "h"}}},
+      {"skip angle", {SKIP, HOST, EOL}, "<a b> h", PARSE_ENTRY, {{"host", "h"}}},
+      {"skip missing closer", {SKIP, HOST, EOL}, "<a b h", PARSE_NO_MATCH, {}},
+      {"skip at comma", {SKIP, HOST, EOL}, "a b,h", PARSE_ENTRY, {{"host", "b"}}},
+  });
+}
+
+TEST(ParseLine, SeparatorsDecideWhereFieldsEnd) {
+  RunCases({
+      {"tab separated agent keeps spaces", {TAB_SEP, HOST, AGENT, USER, EOL},
+       "h\tMozilla/4.0 (compatible; x)\tjohn doe", PARSE_ENTRY,
+       {{"host", "h"}, {"agent", "Mozilla/4.0 (compatible; x)"}, {"user", "john doe"}}},
+      {"space separated agent ends at space", {HOST, AGENT, EOL}, "h Mozilla/4.0 (compatible)",
+       PARSE_ENTRY, {{"host", "h"}, {"agent", "Mozilla/4.0"}}},
+      {"comma space ends agent", {HOST, AGENT, REFERER, EOL}, "h, Moz a,b, r", PARSE_ENTRY,
+       {{"host", "h"}, {"agent", "Moz a,b"}, {"referer", "r"}}},
+      {"tab separated skip keeps spaces", {TAB_SEP, SKIP, HOST, EOL}, "a b\th", PARSE_ENTRY,
+       {{"host", "h"}}},
+      {"tab separated host stops at space", {TAB_SEP, HOST, EOL}, "a b", PARSE_ENTRY,
+       {{"host", "a"}}},
+  });
+}
+
+TEST(ParseLine, DomainForms) {
+  RunCases({
+      {"domain then may-domain", {DOMAIN, MAY_DOMAIN, EOL}, "a.com b.com", PARSE_ENTRY,
+       {{"domain", "a.com"}}},
+      {"may-domain then domain", {MAY_DOMAIN, DOMAIN, EOL}, "a.com b.com", PARSE_ENTRY,
+       {{"domain", "b.com"}}},
+      {"dash keeps the domain", {DOMAIN, DOMAIN, EOL}, "a.com -", PARSE_ENTRY,
+       {{"domain", "a.com"}}},
+      {"cs-host plain keeps the domain", {DOMAIN, CS_HOST, EOL}, "a.com b.com", PARSE_ENTRY,
+       {{"domain", "a.com"}}},
+      {"cs-host quoted replaces it", {DOMAIN, CS_HOST, EOL}, "a.com \"b.com\"", PARSE_ENTRY,
+       {{"domain", "b.com"}}},
+      {"cs-host alone", {CS_HOST, EOL}, "<b.com>", PARSE_ENTRY, {{"domain", "b.com"}}},
+  });
+  RunCases({{"cs-host in webstar mode", {CS_HOST, EOL}, "1.2.3.4", PARSE_ENTRY,
+             {{"host", "1.2.3.4"}}}},
+           true);
+}
+
+TEST(ParseLine, ControlTokens) {
+  RunCases({
+      {"if-eol at end", {HOST, IF_EOL, STATUS, EOL}, "h", PARSE_ENTRY, {{"host", "h"}}},
+      {"if-eol not at end", {HOST, IF_EOL, STATUS, EOL}, "h x", PARSE_NO_MATCH, {}},
+      {"must-eol", {HOST, MUST_EOL, EOL}, "h\r\n", PARSE_ENTRY, {{"host", "h"}}},
+      {"must-eol fails", {HOST, MUST_EOL, EOL}, "h x", PARSE_NO_MATCH, {}},
+      {"text fields at the end are optional", {HOST, AGENT, REFERER, COOKIE, EOL}, "h",
+       PARSE_ENTRY, {{"host", "h"}}},
+      {"char", {CHAR, HOST, EOL}, "xh", PARSE_ENTRY, {{"host", "h"}}},
+      {"char at line end", {HOST, CHAR, CHAR, EOL}, "h", PARSE_ENTRY, {{"host", "h"}}},
+      {"ec number then space", {HOST, EC, TRAN_TIME_SECS, EOL}, "h 5 x", PARSE_ENTRY,
+       {{"host", "h"}, {"transfer", "3000"}}},
+      {"ec number then letter", {HOST, EC, TRAN_TIME_SECS, EOL}, "h 5x", PARSE_ENTRY,
+       {{"host", "h"}}},
+      {"ec at line end", {HOST, EC, STATUS, EOL}, "h", PARSE_ENTRY, {{"host", "h"}}},
+      {"ec at other text", {HOST, EC, STATUS, EOL}, "h x", PARSE_NO_MATCH, {}},
+      {"w3svc", {W3SVC, SKIP, EOL}, "W3SVC1, x", PARSE_ENTRY, {{"protocol", "W3SVC1"}}},
+      {"w3svc other service", {W3SVC, SKIP, EOL}, "SMTPSVC1, x", PARSE_NO_MATCH, {}},
+      {"fixup", {HOST, URI_QUERY, AGENT, REFERER, COOKIE, FIXUP, EOL}, "h q a r c", PARSE_ENTRY,
+       {{"host", "h"}, {"query", "c"}, {"agent", "q"}, {"referer", "a"}, {"cookie", "r"}}},
+      {"fixup moves nulls too", {HOST, URI_QUERY, AGENT, FIXUP, EOL}, "h q a", PARSE_ENTRY,
+       {{"host", "h"}, {"agent", "q"}, {"referer", "a"}}},
+      {"wn at line end", {HOST, WN, STATUS, EOL}, "h", PARSE_ENTRY, {{"host", "h"}}},
+      {"wn at [", {HOST, WN, STATUS, EOL}, "h [x", PARSE_ENTRY, {{"host", "h"}}},
+      {"wn at other text", {HOST, WN, STATUS, EOL}, "h 5", PARSE_ENTRY,
+       {{"host", "h"}, {"status", "5"}}},
+      {"wn angle", {HOST, WN, STATUS, EOL}, "h <s> <agent 1> <r> <c> d.com", PARSE_ENTRY,
+       {{"host", "h"}, {"agent", "agent 1"}, {"referer", "r"}, {"cookie", "c"},
+        {"domain", "d.com"}}},
+      {"wn word", {HOST, WN, STATUS, EOL}, "h d.com \"r\" \"a\"", PARSE_ENTRY,
+       {{"host", "h"}, {"domain", "d.com"}, {"referer", "r"}, {"agent", "a"}}},
+  });
+}
+
+TEST(ParseLine, MsftpsvcLineIsANonEntryLine) {
+  ParseState state = FreshState();
+  Buffer buffer("1.2.3.4, -, 3/5/01, 10:00:00, MSFTPSVC1, x\r\nnext");
+  LogEntry entry;
+  const Template t = Builtin(IIS_SERVICE);
+  ASSERT_EQ(ParseLine(state, buffer.data(), t.data(), entry), PARSE_HEADER);
+  EXPECT_EQ(entry.line_length, 44);
+  EXPECT_EQ(buffer.Text(), buffer.original());
+}
+
+TEST(ParseLine, PathArgumentIsJoinedInThePerInputBuffer) {
+  const std::string uri1000(1000, 'u');
+  RunCases({
+      {"joined", {HOST, URI, PATH_ARG, EOL}, "h /cgi arg", PARSE_ENTRY, {{"host", "h"}, {"uri", "/cgi$arg"}}},
+      {"no uri", {HOST, PATH_ARG, EOL}, "h arg", PARSE_ENTRY, {{"host", "h"}}},
+      {"empty argument", {HOST, URI, PATH_ARG, EOL}, "h /cgi", PARSE_ENTRY, {{"host", "h"}, {"uri", "/cgi"}}},
+      {"longest join", {HOST, URI, PATH_ARG, EOL}, "h " + uri1000 + " " + std::string(22, 'a'), PARSE_ENTRY,
+       {{"host", "h"}, {"uri", uri1000 + "$" + std::string(22, 'a')}}},
+      {"too long", {HOST, URI, PATH_ARG, EOL}, "h " + uri1000 + " " + std::string(23, 'a'), PARSE_ENTRY,
+       {{"host", "h"}, {"uri", uri1000}}},
+  });
+  // Two inputs keep their joined uris apart.
+  ParseState a = FreshState();
+  ParseState b = FreshState();
+  Buffer la("h /x 1");
+  Buffer lb("h /y 2");
+  LogEntry ea;
+  LogEntry eb;
+  const Template t = {HOST, URI, PATH_ARG, EOL};
+  ASSERT_EQ(ParseLine(a, la.data(), t.data(), ea), PARSE_ENTRY);
+  ASSERT_EQ(ParseLine(b, lb.data(), t.data(), eb), PARSE_ENTRY);
+  EXPECT_STREQ(ea.uri, "/x$1");
+  EXPECT_STREQ(eb.uri, "/y$2");
+}
+
+TEST(ParseLine, DateCompletionAndValidation) {
+  const Template ymd = {DATE_YMD, TIME_24, EOL};
+  RunCases({
+      {"hour 24 is hour 0", ymd, "2001-03-05 24:00:00", PARSE_ENTRY,
+       {{"date", "2001-03-05"}, {"time", "00:00:00"}}},
+      {"no date", {HOST, EOL}, "h", PARSE_ENTRY, {{"host", "h"}}},
+      {"year 1969", ymd, "1969-12-31 10:00:00", PARSE_NO_MATCH, {}},
+      {"year 1970", ymd, "1970-01-01 10:00:00", PARSE_ENTRY,
+       {{"date", "1970-01-01"}, {"time", "10:00:00"}}},
+      {"year 2039", ymd, "2039-01-01 10:00:00", PARSE_NO_MATCH, {}},
+      {"two-digit 69 is 2069", ymd, "69-01-01 10:00:00", PARSE_NO_MATCH, {}},
+      {"month 13", ymd, "2001-13-01 10:00:00", PARSE_NO_MATCH, {}},
+      {"day 32", ymd, "2001-01-32 10:00:00", PARSE_NO_MATCH, {}},
+      {"hour 25", ymd, "2001-01-01 25:00:00", PARSE_NO_MATCH, {}},
+      {"minute 60", ymd, "2001-01-01 10:60:00", PARSE_NO_MATCH, {}},
+      {"second 60", ymd, "2001-01-01 10:00:60", PARSE_NO_MATCH, {}},
+      {"trailing text is ignored", {DATE_CLF, EOL}, kDate + " anything", PARSE_ENTRY,
+       {{"date", "2001-01-01"}, {"time", "10:00:00"}}},
+  });
+
+  // Lines without a date take the date of the latest "#Date: " header.
+  ParseState state = FreshState();
+  state.default_year = 2001;
+  state.default_month = 3;
+  state.default_day = 5;
+  const Template time_only = {TIME_24, HOST, EOL};
+  Buffer buffer("10:00:00 h");
+  LogEntry entry;
+  ASSERT_EQ(ParseLine(state, buffer.data(), time_only.data(), entry), PARSE_ENTRY);
+  EXPECT_EQ(Describe(entry), (Fields{{"date", "2001-03-05"}, {"time", "10:00:00"}, {"host", "h"}}));
+
+  // Entries dated in year_limit or later are rejected.
+  state.year_limit = 2001;
+  Buffer late("2001-01-01 10:00:00");
+  EXPECT_EQ(ParseLine(state, late.data(), ymd.data(), entry), PARSE_NO_MATCH);
+  Buffer early("2000-12-31 10:00:00");
+  EXPECT_EQ(ParseLine(state, early.data(), ymd.data(), entry), PARSE_ENTRY);
+}
+
+TEST(ParseLine, YearLimitIsNextYearOrLater) {
+  ParseState state = FreshState();
+  int32_t year = 0;
+  TimeToFields(TimeNow(), &year, nullptr, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_GE(state.year_limit, year + 1);
+  EXPECT_LE(state.year_limit, year + 2);
+  EXPECT_EQ(state.current_format, COMBINED);
+  EXPECT_EQ(state.user_format_start[0], -1);
+  EXPECT_EQ(state.fields_length, 0);
+  EXPECT_FALSE(state.webstar_mode);
+}
+
+TEST(ParseLine, LineLengthCoversOneLineEnd) {
+  struct LengthCase {
+    std::string text;
+    int32_t length;
+  };
+  const LengthCase cases[] = {
+      {"h", 1}, {"h\nx", 2}, {"h\rx", 2}, {"h\r\nx", 3}, {"h\n\rx", 3}, {"h\r\r", 2},
+      {"h\n\n", 2}, {"h x y\n", 6},
+  };
+  const Template t = {HOST, EOL};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ParseState state = FreshState();
+    Buffer buffer(c.text);
+    LogEntry entry;
+    ASSERT_EQ(ParseLine(state, buffer.data(), t.data(), entry), PARSE_ENTRY);
+    EXPECT_EQ(entry.line_length, c.length);
+    EXPECT_STREQ(entry.client_host, "h");
+  }
+}
+
+TEST(ParseLine, EmptyDataIsNoEntry) {
+  // A template of optional fields would otherwise accept the NUL behind the data as a line
+  // of length 0, and the caller would never move on.
+  ParseState state = FreshState();
+  Buffer buffer("");
+  LogEntry entry;
+  const Template t = {HOST, AGENT, EOL};
+  EXPECT_EQ(ParseLine(state, buffer.data(), t.data(), entry), PARSE_NO_MATCH);
+  Buffer line_end("\n");
+  EXPECT_EQ(ParseLine(state, line_end.data(), t.data(), entry), PARSE_ENTRY);
+  EXPECT_EQ(entry.line_length, 1);
+}
+
+TEST(ParseLine, FieldsAreCutOnlyAfterTheWholeLineMatched) {
+  // The host and the request fit, the status does not: nothing may be written.
+  ParseState state = FreshState();
+  const std::string text = "1.2.3.4 - - " + kDate + " \"GET /a?b HTTP/1.0\" OK 5\n";
+  Buffer buffer(text);
+  LogEntry entry;
+  const Template t = Builtin(COMBINED);
+  ASSERT_EQ(ParseLine(state, buffer.data(), t.data(), entry), PARSE_NO_MATCH);
+  EXPECT_EQ(buffer.Text(), text);
+}
+
+TEST(ParseLineDeathTest, InvalidTemplateBytesStopTheProgram) {
+  const Template misplaced_tab_sep = {HOST, TAB_SEP, EOL};
+  const Template unknown = {HOST, 52, EOL};
+  for (const Template* t : {&misplaced_tab_sep, &unknown}) {
+    EXPECT_EXIT(
+        {
+          ParseState state = FreshState();
+          Buffer buffer("h x");
+          LogEntry entry;
+          ParseLine(state, buffer.data(), t->data(), entry);
+        },
+        testing::ExitedWithCode(1), "");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,255 @@
+// The merge engine: the output stream's failure handling, the progress schedule, and runs
+// of the program that folders cannot express (thousands of inputs, an output that fails
+// part-way).
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "driver/merge.h"
+#include "input/gzip_stream.h"
+#include "program_runner.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+// ---- Output stream ---------------------------------------------------------------------
+
+std::string Captured(bool (*action)(MergeOutput&), MergeOutput& out, bool& result) {
+  ::testing::internal::CaptureStdout();
+  result = action(out);
+  return ::testing::internal::GetCapturedStdout();
+}
+
+TEST(MergeOutput, UnbufferedWriteToAFullDeviceFailsOnceAndStaysFailed) {
+  MergeOutput out;
+  out.plain = std::fopen("/dev/full", "wb");
+  ASSERT_NE(out.plain, nullptr);
+  std::setvbuf(out.plain, nullptr, _IONBF, 0);
+  bool result = true;
+  EXPECT_EQ(Captured([](MergeOutput& o) { return WriteOutput(o, "line\n"); }, out, result),
+            "Write error on output file!\n");
+  EXPECT_FALSE(result);
+  EXPECT_TRUE(out.write_failed);
+  // Later writes and the close do not repeat the message.
+  EXPECT_EQ(Captured([](MergeOutput& o) { return WriteOutput(o, "more\n"); }, out, result), "");
+  EXPECT_FALSE(result);
+  EXPECT_EQ(Captured(CloseOutput, out, result), "");
+  EXPECT_FALSE(result);
+}
+
+TEST(MergeOutput, AFailedFinalFlushIsAWriteFailure) {
+  // A buffered stream accepts the writes; the device refuses them only at the flush.
+  MergeOutput out;
+  out.plain = std::fopen("/dev/full", "wb");
+  ASSERT_NE(out.plain, nullptr);
+  bool result = false;
+  EXPECT_EQ(Captured([](MergeOutput& o) { return WriteOutput(o, "line\n"); }, out, result), "");
+  EXPECT_TRUE(result);
+  EXPECT_EQ(Captured(CloseOutput, out, result), "Write error on output file!\n");
+  EXPECT_FALSE(result);
+}
+
+TEST(MergeOutput, AFailedGzipCloseIsAWriteFailure) {
+  MergeOutput out;
+  out.gzip = GzipOpenWrite(std::fopen("/dev/full", "wb"), 9);
+  ASSERT_NE(out.gzip, nullptr);
+  bool result = false;
+  EXPECT_EQ(Captured([](MergeOutput& o) { return WriteOutput(o, "line\n"); }, out, result), "");
+  EXPECT_EQ(Captured(CloseOutput, out, result), "Write error on output file!\n");
+  EXPECT_FALSE(result);
+}
+
+TEST(MergeOutput, EmptyTextWritesNothingAndIsNoError) {
+  const fs::path path = FreshDirectory("merge-output-empty") / "out.log";
+  MergeOutput out;
+  out.plain = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(out.plain, nullptr);
+  EXPECT_TRUE(WriteOutput(out, ""));
+  EXPECT_TRUE(WriteOutput(out, "a\r"));
+  EXPECT_TRUE(WriteOutput(out, ""));
+  EXPECT_TRUE(CloseOutput(out));
+  EXPECT_EQ(ReadFile(path), "a\r");
+}
+
+// ---- Progress schedule -----------------------------------------------------------------
+
+TEST(ProgressSchedule, FirstReportAfterElevenSecondsThenStepsOfFifteen) {
+  ProgressSchedule schedule{1000, 1000};
+  int64_t rate = -1;
+  EXPECT_FALSE(ProgressDue(schedule, 1010, 256, rate));
+  EXPECT_EQ(schedule.last_report, 1000);
+  ASSERT_TRUE(ProgressDue(schedule, 1011, 3000, rate));
+  EXPECT_EQ(schedule.last_report, 1015);
+  EXPECT_EQ(rate, 200);  // 3000 lines / 15 seconds of schedule
+  EXPECT_FALSE(ProgressDue(schedule, 1025, 3256, rate));
+  EXPECT_TRUE(ProgressDue(schedule, 1026, 3512, rate));
+  EXPECT_EQ(schedule.last_report, 1030);
+}
+
+TEST(ProgressSchedule, AfterAStallReportsFollowUntilTheScheduleCatchesUp) {
+  ProgressSchedule schedule{0, 0};
+  int64_t rate = 0;
+  std::vector<int64_t> rates;
+  for (int64_t merged = 256; ProgressDue(schedule, 100, merged, rate); merged += 256) {
+    rates.push_back(rate);
+  }
+  // Schedule points 15, 30, ... 90 are each more than 10 seconds behind 100; 105 is not.
+  EXPECT_EQ(rates, (std::vector<int64_t>{256 / 15, 512 / 30, 768 / 45, 1024 / 60, 1280 / 75,
+                                         1536 / 90}));
+  EXPECT_EQ(schedule.last_report, 90);
+}
+
+TEST(ProgressSchedule, AClockBeforeTheStartNeverReportsNorDividesByZero) {
+  ProgressSchedule schedule{500, 500};
+  int64_t rate = 0;
+  EXPECT_FALSE(ProgressDue(schedule, 0, 256, rate));
+  EXPECT_FALSE(ProgressDue(schedule, 510, 256, rate));
+}
+
+// ---- Whole runs ------------------------------------------------------------------------
+
+std::string ClfLine(int input, int line, int second) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "10.0.%d.%d - - [05/Mar/2001:10:%02d:%02d -0500] \"GET /f%d/l%d HTTP/1.0\" 200 %d\n",
+                input / 250, input % 250, second / 60, second % 60, input, line, line);
+  return text;
+}
+
+// Thousands of inputs: every one stays open, nothing is written past a table, and the order
+// is by time, ties to the input named first, each input's own lines in their order.
+TEST(MergeRun, FiveThousandInputsMergeInOrder) {
+  constexpr int kInputs = 5000;
+  const fs::path dir = FreshDirectory("merge-5000");
+  WriteFile(dir / "Stitcher.cfg", "output-format ncsa\nnewlines unix\ncompress no\n");
+  // Times repeat across inputs so that many keys tie; each input's third line goes back
+  // in time and must still follow its second line.
+  auto second_of = [](int i, int l) {
+    const int seconds[3] = {(i * 7) % 600, (i * 7) % 600 + (i % 3), (i * 11) % 300};
+    return seconds[l];
+  };
+  std::vector<std::string> args;
+  for (int i = 0; i < kInputs; ++i) {
+    const std::string name = "in" + std::to_string(i) + ".log";
+    args.push_back(name);
+    std::string text;
+    for (int l = 0; l < 3; ++l) text += ClfLine(i, l, second_of(i, l));
+    WriteFile(dir / name, text);
+  }
+  // The expected order: one pending line per input, repeatedly the smallest
+  // (pending time, input index).
+  std::vector<int> next(kInputs, 0);
+  std::vector<std::tuple<int, int>> heap;  // (time, input), min-heap via greater<>
+  for (int i = 0; i < kInputs; ++i) heap.emplace_back(second_of(i, 0), i);
+  std::make_heap(heap.begin(), heap.end(), std::greater<>());
+  std::string expected_text;
+  while (!heap.empty()) {
+    std::pop_heap(heap.begin(), heap.end(), std::greater<>());
+    const auto [second, input] = heap.back();
+    heap.pop_back();
+    expected_text += "/f" + std::to_string(input) + "/l" + std::to_string(next[input]) + "\n";
+    if (++next[input] < 3) {
+      heap.emplace_back(second_of(input, next[input]), input);
+      std::push_heap(heap.begin(), heap.end(), std::greater<>());
+    }
+  }
+
+  const ProgramRun run = RunStitcher(dir, args);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.console, "Merging . . .\n");
+  // Reduce every merged line to its path, which names input and line.
+  std::string produced;
+  const std::string merged = ReadFile(dir / "merged.log");
+  size_t at = 0;
+  int lines = 0;
+  while (at < merged.size()) {
+    const size_t end = merged.find('\n', at);
+    ASSERT_NE(end, std::string::npos);
+    const std::string line = merged.substr(at, end - at);
+    const size_t get = line.find("\"GET ");
+    ASSERT_NE(get, std::string::npos) << line;
+    produced += line.substr(get + 5, line.find(' ', get + 5) - (get + 5)) + "\n";
+    at = end + 1;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 3 * kInputs);
+  EXPECT_TRUE(produced == expected_text) << "merged order differs from (time, input) order";
+  fs::remove_all(dir);
+}
+
+// The output's container follows -Plain and -L: the folder cases compare decompressed
+// text, so whether the file really is gzip, and at which level, is checked here.
+TEST(MergeRun, OutputContainerFollowsPlainAndLevel) {
+  struct Case {
+    std::vector<std::string> switches;
+    std::string file;
+    bool gzip;
+    bool text_visible;  // the line bytes appear verbatim in the file (plain, or stored at L0)
+    std::string line_end;
+  };
+  const Case cases[] = {
+      {{"-L0"}, "merged.gz", true, true, "\r"},
+      {{"-L9", "-Unix"}, "merged.gz", true, false, "\n"},
+      {{}, "merged.gz", true, false, "\r"},
+      {{"-Plain", "-L5", "-Dos"}, "merged.log", false, true, "\r\n"},
+  };
+  for (const Case& c : cases) {
+    std::string label;
+    for (const auto& s : c.switches) label += s + " ";
+    SCOPED_TRACE(label);
+    const fs::path dir = FreshDirectory("merge-container");
+    // Enough repetition that level 9 visibly compresses it.
+    std::string a, b;
+    for (int i = 0; i < 50; ++i) {
+      a += ClfLine(1, i, 2 * i);
+      b += ClfLine(2, i, 2 * i + 1);
+    }
+    WriteFile(dir / "a.log", a);
+    WriteFile(dir / "b.log", b);
+    std::vector<std::string> args = c.switches;
+    args.push_back("a.log");
+    args.push_back("b.log");
+    const ProgramRun run = RunStitcher(dir, args);
+    EXPECT_EQ(run.status, 0);
+    const std::string bytes = ReadFile(dir / c.file);
+    ASSERT_GE(bytes.size(), 2u);
+    EXPECT_EQ(bytes[0] == '\x1f' && bytes[1] == '\x8b', c.gzip);
+    const std::string entry_line = "\t/f1/l0\t-\t200\t0\t0\t-\t-\t\"-\"\t-" + c.line_end;
+    EXPECT_EQ(bytes.find(entry_line) != std::string::npos, c.text_visible);
+    fs::remove_all(dir);
+  }
+}
+
+// A run whose output fails part-way ends with status 1, and the merged log of an earlier
+// run stays as it was: the new one is written beside it and only renamed over it when
+// complete. The partial output is a link to a full device here.
+TEST(MergeRun, FailedOutputKeepsTheEarlierMergedLog) {
+  for (const char* plain : {"-Plain", "-Unix"}) {
+    SCOPED_TRACE(plain);
+    const bool compress = std::string(plain) != "-Plain";
+    const std::string final_name = compress ? "merged.gz" : "merged.log";
+    const fs::path dir = FreshDirectory("merge-full-device");
+    WriteFile(dir / "a.log", ClfLine(1, 0, 10));
+    WriteFile(dir / "b.log", ClfLine(2, 0, 5));
+    WriteFile(dir / final_name, "the good merged log of an earlier run\n");
+    fs::create_symlink("/dev/full", dir / (final_name + ".partial"));
+
+    const ProgramRun run = RunStitcher(dir, {plain, "a.log", "b.log"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.console, "Merging . . .\nWrite error on output file!\n");
+    EXPECT_EQ(ReadFile(dir / final_name), "the good merged log of an earlier run\n");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / (final_name + ".partial"))))
+        << "the incomplete output is removed";
+    fs::remove_all(dir);
+  }
+}
+
+}  // namespace
