@@ -1,6 +1,7 @@
 // The configuration reader: keys, value checks, messages and the line buffer.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -30,7 +31,9 @@ class ConfigTest : public ::testing::Test {
 
   // Writes `text` to a file and reads it as the configuration; returns what was printed.
   static std::string ReadText(const std::string& text) {
-    const std::string path = ::testing::TempDir() + "stitcher_config_test.cfg";
+    // One file per process: ctest runs the tests of this file in parallel processes.
+    const std::string path =
+        ::testing::TempDir() + "stitcher_config_test_" + std::to_string(getpid()) + ".cfg";
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);

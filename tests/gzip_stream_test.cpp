@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -19,7 +20,8 @@ std::string ReadGzip(const std::string& path) {
 }
 
 TEST(GzipWriter, WritesAGzipFileThatZlibReadsBack) {
-  const std::string path = ::testing::TempDir() + "gzip_writer_roundtrip.gz";
+  const std::string path =
+      ::testing::TempDir() + "gzip_writer_roundtrip_" + std::to_string(getpid()) + ".gz";
   std::string expected;
   for (int i = 0; i < 20000; ++i) expected += "line " + std::to_string(i) + "\r";
   for (int level : {0, 1, 9}) {

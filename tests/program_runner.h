@@ -2,6 +2,7 @@
 // Runs the built program in a directory and captures what it prints, for end-to-end tests.
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -52,9 +53,11 @@ inline ProgramRun RunStitcher(const std::filesystem::path& directory,
 }
 #endif
 
-// A fresh empty directory under the test temporary directory.
+// A fresh empty directory under the test temporary directory. The process id keeps tests
+// that ctest runs in parallel (one process each) out of each other's way.
 inline std::filesystem::path FreshDirectory(const std::string& name) {
-  std::filesystem::path dir = std::filesystem::temp_directory_path() / ("stitcher-test-" + name);
+  std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                              ("stitcher-test-" + name + "-" + std::to_string(getpid()));
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
