@@ -36,7 +36,8 @@ void CheckText(const char* text, const char* line, const char* line_end,
   if (text == nullptr) return;
   const char* join = state.path_join;
   if (text >= join && text < join + sizeof state.path_join) {
-    FUZZ_CHECK(std::memchr(text, '\0', static_cast<size_t>(join + sizeof state.path_join - text)) != nullptr);
+    FUZZ_CHECK(std::memchr(text, '\0', static_cast<size_t>(join + sizeof state.path_join - text)) !=
+               nullptr);
     return;
   }
   FUZZ_CHECK(text >= line && text <= line_end);
