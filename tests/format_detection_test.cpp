@@ -7,6 +7,7 @@
 
 #include "parse/format_tokens.h"
 #include "parse/parse_logs.h"
+#include "parse/user_formats.h"
 #include "parse_test_support.h"
 
 namespace {
@@ -386,6 +387,22 @@ TEST(ParseEntry, BytesOf128AndUpStayInFields) {
   EXPECT_EQ(outcomes[0].fields.at("uri"), "/caf\xe9");
   EXPECT_EQ(outcomes[0].fields.at("referer"), "\xff");
   EXPECT_EQ(outcomes[0].fields.at("agent"), "\x80");
+}
+
+TEST(ParseEntry, CompiledUserFormatsReadLinesBeforeTheBuiltins) {
+  ParseState state = FreshState();
+  LoadUserFormats(state,
+                  "HOST SKIP USER DATE-CLF FULL-REQUEST STATUS BYTES\n"
+                  "TAB-SEP DATE-MDY TIME-12 HOST");
+  const auto outcomes = Walk(state, kCommon + " \"http://r/\" \"agent\"\n" +
+                                        "3/5/01\t1:05:09 PM\th\n");
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[0].fields.count("referer"), 0u);  // COMBINED would have read it
+  EXPECT_EQ(outcomes[1].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[1].fields,
+            (Fields{{"date", "2001-03-05"}, {"time", "13:05:09"}, {"host", "h"}}));
+  EXPECT_EQ(state.current_format, COMBINED);
 }
 
 }  // namespace
