@@ -5,6 +5,7 @@
 // - every text field of an entry starts inside its line (or in path_join) and its NUL lies
 //   inside the line; nothing behind the line is written;
 // - dates and times are in range.
+// An input beginning with "U:" carries user formats on its first line.
 // The buffer holds exactly size+1 bytes, so AddressSanitizer catches any read past the NUL.
 
 #include <algorithm>
@@ -12,10 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "entries/log_entry.h"
 #include "parse/parse_logs.h"
+#include "parse/user_formats.h"
 
 namespace {
 
@@ -36,7 +39,8 @@ void CheckText(const char* text, const char* line, const char* line_end,
   if (text == nullptr) return;
   const char* join = state.path_join;
   if (text >= join && text < join + sizeof state.path_join) {
-    FUZZ_CHECK(std::memchr(text, '\0', static_cast<size_t>(join + sizeof state.path_join - text)) != nullptr);
+    FUZZ_CHECK(std::memchr(text, '\0', static_cast<size_t>(join + sizeof state.path_join - text)) !=
+               nullptr);
     return;
   }
   FUZZ_CHECK(text >= line && text <= line_end);
@@ -60,6 +64,19 @@ void CheckEntry(const LogEntry& e, const char* line, const ParseState& state) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // An input that starts with "U:" declares user formats on its first line; the rest is
+  // the log. So user templates, whose tokens may stand in any order, are fuzzed too.
+  std::string user_format;
+  if (size >= 2 && data[0] == 'U' && data[1] == ':') {
+    const uint8_t* end = static_cast<const uint8_t*>(std::memchr(data, '\n', size));
+    const size_t first_line = end == nullptr ? size : static_cast<size_t>(end - data) + 1;
+    user_format.assign(reinterpret_cast<const char*>(data) + 2, first_line - 2);
+    for (char& c : user_format) {
+      if (c == '\0') c = ' ';
+    }
+    data += first_line;
+    size -= first_line;
+  }
   std::vector<char> buffer(size + 1);
   if (size > 0) std::memcpy(buffer.data(), data, size);
   buffer[size] = '\0';
@@ -67,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   ParseState state;
   InitParseState(state);
+  if (!user_format.empty()) LoadUserFormats(state, user_format.c_str());
   size_t offset = 0;
   while (offset < size) {
     char* line = buffer.data() + offset;

@@ -29,7 +29,8 @@ struct Dialect {
   std::vector<Sample> samples;
 };
 
-const std::string kRequest = "[10/Oct/2000:13:55:36 -0700] \"GET /apache_pb.gif HTTP/1.0\" 200 2326";
+const std::string kRequest =
+    "[10/Oct/2000:13:55:36 -0700] \"GET /apache_pb.gif HTTP/1.0\" 200 2326";
 const Fields kCommonFields = {
     {"host", "192.168.0.1"}, {"user", "frank"}, {"date", "2000-10-10"},
     {"time", "13:55:36"},    {"method", "GET"}, {"uri", "/apache_pb.gif"},

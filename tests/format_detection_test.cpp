@@ -7,6 +7,7 @@
 
 #include "parse/format_tokens.h"
 #include "parse/parse_logs.h"
+#include "parse/user_formats.h"
 #include "parse_test_support.h"
 
 namespace {
@@ -330,6 +331,78 @@ TEST(ParseEntry, UserFormatMayReadHeaders) {
   EXPECT_EQ(outcomes[0].result, PARSE_HEADER);
   EXPECT_EQ(state.current_format, COMBINED);  // found before the rotation
   EXPECT_EQ(state.fields_length, 3);
+}
+
+TEST(ParseEntry, HostileInputAlwaysMovesOn) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<std::pair<ParseResult, int32_t>> lines;  // result and line_length
+  };
+  const std::string nul(1, '\0');
+  const std::string long_uri(100000, 'u');
+  const Case cases[] = {
+      {"100 KB of text", std::string(100000, 'a'), {{PARSE_NO_MATCH, 100001}}},
+      {"100 KB uri",
+       "1.2.3.4 - - [01/Jan/2001:10:00:00 -0500] \"GET /" + long_uri + " HTTP/1.0\" 200 5\n",
+       {{PARSE_ENTRY, 100064}}},
+      // A NUL inside a line ends it; the NUL is passed over as a line of its own.
+      {"NUL behind an entry",
+       kCommon + nul + "tail\n",
+       {{PARSE_ENTRY, static_cast<int32_t>(kCommon.size())},
+        {PARSE_NO_MATCH, 1},
+        {PARSE_NO_MATCH, 5}}},
+      {"NUL inside a request",
+       "1.2.3.4 - - [01/Jan/2001:10:00:00 -0500] \"GET /a" + nul + "b HTTP/1.0\" 200 5\n",
+       {{PARSE_NO_MATCH, 49}, {PARSE_NO_MATCH, 18}}},
+      {"unterminated quotes",
+       "\"GET /a HTTP/1.0\n<agent\n'x\n`y",
+       {{PARSE_NO_MATCH, 17}, {PARSE_NO_MATCH, 7}, {PARSE_NO_MATCH, 3}, {PARSE_NO_MATCH, 3}}},
+      {"bytes of 128 and up", "\xff\xfe\x80 \xe9\xe9\xe9\r\n", {{PARSE_NO_MATCH, 9}}},
+      {"line ends only",
+       "\r\n\n\r\r\r",
+       {{PARSE_NO_MATCH, 2}, {PARSE_NO_MATCH, 2}, {PARSE_NO_MATCH, 1}, {PARSE_NO_MATCH, 1}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, c.text);
+    ASSERT_EQ(outcomes.size(), c.lines.size());
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(outcomes[i].result, c.lines[i].first);
+      EXPECT_EQ(outcomes[i].line_length, c.lines[i].second);
+    }
+  }
+}
+
+TEST(ParseEntry, BytesOf128AndUpStayInFields) {
+  ParseState state = FreshState();
+  const auto outcomes = Walk(
+      state,
+      "h\xe9 - - [01/Jan/2001:10:00:00 -0500] \"GET /caf\xe9 HTTP/1.0\" 200 5 \"\xff\" \"\x80\"\n");
+  ASSERT_EQ(outcomes.size(), 1u);
+  ASSERT_EQ(outcomes[0].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[0].fields.at("host"), "h\xe9");
+  EXPECT_EQ(outcomes[0].fields.at("uri"), "/caf\xe9");
+  EXPECT_EQ(outcomes[0].fields.at("referer"), "\xff");
+  EXPECT_EQ(outcomes[0].fields.at("agent"), "\x80");
+}
+
+TEST(ParseEntry, CompiledUserFormatsReadLinesBeforeTheBuiltins) {
+  ParseState state = FreshState();
+  LoadUserFormats(state,
+                  "HOST SKIP USER DATE-CLF FULL-REQUEST STATUS BYTES\n"
+                  "TAB-SEP DATE-MDY TIME-12 HOST");
+  const auto outcomes = Walk(state, kCommon + " \"http://r/\" \"agent\"\n" +
+                                        "3/5/01\t1:05:09 PM\th\n");
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[0].fields.count("referer"), 0u);  // COMBINED would have read it
+  EXPECT_EQ(outcomes[1].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[1].fields,
+            (Fields{{"date", "2001-03-05"}, {"time", "13:05:09"}, {"host", "h"}}));
+  EXPECT_EQ(state.current_format, COMBINED);
 }
 
 }  // namespace

@@ -292,12 +292,26 @@ TEST(ParseLine, MsftpsvcLineIsANonEntryLine) {
 TEST(ParseLine, PathArgumentIsJoinedInThePerInputBuffer) {
   const std::string uri1000(1000, 'u');
   RunCases({
-      {"joined", {HOST, URI, PATH_ARG, EOL}, "h /cgi arg", PARSE_ENTRY, {{"host", "h"}, {"uri", "/cgi$arg"}}},
+      {"joined",
+       {HOST, URI, PATH_ARG, EOL},
+       "h /cgi arg",
+       PARSE_ENTRY,
+       {{"host", "h"}, {"uri", "/cgi$arg"}}},
       {"no uri", {HOST, PATH_ARG, EOL}, "h arg", PARSE_ENTRY, {{"host", "h"}}},
-      {"empty argument", {HOST, URI, PATH_ARG, EOL}, "h /cgi", PARSE_ENTRY, {{"host", "h"}, {"uri", "/cgi"}}},
-      {"longest join", {HOST, URI, PATH_ARG, EOL}, "h " + uri1000 + " " + std::string(22, 'a'), PARSE_ENTRY,
+      {"empty argument",
+       {HOST, URI, PATH_ARG, EOL},
+       "h /cgi",
+       PARSE_ENTRY,
+       {{"host", "h"}, {"uri", "/cgi"}}},
+      {"longest join",
+       {HOST, URI, PATH_ARG, EOL},
+       "h " + uri1000 + " " + std::string(22, 'a'),
+       PARSE_ENTRY,
        {{"host", "h"}, {"uri", uri1000 + "$" + std::string(22, 'a')}}},
-      {"too long", {HOST, URI, PATH_ARG, EOL}, "h " + uri1000 + " " + std::string(23, 'a'), PARSE_ENTRY,
+      {"too long",
+       {HOST, URI, PATH_ARG, EOL},
+       "h " + uri1000 + " " + std::string(23, 'a'),
+       PARSE_ENTRY,
        {{"host", "h"}, {"uri", uri1000}}},
   });
   // Two inputs keep their joined uris apart.

@@ -8,7 +8,7 @@
 #include "parse/format_tokens.h"
 
 enum ParseResult : int {
-  PARSE_NO_MATCH = 0,  // the line does not fit; the line's bytes are untouched
+  PARSE_NO_MATCH = 0,  // the line does not fit; the line's text is untouched
   PARSE_HEADER = 2,    // a header or other non-entry line; line_length covers it
   PARSE_ENTRY = 3,     // the entry is filled and its text fields are cut with NULs in place
 };
@@ -33,16 +33,20 @@ struct ParseState {
 // (local time) plus 1.
 void InitParseState(ParseState& state);
 
-// Reads `line` (writable, NUL-terminated data) against `format` into `entry`. On
-// PARSE_ENTRY and PARSE_HEADER, entry.line_length is the number of bytes to release.
-// Nothing is written into the line unless the result is PARSE_ENTRY.
+// Reads `line` (writable, NUL-terminated data) against `format` (ended by EOL) into
+// `entry`. On PARSE_ENTRY and PARSE_HEADER, entry.line_length (> 0) is the number of bytes
+// to release. Nothing is written into the line unless the result is PARSE_ENTRY; the NUL
+// behind the data is never an entry of its own. A template byte above 51, or TAB_SEP
+// after the first byte, stops the program ("Invalid log format field").
 ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry);
 
-// Tries the user formats, then the built-in rotation from current_format. Always sets
-// entry.line_length (for a line that fits nothing it may count one byte past the data
-// when the data ends without a line end).
+// Tries the user formats, then the built-in rotation from current_format (which stays on
+// the slot that fitted). Always sets entry.line_length > 0. A line that fits nothing keeps
+// its text, its CR or LF becomes a NUL, and at the end of the data without a line end it
+// counts one byte past the data. A bracketed date line or error-log line is PARSE_HEADER.
 ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry);
 
 // Rebuilds state.fields_template from the words of a field-list header (`text` runs to a
-// line end), looked up in `table`. A header without words leaves fields_length at 0.
+// line end), looked up in `table`: at most 48 tokens, then MUST_EOL and EOL. A header
+// without words (empty or blanks only) leaves fields_length at 0: no FIELDS template.
 void TranslateFields(ParseState& state, const char* text, TranslationTable table);
