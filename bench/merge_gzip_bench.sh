@@ -34,7 +34,7 @@ seconds() {
 cd "$work"
 files=(access000.log.gz access001.log.gz access002.log.gz access003.log.gz)
 t_zcat=$(seconds zcat "${files[@]}")
-t_stitcher=$(seconds "$stitcher" -Plain "${files[@]}")
+t_stitcher=$(seconds "$stitcher" -Plain -Unix "${files[@]}")
 test -s merged.log || { echo "stitcher wrote no merged.log" >&2; exit 1; }
 t_zmergelog=$(seconds zmergelog "${files[@]}")
 
