@@ -497,7 +497,7 @@ char* JoinPathArgument(Reader& r) {
   const Span& uri = r.fields[F_URI];
   const Span& arg = r.fields[F_PATH_ARG];
   if (arg.start == nullptr || arg.length < 1 || uri.start == nullptr) return nullptr;
-  if (uri.length + arg.length > PATH_JOIN_LIMIT) return nullptr;
+  if (uri.length > PATH_JOIN_LIMIT || arg.length > PATH_JOIN_LIMIT - uri.length) return nullptr;
   char* out = r.state.path_join;
   std::memcpy(out, uri.start, static_cast<size_t>(uri.length));
   out[uri.length] = '$';
