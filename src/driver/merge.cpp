@@ -174,8 +174,8 @@ int64_t MergeEntries(MergeInput* inputs, int count, MergeOutput& out, ProgressSc
   int64_t merged = 0;
   while (!pending.Empty()) {
     MergeInput& input = inputs[pending.Top()];
-    format(line, sizeof line, input.entry);
-    if (!WriteOutput(out, line)) break;  // not counted, the input not advanced
+    const size_t length = format(line, sizeof line, input.entry);
+    if (!WriteOutput(out, line, length)) break;  // not counted, the input not advanced
     NextEntry(input);
     pending.ReplaceTop(input.time_key);
     if (++merged % kPollEvery == 0) {
@@ -218,8 +218,11 @@ bool ProgressDue(ProgressSchedule& schedule, int32_t now, int64_t merged, int64_
 // ---- The output stream -------------------------------------------------------------------
 
 bool WriteOutput(MergeOutput& out, const char* text) {
+  return WriteOutput(out, text, std::strlen(text));
+}
+
+bool WriteOutput(MergeOutput& out, const char* text, size_t length) {
   if (out.write_failed) return false;
-  const size_t length = std::strlen(text);
   if (length == 0) return true;
   bool ok;
   if (out.gzip != nullptr) {
