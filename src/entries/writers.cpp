@@ -80,22 +80,38 @@ class LineAppender {
 
   // A decimal number printed as printf's "%0<width>d" prints it: a '-' for a negative
   // number, then the digits, zero-padded after the sign to `width` characters in all.
-  void AppendDecimal(int64_t value, int width = 0) {
-    char digits[24];
-    char* first = digits + sizeof digits;
+  // The digits are written in place, from the last one back.
+  void AppendDecimal(int64_t value, size_t width = 0) {
+    // Most numbers of a line are clock and date parts: 0..99, at most two wide.
+    if (value >= 0 && value < 100 && width <= 2) {
+      const size_t length = value >= 10 || width == 2 ? 2 : 1;
+      if (length > static_cast<size_t>(end_ - at_)) {
+        overflowed_ = true;
+        return;
+      }
+      if (length == 2) *at_++ = static_cast<char>('0' + value / 10);
+      *at_++ = static_cast<char>('0' + value % 10);
+      return;
+    }
     const bool negative = value < 0;
     // The magnitude in unsigned arithmetic, so that INT64_MIN has one too.
     uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    do {
-      *--first = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    for (int used = static_cast<int>(digits + sizeof digits - first) + (negative ? 1 : 0);
-         used < width; ++used) {
-      *--first = '0';
+    size_t digits = 1;
+    for (uint64_t rest = magnitude / 10; rest != 0; rest /= 10) ++digits;
+    const size_t sign = negative ? 1 : 0;
+    const size_t length = sign + digits < width ? width : sign + digits;
+    if (length > static_cast<size_t>(end_ - at_)) {
+      overflowed_ = true;
+      return;
     }
-    if (negative) *--first = '-';
-    Append(Text{first, static_cast<size_t>(digits + sizeof digits - first)});
+    char* digit = at_ + length;
+    for (size_t i = 0; i < digits; ++i) {
+      *--digit = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    }
+    while (digit > at_ + sign) *--digit = '0';
+    if (negative) *at_ = '-';
+    at_ += length;
   }
 
   bool Overflowed() const { return overflowed_; }
