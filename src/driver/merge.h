@@ -2,6 +2,7 @@
 // The merge engine: opens every log file, keeps one parsed entry pending per input, and
 // writes the earliest pending entry of all inputs until every input is exhausted.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -64,6 +65,9 @@ struct MergeOutput {
 
 // Writes the NUL-terminated text (nothing for an empty text); false once a write failed.
 bool WriteOutput(MergeOutput& out, const char* text);
+
+// The same for the `length` bytes at `text`, whose length the caller already knows.
+bool WriteOutput(MergeOutput& out, const char* text, size_t length);
 
 // Flushes and closes the stream; a failed flush or close is a write failure. Returns false
 // when any write of the stream failed.

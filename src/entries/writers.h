@@ -6,7 +6,8 @@
 // `vhost` and `newlines` settings) and never change it. Every result is a complete line,
 // terminator included, NUL-terminated, or the empty text when the entry cannot be fitted
 // into the buffer even after its long, less important fields have been shed. A line is
-// never cut short.
+// never cut short. Each writer returns the length of what it wrote (0 for the empty text,
+// and for a zero-size buffer, which it leaves untouched).
 
 #include <cstddef>
 
@@ -31,19 +32,19 @@ inline constexpr size_t LINE_BUFFER_SIZE = 4096;
 // NCSA combined: host, virtual host (only with `vhost`), user, "[dd/Mon/yy:hh:mm:ss -0500]",
 // the quoted request, status, bytes, quoted referer and agent. Sheds referer and agent
 // together when the line is too long. A month outside 1..12 prints as "???".
-void FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry);
+size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry);
 
 // W3C extended, fields in the order of W3C_HEADER; time taken in milliseconds. Sheds
 // cookie, agent, referer, query, user, one at a time, when the line is too long.
-void FormatW3cLine(char* buffer, size_t size, const LogEntry& entry);
+size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry);
 
 // WebSTAR, tab-separated, fields in the order of WEBSTAR_HEADER; transfer time in ticks
 // of 1/60 second. Sheds like FormatW3cLine.
-void FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry);
+size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry);
 
 // ---- Choosing by output format -----------------------------------------------------------
 
-using LineWriter = void (*)(char* buffer, size_t size, const LogEntry& entry);
+using LineWriter = size_t (*)(char* buffer, size_t size, const LogEntry& entry);
 
 // The writer of an output format.
 LineWriter WriterFor(OutputFormat format);

@@ -1,0 +1,283 @@
+// The line writers against a plain snprintf formatting of the same lines, over many random
+// entries: random numbers (negative and extreme ones included), random present or absent
+// texts of random lengths, every dialect, every newline style, and buffer sizes from a
+// single byte up. Any difference in a digit, a padding, a placeholder or a shedding
+// decision shows as a mismatch with the entry that caused it.
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "driver/settings.h"
+#include "entries/log_entry.h"
+#include "entries/writers.h"
+
+namespace {
+
+// ---- The reference formatting ------------------------------------------------------------
+
+enum class Kind { NCSA, W3C, WEBSTAR };
+
+// A text field as the reference sees it: absent, or a string.
+using Field = std::optional<std::string>;
+
+std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Printf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+// The texts of one line, placeholders in place; `query` absent only on NCSA.
+struct Texts {
+  std::string host, domain, user, method, uri;
+  Field query;
+  std::string referer, agent, cookie;
+};
+
+const char* Month(int32_t month) {
+  static const char* const names[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  return month >= 1 && month <= 12 ? names[month - 1] : "???";
+}
+
+const char* Newline(NewlineStyle style) {
+  switch (style) {
+    case NewlineStyle::MAC: return "\r";
+    case NewlineStyle::UNIX: return "\n";
+    case NewlineStyle::DOS: return "\r\n";
+  }
+  return "\r";
+}
+
+std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end) {
+  switch (kind) {
+    case Kind::NCSA: {
+      const long long year = e.year < 2000 ? e.year - 1900LL : e.year - 2000LL;
+      return Printf("%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s %s%s%s HTTP/1.0\" "
+                    "%d %d \"%s\" \"%s\"%s",
+                    t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month),
+                    year, e.hour, e.minute, e.second, t.method.c_str(), t.uri.c_str(),
+                    t.query ? "?" : "", t.query ? t.query->c_str() : "", e.status, e.bytes,
+                    t.referer.c_str(), t.agent.c_str(), end);
+    }
+    case Kind::W3C:
+      return Printf("%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %d %d %lld %s \"%s\" \"%s\" "
+                    "\"%s\"%s",
+                    e.year, e.month, e.day, e.hour, e.minute, e.second, t.host.c_str(),
+                    t.user.c_str(), t.method.c_str(), t.uri.c_str(), t.query->c_str(),
+                    e.status, e.bytes, e.transfer_time * 5LL / 3, t.domain.c_str(),
+                    t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
+    case Kind::WEBSTAR:
+      return Printf("%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%s\t%s\t"
+                    "\"%s\"\t%s%s",
+                    e.month, e.day, e.year, e.hour, e.minute, e.second, t.host.c_str(),
+                    t.user.c_str(), t.method.c_str(), t.uri.c_str(), t.query->c_str(),
+                    e.status, e.bytes, e.transfer_time / 10, t.domain.c_str(), t.agent.c_str(),
+                    t.cookie.c_str(), t.referer.c_str(), end);
+  }
+  return "";
+}
+
+std::string Or(const char* text, const char* placeholder) {
+  return text != nullptr ? text : placeholder;
+}
+
+// The line a writer must produce in a buffer of `size` bytes: shed (estimate first, then
+// the formatted length) until the line fits, or the empty text when nothing is left to
+// shed.
+std::string Reference(Kind kind, const LogEntry& e, size_t size) {
+  Texts t{Or(e.client_host, "-"),
+          kind == Kind::NCSA && !(settings.vhost && e.domain) ? "-" : Or(e.domain, "-"),
+          Or(e.user, "-"),
+          Or(e.method, "GET"),
+          Or(e.uri, "/"),
+          kind == Kind::NCSA ? (e.query ? Field(e.query) : std::nullopt) : Field(Or(e.query, "-")),
+          Or(e.referer, "-"),
+          Or(e.agent, "-"),
+          kind == Kind::NCSA ? "" : Or(e.cookie, "-")};
+  const auto len = [](const std::string& s) { return static_cast<long long>(s.size()); };
+  long long estimate = len(t.host) + len(t.domain) + len(t.user) + len(t.method) +
+                       len(t.uri) + len(t.referer) + len(t.agent);
+  if (kind == Kind::NCSA) {
+    estimate += 60 + (t.query ? len(*t.query) + 1 : 0);
+  } else {
+    estimate += (kind == Kind::W3C ? 48 : 52) + len(*t.query) + len(t.cookie);
+  }
+  // Each shedding step: the fields replaced and their replacement.
+  std::vector<std::vector<std::pair<std::string*, const char*>>> steps;
+  if (kind == Kind::NCSA) {
+    steps = {{{&t.referer, "-"}, {&t.agent, "-"}}};
+  } else {
+    steps = {{{&t.cookie, ""}}, {{&t.agent, "-"}}, {{&t.referer, "-"}},
+             {{&*t.query, "-"}}, {{&t.user, "-"}}};
+  }
+  if (size == 0) return "";
+  const char* end = Newline(settings.newlines);
+  for (size_t next = 0;; ++next) {
+    if (estimate < static_cast<long long>(size)) {
+      const std::string line = Whole(kind, e, t, end);
+      if (line.size() < size) return line;
+    }
+    if (next == steps.size()) return "";
+    for (auto& [field, replacement] : steps[next]) {
+      estimate -= len(*field) - 1;
+      *field = replacement;
+    }
+  }
+}
+
+// ---- Random entries ------------------------------------------------------------------------
+
+class RandomEntries {
+ public:
+  explicit RandomEntries(uint32_t seed) : random_(seed) {}
+
+  // A fresh entry; its texts live in this object until the next call.
+  LogEntry Next() {
+    texts_.clear();
+    texts_.reserve(9);  // the pointers below must stay valid
+    LogEntry e;
+    ResetEntry(e);
+    for (int32_t* number : {&e.year, &e.month, &e.day, &e.hour, &e.minute, &e.second,
+                            &e.status, &e.bytes, &e.transfer_time}) {
+      *number = Number();
+    }
+    // Plausible dates half the time, so the ordinary paths are exercised too.
+    if (Pick(2) == 0) {
+      e.year = 1970 + static_cast<int32_t>(Pick(80));
+      e.month = static_cast<int32_t>(Pick(14));  // 0 and 13 print as "???"
+    }
+    for (char** text : {&e.client_host, &e.uri, &e.query, &e.referer, &e.agent, &e.user,
+                        &e.method, &e.domain, &e.cookie}) {
+      *text = Text();
+    }
+    return e;
+  }
+
+ private:
+  uint32_t Pick(uint32_t count) {
+    return std::uniform_int_distribution<uint32_t>(0, count - 1)(random_);
+  }
+
+  // Small, negative, boundary and arbitrary 32-bit values.
+  int32_t Number() {
+    static constexpr int32_t kSpecial[] = {0,     1,     9,     10,    99,      100,
+                                           999,   1000,  1899,  1900,  1999,    2000,
+                                           2001,  9999,  10000, -1,    -5,      -9,
+                                           -10,   -99,   -100,  -999,  -1000,   -1900,
+                                           -2000, INT32_MAX, INT32_MIN, INT32_MIN + 1, INT32_MAX - 1};
+    switch (Pick(4)) {
+      case 0: return static_cast<int32_t>(Pick(100));
+      case 1: return -static_cast<int32_t>(Pick(3000));
+      case 2: return kSpecial[Pick(std::size(kSpecial))];
+      default: return static_cast<int32_t>(random_());
+    }
+  }
+
+  // Absent a third of the time; otherwise empty, short, medium or (rarely) longer than any
+  // line buffer. Any byte but NUL, blanks, quotes, tabs and bytes from 128 up included.
+  char* Text() {
+    if (Pick(3) == 0) return nullptr;
+    size_t length;
+    switch (Pick(8)) {
+      case 0: length = 0; break;
+      case 1: length = 300 + Pick(4800); break;
+      case 2: case 3: length = Pick(300); break;
+      default: length = Pick(24); break;
+    }
+    std::string text(length, ' ');
+    for (char& c : text) c = static_cast<char>(1 + Pick(255));
+    texts_.push_back(std::move(text));
+    return texts_.back().data();
+  }
+
+  std::mt19937 random_;
+  std::vector<std::string> texts_;
+};
+
+// ---- The comparison ------------------------------------------------------------------------
+
+struct Dialect {
+  Kind kind;
+  const char* name;
+  LineWriter writer;
+};
+constexpr Dialect DIALECTS[] = {{Kind::NCSA, "NCSA", FormatNcsaLine},
+                                {Kind::W3C, "W3C", FormatW3cLine},
+                                {Kind::WEBSTAR, "WebSTAR", FormatWebstarLine}};
+
+// Formats into a heap buffer of exactly `size` bytes, so that AddressSanitizer catches any
+// write past it, and checks that the returned length is the text's.
+std::string Format(LineWriter writer, const LogEntry& e, size_t size) {
+  auto buffer = std::make_unique<char[]>(size);
+  std::memset(buffer.get(), 'X', size);
+  const size_t length = writer(buffer.get(), size, e);
+  EXPECT_NE(std::memchr(buffer.get(), '\0', size), nullptr) << "no NUL within the buffer";
+  const std::string text(buffer.get());
+  EXPECT_EQ(length, text.size());
+  return text;
+}
+
+std::string Describe(const LogEntry& e) {
+  const auto text = [](const char* t) {
+    return t == nullptr ? std::string("null") : std::to_string(std::strlen(t)) + " bytes";
+  };
+  return Printf("date %d-%d-%d %d:%d:%d status %d bytes %d transfer %d; host %s, uri %s, "
+                "query %s, referer %s, agent %s, user %s, method %s, domain %s, cookie %s",
+                e.year, e.month, e.day, e.hour, e.minute, e.second, e.status, e.bytes,
+                e.transfer_time, text(e.client_host).c_str(), text(e.uri).c_str(),
+                text(e.query).c_str(), text(e.referer).c_str(), text(e.agent).c_str(),
+                text(e.user).c_str(), text(e.method).c_str(), text(e.domain).c_str(),
+                text(e.cookie).c_str());
+}
+
+TEST(WritersAgainstSnprintf, RandomEntriesEveryDialectStyleAndBufferSize) {
+  ResetSettings();
+  RandomEntries entries(20240611);
+  std::mt19937 sizes(7);
+  int mismatches = 0;
+  for (int i = 0; i < 1500 && mismatches < 10; ++i) {
+    const LogEntry e = entries.Next();
+    settings.vhost = i % 2 == 0;
+    settings.newlines = static_cast<NewlineStyle>(i % 3);
+    for (const Dialect& d : DIALECTS) {
+      // The full buffer, a few small ones, one at random, and the sizes around the
+      // whole line, where shedding starts.
+      const size_t whole = Reference(d.kind, e, 1 << 16).size();
+      std::vector<size_t> buffer_sizes = {LINE_BUFFER_SIZE, 1, 2, 40, 64, 120,
+                                          1 + sizes() % 700, whole, whole + 1};
+      for (size_t size : buffer_sizes) {
+        if (size == 0) continue;
+        const std::string expected = Reference(d.kind, e, size);
+        const std::string line = Format(d.writer, e, size);
+        if (line != expected) {
+          ++mismatches;
+          ADD_FAILURE() << d.name << ", buffer " << size << ", newlines "
+                        << static_cast<int>(settings.newlines) << ", vhost " << settings.vhost
+                        << ": " << Describe(e) << "\n  expected: " << expected
+                        << "\n  written:  " << line;
+        }
+      }
+    }
+  }
+  ResetSettings();
+}
+
+}  // namespace
