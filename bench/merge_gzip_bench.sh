@@ -12,9 +12,7 @@ if [ ! -x "$stitcher" ]; then
   cmake --preset release >/dev/null
   cmake --build --preset release -j2 --target stitcher
 fi
-if ! command -v zmergelog >/dev/null; then
-  apt-get install -y mergelog >/dev/null
-fi
+scripts/install-deps.sh mergelog bc python3
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

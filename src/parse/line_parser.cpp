@@ -158,7 +158,9 @@ bool ReadQuoted(Reader& r, char** start, char** end, bool line_break_closer) {
   const char closer = *r.cur == '<' ? '>' : *r.cur;
   char* p = r.cur + 1;
   *start = p;
-  while (*p != closer && !IsLineEnd(*p)) ++p;
+  // The content runs to the closer or a line end; strcspn also stops at the NUL.
+  const char stops[] = {closer, '\r', '\n', '\0'};
+  p += std::strcspn(p, stops);
   *end = p;
   if (*p == closer) {
     r.cur = p + 1;
