@@ -82,27 +82,16 @@ char* ScanSetA(char* p) {
   return p;
 }
 
-// Set B: TAB or line end; a space after a space; ", " after a comma.
-char* ScanSetB(const Reader& r, char* p) {
+// Sets B and C: TAB or line end; a space after a space; ", " after a comma. Set C also
+// stops, after a comma, at a comma that ends the line.
+char* ScanSetBC(const Reader& r, char* p, bool comma_at_line_end) {
   const bool space = SeparatorIs(r, ' ');
   const bool comma = SeparatorIs(r, ',');
   for (;; ++p) {
     const char c = *p;
     if (IsLineEnd(c) || c == '\t') return p;
     if (c == ' ' && space) return p;
-    if (c == ',' && comma && p[1] == ' ') return p;
-  }
-}
-
-// Set C: as set B, but after a comma also a comma that ends the line.
-char* ScanSetC(const Reader& r, char* p) {
-  const bool space = SeparatorIs(r, ' ');
-  const bool comma = SeparatorIs(r, ',');
-  for (;; ++p) {
-    const char c = *p;
-    if (IsLineEnd(c) || c == '\t') return p;
-    if (c == ' ' && space) return p;
-    if (c == ',' && comma && (p[1] == ' ' || IsLineEnd(p[1]))) return p;
+    if (c == ',' && comma && (p[1] == ' ' || (comma_at_line_end && IsLineEnd(p[1])))) return p;
   }
 }
 
@@ -390,8 +379,8 @@ Step LookAheadEc(const Reader& r) {
 
 Step ReadToken(Reader& r, uint8_t token) {
   auto set_a = [](char* p) { return ScanSetA(p); };
-  auto set_b = [&r](char* p) { return ScanSetB(r, p); };
-  auto set_c = [&r](char* p) { return ScanSetC(r, p); };
+  auto set_b = [&r](char* p) { return ScanSetBC(r, p, false); };
+  auto set_c = [&r](char* p) { return ScanSetBC(r, p, true); };
   auto skip = [&r](char* p) { return ScanSkip(r, p); };
   auto comma = [](char* p) { return ScanToComma(p); };
   constexpr unsigned ALL_QUOTES = Q_DOUBLE | Q_ANGLE | Q_APOSTROPHE | Q_BACKQUOTE;
