@@ -221,6 +221,35 @@ TEST_F(FileSpecOpen, OpenGzWritesAGzipFileAtTheModesLevel) {
   }
 }
 
+// A path cut at 256 characters names another file than the one asked for: it is never
+// opened, for reading or writing, even when a file of the cut name exists.
+TEST_F(FileSpecOpen, APathThatWasCutIsNeverOpened) {
+  // A directory whose path with a slash is 248 characters: "merged.gz" there is cut to
+  // "merged.g".
+  const std::string prefix = dir.string() + "/";
+  ASSERT_LT(prefix.size(), 240u);
+  const std::filesystem::path sub = dir / std::string(247 - prefix.size(), 'd');
+  std::filesystem::create_directories(sub);
+  testing_support::WriteFile(sub / "merged.g", "an unrelated file\n");
+  FileSpec spec;
+  spec.Set((sub / "first.log").c_str());
+  spec.Set("merged.gz");
+  ASSERT_EQ(spec.Path(), (sub / "merged.g").string());
+  EXPECT_EQ(spec.Open("rb"), nullptr);
+  EXPECT_EQ(spec.Open("wb"), nullptr);
+  EXPECT_EQ(spec.OpenGz("wb9"), nullptr);
+  EXPECT_EQ(testing_support::ReadFile(sub / "merged.g"), "an unrelated file\n");
+
+  // A later name that fits beside the cut one is still refused: the directory part kept
+  // may itself have been cut. A new absolute path starts afresh.
+  spec.Set("a");
+  EXPECT_EQ(spec.Open("rb"), nullptr);
+  spec.Set((sub / "merged.g").c_str());
+  std::FILE* file = spec.Open("rb");
+  ASSERT_NE(file, nullptr);
+  std::fclose(file);
+}
+
 TEST_F(FileSpecOpen, OpenGzFailsWhereNoFileCanBeCreated) {
   EXPECT_EQ(InDir("no-such-dir/merged.gz").OpenGz("wb9"), nullptr);
 }

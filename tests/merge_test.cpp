@@ -252,4 +252,23 @@ TEST(MergeRun, FailedOutputKeepsTheEarlierMergedLog) {
   }
 }
 
+// A first log file so deep that the output's name would be cut at 256 characters: the
+// output is not opened under the cut name (nor over a file that happens to have it).
+TEST(MergeRun, OutputNameTooLongIsAnOutputError) {
+  const fs::path dir = FreshDirectory("merge-long-output-name");
+  // "./" + 245 + "/" is 248 characters: "merged.gz" beside the inputs would be cut to
+  // "merged.g", and "merged.gz.partial" as well.
+  const std::string sub(245, 'd');
+  fs::create_directories(dir / sub);
+  WriteFile(dir / sub / "a.log", ClfLine(1, 0, 10));
+  WriteFile(dir / sub / "b.log", ClfLine(2, 0, 5));
+  WriteFile(dir / sub / "merged.g", "an unrelated file\n");
+
+  const ProgramRun run = RunStitcher(dir, {"-v", sub + "/a.log", sub + "/b.log"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.console, "Opened 'a.log'.\nOpened 'b.log'.\nError opening output file.\nComplete.\n");
+  EXPECT_EQ(ReadFile(dir / sub / "merged.g"), "an unrelated file\n");
+  fs::remove_all(dir);
+}
+
 }  // namespace

@@ -35,14 +35,17 @@ int AfterLast(const char* path, Predicate ends_directory) {
 }
 
 // Windows paths: the write position for `p` in `path`. A drive-relative `p` puts its
-// drive letter in place at once (inserting a drive prefix when `path` has none) and is
-// advanced past its "X:", so the rest is placed as a relative path.
-int WindowsWritePosition(char* path, const char*& p) {
+// drive letter in place at once (inserting a drive prefix when `path` has none, which
+// pushes out the last characters of a full path and sets `cut`) and is advanced past its
+// "X:", so the rest is placed as a relative path.
+int WindowsWritePosition(char* path, const char*& p, bool& cut) {
   if (HasDrivePrefix(p) && IsWindowsSeparator(p[2])) return 0;         // absolute
   if (IsWindowsSeparator(p[0])) return HasDrivePrefix(path) ? 2 : 0;  // rooted: keep the drive
   if (HasDrivePrefix(p)) {                                            // drive-relative
     if (!HasDrivePrefix(path)) {
-      const size_t moved = std::min<size_t>(std::strlen(path) + 1, PATH_LIMIT - 2);
+      const size_t length = std::strlen(path);
+      cut = length > PATH_LIMIT - 2;
+      const size_t moved = std::min<size_t>(length + 1, PATH_LIMIT - 2);
       std::memmove(path + 2, path, moved);
       path[PATH_LIMIT] = '\0';
       path[1] = ':';
@@ -75,10 +78,15 @@ FileSpec::FileSpec(PathStyle style) : style_(style), path_{} {
 
 void FileSpec::Set(const char* new_path) {
   const char* p = new_path;
-  int position = style_ == PathStyle::Windows ? WindowsWritePosition(path_, p)
+  bool cut = false;
+  int position = style_ == PathStyle::Windows ? WindowsWritePosition(path_, p, cut)
                                               : PosixWritePosition(path_, p);
+  // A write position past a drive prefix keeps the directory part, which an earlier cut
+  // may have shortened.
+  cut = cut || (cut_ && position > 2);
   while (*p != '\0' && position < PATH_LIMIT) path_[position++] = *p++;
   path_[position] = '\0';
+  cut_ = cut || *p != '\0';
 }
 
 void FileSpec::GetName(char* out) const {
@@ -88,12 +96,14 @@ void FileSpec::GetName(char* out) const {
 }
 
 std::FILE* FileSpec::Open(const char* mode) const {
+  if (cut_) return nullptr;
   char resolved[kPathSize];
   ResolveShortcut(resolved, path_);
   return std::fopen(resolved, mode);
 }
 
 GzipWriter* FileSpec::OpenGz(const char* mode) const {
+  if (cut_) return nullptr;
   char resolved[kPathSize];
   ResolveShortcut(resolved, path_);
   // The writer takes the stream over and closes it when it cannot start.

@@ -18,7 +18,8 @@ class FileSpec {
   explicit FileSpec(PathStyle style = PathStyle::Posix);
 
   // Combines `new_path` with the current path (absolute replaces, relative replaces the
-  // last component). Paths are cut at 256 characters without a message.
+  // last component). Paths are cut at 256 characters without a message; a cut path names
+  // some other file, so Open and OpenGz refuse it.
   void Set(const char* new_path);
 
   // Copies the name part of the path (after the last separator of the style) into `out`,
@@ -29,14 +30,15 @@ class FileSpec {
   const char* Path() const { return path_; }
 
   // Opens the path (a shortcut resolved first where the platform has them) as a buffered
-  // stream; null when it cannot be opened.
+  // stream; null when it cannot be opened or was cut.
   std::FILE* Open(const char* mode) const;
 
   // Opens the path as a gzip writer; `mode` is "wb" followed by the level digit. Null when
-  // it cannot be opened.
+  // it cannot be opened or was cut.
   GzipWriter* OpenGz(const char* mode) const;
 
  private:
   PathStyle style_;
   char path_[kPathSize];
+  bool cut_ = false;  // Set had to cut the path (or the directory part it kept)
 };
