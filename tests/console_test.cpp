@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -162,6 +163,52 @@ TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenTheProgramEnds) {
     EXPECT_EQ(WEXITSTATUS(status), c.status);
     EXPECT_TRUE(SameMode(Mode(), original));
   }
+}
+
+// A merge started in the background of a shell must not stop there: changing the mode of
+// the terminal from a background process group would suspend the whole job (SIGTTOU).
+// The poll leaves a terminal alone that belongs to another, foreground, process group.
+TEST_F(ConsoleOnTerminal, ABackgroundJobLeavesTheTerminalAlone) {
+  std::fflush(stdout);
+  const pid_t leader = fork();
+  ASSERT_GE(leader, 0);
+  if (leader == 0) {
+    // A session with the terminal as its controlling terminal; the leader's process
+    // group is the foreground one.
+    if (setsid() < 0 || ioctl(slave, TIOCSCTTY, 0) != 0) _exit(10);
+    const pid_t job = fork();
+    if (job < 0) _exit(11);
+    if (job == 0) {
+      signal(SIGTTOU, SIG_DFL);
+      signal(SIGTTIN, SIG_DFL);
+      if (setpgid(0, 0) != 0) _exit(12);  // a background job of the session
+      dup2(slave, STDIN_FILENO);
+      PollConsole();
+      PollConsole();
+      _exit(0);
+    }
+    int status = 0;
+    if (waitpid(job, &status, WUNTRACED) != job) _exit(13);
+    if (WIFSTOPPED(status)) {
+      kill(job, SIGKILL);
+      waitpid(job, &status, 0);
+      _exit(14);
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) _exit(15);
+    // The foreground group itself still gets raw mode.
+    dup2(slave, STDIN_FILENO);
+    PollConsole();
+    termios mode;
+    if (tcgetattr(STDIN_FILENO, &mode) != 0 || (mode.c_lflag & ICANON) != 0) _exit(16);
+    RestoreConsole();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(leader, &status, 0), leader);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "14: the background job was stopped by the poll; "
+                                        "16: the foreground group got no raw mode";
+  EXPECT_TRUE(SameMode(Mode(), original));
 }
 
 }  // namespace

@@ -31,10 +31,19 @@ bool EnterRawMode() {
   return true;
 }
 
+// The terminal is the controlling terminal of this session and another process group is
+// in its foreground: this is a background job, which the terminal would stop (SIGTTOU,
+// SIGTTIN) on a mode change or a read. A terminal that is not ours to control has no
+// foreground group for us (-1) and is polled as usual.
+bool InBackground() {
+  const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+  return foreground != -1 && foreground != getpgrp();
+}
+
 }  // namespace
 
 void PollConsole() {
-  if (isatty(STDIN_FILENO) == 0) return;
+  if (isatty(STDIN_FILENO) == 0 || InBackground()) return;
   if (!mode_changed && !EnterRawMode()) return;
   pollfd pending{STDIN_FILENO, POLLIN, 0};
   if (poll(&pending, 1, 0) != 1 || (pending.revents & POLLIN) == 0) return;

@@ -6,7 +6,8 @@
 // byte). On its first use with a terminal on standard input it puts the terminal's input
 // into raw mode (no line editing, no echo, no signal keys, so Ctrl+C arrives as a key)
 // and arranges for RestoreConsole to run when the program ends, whichever way it exits.
-// Does nothing at all when standard input is not a terminal.
+// Does nothing at all when standard input is not a terminal, or when the program runs as
+// a background job of that terminal (touching it would stop the job).
 void PollConsole();
 
 // Puts the terminal back into the mode PollConsole found it in. Nothing when no mode was
