@@ -75,7 +75,7 @@ void LoadUserFormats(ParseState& state, const char* text) {
     if (*text == '\n') ++text;
     if (pos >= kTokenLimit && *text != '\0') {
       std::printf("User log formats exceeded available token count!\n");
-      return;
+      break;  // the rest is not read; four templates with text left still get their warning
     }
   }
   if (count == kMaxUserFormats && *text != '\0') {
