@@ -3,6 +3,7 @@
 #include "entries/check.h"
 #include "entries/helpers.h"
 #include "parse/format_tokens.h"
+#include "parse/parse_internal.h"
 
 // Every reader below takes the cursor by reference, moves it over what it accepts and
 // returns false when the text does not fit. A character is only looked at after the one
@@ -10,7 +11,6 @@
 
 namespace {
 
-constexpr bool IsLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
 constexpr bool IsDateSeparator(char c) { return c == ':' || c == '/' || c == '-' || c == '.'; }
 constexpr int32_t DigitValue(char c) { return c - '0'; }
 
