@@ -89,6 +89,8 @@ const Good kGood[] = {
     {DATE_APACHE, "[Wed Oct 11 14:32:52 2000] [error]", {2000, 10, 11, 14, 32, 52}, 26},
     {DATE_APACHE, "[Wed Oct  5 08:00:00 00]", {2000, 10, 5, 8, 0, 0}, 24},
     {DATE_APACHE, "[Wed Oct 5 08:00:00 1999 x]", {1999, 10, 5, 8, 0, 0}, 27},
+    // A lone space in the day's place is day 0 (no day given); the line stays a stamp.
+    {DATE_APACHE, "[Wed Oct   14:32:52 2000]", {2000, 10, 0, 14, 32, 52}, 25},
     // A zero Unix time fills nothing but is still read.
     {UNIX_TIME, "0 x", kNone, 1},
 };
@@ -155,7 +157,7 @@ const Bad kBad[] = {
     {DATE_APACHE, "[Wed Oct 11 14:32:52 2000\r]"},
     {DATE_APACHE, "[Wed Oct 11 14:32 2000]"},
     {DATE_APACHE, "[Wed Oct  15 14:32:52 2000]"},
-    {DATE_APACHE, "[Wed Oct   14:32:52 2000]"},    // a day needs a digit
+    {DATE_APACHE, "[Wed Oct x5 14:32:52 2000]"},   // a day starts with a space or a digit
     {UNIX_TIME, "-5"},
     {UNIX_TIME, " 5"},
     {UNIX_TIME, ""},

@@ -223,6 +223,19 @@ TEST(ParseLine, SeparatorsDecideWhereFieldsEnd) {
        {{"host", "h"}}},
       {"tab separated host stops at space", {TAB_SEP, HOST, EOL}, "a b", PARSE_ENTRY,
        {{"host", "a"}}},
+      // After a comma, a comma that ends the line ends a referer but not an agent.
+      {"comma at line end ends referer", {HOST, REFERER, EOL}, "h, r,", PARSE_ENTRY,
+       {{"host", "h"}, {"referer", "r"}}},
+      {"comma at line end stays in agent", {HOST, AGENT, EOL}, "h, Moz,", PARSE_ENTRY,
+       {{"host", "h"}, {"agent", "Moz,"}}},
+      // A token that reads nothing still makes the character it stands on the separator,
+      // so a space no longer ends the agent behind it.
+      {"char sets the separator", {HOST, CHAR, AGENT, EOL}, "h xa b", PARSE_ENTRY,
+       {{"host", "h"}, {"agent", "a b"}}},
+      {"ec sets the separator", {HOST, EC, AGENT, EOL}, "h a b", PARSE_ENTRY,
+       {{"host", "h"}, {"agent", "a b"}}},
+      {"fixup sets the separator", {HOST, FIXUP, USER, EOL}, "h a b", PARSE_ENTRY,
+       {{"host", "h"}, {"user", "a b"}}},
   });
 }
 

@@ -114,6 +114,17 @@ TEST(LoadUserFormats, TokenLimit) {
        {Repeated(100, USER), Repeated(48, HOST)}, kTokenCount},
       {"ends in EOL at the limit", Words("HOST", 148) + " EOL\nUSER",
        {Repeated(148, HOST)}, kTokenCount},
+      // Four templates with text left over: both warnings.
+      {"fourth line cut, fifth line",
+       Words("USER", 40) + "\n" + Words("HOST", 40) + "\n" + Words("AGENT", 40) + "\n" +
+           Words("DOMAIN", 40) + "\nCOOKIE",
+       {Repeated(40, USER), Repeated(40, HOST), Repeated(40, AGENT), Repeated(26, DOMAIN)},
+       std::string(kTokenCount) + kTooMany},
+      {"limit at the end of the fourth line, fifth line",
+       Words("USER", 40) + "\n" + Words("HOST", 40) + "\n" + Words("AGENT", 40) + "\n" +
+           Words("DOMAIN", 26) + "\nCOOKIE",
+       {Repeated(40, USER), Repeated(40, HOST), Repeated(40, AGENT), Repeated(26, DOMAIN)},
+       std::string(kTokenCount) + kTooMany},
       // A line rejected at the limit frees its bytes; the next line starts afresh.
       {"rejected line at the limit", Words("HOST", 148) + " TAB-SEP HOST HOST\nUSER",
        {{USER, EOL}}, kTabSep},

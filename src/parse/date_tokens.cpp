@@ -3,6 +3,7 @@
 #include "entries/check.h"
 #include "entries/helpers.h"
 #include "parse/format_tokens.h"
+#include "parse/parse_internal.h"
 
 // Every reader below takes the cursor by reference, moves it over what it accepts and
 // returns false when the text does not fit. A character is only looked at after the one
@@ -10,7 +11,6 @@
 
 namespace {
 
-constexpr bool IsLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
 constexpr bool IsDateSeparator(char c) { return c == ':' || c == '/' || c == '-' || c == '.'; }
 constexpr int32_t DigitValue(char c) { return c - '0'; }
 
@@ -170,12 +170,22 @@ bool ReadDayDigits(const char*& p, int32_t& day) {
   return true;
 }
 
-// [Wed Oct 11 14:32:52 2000]; the day may be written ' 5', '5' or '15'.
+// The day of an error-log stamp: a space or a digit, optionally followed by a digit, so
+// ' 5', '5' and '15' are read; a space alone is day 0 (no day given).
+bool ReadApacheDay(const char*& p, int32_t& day) {
+  if (*p != ' ' && !IsDigit(*p)) return false;
+  day = *p == ' ' ? 0 : DigitValue(*p);
+  ++p;
+  if (IsDigit(*p)) day = day * 10 + DigitValue(*p++);
+  return true;
+}
+
+// [Wed Oct 11 14:32:52 2000].
 bool ReadDateApache(const char*& p, LogEntry& e) {
   if (!Accept(p, '[')) return false;
   if (IsLetter(p[0]) && IsLetter(p[1]) && IsLetter(p[2]) && p[3] == ' ') p += 4;  // weekday
   if (!ReadMonthName(p, e.month) || !Accept(p, ' ')) return false;
-  return ReadDayDigits(p, e.day) && Accept(p, ' ') && ReadClockTwoDigits(p, e) &&
+  return ReadApacheDay(p, e.day) && Accept(p, ' ') && ReadClockTwoDigits(p, e) &&
          Accept(p, ' ') && ReadYear(p, e.year) && SkipPastCloser(p, ']', ']');
 }
 

@@ -15,13 +15,6 @@ constexpr int MAX_FIELD_TOKENS = 48;  // fields_template: 48 fields, MUST_EOL, E
 constexpr int FIELDS_CAPACITY = static_cast<int>(sizeof(ParseState::fields_template));
 constexpr int USER_TOKENS_CAPACITY = static_cast<int>(sizeof(ParseState::user_tokens));
 
-bool StartsWith(const char* text, const char* prefix) {
-  for (; *prefix != '\0'; ++prefix, ++text) {
-    if (*text != *prefix) return false;
-  }
-  return true;
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // A WebSTAR field list is tab-separated: TAB_SEP goes in front when there is room. A list

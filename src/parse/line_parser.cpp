@@ -237,13 +237,6 @@ Step ReadTransferHms(Reader& r) {
 
 // ---- Tokens ----------------------------------------------------------------------------
 
-bool StartsWith(const char* text, const char* prefix) {
-  for (; *prefix != '\0'; ++prefix, ++text) {
-    if (*text != *prefix) return false;
-  }
-  return true;
-}
-
 // The quoted request line: method, uri with optional query, optional protocol.
 Step ReadFullRequest(Reader& r) {
   if (*r.cur != '"') return Step::FAIL;

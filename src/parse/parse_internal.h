@@ -10,6 +10,14 @@
 // A line end is NUL, LF or CR; the data in the buffer is always followed by a NUL.
 constexpr bool IsLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
 
+// True when `text` begins with `prefix`, case counting; never reads past a NUL of the text.
+constexpr bool StartsWith(const char* text, const char* prefix) {
+  for (; *prefix != '\0'; ++prefix, ++text) {
+    if (*text != *prefix) return false;
+  }
+  return true;
+}
+
 // ---- Header lines ----------------------------------------------------------------------
 // Bytes a non-entry line occupies: the text up to its first line end, then a CR if one
 // follows, then an LF if one follows (so an LF CR pair leaves its CR for the next line).

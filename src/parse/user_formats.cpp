@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "parse/format_tokens.h"
+#include "parse/parse_internal.h"
 
 namespace {
 
@@ -12,7 +13,6 @@ constexpr int kPoolSize = static_cast<int>(sizeof(ParseState::user_tokens));
 constexpr int kTokenLimit = kPoolSize - 1;
 constexpr size_t kReferrerName = 52;  // "REFERRER", a second name for REFERER
 
-constexpr bool IsLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
 constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // The token named by the word at `word`: the first of the 53 names that matches,
@@ -75,7 +75,7 @@ void LoadUserFormats(ParseState& state, const char* text) {
     if (*text == '\n') ++text;
     if (pos >= kTokenLimit && *text != '\0') {
       std::printf("User log formats exceeded available token count!\n");
-      return;
+      break;  // the rest is not read; four templates with text left still get their warning
     }
   }
   if (count == kMaxUserFormats && *text != '\0') {
