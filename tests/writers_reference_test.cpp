@@ -96,7 +96,7 @@ std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end)
 }
 
 std::string Or(const char* text, const char* placeholder) {
-  return text != nullptr ? text : placeholder;
+  return text != nullptr && text[0] != '\0' ? text : placeholder;
 }
 
 // The line a writer must produce in a buffer of `size` bytes: shed (estimate first, then
@@ -104,7 +104,7 @@ std::string Or(const char* text, const char* placeholder) {
 // shed.
 std::string Reference(Kind kind, const LogEntry& e, size_t size) {
   Texts t{Or(e.client_host, "-"),
-          kind == Kind::NCSA && !(settings.vhost && e.domain) ? "-" : Or(e.domain, "-"),
+          kind == Kind::NCSA && !settings.vhost ? "-" : Or(e.domain, "-"),
           Or(e.user, "-"),
           Or(e.method, "GET"),
           Or(e.uri, "/"),

@@ -98,6 +98,22 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
             "Moz \"q\"\t\"id=7\"\thttp://r/\n");
 }
 
+// A present but empty text (a request with no path, a host that normalisation emptied)
+// prints like an absent one, so the fields of a line never run together.
+TEST_F(Writers, EmptyTextsPrintTheirPlaceholders) {
+  char empty[][1] = {"", "", "", "", "", "", "", "", ""};
+  LogEntry e = Example();
+  e.client_host = empty[0]; e.user = empty[1]; e.method = empty[2]; e.uri = empty[3];
+  e.referer = empty[4]; e.agent = empty[5]; e.domain = empty[6]; e.cookie = empty[7];
+  EXPECT_EQ(Format(FormatNcsaLine, e),
+            "- - - [05/Mar/01:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n");
+  e.query = empty[8];
+  EXPECT_EQ(Format(FormatW3cLine, e),
+            "2001-03-05 14:07:09 - - GET / - 200 1024 1000 - \"-\" \"-\" \"-\"\n");
+  EXPECT_EQ(Format(FormatWebstarLine, e),
+            "03/05/2001\t14:07:09\t-\t-\tGET\t/\t-\t200\t1024\t60\t-\t-\t\"-\"\t-\n");
+}
+
 TEST_F(Writers, WritersLeaveTheEntryUnchanged) {
   std::string long_agent(5000, 'a');
   char cookie[] = "c";

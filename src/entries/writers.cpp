@@ -167,8 +167,10 @@ constexpr ShedStep W3C_WEBSTAR_SHEDDING[] = {
     {&LineTexts::user, nullptr, NO_TEXT},
 };
 
+// A field's text, or its placeholder when the field is absent or empty: an empty field
+// would leave two separators side by side and shift every later field of the line.
 Text Or(const char* text, Text placeholder) {
-  return text != nullptr ? Measure(text) : placeholder;
+  return text != nullptr && text[0] != '\0' ? Measure(text) : placeholder;
 }
 
 int64_t Length(Text text) {
@@ -343,9 +345,8 @@ int64_t FullEstimate(const LineTexts& t, int64_t base) {
 }  // namespace
 
 size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry) {
-  const bool show_domain = settings.vhost && entry.domain != nullptr;
   const LineTexts texts{Or(entry.client_host, NO_TEXT),
-                        show_domain ? Measure(entry.domain) : NO_TEXT,
+                        settings.vhost ? Or(entry.domain, NO_TEXT) : NO_TEXT,
                         Or(entry.user, NO_TEXT),
                         Or(entry.method, NO_METHOD),
                         Or(entry.uri, NO_URI),
