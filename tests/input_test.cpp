@@ -277,6 +277,9 @@ TEST_F(InputTest, DetectionLooksAtTheFirstSixteenBytes) {
       {"1F 8B with a method other than deflate", "\x1f\x8b\x07" + pad, IN_PLAIN},
       {"BZh followed by a non-digit", "BZhx1AY&SY" + pad, IN_PLAIN},
       {"a bzip2 stream without any block", Bzip2Bytes(""), IN_PLAIN},
+      // Long enough to be looked at: bytes 4 to 9 must be the magic of a first block.
+      {"two bzip2 streams without any block", Bzip2Bytes("") + Bzip2Bytes(""), IN_PLAIN},
+      {"BZh and a digit, then one wrong block-magic byte", "BZh91AY&SX" + pad, IN_PLAIN},
       {"PK and a local header mark, then no archive", std::string("PK\x03\x04", 4) + pad, IN_PLAIN},
       {"the letters of a zip mark later in the text", "xPK\x03\x04" + pad, IN_PLAIN},
       {"gzip", gz, IN_GZIP},

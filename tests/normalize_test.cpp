@@ -75,6 +75,11 @@ TEST(NormalizeUriPath, DotSegmentsSlashesAndEscapes) {
           // Going up from the first directory of an absolute URL keeps its host.
           {"http://host/../x", "http://host/x"},
           {"http://host/a/../../x", "http://host/x"},
+          {"http://../x", "http://x"},
+          // Doubled slashes that follow no scheme name do not stop the way up.
+          {"/a/.//../b", "/a/b"},
+          {"/.//../x", "/x"},
+          {"/a%2F/../b", "/a/b"},
       },
       [](char* text) { NormalizeUriPath(text, false); });
 }

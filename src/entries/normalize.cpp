@@ -50,10 +50,13 @@ bool IsHostCharacter(char c) { return IsAlnum(c) || c == '-' || c == '.'; }
 
 // ---- Request path --------------------------------------------------------------------------
 
-// True when the output slash at out[at] belongs to the "//" after a scheme name: going up
-// from the host's first directory must stop there, never eat the host.
+// True when the output slash at out[at] belongs to the "://" after a scheme name: going up
+// from the host's first directory must stop there, never eat the host. Other doubled
+// slashes (left by a dropped "./" or written by an escape) are ordinary directory ends.
 bool IsSchemeSlash(const char* out, size_t at, size_t out_end) {
-  return (at > 0 && out[at - 1] == '/') || (at + 1 < out_end && out[at + 1] == '/');
+  const bool second = at >= 2 && out[at - 1] == '/' && out[at - 2] == ':';
+  const bool first = at >= 1 && at + 1 < out_end && out[at + 1] == '/' && out[at - 1] == ':';
+  return second || first;
 }
 
 // Removes the last directory written: `out_end` follows a '/'; moves it back to just after
