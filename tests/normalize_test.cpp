@@ -112,6 +112,15 @@ TEST(NormalizeUriPath, BrokenAndOddEscapes) {
       [](char* text) { NormalizeUriPath(text, false); });
 }
 
+// Escapes of a line end stay as written in every decoded field: a decoded CR or LF would
+// split the entry's line in the merged log.
+TEST(Escapes, LineEndsStayEscaped) {
+  ExpectRewrites({{"/a%0Ab", "/a%0Ab"}, {"/a%0dx%41", "/a%0dxA"}, {"/%gA", "/%gA"}},
+                 [](char* text) { NormalizeUriPath(text, false); });
+  ExpectRewrites({{"x=%0A%3D", "x=%0A="}, {"%0D%0a", "%0D%0a"}}, DecodeQuery);
+  ExpectRewrites({{"http://h/a%0Ab?x%0D", "http://h/a%0Ab?x%0D"}}, NormalizeReferer);
+}
+
 // ---- Absolute URLs in the request ------------------------------------------------------
 
 struct SplitCase {

@@ -22,15 +22,20 @@ int EscapeDigit(char c) {
   return (static_cast<unsigned char>(c) & 0x0F) + (IsLetter(c) ? 9 : 0);
 }
 
-// True when `text` (at a '%') holds an escape: '%' and two alphanumerics.
-bool IsEscape(const char* text) {
-  return text[0] == '%' && IsAlnum(text[1]) && IsAlnum(text[2]);
-}
-
-// The byte an escape stands for; escapes above 255 keep their low eight bits.
+// The byte an escape ('%' and two alphanumerics) stands for; values above 255 keep their
+// low eight bits.
 char DecodeEscape(const char* text) {
   const int value = 16 * EscapeDigit(text[1]) + EscapeDigit(text[2]);
   return static_cast<char>(static_cast<unsigned char>(value & 0xFF));
+}
+
+// True when `text` (at a '%') holds an escape to decode: '%' and two alphanumerics. An
+// escape of a line end (CR or LF) stays as written, like a '%' without two alphanumerics:
+// decoded, it would split the entry's line in the merged log.
+bool IsEscape(const char* text) {
+  if (text[0] != '%' || !IsAlnum(text[1]) || !IsAlnum(text[2])) return false;
+  const char decoded = DecodeEscape(text);
+  return decoded != '\r' && decoded != '\n';
 }
 
 // ---- Small pieces ------------------------------------------------------------------------
