@@ -165,6 +165,48 @@ TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenTheProgramEnds) {
   }
 }
 
+// Killed by a signal that skips the exit handlers (SIGTERM, SIGHUP), the program still
+// gives the terminal its mode back, and still ends by that signal. An ignored signal (as
+// under nohup) stays ignored.
+TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenASignalEndsTheProgram) {
+  for (int signal_number : {SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal_number);
+    std::fflush(stdout);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      dup2(slave, STDIN_FILENO);
+      PollConsole();
+      termios mode;
+      if (tcgetattr(STDIN_FILENO, &mode) != 0 || (mode.c_lflag & ICANON) != 0) _exit(7);
+      std::raise(signal_number);
+      _exit(8);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    EXPECT_EQ(WTERMSIG(status), signal_number);
+    EXPECT_TRUE(SameMode(Mode(), original));
+  }
+
+  std::fflush(stdout);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGHUP, SIG_IGN);
+    dup2(slave, STDIN_FILENO);
+    PollConsole();
+    std::raise(SIGHUP);  // ignored: the program goes on
+    RestoreConsole();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(SameMode(Mode(), original));
+}
+
 // A merge started in the background of a shell must not stop there: changing the mode of
 // the terminal from a background process group would suspend the whole job (SIGTTOU).
 // The poll leaves a terminal alone that belongs to another, foreground, process group.

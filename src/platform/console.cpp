@@ -4,20 +4,51 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 
 namespace {
 
 termios saved_mode;              // the terminal's mode before PollConsole changed it
-bool mode_changed = false;       // the terminal is in raw mode and saved_mode restores it
+// The terminal is in raw mode and saved_mode restores it. Read by the signal handler.
+volatile std::sig_atomic_t mode_changed = 0;
 bool restore_registered = false; // RestoreConsole runs at exit
 
 void RestoreAtExit() { RestoreConsole(); }
 
+// Signals that end the program without running the exit handlers (Ctrl+C and Ctrl+\ are
+// ordinary keys in raw mode).
+constexpr int kEndingSignals[] = {SIGTERM, SIGHUP};
+
+// Gives the terminal its mode back, then lets the signal end the program as it would have.
+extern "C" void RestoreAndEnd(int signal_number) {
+  if (mode_changed != 0) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+// Catches the ending signals whose action is still the default; one that is ignored (as
+// under nohup) or handled elsewhere stays as it is.
+void RestoreOnEndingSignals() {
+  for (int signal_number : kEndingSignals) {
+    struct sigaction current {};
+    if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) {
+      continue;
+    }
+    struct sigaction action {};
+    action.sa_handler = RestoreAndEnd;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+  }
+}
+
 // Raw input without touching output processing, so printed lines still end as usual.
 // The restore is registered first: a terminal is never left changed with no way back.
 bool EnterRawMode() {
-  if (!restore_registered) restore_registered = std::atexit(RestoreAtExit) == 0;
+  if (!restore_registered) {
+    restore_registered = std::atexit(RestoreAtExit) == 0;
+    if (restore_registered) RestoreOnEndingSignals();
+  }
   if (!restore_registered) return false;
   termios mode;
   if (tcgetattr(STDIN_FILENO, &mode) != 0) return false;
@@ -27,7 +58,7 @@ bool EnterRawMode() {
   mode.c_cc[VTIME] = 0;
   // TCSANOW, not TCSAFLUSH: keys already typed stay pending for the polls.
   if (tcsetattr(STDIN_FILENO, TCSANOW, &mode) != 0) return false;
-  mode_changed = true;
+  mode_changed = 1;
   return true;
 }
 
@@ -53,7 +84,7 @@ void PollConsole() {
 }
 
 void RestoreConsole() {
-  if (!mode_changed) return;
+  if (mode_changed == 0) return;
   tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
-  mode_changed = false;
+  mode_changed = 0;
 }
