@@ -14,8 +14,6 @@ namespace {
 
 using namespace testing_support;
 
-#ifdef STITCHER_BINARY
-
 constexpr int kFiles = 4;
 constexpr int kLinesPerFile = 30;
 
@@ -68,13 +66,5 @@ TEST(CompressedInputs, PlainGzipBzip2AndZipLogsMergeLikePlainOnes) {
     EXPECT_NE(merged[static_cast<size_t>(k) + 1].find(host), std::string::npos) << merged[static_cast<size_t>(k) + 1];
   }
 }
-
-#else
-
-TEST(CompressedInputs, NeedsTheProgram) {
-  GTEST_SKIP() << "the program is not built in this tree";
-}
-
-#endif
 
 }  // namespace
