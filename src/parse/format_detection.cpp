@@ -94,18 +94,12 @@ bool RecogniseHeader(ParseState& state, const char* text) {
 
 // A line that fits nothing: its line end becomes a NUL and the line is passed over.
 int32_t SkipLine(char* line) {
-  char* p = line;
-  while (!IsLineEnd(*p)) ++p;
-  if (*p == '\r') {
-    *p++ = '\0';
-    if (*p == '\n') ++p;
-  } else if (*p == '\n') {
-    *p++ = '\0';
-    if (*p == '\r') ++p;
-  } else {
-    ++p;  // the end of the data: one byte beyond, which the input accepts
-  }
-  return static_cast<int32_t>(p - line);
+  char* end = line;
+  while (!IsLineEnd(*end)) ++end;
+  // At the end of the data: one byte beyond, which the input accepts.
+  char* const next = *end == '\0' ? end + 1 : PastLineEnd(end);
+  *end = '\0';
+  return static_cast<int32_t>(next - line);
 }
 
 ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry) {

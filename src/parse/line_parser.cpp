@@ -459,14 +459,7 @@ bool DateIsValid(const LogEntry& e, int32_t year_limit) {
 // count as one line end, the NUL behind the data as none.
 int32_t EntryLineLength(const char* line, const char* p) {
   while (!IsLineEnd(*p)) ++p;
-  if (*p == '\r') {
-    ++p;
-    if (*p == '\n') ++p;
-  } else if (*p == '\n') {
-    ++p;
-    if (*p == '\r') ++p;
-  }
-  return Length(line, p);
+  return Length(line, PastLineEnd(p));
 }
 
 char* Terminated(const Span& span) {
