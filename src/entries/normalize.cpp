@@ -29,13 +29,18 @@ char DecodeEscape(const char* text) {
   return static_cast<char>(static_cast<unsigned char>(value & 0xFF));
 }
 
-// True when `text` (at a '%') holds an escape to decode: '%' and two alphanumerics. An
-// escape of a line end (CR or LF) stays as written, like a '%' without two alphanumerics:
-// decoded, it would split the entry's line in the merged log.
-bool IsEscape(const char* text) {
-  if (text[0] != '%' || !IsAlnum(text[1]) || !IsAlnum(text[2])) return false;
-  const char decoded = DecodeEscape(text);
-  return decoded != '\r' && decoded != '\n';
+// Decodes the escape at text[in] ('%' and two alphanumerics) into `c` and moves `in` past
+// it; false (nothing moved) when no escape stands there. An escape of a line end (CR or
+// LF) stays as written, like a '%' without two alphanumerics: decoded, it would split the
+// entry's line in the merged log.
+bool TakeEscape(const char* text, size_t& in, char& c) {
+  const char* at = text + in;
+  if (at[0] != '%' || !IsAlnum(at[1]) || !IsAlnum(at[2])) return false;
+  const char decoded = DecodeEscape(at);
+  if (decoded == '\r' || decoded == '\n') return false;
+  c = decoded;
+  in += 3;
+  return true;
 }
 
 // ---- Small pieces ------------------------------------------------------------------------
@@ -123,9 +128,7 @@ void CopyRefererRest(char* text, size_t in, size_t out) {
   bool in_query = false;
   while (text[in] != '\0' && text[in] != '#') {
     char c = text[in];
-    if (IsEscape(text + in)) {
-      c = DecodeEscape(text + in);
-      in += 3;
+    if (TakeEscape(text, in, c)) {
       if (c == '\0') break;
     } else {
       ++in;
@@ -174,11 +177,10 @@ void NormalizeUriPath(char* text, bool lower_case) {
   size_t out = 0;
   while (text[in] != '\0') {
     const char c = text[in];
-    if (IsEscape(text + in)) {
-      const char decoded = DecodeEscape(text + in);
+    char decoded = '\0';
+    if (TakeEscape(text, in, decoded)) {
       if (decoded == '\0') break;
       text[out++] = lower_case ? ToLowerAscii(decoded) : decoded;
-      in += 3;
     } else if (c == '.' && in > 0 && text[in - 1] == '/') {
       const char next = text[in + 1];
       if (next == '\0') {
@@ -264,10 +266,8 @@ void DecodeQuery(char* text) {
   size_t out = 0;
   while (text[in] != '\0') {
     char c = text[in];
-    if (IsEscape(text + in)) {
-      c = DecodeEscape(text + in);
+    if (TakeEscape(text, in, c)) {
       if (c == '\0') break;
-      in += 3;
     } else {
       if (c == '+') c = ' ';
       ++in;
