@@ -25,7 +25,6 @@
 namespace {
 
 constexpr int64_t kPollEvery = 256;     // lines read per input / entries merged between polls
-constexpr size_t kPlainBufferSize = 1 << 16;
 constexpr size_t kBatchSize = 1 << 16;  // merged lines handed to the output stream at once
 constexpr const char* kPartialSuffix = ".partial";  // the output while it is being written
 
@@ -130,8 +129,8 @@ bool OpenOutput(MergeOutput& out, const FileSpec& spec) {
     out.gzip = spec.OpenGz(mode);
     return out.gzip != nullptr;
   }
+  // No stream buffer of our own: the merge hands the stream whole batches of lines.
   out.plain = spec.Open("wb");
-  if (out.plain != nullptr) std::setvbuf(out.plain, nullptr, _IOFBF, kPlainBufferSize);
   return out.plain != nullptr;
 }
 

@@ -55,8 +55,8 @@ constexpr Text TERMINATORS[3] = {Literal("\r"), Literal("\n"), Literal("\r\n")};
 // ---- Bounded appender --------------------------------------------------------------------
 
 // Appends pieces of one line to a buffer of `size` bytes (size > 0), keeping the last byte
-// for the NUL. A piece that does not fit whole marks the line as overflowed and writes
-// nothing; every later piece is then ignored, so nothing is ever written past the buffer.
+// for the NUL. A piece that does not fit whole is not written and marks the line as
+// overflowed, and the caller discards such a line; nothing is ever written past the buffer.
 class LineAppender {
  public:
   LineAppender(char* buffer, size_t size) : begin_(buffer), at_(buffer), end_(buffer + size - 1) {}
