@@ -14,10 +14,11 @@
 
 namespace testing_support {
 
-// One gzip member holding `text`.
-inline std::string GzipBytes(const std::string& text, int level = 6) {
+// `text` compressed by deflate; `window_bits` chooses the wrapping (15 + 16: a gzip
+// member, -15: raw deflate data).
+inline std::string DeflateBytes(const std::string& text, int level, int window_bits) {
   z_stream z{};
-  deflateInit2(&z, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  deflateInit2(&z, level, Z_DEFLATED, window_bits, 8, Z_DEFAULT_STRATEGY);
   std::string out(deflateBound(&z, text.size()) + 64, '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
   z.avail_in = static_cast<uInt>(text.size());
@@ -27,6 +28,11 @@ inline std::string GzipBytes(const std::string& text, int level = 6) {
   out.resize(z.total_out);
   deflateEnd(&z);
   return out;
+}
+
+// One gzip member holding `text`.
+inline std::string GzipBytes(const std::string& text, int level = 6) {
+  return DeflateBytes(text, level, 15 + 16);
 }
 
 // One bzip2 stream holding `text`.
@@ -39,19 +45,7 @@ inline std::string Bzip2Bytes(const std::string& text, int block_size = 9) {
   return out;
 }
 
-inline std::string RawDeflate(const std::string& text) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()) + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+inline std::string RawDeflate(const std::string& text) { return DeflateBytes(text, 6, -15); }
 
 struct ZipMember {
   std::string name;

@@ -98,6 +98,27 @@ class ConsoleOnTerminal : public ::testing::Test {
     }
   }
 
+  // Forks a child whose standard input is the terminal: it runs `before`, polls (which
+  // puts the terminal in raw mode; the child exits with 7 when it did not), then runs
+  // `then` (exit 8 if that returns). Returns the child's wait status.
+  template <typename Before, typename Then>
+  int RunRawChild(Before before, Then then) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(slave, STDIN_FILENO);
+      before();
+      PollConsole();
+      termios mode;
+      if (tcgetattr(STDIN_FILENO, &mode) != 0 || (mode.c_lflag & ICANON) != 0) _exit(7);
+      then();
+      _exit(8);
+    }
+    int status = -1;
+    if (child > 0) waitpid(child, &status, 0);
+    return status;
+  }
+
   int master = -1;
   int slave = -1;
   termios original{};
@@ -146,19 +167,10 @@ TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenTheProgramEnds) {
   const Case cases[] = {{"exit", 0}, {"check", 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.how);
-    std::fflush(stdout);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      dup2(slave, STDIN_FILENO);
-      PollConsole();
-      termios mode;
-      if (tcgetattr(STDIN_FILENO, &mode) != 0 || (mode.c_lflag & ICANON) != 0) _exit(7);
+    const int status = RunRawChild([] {}, [&c] {
       if (std::strcmp(c.how, "check") == 0) STITCHER_FAIL("console test", "stop");
       std::exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), c.status);
     EXPECT_TRUE(SameMode(Mode(), original));
@@ -171,37 +183,17 @@ TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenTheProgramEnds) {
 TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenASignalEndsTheProgram) {
   for (int signal_number : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal_number);
-    std::fflush(stdout);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      dup2(slave, STDIN_FILENO);
-      PollConsole();
-      termios mode;
-      if (tcgetattr(STDIN_FILENO, &mode) != 0 || (mode.c_lflag & ICANON) != 0) _exit(7);
-      std::raise(signal_number);
-      _exit(8);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    const int status = RunRawChild([] {}, [signal_number] { std::raise(signal_number); });
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
     EXPECT_EQ(WTERMSIG(status), signal_number);
     EXPECT_TRUE(SameMode(Mode(), original));
   }
 
-  std::fflush(stdout);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    std::signal(SIGHUP, SIG_IGN);
-    dup2(slave, STDIN_FILENO);
-    PollConsole();
+  const int status = RunRawChild([] { std::signal(SIGHUP, SIG_IGN); }, [] {
     std::raise(SIGHUP);  // ignored: the program goes on
     RestoreConsole();
     _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  });
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_TRUE(SameMode(Mode(), original));
