@@ -20,13 +20,19 @@ namespace {
 
 constexpr int LINES_PER_BATCH = 20000;
 
-const char* const PATHS[] = {"/", "/index.html", "/images/logo.gif", "/css/site.css",
-                             "/products/list.php", "/search", "/about/team.html",
-                             "/download/file-1.2.tar.gz", "/blog/2001/03/05/post.html"};
-const char* const AGENTS[] = {
-    "Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)",
-    "Mozilla/5.0 (X11; U; Linux i686; en-US; rv:0.9.4) Gecko/20011019",
-    "Googlebot/2.1 (+http://www.googlebot.com/bot.html)", "Lynx/2.8.4rel.1 libwww-FM/2.14"};
+const char* const PATHS[] = {"/",
+                             "/index.html",
+                             "/images/logo.gif",
+                             "/css/site.css",
+                             "/products/list.php",
+                             "/search",
+                             "/about/team.html",
+                             "/download/file-1.2.tar.gz",
+                             "/blog/2001/03/05/post.html"};
+const char* const AGENTS[] = {"Mozilla/4.0 (compatible; MSIE 5.5; Windows NT 5.0)",
+                              "Mozilla/5.0 (X11; U; Linux i686; en-US; rv:0.9.4) Gecko/20011019",
+                              "Googlebot/2.1 (+http://www.googlebot.com/bot.html)",
+                              "Lynx/2.8.4rel.1 libwww-FM/2.14"};
 const char* const REFERERS[] = {"-", "http://www.example.com/",
                                 "http://search.example.org/q?x=logs+merge",
                                 "http://www.example.net/links.html"};
@@ -49,8 +55,8 @@ std::string CombinedLines() {
                   "%u \"%s\" \"%s\"\n",
                   static_cast<unsigned>(rng() % 256), static_cast<unsigned>(rng() % 254 + 1),
                   1 + seconds / 86400, seconds / 3600 % 24, seconds / 60 % 60, seconds % 60,
-                  path.c_str(), rng() % 4 == 0 ? 304 : 200,
-                  static_cast<unsigned>(rng() % 60000), Pick(rng, REFERERS), Pick(rng, AGENTS));
+                  path.c_str(), rng() % 4 == 0 ? 304 : 200, static_cast<unsigned>(rng() % 60000),
+                  Pick(rng, REFERERS), Pick(rng, AGENTS));
     text += line;
   }
   return text;
@@ -70,9 +76,9 @@ std::string W3cLines() {
                   "2001-03-%02d %02d:%02d:%02d 10.0.%u.%u GET %s %s %d %u %u %s %s\r\n",
                   1 + seconds / 86400, seconds / 3600 % 24, seconds / 60 % 60, seconds % 60,
                   static_cast<unsigned>(rng() % 256), static_cast<unsigned>(rng() % 254 + 1),
-                  Pick(rng, PATHS), rng() % 5 == 0 ? "id=7&q=a+b" : "-",
-                  rng() % 4 == 0 ? 304 : 200, static_cast<unsigned>(rng() % 60000),
-                  static_cast<unsigned>(rng() % 2000), agent.c_str(), Pick(rng, REFERERS));
+                  Pick(rng, PATHS), rng() % 5 == 0 ? "id=7&q=a+b" : "-", rng() % 4 == 0 ? 304 : 200,
+                  static_cast<unsigned>(rng() % 60000), static_cast<unsigned>(rng() % 2000),
+                  agent.c_str(), Pick(rng, REFERERS));
     text += line;
   }
   return text;

@@ -70,7 +70,7 @@ void CheckEntry(const std::string& field, const std::string& pattern) {
   std::vector<std::vector<char>> copies(8, Copy(field));
   LogEntry entry;
   ResetEntry(entry);
-  char** fields[] = {&entry.client_host, &entry.uri,   &entry.agent, &entry.method,
+  char** fields[] = {&entry.client_host, &entry.uri,   &entry.agent,   &entry.method,
                      &entry.domain,      &entry.query, &entry.referer, &entry.user};
   for (size_t i = 0; i < copies.size(); ++i) *fields[i] = copies[i].data();
   if (!field.empty() && (field[0] & 1) != 0) entry.domain = nullptr;  // let the URL set it
@@ -92,7 +92,9 @@ void CheckEntry(const std::string& field, const std::string& pattern) {
   Require(std::strlen(entry.uri) <= field.size(), "trimming grew the uri");
 }
 
-bool HasSpecials(const char* pattern) { return std::strpbrk(pattern, "*?\\") != nullptr; }
+bool HasSpecials(const char* pattern) {
+  return std::strpbrk(pattern, "*?\\") != nullptr;
+}
 
 // The recursive walk is exponential in the stars; compare only where it stays small.
 bool SmallEnoughForReference(const char* pattern, const char* text) {

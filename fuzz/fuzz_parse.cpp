@@ -22,20 +22,21 @@
 
 namespace {
 
-#define FUZZ_CHECK(cond)                                             \
-  do {                                                               \
-    if (!(cond)) {                                                   \
+#define FUZZ_CHECK(cond)                                                \
+  do {                                                                  \
+    if (!(cond)) {                                                      \
       std::printf("invariant failed: %s (line %d)\n", #cond, __LINE__); \
-      std::abort();                                                  \
-    }                                                                \
+      std::abort();                                                     \
+    }                                                                   \
   } while (0)
 
 constexpr size_t BEHIND_CHECKED = 512;  // bytes behind a line compared with the original
 
-bool IsLineEndByte(char c) { return c == '\0' || c == '\n' || c == '\r'; }
+bool IsLineEndByte(char c) {
+  return c == '\0' || c == '\n' || c == '\r';
+}
 
-void CheckText(const char* text, const char* line, const char* line_end,
-               const ParseState& state) {
+void CheckText(const char* text, const char* line, const char* line_end, const ParseState& state) {
   if (text == nullptr) return;
   const char* join = state.path_join;
   if (text >= join && text < join + sizeof state.path_join) {

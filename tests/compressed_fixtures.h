@@ -45,7 +45,9 @@ inline std::string Bzip2Bytes(const std::string& text, int block_size = 9) {
   return out;
 }
 
-inline std::string RawDeflate(const std::string& text) { return DeflateBytes(text, 6, -15); }
+inline std::string RawDeflate(const std::string& text) {
+  return DeflateBytes(text, 6, -15);
+}
 
 struct ZipMember {
   std::string name;
@@ -61,7 +63,8 @@ inline void PatchZipMethod(std::string* zip, const std::string& name, int method
     size_t method_at;
   } headers[] = {{"PK\x03\x04", 30, 8}, {"PK\x01\x02", 46, 10}};
   for (const auto& h : headers) {
-    for (size_t p = zip->find(h.signature); p != std::string::npos; p = zip->find(h.signature, p + 4)) {
+    for (size_t p = zip->find(h.signature); p != std::string::npos;
+         p = zip->find(h.signature, p + 4)) {
       if (zip->compare(p + h.name_at, name.size(), name) != 0) continue;
       (*zip)[p + h.method_at] = static_cast<char>(method & 0xFF);
       (*zip)[p + h.method_at + 1] = static_cast<char>(method >> 8);

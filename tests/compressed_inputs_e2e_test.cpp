@@ -22,9 +22,10 @@ constexpr int kLinesPerFile = 30;
 std::string EntryLine(int file, int line) {
   const int k = line * kFiles + file;
   char text[160];
-  std::snprintf(text, sizeof text,
-                "192.0.2.%d - - [10/Oct/2000:13:%02d:%02d -0700] \"GET /e%04d.html HTTP/1.0\" 200 %d\n",
-                file + 1, k / 60, k % 60, k, 1000 + k);
+  std::snprintf(
+      text, sizeof text,
+      "192.0.2.%d - - [10/Oct/2000:13:%02d:%02d -0700] \"GET /e%04d.html HTTP/1.0\" 200 %d\n",
+      file + 1, k / 60, k % 60, k, 1000 + k);
   return text;
 }
 
@@ -63,7 +64,8 @@ TEST(CompressedInputs, PlainGzipBzip2AndZipLogsMergeLikePlainOnes) {
     EXPECT_NE(merged[static_cast<size_t>(k) + 1].find(path), std::string::npos)
         << "line " << k + 1 << ": " << merged[static_cast<size_t>(k) + 1];
     const std::string host = "192.0.2." + std::to_string(k % kFiles + 1);
-    EXPECT_NE(merged[static_cast<size_t>(k) + 1].find(host), std::string::npos) << merged[static_cast<size_t>(k) + 1];
+    EXPECT_NE(merged[static_cast<size_t>(k) + 1].find(host), std::string::npos)
+        << merged[static_cast<size_t>(k) + 1];
   }
 }
 

@@ -1,5 +1,7 @@
 // The configuration reader: keys, value checks, messages and the line buffer.
 
+#include "driver/config.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/config.h"
 #include "driver/settings.h"
 
 namespace {
@@ -59,9 +60,10 @@ TEST_F(ConfigTest, BooleanValuesByPrefix) {
     bool result;  // compress afterwards (starts at the default true, or false for "yes" rows)
   };
   const Case cases[] = {
-      {"yes", true, true}, {"on", true, true}, {"yesterday", true, true}, {"only", true, true},
-      {"no", true, false}, {"off", true, false}, {"none", true, false},
-      {"Yes", false, false}, {"true", false, false}, {"ON", false, false}, {"1", false, false},
+      {"yes", true, true},   {"on", true, true},    {"yesterday", true, true},
+      {"only", true, true},  {"no", true, false},   {"off", true, false},
+      {"none", true, false}, {"Yes", false, false}, {"true", false, false},
+      {"ON", false, false},  {"1", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -87,8 +89,10 @@ TEST_F(ConfigTest, EveryBooleanKeyReachesItsSetting) {
     const char* key;
     bool Settings::*field;
   };
-  const Case cases[] = {{"compress", &Settings::compress}, {"verbose", &Settings::verbose},
-                        {"vhost", &Settings::vhost},       {"lowercase", &Settings::lowercase},
+  const Case cases[] = {{"compress", &Settings::compress},
+                        {"verbose", &Settings::verbose},
+                        {"vhost", &Settings::vhost},
+                        {"lowercase", &Settings::lowercase},
                         {"normalize", &Settings::normalize}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key);
@@ -122,10 +126,17 @@ TEST_F(ConfigTest, NewlinesAndOutputFormatNeedExactWords) {
     bool valid;
   };
   const Case cases[] = {
-      {"newlines unix\n", true},      {"newlines dos\r\n", true},    {"newlines mac", true},
-      {"newlines Unix\n", false},     {"newlines unix \n", false},   {"newlines unixx\n", false},
-      {"output-format ncsa\n", true}, {"output-format w3c\n", true}, {"output-format webstar\n", true},
-      {"output-format W3C\n", false}, {"output-format xml\n", false},
+      {"newlines unix\n", true},
+      {"newlines dos\r\n", true},
+      {"newlines mac", true},
+      {"newlines Unix\n", false},
+      {"newlines unix \n", false},
+      {"newlines unixx\n", false},
+      {"output-format ncsa\n", true},
+      {"output-format w3c\n", true},
+      {"output-format webstar\n", true},
+      {"output-format W3C\n", false},
+      {"output-format xml\n", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -190,16 +201,16 @@ TEST_F(ConfigTest, MessagesShowTheBufferUpToItsFirstNul) {
   const Case cases[] = {
       {"# a comment\n", ""},
       {"#verbose yes\n", ""},
-      {"\n", "Invalid configuration line '\n'!\n"},                 // blank line: its line end
-      {"verbose\n", "Invalid configuration line 'verbose\n'!\n"},   // no blank: whole line
+      {"\n", "Invalid configuration line '\n'!\n"},                // blank line: its line end
+      {"verbose\n", "Invalid configuration line 'verbose\n'!\n"},  // no blank: whole line
       {"verbose\r\n", "Invalid configuration line 'verbose\r\n'!\n"},
-      {" verbose yes\n", "Invalid configuration line ''!\n"},       // leading blank: empty key
+      {" verbose yes\n", "Invalid configuration line ''!\n"},  // leading blank: empty key
       {"  # indented comment\n", "Invalid configuration line ''!\n"},
       {"Compress yes\n", "Invalid configuration line 'Compress'!\n"},
       {"colour red\n", "Invalid configuration line 'colour'!\n"},
-      {"verbose \n", "Invalid configuration line 'verbose'!\n"},    // empty value
+      {"verbose \n", "Invalid configuration line 'verbose'!\n"},  // empty value
       {"format \t \r\n", "Invalid configuration line 'format'!\n"},
-      {"verbose\t\t yes\n", ""},                                    // any run of blanks
+      {"verbose\t\t yes\n", ""},  // any run of blanks
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);

@@ -1,3 +1,5 @@
+#include "platform/console.h"
+
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -12,7 +14,6 @@
 #include <string>
 
 #include "entries/check.h"
-#include "platform/console.h"
 
 namespace {
 
@@ -163,14 +164,19 @@ TEST_F(ConsoleOnTerminal, EachPollSwallowsExactlyOneKey) {
 // The program may end by returning from main or through an internal-check report; either
 // way the terminal gets its mode back.
 TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenTheProgramEnds) {
-  struct Case { const char* how; int status; };
+  struct Case {
+    const char* how;
+    int status;
+  };
   const Case cases[] = {{"exit", 0}, {"check", 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.how);
-    const int status = RunRawChild([] {}, [&c] {
-      if (std::strcmp(c.how, "check") == 0) STITCHER_FAIL("console test", "stop");
-      std::exit(0);
-    });
+    const int status = RunRawChild([] {},
+                                   [&c] {
+                                     if (std::strcmp(c.how, "check") == 0)
+                                       STITCHER_FAIL("console test", "stop");
+                                     std::exit(0);
+                                   });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), c.status);
     EXPECT_TRUE(SameMode(Mode(), original));
@@ -189,11 +195,12 @@ TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenASignalEndsTheProgram) {
     EXPECT_TRUE(SameMode(Mode(), original));
   }
 
-  const int status = RunRawChild([] { std::signal(SIGHUP, SIG_IGN); }, [] {
-    std::raise(SIGHUP);  // ignored: the program goes on
-    RestoreConsole();
-    _exit(0);
-  });
+  const int status = RunRawChild([] { std::signal(SIGHUP, SIG_IGN); },
+                                 [] {
+                                   std::raise(SIGHUP);  // ignored: the program goes on
+                                   RestoreConsole();
+                                   _exit(0);
+                                 });
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_TRUE(SameMode(Mode(), original));
@@ -241,7 +248,7 @@ TEST_F(ConsoleOnTerminal, ABackgroundJobLeavesTheTerminalAlone) {
   ASSERT_EQ(waitpid(leader, &status, 0), leader);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "14: the background job was stopped by the poll; "
-                                        "16: the foreground group got no raw mode";
+                                       "16: the foreground group got no raw mode";
   EXPECT_TRUE(SameMode(Mode(), original));
 }
 

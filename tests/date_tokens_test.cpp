@@ -1,3 +1,5 @@
+#include "parse/date_tokens.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +8,6 @@
 
 #include "entries/helpers.h"
 #include "entries/log_entry.h"
-#include "parse/date_tokens.h"
 #include "parse/format_tokens.h"
 
 namespace {
@@ -17,8 +18,8 @@ struct Fields {
 };
 
 std::ostream& operator<<(std::ostream& out, const Fields& f) {
-  return out << f.year << '-' << f.month << '-' << f.day << ' ' << f.hour << ':' << f.minute
-             << ':' << f.second;
+  return out << f.year << '-' << f.month << '-' << f.day << ' ' << f.hour << ':' << f.minute << ':'
+             << f.second;
 }
 
 Fields FieldsOf(const LogEntry& e) {
@@ -114,24 +115,24 @@ struct Bad {
 };
 
 const Bad kBad[] = {
-    {DATE_CLF, "01/Jan/2001:10:00:00"},           // no opener
-    {DATE_CLF, "[01/Jan/2001:10:00:00 -0500"},    // no closer before the end
-    {DATE_CLF, "[01/Jan/2001:10:00:00 -05\n]"},   // no closer before the line end
-    {DATE_CLF, "[1/Jan/2001:10:00:00]"},          // day needs two characters
+    {DATE_CLF, "01/Jan/2001:10:00:00"},          // no opener
+    {DATE_CLF, "[01/Jan/2001:10:00:00 -0500"},   // no closer before the end
+    {DATE_CLF, "[01/Jan/2001:10:00:00 -05\n]"},  // no closer before the line end
+    {DATE_CLF, "[1/Jan/2001:10:00:00]"},         // day needs two characters
     {DATE_CLF, "[01/Jxn/2001:10:00:00]"},
-    {DATE_CLF, "[01/Jan/201:10:00:00]"},          // a third year digit needs a fourth
-    {DATE_CLF, "[01/Jan/2001:1:00:00]"},          // two-digit hour required
+    {DATE_CLF, "[01/Jan/201:10:00:00]"},  // a third year digit needs a fourth
+    {DATE_CLF, "[01/Jan/2001:1:00:00]"},  // two-digit hour required
     {DATE_CLF, "[01/Jan/2001 10:00:00]"},
-    {DATE_CLF, "[Mon,01/Jan/2001:10:00:00]"},     // weekday needs its comma and space
-    {DATE_MDY, "3/5/2001.5"},                     // end check
+    {DATE_CLF, "[Mon,01/Jan/2001:10:00:00]"},  // weekday needs its comma and space
+    {DATE_MDY, "3/5/2001.5"},                  // end check
     {DATE_MDY, "3/5/012"},
-    {DATE_MDY, "3 5 01"},                         // a space is no date separator
-    {DATE_MDY, "  3/5/01"},                       // only one leading space
+    {DATE_MDY, "3 5 01"},    // a space is no date separator
+    {DATE_MDY, "  3/5/01"},  // only one leading space
     {DATE_MDY, "Xyz/5/01"},
     {DATE_DMY, "5.3.20011"},
     {DATE_YMD, "2001-03-"},
-    {DATE_YMD, "2001-03-051"},                    // a three-digit day fails the end check
-    {YEAR, "201"},                                // three-digit year
+    {DATE_YMD, "2001-03-051"},  // a three-digit day fails the end check
+    {YEAR, "201"},              // three-digit year
     {YEAR, "2"},
     {YEAR, "20011"},
     {TIME_24, "10:00:00.250"},
@@ -140,24 +141,24 @@ const Bad kBad[] = {
     {TIME_12, "10:00:00"},
     {TIME_12, "10:00:00 xm"},
     {TIME_12, "10:00:00 a"},
-    {TIME_12, "10:00:00  am"},                    // only one space before am/pm
+    {TIME_12, "10:00:00  am"},  // only one space before am/pm
     {HOUR, "12.5"},
     {HOUR, "123"},
     {HOUR, "-1"},
     {MONTH, ""},
     {MONTH_NAME, "Juk"},
-    {MONTH_NAME, "D"},                            // a name is three characters on the line
+    {MONTH_NAME, "D"},  // a name is three characters on the line
     {MONTH_NAME, "De\r\n"},
-    {DAY, " 15"},                                 // the space form has one digit
+    {DAY, " 15"},  // the space form has one digit
     {DAY, "  5"},
     {DAY, "123"},
-    {DATE_APACHE, "[Oct 11 14:32:52 2000]"},      // month taken for a weekday
+    {DATE_APACHE, "[Oct 11 14:32:52 2000]"},  // month taken for a weekday
     {DATE_APACHE, "Wed Oct 11 14:32:52 2000]"},
     {DATE_APACHE, "[Wed Oct 11 14:32:52 2000"},
     {DATE_APACHE, "[Wed Oct 11 14:32:52 2000\r]"},
     {DATE_APACHE, "[Wed Oct 11 14:32 2000]"},
     {DATE_APACHE, "[Wed Oct  15 14:32:52 2000]"},
-    {DATE_APACHE, "[Wed Oct x5 14:32:52 2000]"},   // a day starts with a space or a digit
+    {DATE_APACHE, "[Wed Oct x5 14:32:52 2000]"},  // a day starts with a space or a digit
     {UNIX_TIME, "-5"},
     {UNIX_TIME, " 5"},
     {UNIX_TIME, ""},

@@ -1,3 +1,5 @@
+#include "input/file_spec.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -5,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "input/file_spec.h"
 #include "input/gzip_stream.h"
 #include "platform/shortcut.h"
 #include "program_runner.h"
@@ -91,7 +92,11 @@ TEST(FileSpec, PosixSet) {
 }
 
 TEST(FileSpec, GetNameTakesThePartAfterTheStylesSeparator) {
-  struct Case { PathStyle style; const char* path; const char* name; };
+  struct Case {
+    PathStyle style;
+    const char* path;
+    const char* name;
+  };
   const Case cases[] = {
       {PathStyle::Windows, "D:\\logs\\a.log", "a.log"},
       {PathStyle::Windows, ".\\logs/a.log", "logs/a.log"},  // forward slashes only
@@ -112,7 +117,12 @@ TEST(FileSpec, GetNameTakesThePartAfterTheStylesSeparator) {
 // The output's spec is made from the first input's: set to its name, then to the output
 // name, which lands in the same directory.
 TEST(FileSpec, OutputNameFollowsTheFirstInput) {
-  struct Case { PathStyle style; const char* input; const char* output; const char* name; };
+  struct Case {
+    PathStyle style;
+    const char* input;
+    const char* output;
+    const char* name;
+  };
   const Case cases[] = {
       {PathStyle::Windows, "E:b.log", "E:.\\merged.gz", "merged.gz"},
       {PathStyle::Windows, "D:\\logs\\a.log", "D:\\logs\\merged.gz", "merged.gz"},
@@ -131,7 +141,12 @@ TEST(FileSpec, OutputNameFollowsTheFirstInput) {
 
 TEST(FileSpec, PathsAreCutAt256Characters) {
   const std::string tail(300 - 3, 'a');
-  struct Case { PathStyle style; std::string before; std::string new_path; std::string after; };
+  struct Case {
+    PathStyle style;
+    std::string before;
+    std::string new_path;
+    std::string after;
+  };
   const Case cases[] = {
       // An absolute new path of 300 characters keeps its first 256.
       {PathStyle::Windows, ".\\", "C:\\" + tail, ("C:\\" + tail).substr(0, 256)},
@@ -142,8 +157,8 @@ TEST(FileSpec, PathsAreCutAt256Characters) {
       {PathStyle::Windows, "\\" + std::string(250, 'd') + "\\", "abcdefghij",
        "\\" + std::string(250, 'd') + "\\abcde"},
       // A drive prefix inserted into a full path pushes its last two characters out.
-      {PathStyle::Windows, "\\" + std::string(240, 'd') + "\\" + std::string(14, 'x'),
-       "E:b.log", "E:\\" + std::string(240, 'd') + "\\b.log"},
+      {PathStyle::Windows, "\\" + std::string(240, 'd') + "\\" + std::string(14, 'x'), "E:b.log",
+       "E:\\" + std::string(240, 'd') + "\\b.log"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.new_path.substr(0, 12));
@@ -198,7 +213,10 @@ TEST_F(FileSpecOpen, OpenReadsAndWritesThePath) {
 
 TEST_F(FileSpecOpen, OpenGzWritesAGzipFileAtTheModesLevel) {
   // zlib marks the header's extra-flags byte 2 for level 9 and 4 for level 1.
-  struct Case { const char* mode; unsigned char extra_flags; };
+  struct Case {
+    const char* mode;
+    unsigned char extra_flags;
+  };
   const Case cases[] = {{"wb9", 2}, {"wb1", 4}, {"wb6", 0}};
   const std::string text = "merged line\nanother merged line\n";
   for (const auto& c : cases) {

@@ -23,8 +23,7 @@ Template FieldsTemplate(const ParseState& state) {
   return Template(state.fields_template, state.fields_template + state.fields_length);
 }
 
-const std::string kCommon =
-    "1.2.3.4 - - [01/Jan/2001:10:00:00 -0500] \"GET /a HTTP/1.0\" 200 512";
+const std::string kCommon = "1.2.3.4 - - [01/Jan/2001:10:00:00 -0500] \"GET /a HTTP/1.0\" 200 512";
 
 TEST(TranslateFields, HeadersBecomeTemplates) {
   struct Case {
@@ -34,21 +33,27 @@ TEST(TranslateFields, HeadersBecomeTemplates) {
   };
   const Case cases[] = {
       {"#Fields: date time c-ip cs-method cs-uri-stem sc-status",
-       {DATE_YMD, TIME_24, HOST, METHOD, URI, STATUS, MUST_EOL, EOL}, false},
+       {DATE_YMD, TIME_24, HOST, METHOD, URI, STATUS, MUST_EOL, EOL},
+       false},
       {"#Fields: time-taken time_taken cs(User-Agent) s-ip x-unknown",
-       {TRAN_TIME_MILLI, TRAN_TIME_HMS, AGENT, MAY_DOMAIN, SKIP, MUST_EOL, EOL}, false},
+       {TRAN_TIME_MILLI, TRAN_TIME_HMS, AGENT, MAY_DOMAIN, SKIP, MUST_EOL, EOL},
+       false},
       // Blanks at the end give one more SKIP.
       {"#Fields: date time \r\n", {DATE_YMD, TIME_24, SKIP, MUST_EOL, EOL}, false},
       {"!!LOG_FORMAT DATE TIME RESULT HOSTNAME URL BYTES_SENT",
-       {TAB_SEP, DATE_AUTO, TIME_24, WEBSTAR_RESULT, HOST, URI, BYTES, MUST_EOL, EOL}, true},
+       {TAB_SEP, DATE_AUTO, TIME_24, WEBSTAR_RESULT, HOST, URI, BYTES, MUST_EOL, EOL},
+       true},
       {"!!LOG_FORMAT HOST CS-HOST PATH_ARGS\n",
-       {TAB_SEP, DOMAIN, HOST, PATH_ARG, MUST_EOL, EOL}, true},
+       {TAB_SEP, DOMAIN, HOST, PATH_ARG, MUST_EOL, EOL},
+       true},
       {"format=%Ses->client.ip% - %Req->vars.auth-user% [%SYSDATE%] "
        "\"%Req->reqpb.clf-request%\" %Req->srvhdrs.clf-status% "
        "%Req->srvhdrs.content-length%",
-       {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, MUST_EOL, EOL}, false},
+       {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, MUST_EOL, EOL},
+       false},
       {"format=%Req->headers.referer% \"%Req->headers.referer%\"",
-       {SKIP, REFERER, MUST_EOL, EOL}, false},
+       {SKIP, REFERER, MUST_EOL, EOL},
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.header);
@@ -171,9 +176,9 @@ TEST(FormatLine, DateHeaderSetsTheDefaultDate) {
       {"#Date: 01-03-05", PARSE_NO_MATCH, 1999, 9, 9},  // not yyyy-mm-dd: unchanged
       {"#Date: 2001/03/05", PARSE_NO_MATCH, 1999, 9, 9},
       {"#Date: 2001-03-", PARSE_NO_MATCH, 1999, 9, 9},
-      {"#Date: 2", PARSE_NO_MATCH, 1999, 9, 9},  // short: nothing past the NUL is read
+      {"#Date: 2", PARSE_NO_MATCH, 1999, 9, 9},            // short: nothing past the NUL is read
       {"#Date: 2\n01-03-05", PARSE_NO_MATCH, 1999, 9, 9},  // nor the next line
-      {"#Date:2001-03-05", PARSE_HEADER, 1999, 9, 9},  // another comment
+      {"#Date:2001-03-05", PARSE_HEADER, 1999, 9, 9},      // another comment
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -208,19 +213,20 @@ TEST(ParseEntry, HeaderDateAppliesToLaterLinesWithoutDate) {
 TEST(ParseEntry, RotationStaysOnTheSlotThatFitted) {
   ParseState state = FreshState();
   const auto outcomes = Walk(state,
-                             kCommon + "\n" +                                  // slot 0
-                             "#Software: Microsoft IIS\n"                      // 3
-                             "#Fields: date time c-ip cs-method cs-uri-stem\n"  // 3
-                             "2001-03-05 10:00:00 1.2.3.4 GET /a\n"           // 4
-                             "2001-03-05 10:00:01 1.2.3.4 GET /b\n"           // 4
-                             "2001-03-05 10:00:02 1.2.3.4 GET /c extra\n"     // nothing
-                             "#Fields: date time c-ip\n"                       // 3
-                             "2001-03-05 10:00:03 1.2.3.4\n" +                 // 4
-                             kCommon + "\n");                                  // 0
+                             kCommon + "\n" +                                       // slot 0
+                                 "#Software: Microsoft IIS\n"                       // 3
+                                 "#Fields: date time c-ip cs-method cs-uri-stem\n"  // 3
+                                 "2001-03-05 10:00:00 1.2.3.4 GET /a\n"             // 4
+                                 "2001-03-05 10:00:01 1.2.3.4 GET /b\n"             // 4
+                                 "2001-03-05 10:00:02 1.2.3.4 GET /c extra\n"       // nothing
+                                 "#Fields: date time c-ip\n"                        // 3
+                                 "2001-03-05 10:00:03 1.2.3.4\n" +                  // 4
+                                 kCommon +
+                                 "\n");  // 0
   const std::vector<std::pair<ParseResult, int>> expected = {
-      {PARSE_ENTRY, COMBINED}, {PARSE_HEADER, HEADER},   {PARSE_HEADER, HEADER},
-      {PARSE_ENTRY, FIELDS},   {PARSE_ENTRY, FIELDS},    {PARSE_NO_MATCH, FIELDS},
-      {PARSE_HEADER, HEADER},  {PARSE_ENTRY, FIELDS},    {PARSE_ENTRY, COMBINED},
+      {PARSE_ENTRY, COMBINED}, {PARSE_HEADER, HEADER}, {PARSE_HEADER, HEADER},
+      {PARSE_ENTRY, FIELDS},   {PARSE_ENTRY, FIELDS},  {PARSE_NO_MATCH, FIELDS},
+      {PARSE_HEADER, HEADER},  {PARSE_ENTRY, FIELDS},  {PARSE_ENTRY, COMBINED},
   };
   ASSERT_EQ(outcomes.size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
@@ -239,9 +245,14 @@ TEST(ParseEntry, LineThatFitsNothingIsSkipped) {
     int nul_at;  // where the line end became a NUL; -1: none
   };
   const Case cases[] = {
-      {"garbage\r\nnext", 9, 7}, {"garbage\n\rnext", 9, 7}, {"garbage\rnext", 8, 7},
-      {"garbage\n\nnext", 8, 7}, {"garbage", 8, -1},  // one past the end of the data
-      {"\n", 1, 0},              {"", 1, -1},         {"\r\n", 2, 0},
+      {"garbage\r\nnext", 9, 7},
+      {"garbage\n\rnext", 9, 7},
+      {"garbage\rnext", 8, 7},
+      {"garbage\n\nnext", 8, 7},
+      {"garbage", 8, -1},  // one past the end of the data
+      {"\n", 1, 0},
+      {"", 1, -1},
+      {"\r\n", 2, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -265,8 +276,7 @@ TEST(ParseEntry, NonEntryLinesAreHeaders) {
   };
   const Case cases[] = {
       {"[01/Jan/2001:10:00:00 -0500] server restarted\r\n", DATE_LINE},
-      {"[Wed Oct 11 14:32:52 2000] [error] [client 1.2.3.4] File does not exist\n",
-       ERROR_LINE},
+      {"[Wed Oct 11 14:32:52 2000] [error] [client 1.2.3.4] File does not exist\n", ERROR_LINE},
       {"1.2.3.4, -, 3/5/01, 10:00:00, MSFTPSVC1, SRV, 10.0.0.1, 0, 0, 0, 0, 0, [1]USER, -, "
        "-,\r\n",
        IIS_SERVICE},
@@ -297,8 +307,8 @@ TEST(ParseEntry, LfCrHeaderLeavesItsCrAsACorruptLine) {
 TEST(ParseEntry, UserFormatsComeFirstAndDoNotMoveTheRotation) {
   ParseState state = FreshState();
   // Two user templates: a common-log one and one that reads "USER <name>" lines.
-  const Template user = {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, EOL,
-                         SKIP, USER, MUST_EOL, EOL};
+  const Template user = {HOST,  SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS,
+                         BYTES, EOL,  SKIP, USER,     MUST_EOL,     EOL};
   std::copy(user.begin(), user.end(), state.user_tokens);
   state.user_format_start[0] = 0;
   state.user_format_start[1] = 8;
@@ -394,8 +404,8 @@ TEST(ParseEntry, CompiledUserFormatsReadLinesBeforeTheBuiltins) {
   LoadUserFormats(state,
                   "HOST SKIP USER DATE-CLF FULL-REQUEST STATUS BYTES\n"
                   "TAB-SEP DATE-MDY TIME-12 HOST");
-  const auto outcomes = Walk(state, kCommon + " \"http://r/\" \"agent\"\n" +
-                                        "3/5/01\t1:05:09 PM\th\n");
+  const auto outcomes =
+      Walk(state, kCommon + " \"http://r/\" \"agent\"\n" + "3/5/01\t1:05:09 PM\th\n");
   ASSERT_EQ(outcomes.size(), 2u);
   EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
   EXPECT_EQ(outcomes[0].fields.count("referer"), 0u);  // COMBINED would have read it

@@ -1,30 +1,34 @@
+#include "parse/format_tokens.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "parse/format_tokens.h"
-
 namespace {
 
 TEST(MatchKeyword, NameMustEndAtAWordBoundary) {
-  struct Case { const char* name; const char* text; bool match; };
+  struct Case {
+    const char* name;
+    const char* text;
+    bool match;
+  };
   const Case cases[] = {
       {"URI", "URI", true},
       {"URI", "uri", true},
-      {"URI", "URI-QUERY", false},         // '-' continues the word
+      {"URI", "URI-QUERY", false},  // '-' continues the word
       {"CS-URI", "cs-uri-stem", false},
-      {"HOST", "HOSTNAME", false},         // a letter continues the word
+      {"HOST", "HOSTNAME", false},  // a letter continues the word
       {"DATE", "date-clf", false},
-      {"TIME", "time_taken", false},       // '_' continues the word
+      {"TIME", "time_taken", false},  // '_' continues the word
       {"CS(USER-AGENT)", "cs(User-Agent)", true},
-      {"HOST", "HOST,", true},             // punctuation, blanks, digits and the end may follow
+      {"HOST", "HOST,", true},  // punctuation, blanks, digits and the end may follow
       {"HOST", "HOST rest", true},
       {"HOST", "HOST\tx", true},
       {"HOST", "HOST2", true},
       {"HOST", "HOST(", true},
       {"HOST", "HOST\"", true},
-      {"HOST", "HOS", false},              // the text ends before the name does
+      {"HOST", "HOS", false},  // the text ends before the name does
       {"HOST", "", false},
       {"HOST", "HOSx", false},
       {"\"%SYSDATE%\"", "\"%sysdate%\"", true},
@@ -37,15 +41,44 @@ TEST(MatchKeyword, NameMustEndAtAWordBoundary) {
 }
 
 TEST(MonthFromName, FirstLettersDecide) {
-  struct Case { const char* text; int month; };
+  struct Case {
+    const char* text;
+    int month;
+  };
   const Case cases[] = {
-      {"Jan", 1}, {"JAN", 1}, {"jan", 1}, {"Feb", 2}, {"Mar", 3}, {"Apr", 4},
-      {"May", 5}, {"Jun", 6}, {"Jul", 7}, {"Aug", 8}, {"Sep", 9}, {"Oct", 10},
-      {"Nov", 11}, {"Dec", 12}, {"dec", 12},
-      {"Dxx", 12}, {"Mxy", 5}, {"Mxr", 3},  // only the named letters are looked at
-      {"Juk", -1}, {"Jxn", -1}, {"Axx", -1}, {"Mab", -1}, {"Bob", -1}, {"1ab", -1},
-      {"", -1}, {"J", -1}, {"Ju", -1}, {"M", -1}, {"Ma", -1}, {"A", -1},
-      {"\xc4" "ec", -1},                    // bytes above 127 are no letters
+      {"Jan", 1},
+      {"JAN", 1},
+      {"jan", 1},
+      {"Feb", 2},
+      {"Mar", 3},
+      {"Apr", 4},
+      {"May", 5},
+      {"Jun", 6},
+      {"Jul", 7},
+      {"Aug", 8},
+      {"Sep", 9},
+      {"Oct", 10},
+      {"Nov", 11},
+      {"Dec", 12},
+      {"dec", 12},
+      {"Dxx", 12},
+      {"Mxy", 5},
+      {"Mxr", 3},  // only the named letters are looked at
+      {"Juk", -1},
+      {"Jxn", -1},
+      {"Axx", -1},
+      {"Mab", -1},
+      {"Bob", -1},
+      {"1ab", -1},
+      {"", -1},
+      {"J", -1},
+      {"Ju", -1},
+      {"M", -1},
+      {"Ma", -1},
+      {"A", -1},
+      {"\xc4"
+       "ec",
+       -1},  // bytes above 127 are no letters
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -67,11 +100,15 @@ TEST(MonthFromName, NeverReadsPastTheNul) {
 
 TEST(TokenNames, KindOrderThenReferrer) {
   ASSERT_EQ(TOKEN_NAMES.size(), 53u);
-  struct Case { int index; const char* name; };
+  struct Case {
+    int index;
+    const char* name;
+  };
   const Case cases[] = {
-      {DATE_CLF, "DATE-CLF"}, {TRAN_TIME_HMS, "TRAN-TIME-HMS"}, {REFERER, "REFERER"},
-      {EOL, "EOL"}, {TAB_SEP, "TAB-SEP"}, {DATE_APACHE, "DATE-APACHE"},
-      {SESSION, "SESSION"}, {52, "REFERRER"},
+      {DATE_CLF, "DATE-CLF"}, {TRAN_TIME_HMS, "TRAN-TIME-HMS"},
+      {REFERER, "REFERER"},   {EOL, "EOL"},
+      {TAB_SEP, "TAB-SEP"},   {DATE_APACHE, "DATE-APACHE"},
+      {SESSION, "SESSION"},   {52, "REFERRER"},
   };
   for (const Case& c : cases) EXPECT_STREQ(TOKEN_NAMES[c.index], c.name);
   // Every name is found by MatchKeyword at its own index, so no earlier name shadows it.
@@ -84,7 +121,11 @@ TEST(TokenNames, KindOrderThenReferrer) {
 }
 
 TEST(LookupToken, HeaderWordsFindTheFirstMatchingRow) {
-  struct Case { const char* word; TranslationTable table; uint8_t token; };
+  struct Case {
+    const char* word;
+    TranslationTable table;
+    uint8_t token;
+  };
   const Case cases[] = {
       {"time-taken", W3C_FIELDS, TRAN_TIME_MILLI},
       {"time_taken", W3C_FIELDS, TRAN_TIME_HMS},
@@ -98,8 +139,8 @@ TEST(LookupToken, HeaderWordsFindTheFirstMatchingRow) {
       {"s-ip", W3C_FIELDS, MAY_DOMAIN},
       {"s-operation", W3C_FIELDS, METHOD},
       {"x-unknown", W3C_FIELDS, SKIP},
-      {"HOST", WEBSTAR_FIELDS, DOMAIN},        // the virtual host
-      {"HOSTNAME", WEBSTAR_FIELDS, HOST},      // the client
+      {"HOST", WEBSTAR_FIELDS, DOMAIN},    // the virtual host
+      {"HOSTNAME", WEBSTAR_FIELDS, HOST},  // the client
       {"CS-HOST", WEBSTAR_FIELDS, HOST},
       {"CS-IP", WEBSTAR_FIELDS, HOST},
       {"C-IP", WEBSTAR_FIELDS, HOST},
@@ -174,24 +215,30 @@ std::basic_string<uint8_t> Bytes(LogFormat format) {
 
 TEST(BuiltinFormats, SlotsHoldTheirTemplates) {
   using B = std::basic_string<uint8_t>;
-  struct Case { int slot; B bytes; };
+  struct Case {
+    int slot;
+    B bytes;
+  };
   const Case cases[] = {
-      {COMBINED, {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, WN, REFERER,
-                  IF_EOL, AGENT, EC, TRAN_TIME_SECS, IF_EOL, COOKIE, EOL}},
-      {IIS_SERVICE, {HOST, USER, DATE_AUTO, TIME_24, W3SVC, SKIP, DOMAIN, TRAN_TIME_MILLI,
-                     SKIP, BYTES, STATUS, SKIP, METHOD, URI, URI_QUERY, IF_EOL, AGENT,
-                     REFERER, IF_EOL, COOKIE, FIXUP, EOL}},
-      {WEBSTAR_COMMON, {DATE_AUTO, TIME_24, SKIP, WEBSTAR_RESULT, HOST, URI, BYTES, MUST_EOL,
-                        EOL}},
+      {COMBINED,
+       {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, WN, REFERER, IF_EOL, AGENT, EC,
+        TRAN_TIME_SECS, IF_EOL, COOKIE, EOL}},
+      {IIS_SERVICE, {HOST,  USER,    DATE_AUTO, TIME_24, W3SVC,  SKIP, DOMAIN,    TRAN_TIME_MILLI,
+                     SKIP,  BYTES,   STATUS,    SKIP,    METHOD, URI,  URI_QUERY, IF_EOL,
+                     AGENT, REFERER, IF_EOL,    COOKIE,  FIXUP,  EOL}},
+      {WEBSTAR_COMMON, {DATE_AUTO, TIME_24, SKIP, WEBSTAR_RESULT, HOST, URI, BYTES, MUST_EOL, EOL}},
       {HEADER, {FORMAT_LINE, EOL}},
-      {DATE_FIRST, {DATE_AUTO, TIME_24, HOST, DOMAIN, SKIP, USER, METHOD, URI, REFERER, SKIP,
-                    AGENT, STATUS, BYTES, TRAN_TIME_MILLI, EOL}},
+      {DATE_FIRST,
+       {DATE_AUTO, TIME_24, HOST, DOMAIN, SKIP, USER, METHOD, URI, REFERER, SKIP, AGENT, STATUS,
+        BYTES, TRAN_TIME_MILLI, EOL}},
       {DATE_LINE, {DATE_CLF, EOL}},
       {ERROR_LINE, {DATE_APACHE, EOL}},
-      {VHOST_COMBINED, {DOMAIN, HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES,
-                        AGENT, REFERER, COOKIE, EOL}},
-      {FTP_TRANSFER, {SKIP, MONTH_NAME, DAY, TIME_24, YEAR, SKIP, HOST, BYTES, URI, SKIP,
-                      SKIP, SKIP, SKIP, USER, METHOD, SKIP, SKIP, EOL}},
+      {VHOST_COMBINED,
+       {DOMAIN, HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, AGENT, REFERER, COOKIE,
+        EOL}},
+      {FTP_TRANSFER,
+       {SKIP, MONTH_NAME, DAY, TIME_24, YEAR, SKIP, HOST, BYTES, URI, SKIP, SKIP, SKIP, SKIP, USER,
+        METHOD, SKIP, SKIP, EOL}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.slot);

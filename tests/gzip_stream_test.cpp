@@ -1,11 +1,11 @@
+#include "input/gzip_stream.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
 #include <string>
-
-#include "input/gzip_stream.h"
 
 namespace {
 
@@ -49,7 +49,8 @@ TEST(GzipWriter, AFailingDeviceIsReportedAtWriteOrClose) {
   std::string line(1000, 'x');
   bool write_failed = false;
   for (int i = 0; i < 200 && !write_failed; ++i) {
-    write_failed = GzipWrite(w, line.data(), static_cast<int>(line.size())) != static_cast<int>(line.size());
+    write_failed =
+        GzipWrite(w, line.data(), static_cast<int>(line.size())) != static_cast<int>(line.size());
   }
   // Whether the loss shows at a write or only when the buffers are flushed, it shows.
   const bool closed_ok = GzipClose(w);

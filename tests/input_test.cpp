@@ -75,7 +75,8 @@ class InputTest : public ::testing::Test {
   }
 
   // ReadAll, also returning what was printed.
-  std::string ReadAllPrinting(const std::string& bytes, int32_t expected_type, std::string* console) {
+  std::string ReadAllPrinting(const std::string& bytes, int32_t expected_type,
+                              std::string* console) {
     ::testing::internal::CaptureStdout();
     const std::string text = ReadAll(bytes, expected_type);
     *console = ::testing::internal::GetCapturedStdout();
@@ -242,7 +243,8 @@ TEST_F(InputTest, AnInvalidTypeReadsNothingAndClosesNothing) {
 // ---- Containers --------------------------------------------------------------------------
 
 TEST_F(InputTest, EveryContainerDeliversTheSameText) {
-  const std::string text = NumberedLines(30000, "192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /a") ;
+  const std::string text =
+      NumberedLines(30000, "192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /a");
   const struct {
     const char* name;
     std::string bytes;
@@ -323,7 +325,8 @@ TEST_F(InputTest, ZipMembersAreJoinedInArchiveOrder) {
                                       {"three.log", " joined\nc2\n"}});
   InputFile* in = Attach(bytes);
   ASSERT_EQ(in->type, IN_ZIP);
-  EXPECT_EQ(DrainLines(in), (std::vector<std::string>{"a1\n", "a2\n", "b1\n", "b2 no line end joined\n", "c2\n"}));
+  EXPECT_EQ(DrainLines(in),
+            (std::vector<std::string>{"a1\n", "a2\n", "b1\n", "b2 no line end joined\n", "c2\n"}));
   EXPECT_TRUE(in->zip_done);
   INClose(in);  // the member sequence has ended: no member is closed twice
 }
@@ -401,14 +404,16 @@ TEST_F(InputTest, DamagedFilesDeliverWhatDecodedThenEnd) {
     const char* name;
     std::string bytes;
     int32_t type;
-    std::string intact;   // must be delivered whole
-    std::string limit;    // what is delivered is a prefix of this
+    std::string intact;  // must be delivered whole
+    std::string limit;   // what is delivered is a prefix of this
   } cases[] = {
       {"truncated gzip", gz.substr(0, gz.size() / 2), IN_GZIP, "", text},
       {"gzip magic then garbage", "\x1f\x8b\x08" + std::string(40, 'g'), IN_GZIP, "", "-"},
       {"gzip with a wrong checksum", gz_bad_crc, IN_GZIP, "", first},
-      {"gzip followed by garbage", GzipBytes(first) + "garbage after the member", IN_GZIP, first, first},
-      {"gzip followed by a cut member", GzipBytes(first) + gz.substr(0, 100), IN_GZIP, first, first + text},
+      {"gzip followed by garbage", GzipBytes(first) + "garbage after the member", IN_GZIP, first,
+       first},
+      {"gzip followed by a cut member", GzipBytes(first) + gz.substr(0, 100), IN_GZIP, first,
+       first + text},
       {"truncated bzip2", bz.substr(0, bz.size() / 2), IN_BZIP2, "", text},
       {"bzip2 magic then garbage", "BZh91AY&SY" + std::string(40, 'g'), IN_BZIP2, "", "-"},
       {"bzip2 followed by garbage", Bzip2Bytes(first) + "garbage", IN_BZIP2, first, first},

@@ -1,10 +1,11 @@
+#include "entries/log_entry.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdlib>
 
 #include "entries/helpers.h"
-#include "entries/log_entry.h"
 
 namespace {
 
@@ -35,11 +36,16 @@ TEST(LogEntry, ResetSetsTheThreeDefaultsAndClearsTheRest) {
 }
 
 TEST(LogEntry, TimeKeyPacksTheFieldsInOrder) {
-  struct Case { LogEntry entry; uint32_t key; };
+  struct Case {
+    LogEntry entry;
+    uint32_t key;
+  };
   const Case cases[] = {
       {Dated(1980, 0, 0, 0, 0, 0), 0u},
-      {Dated(2001, 3, 5, 14, 7, 9), (21u << 26) + (3u << 22) + (5u << 17) + (14u << 12) + (7u << 6) + 9u},
-      {Dated(2043, 12, 31, 23, 59, 59), (63u << 26) + (12u << 22) + (31u << 17) + (23u << 12) + (59u << 6) + 59u},
+      {Dated(2001, 3, 5, 14, 7, 9),
+       (21u << 26) + (3u << 22) + (5u << 17) + (14u << 12) + (7u << 6) + 9u},
+      {Dated(2043, 12, 31, 23, 59, 59),
+       (63u << 26) + (12u << 22) + (31u << 17) + (23u << 12) + (59u << 6) + 59u},
       // Years before 1980 wrap around: 1970 orders like 2034, the year 0 like 1984.
       {Dated(1970, 1, 1, 0, 0, 0), (54u << 26) + (1u << 22) + (1u << 17)},
       {Dated(0, 0, 0, 12, 0, 0), (4u << 26) + (12u << 12)},
@@ -53,11 +59,20 @@ TEST(LogEntry, TimeKeyPacksTheFieldsInOrder) {
 }
 
 TEST(Helpers, ParseSignedDecimal) {
-  struct Case { const char* text; int32_t value; };
+  struct Case {
+    const char* text;
+    int32_t value;
+  };
   const Case cases[] = {
-      {"-12ab", -12}, {"+12", 0}, {"", 0}, {"-", 0}, {" 5", 0}, {"0042x", 42},
-      {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
-      {"2147483648", INT32_MIN},     // wraps instead of overflowing
+      {"-12ab", -12},
+      {"+12", 0},
+      {"", 0},
+      {"-", 0},
+      {" 5", 0},
+      {"0042x", 42},
+      {"2147483647", INT32_MAX},
+      {"-2147483648", INT32_MIN},
+      {"2147483648", INT32_MIN},             // wraps instead of overflowing
       {"99999999999999999999", 1661992959},  // (10^20 - 1) mod 2^32
   };
   for (const auto& c : cases) {
@@ -88,16 +103,28 @@ class LocalTimeInUtc : public ::testing::Test {
 TEST_F(LocalTimeInUtc, TimeToFieldsBreaksDownAndClamps) {
   int32_t y, mo, d, h, mi, s;
   TimeToFields(0, &y, &mo, &d, &h, &mi, &s);
-  EXPECT_EQ(y, 1970); EXPECT_EQ(mo, 1); EXPECT_EQ(d, 1);
-  EXPECT_EQ(h, 0); EXPECT_EQ(mi, 0); EXPECT_EQ(s, 0);
+  EXPECT_EQ(y, 1970);
+  EXPECT_EQ(mo, 1);
+  EXPECT_EQ(d, 1);
+  EXPECT_EQ(h, 0);
+  EXPECT_EQ(mi, 0);
+  EXPECT_EQ(s, 0);
   TimeToFields(-5, &y, &mo, &d, &h, &mi, &s);  // clamped to 2038-01-17 03:14:07
-  EXPECT_EQ(y, 2038); EXPECT_EQ(mo, 1); EXPECT_EQ(d, 17);
-  EXPECT_EQ(h, 3); EXPECT_EQ(mi, 14); EXPECT_EQ(s, 7);
+  EXPECT_EQ(y, 2038);
+  EXPECT_EQ(mo, 1);
+  EXPECT_EQ(d, 17);
+  EXPECT_EQ(h, 3);
+  EXPECT_EQ(mi, 14);
+  EXPECT_EQ(s, 7);
   TimeToFields(INT32_MAX, &y, nullptr, nullptr, nullptr, nullptr, nullptr);
   EXPECT_EQ(y, 2038);
   TimeToFields(983801229, &y, &mo, &d, &h, &mi, &s);  // 2001-03-05 14:07:09
-  EXPECT_EQ(y, 2001); EXPECT_EQ(mo, 3); EXPECT_EQ(d, 5);
-  EXPECT_EQ(h, 14); EXPECT_EQ(mi, 7); EXPECT_EQ(s, 9);
+  EXPECT_EQ(y, 2001);
+  EXPECT_EQ(mo, 3);
+  EXPECT_EQ(d, 5);
+  EXPECT_EQ(h, 14);
+  EXPECT_EQ(mi, 7);
+  EXPECT_EQ(s, 9);
 }
 
 }  // namespace

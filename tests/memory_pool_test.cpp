@@ -83,7 +83,8 @@ TEST(MemoryPool, ALargeRequestGetsItsOwnBlockWhenTheCurrentOneHasMoreRoom) {
 TEST(MemoryPool, AnEqualSplitMakesTheNewBlockCurrent) {
   MemoryPool* pool = MPNew();
   MPAlloc(pool, MP_BLOCK_SIZE - 12000);  // room 12000
-  char* p = static_cast<char*>(MPAlloc(pool, MP_BLOCK_SIZE - 12000));  // leaves 12000 in the new block
+  char* p =
+      static_cast<char*>(MPAlloc(pool, MP_BLOCK_SIZE - 12000));  // leaves 12000 in the new block
   EXPECT_EQ(MPRoom(pool), 12000);
   EXPECT_EQ(static_cast<char*>(MPAlloc(pool, 4)), p + (MP_BLOCK_SIZE - 12000));
   MPDispose(pool);
@@ -156,8 +157,8 @@ TEST(MemoryPoolDeathTest, ANullPoolIsAnInternalError) {
       {
         ReportToStderr();
         MPAlloc(nullptr, 4);
-      }, ::testing::ExitedWithCode(1),
-              "Assertion \\(pool!=nil\\) failed in \"MemoryPool\"");
+      },
+      ::testing::ExitedWithCode(1), "Assertion \\(pool!=nil\\) failed in \"MemoryPool\"");
 }
 
 TEST(MemoryPoolDeathTest, NoBlockWithoutTheLockIsOutOfMemory) {
@@ -199,9 +200,9 @@ TEST(GzipAdapter, ClassesServeTheirBlockSizeAndUnknownSizesAreUncached) {
   const struct {
     unsigned size;
     bool cached;
-  } cases[] = {{1, true}, {16, true}, {200, true}, {700, true}, {2048, true},
-               {5952, true}, {7160, true}, {16384, true}, {32768, true},
-               {300, false}, {3000, false}, {7161, false}, {40000, false}};
+  } cases[] = {{1, true},     {16, true},    {200, true},   {700, true},   {2048, true},
+               {5952, true},  {7160, true},  {16384, true}, {32768, true}, {300, false},
+               {3000, false}, {7161, false}, {40000, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
     void* p = MPGzipAlloc(cache, 1, c.size);

@@ -2,6 +2,8 @@
 // of the program that folders cannot express (thousands of inputs, an output that fails
 // part-way).
 
+#include "driver/merge.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include <tuple>
 #include <vector>
 
-#include "driver/merge.h"
 #include "input/gzip_stream.h"
 #include "program_runner.h"
 
@@ -102,8 +103,8 @@ TEST(ProgressSchedule, AfterAStallReportsFollowUntilTheScheduleCatchesUp) {
     rates.push_back(rate);
   }
   // Schedule points 15, 30, ... 90 are each more than 10 seconds behind 100; 105 is not.
-  EXPECT_EQ(rates, (std::vector<int64_t>{256 / 15, 512 / 30, 768 / 45, 1024 / 60, 1280 / 75,
-                                         1536 / 90}));
+  EXPECT_EQ(rates,
+            (std::vector<int64_t>{256 / 15, 512 / 30, 768 / 45, 1024 / 60, 1280 / 75, 1536 / 90}));
   EXPECT_EQ(schedule.last_report, 90);
 }
 
@@ -118,9 +119,10 @@ TEST(ProgressSchedule, AClockBeforeTheStartNeverReportsNorDividesByZero) {
 
 std::string ClfLine(int input, int line, int second) {
   char text[160];
-  std::snprintf(text, sizeof text,
-                "10.0.%d.%d - - [05/Mar/2001:10:%02d:%02d -0500] \"GET /f%d/l%d HTTP/1.0\" 200 %d\n",
-                input / 250, input % 250, second / 60, second % 60, input, line, line);
+  std::snprintf(
+      text, sizeof text,
+      "10.0.%d.%d - - [05/Mar/2001:10:%02d:%02d -0500] \"GET /f%d/l%d HTTP/1.0\" 200 %d\n",
+      input / 250, input % 250, second / 60, second % 60, input, line, line);
   return text;
 }
 
@@ -266,7 +268,8 @@ TEST(MergeRun, OutputNameTooLongIsAnOutputError) {
 
   const ProgramRun run = RunStitcher(dir, {"-v", sub + "/a.log", sub + "/b.log"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.console, "Opened 'a.log'.\nOpened 'b.log'.\nError opening output file.\nComplete.\n");
+  EXPECT_EQ(run.console,
+            "Opened 'a.log'.\nOpened 'b.log'.\nError opening output file.\nComplete.\n");
   EXPECT_EQ(ReadFile(dir / sub / "merged.g"), "an unrelated file\n");
   fs::remove_all(dir);
 }

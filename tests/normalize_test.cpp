@@ -71,7 +71,7 @@ TEST(NormalizeUriPath, DotSegmentsSlashesAndEscapes) {
           {"/a%2F..", "/a/.."},  // an escaped slash does not start a dot segment
           {"/%2e%2E/x", "/../x"},
           {"http://Host//x", "http://Host/x"},  // the slashes after a scheme stay
-          {"a/../b", "a/b"},                      // no directory before: nothing removed
+          {"a/../b", "a/b"},                    // no directory before: nothing removed
           // Going up from the first directory of an absolute URL keeps its host.
           {"http://host/../x", "http://host/x"},
           {"http://host/a/../../x", "http://host/x"},
@@ -104,8 +104,8 @@ TEST(NormalizeUriPath, BrokenAndOddEscapes) {
           {"/a%4-", "/a%4-"},
           {"/a%%41", "/a%A"},
           {"/a%00b", "/a"},
-          {"/a%G0b", "/a"},          // G counts 16: 16*16 + 0 wraps to NUL
-          {"/%zz", "/C"},            // z counts 19: 16*19 + 19 = 0x143, low byte 'C'
+          {"/a%G0b", "/a"},  // G counts 16: 16*16 + 0 wraps to NUL
+          {"/%zz", "/C"},    // z counts 19: 16*19 + 19 = 0x143, low byte 'C'
           {"/%41%", "/A%"},
           {"/%e9", "/\xe9"},
       },
@@ -178,7 +178,7 @@ TEST(NormalizeAgent, ViaPlusAndTrailingBlanks) {
       {
           {"Agent/1.0+(x) via cache", "Agent/1.0 (x)"},
           {"Agent  via a via b", "Agent"},
-          {"Agent VIA x", "Agent VIA x"},   // exact case only
+          {"Agent VIA x", "Agent VIA x"},  // exact case only
           {"Agent+via+x", "Agent via x"},  // the cut looks for blanks, not plus signs
           {"Agent via", "Agent via"},
           {"a+b++", "a b"},
@@ -232,7 +232,7 @@ TEST(NormalizeReferer, AbsoluteUrls) {
           {"https://Host:80/x", "https://host:80/x"},
           {"ftp://Host:21/x", "ftp://host/x"},
           {"Gopher://Host:70/x", "gopher://host/x"},
-          {"http://host:080/x", "http://host/x"},  // the whole default port goes
+          {"http://host:080/x", "http://host/x"},                    // the whole default port goes
           {"http://host:4294967376/x", "http://host:4294967376/x"},  // no wrap-around to 80
           {"http://host:80", "http://host"},
           {"http://host.", "http://host"},
@@ -416,12 +416,9 @@ TEST_F(PassesFiltersTest, AcceptingThenRejectAllKeepsOnlyWantedHosts) {
     const char* host;
     bool passes;
   } cases[] = {
-      {"www.example.com", true},
-      {"WWW.EXAMPLE.COM", true},  // lower-case patterns ignore case
-      {"10.0.3.4", true},
-      {"example.com", false},
-      {"10.1.0.1", false},
-      {nullptr, false},  // absent host: the empty text, rejected by "*"
+      {"www.example.com", true}, {"WWW.EXAMPLE.COM", true},  // lower-case patterns ignore case
+      {"10.0.3.4", true},        {"example.com", false},
+      {"10.1.0.1", false},       {nullptr, false},  // absent host: the empty text, rejected by "*"
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.host != nullptr ? c.host : "(absent)");
@@ -486,11 +483,8 @@ TEST_F(PassesFiltersTest, EveryListMustPass) {
     char** field;
     const char* value;
   } spoilers[] = {
-      {&entry.uri, "/private/x"},
-      {&entry.agent, "curl/7.0"},
-      {&entry.domain, "other.example"},
-      {&entry.domain, nullptr},
-      {&entry.user, "root"},
+      {&entry.uri, "/private/x"}, {&entry.agent, "curl/7.0"}, {&entry.domain, "other.example"},
+      {&entry.domain, nullptr},   {&entry.user, "root"},
   };
   for (const auto& s : spoilers) {
     SCOPED_TRACE(s.value != nullptr ? s.value : "(absent)");

@@ -24,9 +24,9 @@ using Fields = std::map<std::string, std::string>;
 inline Fields Describe(const LogEntry& e) {
   Fields f;
   const std::pair<const char*, const char*> texts[] = {
-      {"host", e.client_host}, {"uri", e.uri}, {"query", e.query}, {"referer", e.referer},
-      {"agent", e.agent}, {"user", e.user}, {"method", e.method}, {"protocol", e.protocol},
-      {"domain", e.domain}, {"server", e.server}, {"cookie", e.cookie}, {"session", e.session},
+      {"host", e.client_host}, {"uri", e.uri},       {"query", e.query},   {"referer", e.referer},
+      {"agent", e.agent},      {"user", e.user},     {"method", e.method}, {"protocol", e.protocol},
+      {"domain", e.domain},    {"server", e.server}, {"cookie", e.cookie}, {"session", e.session},
   };
   for (const auto& [name, value] : texts) {
     if (value != nullptr) f[name] = value;
@@ -50,8 +50,7 @@ inline Fields Describe(const LogEntry& e) {
 // as the input module hands it to the parser.
 class Buffer {
  public:
-  explicit Buffer(const std::string& text)
-      : original_(text), bytes_(text.begin(), text.end()) {
+  explicit Buffer(const std::string& text) : original_(text), bytes_(text.begin(), text.end()) {
     bytes_.push_back('\0');
   }
   char* data() { return bytes_.data(); }
@@ -73,8 +72,8 @@ inline void ExpectSoundEntry(Buffer& buffer, size_t offset, const ParseState& st
   const size_t remaining = buffer.size() - offset;
   ASSERT_GT(e.line_length, 0);
   ASSERT_LE(static_cast<size_t>(e.line_length), remaining);
-  const char* texts[] = {e.client_host, e.uri, e.query, e.referer, e.agent, e.user,
-                         e.method, e.protocol, e.domain, e.server, e.cookie, e.session};
+  const char* texts[] = {e.client_host, e.uri,      e.query,  e.referer, e.agent,  e.user,
+                         e.method,      e.protocol, e.domain, e.server,  e.cookie, e.session};
   for (const char* t : texts) {
     if (t == nullptr) continue;
     if (t >= state.path_join && t < state.path_join + sizeof state.path_join) {

@@ -22,8 +22,10 @@ struct ProgramRun {
 inline std::string ShellQuote(const std::string& word) {
   std::string quoted = "'";
   for (char c : word) {
-    if (c == '\'') quoted += "'\\''";
-    else quoted += c;
+    if (c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
   }
   return quoted + "'";
 }
@@ -39,7 +41,8 @@ inline ProgramRun RunProgram(const std::string& program, const std::filesystem::
   if (pipe == nullptr) return run;
   std::array<char, 4096> buffer;
   size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.console.append(buffer.data(), n);
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+    run.console.append(buffer.data(), n);
   const int raw = pclose(pipe);
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   return run;

@@ -1,3 +1,5 @@
+#include "parse/user_formats.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -5,7 +7,6 @@
 
 #include "parse/format_tokens.h"
 #include "parse/parse_logs.h"
-#include "parse/user_formats.h"
 
 namespace {
 
@@ -70,28 +71,42 @@ TEST(LoadUserFormats, CompilesTemplates) {
   const Case cases[] = {
       {"names", "HOST SKIP USER DATE-CLF FULL-REQUEST STATUS BYTES", {common}, ""},
       {"case and '-'", "host - user date-clf full-request status bytes", {common}, ""},
-      {"tabs and outer blanks", "\t HOST\tSKIP  USER DATE-CLF FULL-REQUEST STATUS BYTES \t",
-       {common}, ""},
+      {"tabs and outer blanks",
+       "\t HOST\tSKIP  USER DATE-CLF FULL-REQUEST STATUS BYTES \t",
+       {common},
+       ""},
       {"no second EOL", "HOST EOL", {{HOST, EOL}}, ""},
       {"early EOL", "HOST EOL USER", {{HOST, EOL, USER, EOL}}, ""},
       {"word boundary", "HOSTS HOST, Host2 cs-host", {{SKIP, HOST, HOST, CS_HOST, EOL}}, ""},
       {"REFERRER", "referrer REFERER", {{REFERER, REFERER, EOL}}, ""},
-      {"control names", "TAB-SEP HOST IF-EOL AGENT MUST-EOL",
-       {{TAB_SEP, HOST, IF_EOL, AGENT, MUST_EOL, EOL}}, ""},
-      {"last names", "date-apache curi cquery session format-line",
-       {{DATE_APACHE, CURI, CQUERY, SESSION, FORMAT_LINE, EOL}}, ""},
+      {"control names",
+       "TAB-SEP HOST IF-EOL AGENT MUST-EOL",
+       {{TAB_SEP, HOST, IF_EOL, AGENT, MUST_EOL, EOL}},
+       ""},
+      {"last names",
+       "date-apache curi cquery session format-line",
+       {{DATE_APACHE, CURI, CQUERY, SESSION, FORMAT_LINE, EOL}},
+       ""},
       {"blank lines only", "\n  \r\n\t\r\r", {}, ""},
-      {"line ends and blank lines", "\r\nHOST\r\n\r\nUSER\rDOMAIN\n\n",
-       {{HOST, EOL}, {USER, EOL}, {DOMAIN, EOL}}, ""},
-      {"four lines", "HOST\nUSER\nDOMAIN\nAGENT\n",
-       {{HOST, EOL}, {USER, EOL}, {DOMAIN, EOL}, {AGENT, EOL}}, ""},
-      {"five lines", "HOST\nUSER\nDOMAIN\nAGENT\nCOOKIE",
-       {{HOST, EOL}, {USER, EOL}, {DOMAIN, EOL}, {AGENT, EOL}}, kTooMany},
+      {"line ends and blank lines",
+       "\r\nHOST\r\n\r\nUSER\rDOMAIN\n\n",
+       {{HOST, EOL}, {USER, EOL}, {DOMAIN, EOL}},
+       ""},
+      {"four lines",
+       "HOST\nUSER\nDOMAIN\nAGENT\n",
+       {{HOST, EOL}, {USER, EOL}, {DOMAIN, EOL}, {AGENT, EOL}},
+       ""},
+      {"five lines",
+       "HOST\nUSER\nDOMAIN\nAGENT\nCOOKIE",
+       {{HOST, EOL}, {USER, EOL}, {DOMAIN, EOL}, {AGENT, EOL}},
+       kTooMany},
       // A TAB-SEP the parser could not run rejects its line; the next line takes its place.
       {"misplaced TAB-SEP", "HOST TAB-SEP USER\nAGENT", {{AGENT, EOL}}, kTabSep},
       {"TAB-SEP after EOL is never read", "HOST EOL TAB-SEP", {{HOST, EOL, TAB_SEP, EOL}}, ""},
-      {"two rejected lines", "USER\nHOST TAB-SEP\nTAB-SEP TAB-SEP\nAGENT",
-       {{USER, EOL}, {AGENT, EOL}}, std::string(kTabSep) + kTabSep},
+      {"two rejected lines",
+       "USER\nHOST TAB-SEP\nTAB-SEP TAB-SEP\nAGENT",
+       {{USER, EOL}, {AGENT, EOL}},
+       std::string(kTabSep) + kTabSep},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -108,12 +123,15 @@ TEST(LoadUserFormats, TokenLimit) {
       {"exactly 149 words", Words("HOST", 149), {hosts149}, ""},
       {"149 words and a line end", Words("HOST", 149) + "\r\n", {hosts149}, ""},
       {"cut in the line", Words("HOST", 160), {hosts149}, kTokenCount},
-      {"limit at a line end, more lines", Words("HOST", 149) + "\nUSER", {hosts149},
+      {"limit at a line end, more lines", Words("HOST", 149) + "\nUSER", {hosts149}, kTokenCount},
+      {"second line cut",
+       Words("USER", 100) + "\n" + Words("HOST", 60) + "\nAGENT",
+       {Repeated(100, USER), Repeated(48, HOST)},
        kTokenCount},
-      {"second line cut", Words("USER", 100) + "\n" + Words("HOST", 60) + "\nAGENT",
-       {Repeated(100, USER), Repeated(48, HOST)}, kTokenCount},
-      {"ends in EOL at the limit", Words("HOST", 148) + " EOL\nUSER",
-       {Repeated(148, HOST)}, kTokenCount},
+      {"ends in EOL at the limit",
+       Words("HOST", 148) + " EOL\nUSER",
+       {Repeated(148, HOST)},
+       kTokenCount},
       // Four templates with text left over: both warnings.
       {"fourth line cut, fifth line",
        Words("USER", 40) + "\n" + Words("HOST", 40) + "\n" + Words("AGENT", 40) + "\n" +
@@ -126,8 +144,10 @@ TEST(LoadUserFormats, TokenLimit) {
        {Repeated(40, USER), Repeated(40, HOST), Repeated(40, AGENT), Repeated(26, DOMAIN)},
        std::string(kTokenCount) + kTooMany},
       // A line rejected at the limit frees its bytes; the next line starts afresh.
-      {"rejected line at the limit", Words("HOST", 148) + " TAB-SEP HOST HOST\nUSER",
-       {{USER, EOL}}, kTabSep},
+      {"rejected line at the limit",
+       Words("HOST", 148) + " TAB-SEP HOST HOST\nUSER",
+       {{USER, EOL}},
+       kTabSep},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

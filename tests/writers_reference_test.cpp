@@ -59,9 +59,12 @@ const char* Month(int32_t month) {
 
 const char* Newline(NewlineStyle style) {
   switch (style) {
-    case NewlineStyle::MAC: return "\r";
-    case NewlineStyle::UNIX: return "\n";
-    case NewlineStyle::DOS: return "\r\n";
+    case NewlineStyle::MAC:
+      return "\r";
+    case NewlineStyle::UNIX:
+      return "\n";
+    case NewlineStyle::DOS:
+      return "\r\n";
   }
   return "\r";
 }
@@ -70,27 +73,30 @@ std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end)
   switch (kind) {
     case Kind::NCSA: {
       const long long year = e.year < 2000 ? e.year - 1900LL : e.year - 2000LL;
-      return Printf("%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s %s%s%s HTTP/1.0\" "
-                    "%d %d \"%s\" \"%s\"%s",
-                    t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month),
-                    year, e.hour, e.minute, e.second, t.method.c_str(), t.uri.c_str(),
-                    t.query ? "?" : "", t.query ? t.query->c_str() : "", e.status, e.bytes,
-                    t.referer.c_str(), t.agent.c_str(), end);
+      return Printf(
+          "%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s %s%s%s HTTP/1.0\" "
+          "%d %d \"%s\" \"%s\"%s",
+          t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), year, e.hour,
+          e.minute, e.second, t.method.c_str(), t.uri.c_str(), t.query ? "?" : "",
+          t.query ? t.query->c_str() : "", e.status, e.bytes, t.referer.c_str(), t.agent.c_str(),
+          end);
     }
     case Kind::W3C:
-      return Printf("%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %d %d %lld %s \"%s\" \"%s\" "
-                    "\"%s\"%s",
-                    e.year, e.month, e.day, e.hour, e.minute, e.second, t.host.c_str(),
-                    t.user.c_str(), t.method.c_str(), t.uri.c_str(), t.query->c_str(),
-                    e.status, e.bytes, e.transfer_time * 5LL / 3, t.domain.c_str(),
-                    t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
+      return Printf(
+          "%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %d %d %lld %s \"%s\" \"%s\" "
+          "\"%s\"%s",
+          e.year, e.month, e.day, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
+          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status, e.bytes,
+          e.transfer_time * 5LL / 3, t.domain.c_str(), t.agent.c_str(), t.cookie.c_str(),
+          t.referer.c_str(), end);
     case Kind::WEBSTAR:
-      return Printf("%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%s\t%s\t"
-                    "\"%s\"\t%s%s",
-                    e.month, e.day, e.year, e.hour, e.minute, e.second, t.host.c_str(),
-                    t.user.c_str(), t.method.c_str(), t.uri.c_str(), t.query->c_str(),
-                    e.status, e.bytes, e.transfer_time / 10, t.domain.c_str(), t.agent.c_str(),
-                    t.cookie.c_str(), t.referer.c_str(), end);
+      return Printf(
+          "%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%s\t%s\t"
+          "\"%s\"\t%s%s",
+          e.month, e.day, e.year, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
+          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status, e.bytes,
+          e.transfer_time / 10, t.domain.c_str(), t.agent.c_str(), t.cookie.c_str(),
+          t.referer.c_str(), end);
   }
   return "";
 }
@@ -113,8 +119,8 @@ std::string Reference(Kind kind, const LogEntry& e, size_t size) {
           Or(e.agent, "-"),
           kind == Kind::NCSA ? "" : Or(e.cookie, "-")};
   const auto len = [](const std::string& s) { return static_cast<long long>(s.size()); };
-  long long estimate = len(t.host) + len(t.domain) + len(t.user) + len(t.method) +
-                       len(t.uri) + len(t.referer) + len(t.agent);
+  long long estimate = len(t.host) + len(t.domain) + len(t.user) + len(t.method) + len(t.uri) +
+                       len(t.referer) + len(t.agent);
   if (kind == Kind::NCSA) {
     estimate += 60 + (t.query ? len(*t.query) + 1 : 0);
   } else {
@@ -125,8 +131,11 @@ std::string Reference(Kind kind, const LogEntry& e, size_t size) {
   if (kind == Kind::NCSA) {
     steps = {{{&t.referer, "-"}, {&t.agent, "-"}}};
   } else {
-    steps = {{{&t.cookie, ""}}, {{&t.agent, "-"}}, {{&t.referer, "-"}},
-             {{&*t.query, "-"}}, {{&t.user, "-"}}};
+    steps = {{{&t.cookie, ""}},
+             {{&t.agent, "-"}},
+             {{&t.referer, "-"}},
+             {{&*t.query, "-"}},
+             {{&t.user, "-"}}};
   }
   if (size == 0) return "";
   const char* end = Newline(settings.newlines);
@@ -155,8 +164,8 @@ class RandomEntries {
     texts_.reserve(9);  // the pointers below must stay valid
     LogEntry e;
     ResetEntry(e);
-    for (int32_t* number : {&e.year, &e.month, &e.day, &e.hour, &e.minute, &e.second,
-                            &e.status, &e.bytes, &e.transfer_time}) {
+    for (int32_t* number : {&e.year, &e.month, &e.day, &e.hour, &e.minute, &e.second, &e.status,
+                            &e.bytes, &e.transfer_time}) {
       *number = Number();
     }
     // Plausible dates half the time, so the ordinary paths are exercised too.
@@ -164,8 +173,8 @@ class RandomEntries {
       e.year = 1970 + static_cast<int32_t>(Pick(80));
       e.month = static_cast<int32_t>(Pick(14));  // 0 and 13 print as "???"
     }
-    for (char** text : {&e.client_host, &e.uri, &e.query, &e.referer, &e.agent, &e.user,
-                        &e.method, &e.domain, &e.cookie}) {
+    for (char** text : {&e.client_host, &e.uri, &e.query, &e.referer, &e.agent, &e.user, &e.method,
+                        &e.domain, &e.cookie}) {
       *text = Text();
     }
     return e;
@@ -178,16 +187,44 @@ class RandomEntries {
 
   // Small, negative, boundary and arbitrary 32-bit values.
   int32_t Number() {
-    static constexpr int32_t kSpecial[] = {0,     1,     9,     10,    99,      100,
-                                           999,   1000,  1899,  1900,  1999,    2000,
-                                           2001,  9999,  10000, -1,    -5,      -9,
-                                           -10,   -99,   -100,  -999,  -1000,   -1900,
-                                           -2000, INT32_MAX, INT32_MIN, INT32_MIN + 1, INT32_MAX - 1};
+    static constexpr int32_t kSpecial[] = {0,
+                                           1,
+                                           9,
+                                           10,
+                                           99,
+                                           100,
+                                           999,
+                                           1000,
+                                           1899,
+                                           1900,
+                                           1999,
+                                           2000,
+                                           2001,
+                                           9999,
+                                           10000,
+                                           -1,
+                                           -5,
+                                           -9,
+                                           -10,
+                                           -99,
+                                           -100,
+                                           -999,
+                                           -1000,
+                                           -1900,
+                                           -2000,
+                                           INT32_MAX,
+                                           INT32_MIN,
+                                           INT32_MIN + 1,
+                                           INT32_MAX - 1};
     switch (Pick(4)) {
-      case 0: return static_cast<int32_t>(Pick(100));
-      case 1: return -static_cast<int32_t>(Pick(3000));
-      case 2: return kSpecial[Pick(std::size(kSpecial))];
-      default: return static_cast<int32_t>(random_());
+      case 0:
+        return static_cast<int32_t>(Pick(100));
+      case 1:
+        return -static_cast<int32_t>(Pick(3000));
+      case 2:
+        return kSpecial[Pick(std::size(kSpecial))];
+      default:
+        return static_cast<int32_t>(random_());
     }
   }
 
@@ -197,10 +234,19 @@ class RandomEntries {
     if (Pick(3) == 0) return nullptr;
     size_t length;
     switch (Pick(8)) {
-      case 0: length = 0; break;
-      case 1: length = 300 + Pick(4800); break;
-      case 2: case 3: length = Pick(300); break;
-      default: length = Pick(24); break;
+      case 0:
+        length = 0;
+        break;
+      case 1:
+        length = 300 + Pick(4800);
+        break;
+      case 2:
+      case 3:
+        length = Pick(300);
+        break;
+      default:
+        length = Pick(24);
+        break;
     }
     std::string text(length, ' ');
     for (char& c : text) c = static_cast<char>(1 + Pick(255));
@@ -239,13 +285,13 @@ std::string Describe(const LogEntry& e) {
   const auto text = [](const char* t) {
     return t == nullptr ? std::string("null") : std::to_string(std::strlen(t)) + " bytes";
   };
-  return Printf("date %d-%d-%d %d:%d:%d status %d bytes %d transfer %d; host %s, uri %s, "
-                "query %s, referer %s, agent %s, user %s, method %s, domain %s, cookie %s",
-                e.year, e.month, e.day, e.hour, e.minute, e.second, e.status, e.bytes,
-                e.transfer_time, text(e.client_host).c_str(), text(e.uri).c_str(),
-                text(e.query).c_str(), text(e.referer).c_str(), text(e.agent).c_str(),
-                text(e.user).c_str(), text(e.method).c_str(), text(e.domain).c_str(),
-                text(e.cookie).c_str());
+  return Printf(
+      "date %d-%d-%d %d:%d:%d status %d bytes %d transfer %d; host %s, uri %s, "
+      "query %s, referer %s, agent %s, user %s, method %s, domain %s, cookie %s",
+      e.year, e.month, e.day, e.hour, e.minute, e.second, e.status, e.bytes, e.transfer_time,
+      text(e.client_host).c_str(), text(e.uri).c_str(), text(e.query).c_str(),
+      text(e.referer).c_str(), text(e.agent).c_str(), text(e.user).c_str(), text(e.method).c_str(),
+      text(e.domain).c_str(), text(e.cookie).c_str());
 }
 
 TEST(WritersAgainstSnprintf, RandomEntriesEveryDialectStyleAndBufferSize) {
@@ -261,7 +307,7 @@ TEST(WritersAgainstSnprintf, RandomEntriesEveryDialectStyleAndBufferSize) {
       // The full buffer, a few small ones, one at random, and the sizes around the
       // whole line, where shedding starts.
       const size_t whole = Reference(d.kind, e, 1 << 16).size();
-      std::vector<size_t> buffer_sizes = {LINE_BUFFER_SIZE, 1, 2, 40, 64, 120,
+      std::vector<size_t> buffer_sizes = {LINE_BUFFER_SIZE,  1,     2,        40, 64, 120,
                                           1 + sizes() % 700, whole, whole + 1};
       for (size_t size : buffer_sizes) {
         if (size == 0) continue;

@@ -1,3 +1,5 @@
+#include "entries/writers.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +11,6 @@
 
 #include "driver/settings.h"
 #include "entries/log_entry.h"
-#include "entries/writers.h"
 
 namespace {
 
@@ -64,13 +65,15 @@ const Dialect DIALECTS[] = {
     {"NCSA", FormatNcsaLine}, {"W3C", FormatW3cLine}, {"WebSTAR", FormatWebstarLine}};
 
 TEST_F(Writers, WorkedExampleInEveryDialect) {
-  struct Case { LineWriter writer; const char* line; };
+  struct Case {
+    LineWriter writer;
+    const char* line;
+  };
   const Case cases[] = {
       {FormatNcsaLine,
        "- - - [05/Mar/01:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
       {FormatW3cLine, "2001-03-05 14:07:09 - - GET / - 200 1024 1000 - \"-\" \"-\" \"-\"\n"},
-      {FormatWebstarLine,
-       "03/05/2001\t14:07:09\t-\t-\tGET\t/\t-\t200\t1024\t60\t-\t-\t\"-\"\t-\n"},
+      {FormatWebstarLine, "03/05/2001\t14:07:09\t-\t-\tGET\t/\t-\t200\t1024\t60\t-\t-\t\"-\"\t-\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
@@ -79,13 +82,21 @@ TEST_F(Writers, WorkedExampleInEveryDialect) {
 }
 
 TEST_F(Writers, EveryFieldLandsInItsPlace) {
-  char host[] = "10.0.0.1", user[] = "ann", method[] = "POST", uri[] = "/a b.html",
-       query[] = "x=1", referer[] = "http://r/", agent[] = "Moz \"q\"", domain[] = "www.x",
-       cookie[] = "id=7";
+  char host[] = "10.0.0.1", user[] = "ann", method[] = "POST", uri[] = "/a b.html", query[] = "x=1",
+       referer[] = "http://r/", agent[] = "Moz \"q\"", domain[] = "www.x", cookie[] = "id=7";
   LogEntry e = Example();
-  e.client_host = host; e.user = user; e.method = method; e.uri = uri; e.query = query;
-  e.referer = referer; e.agent = agent; e.domain = domain; e.cookie = cookie;
-  e.status = 404; e.bytes = 17; e.transfer_time = 31;
+  e.client_host = host;
+  e.user = user;
+  e.method = method;
+  e.uri = uri;
+  e.query = query;
+  e.referer = referer;
+  e.agent = agent;
+  e.domain = domain;
+  e.cookie = cookie;
+  e.status = 404;
+  e.bytes = 17;
+  e.transfer_time = 31;
   // No field is escaped: blanks and quotes are written as they are.
   EXPECT_EQ(Format(FormatNcsaLine, e),
             "10.0.0.1 www.x ann [05/Mar/01:14:07:09 -0500] \"POST /a b.html?x=1 HTTP/1.0\" "
@@ -103,8 +114,14 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
 TEST_F(Writers, EmptyTextsPrintTheirPlaceholders) {
   char empty[][1] = {"", "", "", "", "", "", "", "", ""};
   LogEntry e = Example();
-  e.client_host = empty[0]; e.user = empty[1]; e.method = empty[2]; e.uri = empty[3];
-  e.referer = empty[4]; e.agent = empty[5]; e.domain = empty[6]; e.cookie = empty[7];
+  e.client_host = empty[0];
+  e.user = empty[1];
+  e.method = empty[2];
+  e.uri = empty[3];
+  e.referer = empty[4];
+  e.agent = empty[5];
+  e.domain = empty[6];
+  e.cookie = empty[7];
   EXPECT_EQ(Format(FormatNcsaLine, e),
             "- - - [05/Mar/01:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n");
   e.query = empty[8];
@@ -132,7 +149,13 @@ TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
   char uri[] = "/p", query[] = "a=1&b", empty[] = "", domain[] = "www.x";
   // The host, virtual-host and user fields, and the request, of each line; the rest is
   // the same everywhere.
-  struct Case { char* query; char* domain; bool vhost; const char* fields; const char* request; };
+  struct Case {
+    char* query;
+    char* domain;
+    bool vhost;
+    const char* fields;
+    const char* request;
+  };
   const Case cases[] = {
       {query, nullptr, true, "- - -", "GET /p?a=1&b HTTP/1.0"},
       {nullptr, nullptr, true, "- - -", "GET /p HTTP/1.0"},
@@ -141,8 +164,8 @@ TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
       {nullptr, domain, false, "- - -", "GET /p HTTP/1.0"},
   };
   for (const auto& c : cases) {
-    const std::string line = std::string(c.fields) + " [05/Mar/01:14:07:09 -0500] \"" +
-                             c.request + "\" 200 1024 \"-\" \"-\"\n";
+    const std::string line = std::string(c.fields) + " [05/Mar/01:14:07:09 -0500] \"" + c.request +
+                             "\" 200 1024 \"-\" \"-\"\n";
     SCOPED_TRACE(line);
     settings.vhost = c.vhost;
     LogEntry e = Example();
@@ -163,7 +186,12 @@ TEST_F(Writers, VhostOffStillPrintsTheDomainOnW3cAndWebstar) {
 }
 
 TEST_F(Writers, NcsaStampYearsAndMonths) {
-  struct Case { int year; int month; int day; const char* stamp; };
+  struct Case {
+    int year;
+    int month;
+    int day;
+    const char* stamp;
+  };
   const Case cases[] = {
       {1999, 12, 31, "[31/Dec/99:14:07:09 -0500]"},
       {2000, 1, 1, "[01/Jan/00:14:07:09 -0500]"},
@@ -194,7 +222,11 @@ TEST_F(Writers, W3cAndWebstarPrintAMissingDateAsZeros) {
 
 TEST_F(Writers, TransferTimeInMillisecondsAndTicks) {
   // Units of 1/600 s: milliseconds are value*5/3, ticks value/10, both toward zero.
-  struct Case { int32_t transfer; const char* ms; const char* ticks; };
+  struct Case {
+    int32_t transfer;
+    const char* ms;
+    const char* ticks;
+  };
   const Case cases[] = {
       {600, " 1000 ", "\t60\t"},
       {0, " 0 ", "\t0\t"},
@@ -212,14 +244,16 @@ TEST_F(Writers, TransferTimeInMillisecondsAndTicks) {
     e.transfer_time = c.transfer;
     EXPECT_NE(Format(FormatW3cLine, e).find(std::string(" 1024") + c.ms), std::string::npos)
         << Format(FormatW3cLine, e);
-    EXPECT_NE(Format(FormatWebstarLine, e).find(std::string("\t1024") + c.ticks),
-              std::string::npos)
+    EXPECT_NE(Format(FormatWebstarLine, e).find(std::string("\t1024") + c.ticks), std::string::npos)
         << Format(FormatWebstarLine, e);
   }
 }
 
 TEST_F(Writers, LineTerminators) {
-  struct Case { NewlineStyle style; const char* end; };
+  struct Case {
+    NewlineStyle style;
+    const char* end;
+  };
   const Case cases[] = {
       {NewlineStyle::MAC, "\r"}, {NewlineStyle::UNIX, "\n"}, {NewlineStyle::DOS, "\r\n"}};
   for (const auto& c : cases) {
@@ -301,18 +335,24 @@ TEST_F(Writers, SheddingOrderAndBufferSizes) {
   const std::string c(40, 'c'), a(40, 'a'), r(40, 'r'), q(40, 'q'), u(40, 'u');
   std::string cookie = c, agent = a, referer = r, query = q, user = u;
   LogEntry e = Example();
-  e.cookie = cookie.data(); e.agent = agent.data(); e.referer = referer.data();
-  e.query = query.data(); e.user = user.data();
-  struct Case { LineWriter writer; size_t size; int shed; };  // -1: the empty text
+  e.cookie = cookie.data();
+  e.agent = agent.data();
+  e.referer = referer.data();
+  e.query = query.data();
+  e.user = user.data();
+  struct Case {
+    LineWriter writer;
+    size_t size;
+    int shed;
+  };  // -1: the empty text
   const Case cases[] = {
-      {FormatW3cLine, 256, 0}, {FormatW3cLine, 255, 1}, {FormatW3cLine, 216, 1},
-      {FormatW3cLine, 215, 2}, {FormatW3cLine, 177, 2}, {FormatW3cLine, 176, 3},
-      {FormatW3cLine, 137, 4}, {FormatW3cLine, 98, 5},  {FormatW3cLine, 60, 5},
-      {FormatW3cLine, 59, -1},
-      {FormatWebstarLine, 259, 0}, {FormatWebstarLine, 258, 1}, {FormatWebstarLine, 220, 1},
-      {FormatWebstarLine, 219, 2}, {FormatWebstarLine, 181, 2}, {FormatWebstarLine, 180, 3},
-      {FormatWebstarLine, 141, 4}, {FormatWebstarLine, 102, 5}, {FormatWebstarLine, 64, 5},
-      {FormatWebstarLine, 63, -1},
+      {FormatW3cLine, 256, 0},     {FormatW3cLine, 255, 1},     {FormatW3cLine, 216, 1},
+      {FormatW3cLine, 215, 2},     {FormatW3cLine, 177, 2},     {FormatW3cLine, 176, 3},
+      {FormatW3cLine, 137, 4},     {FormatW3cLine, 98, 5},      {FormatW3cLine, 60, 5},
+      {FormatW3cLine, 59, -1},     {FormatWebstarLine, 259, 0}, {FormatWebstarLine, 258, 1},
+      {FormatWebstarLine, 220, 1}, {FormatWebstarLine, 219, 2}, {FormatWebstarLine, 181, 2},
+      {FormatWebstarLine, 180, 3}, {FormatWebstarLine, 141, 4}, {FormatWebstarLine, 102, 5},
+      {FormatWebstarLine, 64, 5},  {FormatWebstarLine, 63, -1},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(std::to_string(k.size) + (k.writer == FormatW3cLine ? " W3C" : " WebSTAR"));
@@ -326,8 +366,8 @@ TEST_F(Writers, SheddingOrderAndBufferSizes) {
       expected = "2001-03-05 14:07:09 - " + us + " GET / " + qs + " 200 1024 1000 - \"" + as +
                  "\" \"" + cs + "\" \"" + rs + "\"\n";
     } else {
-      expected = "03/05/2001\t14:07:09\t-\t" + us + "\tGET\t/\t" + qs +
-                 "\t200\t1024\t60\t-\t" + as + "\t\"" + cs + "\"\t" + rs + "\n";
+      expected = "03/05/2001\t14:07:09\t-\t" + us + "\tGET\t/\t" + qs + "\t200\t1024\t60\t-\t" +
+                 as + "\t\"" + cs + "\"\t" + rs + "\n";
     }
     EXPECT_EQ(Format(k.writer, e, k.size), expected);
   }
@@ -390,7 +430,10 @@ TEST_F(Writers, NoSizeOverflowsOrCutsALine) {
   std::string agent(60, 'a'), cookie(30, 'c'), uri(20, 'u');
   char query[] = "q=1";
   LogEntry big = Example();
-  big.agent = agent.data(); big.cookie = cookie.data(); big.uri = uri.data(); big.query = query;
+  big.agent = agent.data();
+  big.cookie = cookie.data();
+  big.uri = uri.data();
+  big.query = query;
   big.year = big.month = big.day = big.hour = big.minute = big.second = INT32_MIN;
   big.status = big.bytes = big.transfer_time = INT32_MIN;
   LogEntry max = big;

@@ -10,7 +10,9 @@ namespace {
 
 constexpr int kLineBufferSize = 520;  // a longer line continues as further lines
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // ---- Value checks: each sets its setting and returns true, or returns false ------------
 
@@ -19,7 +21,8 @@ struct BooleanWord {
   const char* prefix;
   bool value;
 };
-constexpr BooleanWord kBooleanWords[] = {{"yes", true}, {"on", true}, {"no", false}, {"off", false}};
+constexpr BooleanWord kBooleanWords[] = {
+    {"yes", true}, {"on", true}, {"no", false}, {"off", false}};
 
 bool SetBoolean(bool& target, const char* value) {
   for (const BooleanWord& word : kBooleanWords) {
@@ -66,11 +69,21 @@ bool TextFits(const char* value) {
   return length >= 1 && length < sizeof(settings.user_format);
 }
 
-bool SetCompress(const char* v) { return SetBoolean(settings.compress, v); }
-bool SetVerbose(const char* v) { return SetBoolean(settings.verbose, v); }
-bool SetVhost(const char* v) { return SetBoolean(settings.vhost, v); }
-bool SetLowercase(const char* v) { return SetBoolean(settings.lowercase, v); }
-bool SetNormalize(const char* v) { return SetBoolean(settings.normalize, v); }
+bool SetCompress(const char* v) {
+  return SetBoolean(settings.compress, v);
+}
+bool SetVerbose(const char* v) {
+  return SetBoolean(settings.verbose, v);
+}
+bool SetVhost(const char* v) {
+  return SetBoolean(settings.vhost, v);
+}
+bool SetLowercase(const char* v) {
+  return SetBoolean(settings.lowercase, v);
+}
+bool SetNormalize(const char* v) {
+  return SetBoolean(settings.normalize, v);
+}
 
 bool SetTrim(const char* v) {
   int digit = 0;
@@ -79,8 +92,12 @@ bool SetTrim(const char* v) {
   return true;
 }
 
-bool SetNewlines(const char* v) { return SetChoice(settings.newlines, kNewlineWords, v); }
-bool SetOutputFormat(const char* v) { return SetChoice(settings.output_format, kOutputWords, v); }
+bool SetNewlines(const char* v) {
+  return SetChoice(settings.newlines, kNewlineWords, v);
+}
+bool SetOutputFormat(const char* v) {
+  return SetChoice(settings.output_format, kOutputWords, v);
+}
 
 bool SetLevel(const char* v) {
   int digit = 0;
@@ -95,12 +112,24 @@ bool SetFormat(const char* v) {
   return true;
 }
 
-bool AddFilter(FilterPattern*& list, const char* v) { return TextFits(v) && AppendFilter(list, v); }
-bool AddHostFilter(const char* v) { return AddFilter(settings.host_filters, v); }
-bool AddRequestFilter(const char* v) { return AddFilter(settings.request_filters, v); }
-bool AddAgentFilter(const char* v) { return AddFilter(settings.agent_filters, v); }
-bool AddServerFilter(const char* v) { return AddFilter(settings.server_filters, v); }
-bool AddUserFilter(const char* v) { return AddFilter(settings.user_filters, v); }
+bool AddFilter(FilterPattern*& list, const char* v) {
+  return TextFits(v) && AppendFilter(list, v);
+}
+bool AddHostFilter(const char* v) {
+  return AddFilter(settings.host_filters, v);
+}
+bool AddRequestFilter(const char* v) {
+  return AddFilter(settings.request_filters, v);
+}
+bool AddAgentFilter(const char* v) {
+  return AddFilter(settings.agent_filters, v);
+}
+bool AddServerFilter(const char* v) {
+  return AddFilter(settings.server_filters, v);
+}
+bool AddUserFilter(const char* v) {
+  return AddFilter(settings.user_filters, v);
+}
 
 // The keys, in the order they are tested; each compared exactly, case included.
 struct ConfigKey {
@@ -169,4 +198,6 @@ void ReadConfigFile(const char* path) {
   std::fclose(file);
 }
 
-void ReadConfig() { ReadConfigFile("Stitcher.cfg"); }
+void ReadConfig() {
+  ReadConfigFile("Stitcher.cfg");
+}

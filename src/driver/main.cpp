@@ -25,13 +25,33 @@ struct SwitchWalk {
   int index;  // the argument being looked at; a switch with a value moves it on
 };
 
-Walk ShowHelp(SwitchWalk&) { return Walk::StopAndForget; }
-Walk SetVerbose(SwitchWalk&) { settings.verbose = true; return Walk::Continue; }
-Walk SetNoVhost(SwitchWalk&) { settings.vhost = false; return Walk::Continue; }
-Walk SetMac(SwitchWalk&) { settings.newlines = NewlineStyle::MAC; return Walk::Continue; }
-Walk SetUnix(SwitchWalk&) { settings.newlines = NewlineStyle::UNIX; return Walk::Continue; }
-Walk SetDos(SwitchWalk&) { settings.newlines = NewlineStyle::DOS; return Walk::Continue; }
-Walk SetPlain(SwitchWalk&) { settings.compress = false; return Walk::Continue; }
+Walk ShowHelp(SwitchWalk&) {
+  return Walk::StopAndForget;
+}
+Walk SetVerbose(SwitchWalk&) {
+  settings.verbose = true;
+  return Walk::Continue;
+}
+Walk SetNoVhost(SwitchWalk&) {
+  settings.vhost = false;
+  return Walk::Continue;
+}
+Walk SetMac(SwitchWalk&) {
+  settings.newlines = NewlineStyle::MAC;
+  return Walk::Continue;
+}
+Walk SetUnix(SwitchWalk&) {
+  settings.newlines = NewlineStyle::UNIX;
+  return Walk::Continue;
+}
+Walk SetDos(SwitchWalk&) {
+  settings.newlines = NewlineStyle::DOS;
+  return Walk::Continue;
+}
+Walk SetPlain(SwitchWalk&) {
+  settings.compress = false;
+  return Walk::Continue;
+}
 
 // -Format takes the next argument, which must be 1..511 characters.
 Walk SetFormat(SwitchWalk& walk) {

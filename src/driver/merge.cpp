@@ -152,8 +152,8 @@ void PrintStatistics(const MergeInput* inputs, int count, int64_t merged, int32_
     corrupt += inputs[i].lines_corrupt;
   }
   const int64_t elapsed = static_cast<int64_t>(TimeNow()) - start;
-  std::printf("Read %" PRId64 " lines, %" PRId64 " were skipped, %" PRId64 " were corrupt\n",
-              read, skipped, corrupt);
+  std::printf("Read %" PRId64 " lines, %" PRId64 " were skipped, %" PRId64 " were corrupt\n", read,
+              skipped, corrupt);
   std::printf("Wrote %" PRId64 " log entries in %" PRId64 ":%02d!\n", merged, elapsed / 60,
               static_cast<int>(elapsed % 60));
 }
@@ -172,8 +172,8 @@ void FinishInput(MergeInput& input) {
 // one call per line. A batch that fails to write takes its lines off the count.
 int64_t MergeEntries(MergeInput* inputs, int count, MergeOutput& out, ProgressSchedule& clock) {
   std::vector<char> batch(kBatchSize);
-  size_t used = 0;             // bytes of the batch filled
-  int64_t batch_lines = 0;     // entries in the batch
+  size_t used = 0;          // bytes of the batch filled
+  int64_t batch_lines = 0;  // entries in the batch
   const LineWriter format = WriterFor(settings.output_format);
   PendingHeap pending(inputs, count);
   int64_t merged = 0;
@@ -351,7 +351,8 @@ bool MergeLogs(int count, MergeInput* inputs) {
   std::printf("Merging . . .\n");
 
   int64_t merged = 0;
-  if (WriteOutput(out, HeaderFor(settings.output_format))) merged = MergeEntries(inputs, count, out, clock);
+  if (WriteOutput(out, HeaderFor(settings.output_format)))
+    merged = MergeEntries(inputs, count, out, clock);
   if (settings.verbose) PrintStatistics(inputs, count, merged, clock.start);
 
   // Inputs still pending after a write error are closed too: their decoders live in the

@@ -15,22 +15,22 @@ struct FilterPattern {
 };
 
 struct Settings {
-  bool compress = true;                          // merged.gz instead of merged.log
-  int32_t level = 9;                             // gzip level 0..9
+  bool compress = true;  // merged.gz instead of merged.log
+  int32_t level = 9;     // gzip level 0..9
   bool verbose = false;
-  bool vhost = true;                             // NCSA field two shows the domain
-  bool lowercase = false;                        // normalisation lower-cases the path
+  bool vhost = true;       // NCSA field two shows the domain
+  bool lowercase = false;  // normalisation lower-cases the path
   bool normalize = false;
-  int8_t trim_first_n_dirs = 0;                  // 0..9
+  int8_t trim_first_n_dirs = 0;  // 0..9
   OutputFormat output_format = OutputFormat::WEBSTAR;
   NewlineStyle newlines = NewlineStyle::MAC;
-  FilterPattern* host_filters = nullptr;         // tested against client_host
-  FilterPattern* request_filters = nullptr;      // tested against uri
-  FilterPattern* agent_filters = nullptr;        // tested against agent
-  FilterPattern* server_filters = nullptr;       // tested against domain
-  FilterPattern* user_filters = nullptr;         // tested against user
-  char user_format[512] = {};                    // user log formats; empty = none
-  bool option_error = false;                     // a bad setting: exit status 1 at the end
+  FilterPattern* host_filters = nullptr;     // tested against client_host
+  FilterPattern* request_filters = nullptr;  // tested against uri
+  FilterPattern* agent_filters = nullptr;    // tested against agent
+  FilterPattern* server_filters = nullptr;   // tested against domain
+  FilterPattern* user_filters = nullptr;     // tested against user
+  char user_format[512] = {};                // user log formats; empty = none
+  bool option_error = false;                 // a bad setting: exit status 1 at the end
 };
 
 // The settings of this process.

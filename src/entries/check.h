@@ -9,8 +9,8 @@
 [[noreturn]] void CheckFailed(const char* condition, const char* module, int line);
 
 // Checks `cond`; the report shows the condition exactly as written in the source.
-#define STITCHER_CHECK(module, cond) \
-  do { \
+#define STITCHER_CHECK(module, cond)                   \
+  do {                                                 \
     if (!(cond)) CheckFailed(#cond, module, __LINE__); \
   } while (0)
 

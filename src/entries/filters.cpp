@@ -32,10 +32,8 @@ bool PassesFilters(const LogEntry& entry) {
     const FilterPattern* list;
     const char* field;
   } lists[] = {
-      {settings.host_filters, entry.client_host},
-      {settings.request_filters, entry.uri},
-      {settings.agent_filters, entry.agent},
-      {settings.server_filters, entry.domain},
+      {settings.host_filters, entry.client_host}, {settings.request_filters, entry.uri},
+      {settings.agent_filters, entry.agent},      {settings.server_filters, entry.domain},
       {settings.user_filters, entry.user},
   };
   for (const auto& item : lists) {

@@ -31,8 +31,8 @@ int32_t TimeNow() {
   return static_cast<int32_t>(std::time(nullptr));
 }
 
-void TimeToFields(int32_t seconds, int32_t* year, int32_t* month, int32_t* day,
-                  int32_t* hour, int32_t* minute, int32_t* second) {
+void TimeToFields(int32_t seconds, int32_t* year, int32_t* month, int32_t* day, int32_t* hour,
+                  int32_t* minute, int32_t* second) {
   constexpr int32_t kLatest = 2147310847;  // 2038-01-17 03:14:07 UTC
   if (seconds < 0 || seconds > kLatest) seconds = kLatest;
 

@@ -8,13 +8,27 @@
 #include <cstdint>
 
 // ---- Character classes -----------------------------------------------------------------
-constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-constexpr bool IsUpper(char c) { return c >= 'A' && c <= 'Z'; }
-constexpr bool IsLower(char c) { return c >= 'a' && c <= 'z'; }
-constexpr bool IsLetter(char c) { return IsUpper(c) || IsLower(c); }
-constexpr bool IsAlnum(char c) { return IsLetter(c) || IsDigit(c); }
-constexpr char ToLowerAscii(char c) { return IsUpper(c) ? static_cast<char>(c + ('a' - 'A')) : c; }
-constexpr char ToUpperAscii(char c) { return IsLower(c) ? static_cast<char>(c - ('a' - 'A')) : c; }
+constexpr bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+constexpr bool IsUpper(char c) {
+  return c >= 'A' && c <= 'Z';
+}
+constexpr bool IsLower(char c) {
+  return c >= 'a' && c <= 'z';
+}
+constexpr bool IsLetter(char c) {
+  return IsUpper(c) || IsLower(c);
+}
+constexpr bool IsAlnum(char c) {
+  return IsLetter(c) || IsDigit(c);
+}
+constexpr char ToLowerAscii(char c) {
+  return IsUpper(c) ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+constexpr char ToUpperAscii(char c) {
+  return IsLower(c) ? static_cast<char>(c - ('a' - 'A')) : c;
+}
 
 // ---- Text ------------------------------------------------------------------------------
 
@@ -38,5 +52,5 @@ int32_t TimeNow();
 // Local-time fields of a calendar time; each output pointer may be null (not wanted).
 // Inputs below 0 or above 2147310847 (2038-01-17 03:14:07 UTC) are clamped to that
 // value. A failing conversion is retried twice after a 1 ms sleep, then all fields are 0.
-void TimeToFields(int32_t seconds, int32_t* year, int32_t* month, int32_t* day,
-                  int32_t* hour, int32_t* minute, int32_t* second);
+void TimeToFields(int32_t seconds, int32_t* year, int32_t* month, int32_t* day, int32_t* hour,
+                  int32_t* minute, int32_t* second);

@@ -7,28 +7,28 @@
 // NUL-terminated text owned elsewhere (normally the input's window), which stays
 // unchanged until the entry has been written.
 struct LogEntry {
-  int32_t line_length;     // bytes of the input this line occupies, line end included
+  int32_t line_length;  // bytes of the input this line occupies, line end included
   char* client_host;
-  int32_t year;            // full year; 0 = not given
-  int32_t month;           // 1..12; 0 = not given
-  int32_t day;             // 1..31; 0 = not given
+  int32_t year;   // full year; 0 = not given
+  int32_t month;  // 1..12; 0 = not given
+  int32_t day;    // 1..31; 0 = not given
   int32_t hour;
   int32_t minute;
   int32_t second;
   char* uri;
-  char* query;             // without its leading '?'
+  char* query;  // without its leading '?'
   int32_t status;
   int32_t bytes;
-  int32_t transfer_time;   // in units of 1/600 second
+  int32_t transfer_time;  // in units of 1/600 second
   char* referer;
   char* agent;
   char* user;
   char* method;
-  char* protocol;          // parsed, never written out
-  char* domain;            // the virtual host
-  char* server;            // parsed, never written out
+  char* protocol;  // parsed, never written out
+  char* domain;    // the virtual host
+  char* server;    // parsed, never written out
   char* cookie;
-  char* session;           // parsed, never written out
+  char* session;  // parsed, never written out
 };
 
 // Key of an input that has no pending entry (finished or never opened). No valid entry

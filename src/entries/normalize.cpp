@@ -56,7 +56,9 @@ bool IsPort80(const char* text, char follower) {
   return text[0] == ':' && text[1] == '8' && text[2] == '0' && text[3] == follower;
 }
 
-bool IsHostCharacter(char c) { return IsAlnum(c) || c == '-' || c == '.'; }
+bool IsHostCharacter(char c) {
+  return IsAlnum(c) || c == '-' || c == '.';
+}
 
 // ---- Request path --------------------------------------------------------------------------
 
@@ -165,8 +167,10 @@ void NormalizeHost(char* text) {
   size_t out = 0;
   for (size_t in = 0; text[in] != '\0' && text[in] != ':'; ++in) {
     const char c = text[in];
-    if (IsHostCharacter(c)) text[out++] = ToLowerAscii(c);
-    else if (c == '@' || c == '/') text[out++] = c;
+    if (IsHostCharacter(c))
+      text[out++] = ToLowerAscii(c);
+    else if (c == '@' || c == '/')
+      text[out++] = c;
   }
   text[out] = '\0';
   DropTrailing(text, '.');

@@ -28,10 +28,9 @@ Text Measure(const char* text) {
 
 // ---- Data --------------------------------------------------------------------------------
 
-constexpr Text MONTH_NAMES[12] = {Literal("Jan"), Literal("Feb"), Literal("Mar"),
-                                  Literal("Apr"), Literal("May"), Literal("Jun"),
-                                  Literal("Jul"), Literal("Aug"), Literal("Sep"),
-                                  Literal("Oct"), Literal("Nov"), Literal("Dec")};
+constexpr Text MONTH_NAMES[12] = {Literal("Jan"), Literal("Feb"), Literal("Mar"), Literal("Apr"),
+                                  Literal("May"), Literal("Jun"), Literal("Jul"), Literal("Aug"),
+                                  Literal("Sep"), Literal("Oct"), Literal("Nov"), Literal("Dec")};
 // An entry without a date (month 0), or with a month no parser produces, still gets a
 // three-letter month so the stamp keeps its shape; "???" makes the missing date visible.
 constexpr Text UNKNOWN_MONTH = Literal("???");
@@ -160,10 +159,8 @@ constexpr ShedStep NCSA_SHEDDING[] = {
 // W3C and WebSTAR drop one field at a time, least important first; a shed cookie prints
 // as nothing between its quotes.
 constexpr ShedStep W3C_WEBSTAR_SHEDDING[] = {
-    {&LineTexts::cookie, nullptr, SHED_COOKIE},
-    {&LineTexts::agent, nullptr, NO_TEXT},
-    {&LineTexts::referer, nullptr, NO_TEXT},
-    {&LineTexts::query, nullptr, NO_TEXT},
+    {&LineTexts::cookie, nullptr, SHED_COOKIE}, {&LineTexts::agent, nullptr, NO_TEXT},
+    {&LineTexts::referer, nullptr, NO_TEXT},    {&LineTexts::query, nullptr, NO_TEXT},
     {&LineTexts::user, nullptr, NO_TEXT},
 };
 
@@ -332,8 +329,8 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 // W3C and WebSTAR print every field, placeholders included.
 LineTexts FullTexts(const LogEntry& e) {
   return LineTexts{Or(e.client_host, NO_TEXT), Or(e.domain, NO_TEXT), Or(e.user, NO_TEXT),
-                   Or(e.method, NO_METHOD),    Or(e.uri, NO_URI),      Or(e.query, NO_TEXT),
-                   Or(e.referer, NO_TEXT),     Or(e.agent, NO_TEXT),   Or(e.cookie, NO_TEXT)};
+                   Or(e.method, NO_METHOD),    Or(e.uri, NO_URI),     Or(e.query, NO_TEXT),
+                   Or(e.referer, NO_TEXT),     Or(e.agent, NO_TEXT),  Or(e.cookie, NO_TEXT)};
 }
 
 int64_t FullEstimate(const LineTexts& t, int64_t base) {
@@ -363,8 +360,8 @@ size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry) {
 
 size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry) {
   const LineTexts texts = FullTexts(entry);
-  return WriteLine(buffer, size, entry, texts, FullEstimate(texts, W3C_BASE),
-                   W3C_WEBSTAR_SHEDDING, W3cLayout);
+  return WriteLine(buffer, size, entry, texts, FullEstimate(texts, W3C_BASE), W3C_WEBSTAR_SHEDDING,
+                   W3cLayout);
 }
 
 size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry) {

@@ -7,8 +7,8 @@
 // terminator included, NUL-terminated, or the empty text when the entry cannot be fitted
 // into the buffer even after its long, less important fields have been shed. A line is
 // never cut short. Absent and empty text fields print as their placeholders ("-", the
-// method "GET", the path "/"), so no field of a line is ever empty. Each writer returns the length of what it wrote (0 for the empty text,
-// and for a zero-size buffer, which it leaves untouched).
+// method "GET", the path "/"), so no field of a line is ever empty. Each writer returns the length
+// of what it wrote (0 for the empty text, and for a zero-size buffer, which it leaves untouched).
 
 #include <cstddef>
 

@@ -200,14 +200,14 @@ void Bzip2CloseRead(Bzip2Reader* r) {
 // member. The CRC and size are checked against the directory.
 struct ZipReader {
   ZipArchive* archive;
-  unsigned char* input;      // kInSize bytes of raw member data
+  unsigned char* input;  // kInSize bytes of raw member data
   z_stream z;
-  bool deflated;             // method 8; otherwise stored (method 0)
-  bool inflating;            // z holds an initialised inflate state
-  bool input_end;            // the member's raw bytes are all read
-  bool member_end;           // the member's data is complete
+  bool deflated;    // method 8; otherwise stored (method 0)
+  bool inflating;   // z holds an initialised inflate state
+  bool input_end;   // the member's raw bytes are all read
+  bool member_end;  // the member's data is complete
   bool failed;
-  uLong crc;                 // of the bytes produced so far
+  uLong crc;  // of the bytes produced so far
   uLong expected_crc;
   ZPOS64_T produced;
   ZPOS64_T expected_size;
@@ -221,7 +221,8 @@ constexpr uLong kEncrypted = 1;  // general-purpose flag bit 0
 
 bool OpenMember(ZipReader* r) {
   unz_file_info64 info;
-  if (unzGetCurrentFileInfo64(r->archive->unz, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+  if (unzGetCurrentFileInfo64(r->archive->unz, &info, nullptr, 0, nullptr, 0, nullptr, 0) !=
+      UNZ_OK) {
     return false;
   }
   if ((info.flag & kEncrypted) != 0) return false;

@@ -19,10 +19,14 @@ constexpr int DEFAULT_GZIP_LEVEL = 6;
 
 constexpr const char* INITIAL_PATHS[] = {".\\", "./"};  // by PathStyle: Windows, POSIX
 
-bool IsWindowsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsWindowsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
 
 // A letter followed by a colon.
-bool HasDrivePrefix(const char* path) { return IsLetter(path[0]) && path[1] == ':'; }
+bool HasDrivePrefix(const char* path) {
+  return IsLetter(path[0]) && path[1] == ':';
+}
 
 // Offset just after the last character of `path` for which `ends_directory` holds, or 0.
 template <typename Predicate>
@@ -39,7 +43,7 @@ int AfterLast(const char* path, Predicate ends_directory) {
 // pushes out the last characters of a full path and sets `cut`) and is advanced past its
 // "X:", so the rest is placed as a relative path.
 int WindowsWritePosition(char* path, const char*& p, bool& cut) {
-  if (HasDrivePrefix(p) && IsWindowsSeparator(p[2])) return 0;         // absolute
+  if (HasDrivePrefix(p) && IsWindowsSeparator(p[2])) return 0;        // absolute
   if (IsWindowsSeparator(p[0])) return HasDrivePrefix(path) ? 2 : 0;  // rooted: keep the drive
   if (HasDrivePrefix(p)) {                                            // drive-relative
     if (!HasDrivePrefix(path)) {

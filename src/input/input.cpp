@@ -131,16 +131,27 @@ void INFill(InputFile* in, int32_t consumed) {
     in->buff[in->buff_pos + in->buff_cnt] = 0;
     return;
   }
-  if (in->buff_cnt > 0) std::memmove(in->buff, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
+  if (in->buff_cnt > 0)
+    std::memmove(in->buff, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
   in->buff_pos = 0;
   char* out = in->buff + in->buff_cnt;
   DecodeResult r{0, false};
   switch (in->type) {
-    case IN_PLAIN: r = ReadPlain(in, out); break;
-    case IN_GZIP: r = GzipRead(in->gz, out, IN_CHUNK); break;
-    case IN_BZIP2: r = Bzip2Read(in->bz, out, IN_CHUNK); break;
-    case IN_ZIP: r = ReadZip(in, out); break;
-    default: std::printf("Invalid file type in fill input buffer (%d)!\n", in->type); break;
+    case IN_PLAIN:
+      r = ReadPlain(in, out);
+      break;
+    case IN_GZIP:
+      r = GzipRead(in->gz, out, IN_CHUNK);
+      break;
+    case IN_BZIP2:
+      r = Bzip2Read(in->bz, out, IN_CHUNK);
+      break;
+    case IN_ZIP:
+      r = ReadZip(in, out);
+      break;
+    default:
+      std::printf("Invalid file type in fill input buffer (%d)!\n", in->type);
+      break;
   }
   in->buff_cnt += r.count;
   if (r.failed) std::printf("Read error on input!\n");
@@ -199,6 +210,8 @@ char* INPeek(InputFile* in) {
 }
 
 void INAdvance(InputFile* in, int32_t len) {
+  // clang-format off: the report quotes the condition as written
   STITCHER_CHECK("input", len>0 && len<=in->buff_cnt+1);
+  // clang-format on
   INFill(in, len > in->buff_cnt ? in->buff_cnt : len);
 }

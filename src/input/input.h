@@ -27,15 +27,15 @@ struct ZipReader;
 // One open log file. Taken from the pool in one piece and never freed on its own.
 // Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach and after every INAdvance.
 struct InputFile {
-  std::FILE* file;     // the stream; always set, owned by the input
-  GzipReader* gz;      // IN_GZIP only
-  Bzip2Reader* bz;     // IN_BZIP2 only
-  ZipReader* zip;      // IN_ZIP only: the archive and its current member
-  int32_t type;        // IN_PLAIN .. IN_ZIP
-  int32_t buff_cnt;    // unread bytes in buff
-  int32_t buff_pos;    // offset of the first unread byte
-  uint8_t at_eof;      // the decoder reported the end or an error: no more reads
-  uint8_t zip_done;    // IN_ZIP: no member is open any more
+  std::FILE* file;          // the stream; always set, owned by the input
+  GzipReader* gz;           // IN_GZIP only
+  Bzip2Reader* bz;          // IN_BZIP2 only
+  ZipReader* zip;           // IN_ZIP only: the archive and its current member
+  int32_t type;             // IN_PLAIN .. IN_ZIP
+  int32_t buff_cnt;         // unread bytes in buff
+  int32_t buff_pos;         // offset of the first unread byte
+  uint8_t at_eof;           // the decoder reported the end or an error: no more reads
+  uint8_t zip_done;         // IN_ZIP: no member is open any more
   char buff[IN_BUFF_SIZE];  // decoded bytes; the unread ones are writable
 };
 

@@ -24,9 +24,9 @@ static_assert(alignof(Block) >= MP_ALIGN);
 }  // namespace
 
 struct MemoryPool {
-  int32_t room;        // free bytes at the end of the current block; 0 without a block
-  Block* blocks;       // current block first
-  uint32_t key;        // POOL_KEY while alive
+  int32_t room;           // free bytes at the end of the current block; 0 without a block
+  Block* blocks;          // current block first
+  uint32_t key;           // POOL_KEY while alive
   MemoryPool* next_live;  // the list of live pools, so a stale pointer is caught safely
 };
 
@@ -106,7 +106,9 @@ void* MPAlloc(MemoryPool* pool, int32_t size) {
   CheckLivePool(pool);
   // The rounded size exceeds MP_BLOCK_SIZE exactly when size does (the limit is a multiple
   // of 4), so checking the size as given is the same check.
+  // clang-format off: the report quotes the condition as written
   STITCHER_CHECK(kModule, size>0 && size<=MP_BLOCK_SIZE);
+  // clang-format on
   const int32_t n = (size + 3) & ~int32_t{3};
   if (n > pool->room) {
     Block* block = ObtainBlock();
@@ -141,7 +143,9 @@ void UnhookAdapters(const MemoryPool* pool);
 
 void MPDispose(MemoryPool* pool) {
   if (!IsLive(pool)) STITCHER_FAIL(kModule, "pool->key==POOL_KEY");
+  // clang-format off: the report quotes the condition as written
   STITCHER_CHECK(kModule, pool->key==POOL_KEY);
+  // clang-format on
   pool->key = 0;
   Unlink(pool);
   UnhookAdapters(pool);
@@ -192,35 +196,35 @@ constexpr uint32_t kNever = 1;  // low of an overflow-only class (high 0)
 // gzip adapter: the gzip writer (its record, its 16384-byte output buffer, the deflate state
 // and four 65536-byte deflate arrays) and gzip readers (inflate state and 32 KB window).
 constexpr SizeClass kGzipClasses[] = {
-    {0, 16, 16, -1},              // 0: small requests
-    {17, 256, 256, -1},           // 1: the gzip writer record
-    {512, 2048, 2048, 2},         // 2: medium buffers
-    {kNever, 0, 2048, -1},        // 3: overflow of class 2
-    {5952, 5952, 5952, -1},       // 4: deflate state
-    {7160, 7160, 7160, -1},       // 5: inflate state
-    {16384, 16384, 16384, -1},    // 6: the writer's output buffer
-    {32768, 32768, 32768, -1},    // 7: inflate window
-    {65536, 65536, 65536, 9},     // 8: deflate window, hash chains, hash heads, pending
-    {kNever, 0, 65536, -1},       // 9: overflow of class 8
+    {0, 16, 16, -1},            // 0: small requests
+    {17, 256, 256, -1},         // 1: the gzip writer record
+    {512, 2048, 2048, 2},       // 2: medium buffers
+    {kNever, 0, 2048, -1},      // 3: overflow of class 2
+    {5952, 5952, 5952, -1},     // 4: deflate state
+    {7160, 7160, 7160, -1},     // 5: inflate state
+    {16384, 16384, 16384, -1},  // 6: the writer's output buffer
+    {32768, 32768, 32768, -1},  // 7: inflate window
+    {65536, 65536, 65536, 9},   // 8: deflate window, hash chains, hash heads, pending
+    {kNever, 0, 65536, -1},     // 9: overflow of class 8
 };
 constexpr int kGzipCopies = 2;
 
 // zip adapter: the raw inflate of each member (state and window), reused member after member.
 constexpr SizeClass kZipClasses[] = {
-    {0, 16, 16, -1},              // 0: small requests
-    {17, 256, 256, -1},           // 1: small records
-    {512, 2048, 2048, 3},         // 2: medium buffers
-    {kNever, 0, 2048, -1},        // 3: overflow of class 2
-    {7160, 7160, 7160, -1},       // 4: inflate state
-    {32768, 32768, 32768, 6},     // 5: inflate window
-    {kNever, 0, 32768, -1},       // 6: overflow of class 5
+    {0, 16, 16, -1},           // 0: small requests
+    {17, 256, 256, -1},        // 1: small records
+    {512, 2048, 2048, 3},      // 2: medium buffers
+    {kNever, 0, 2048, -1},     // 3: overflow of class 2
+    {7160, 7160, 7160, -1},    // 4: inflate state
+    {32768, 32768, 32768, 6},  // 5: inflate window
+    {kNever, 0, 32768, -1},    // 6: overflow of class 5
 };
 constexpr int kZipCopies = 1;
 
 // bzip2 adapter: the decompressor state; its block-sorting arrays (up to 3.6 MB) exceed a
 // pool block and come from the heap.
 constexpr SizeClass kBzip2Classes[] = {
-    {64144, 64144, 64144, -1},    // 0: decompressor state
+    {64144, 64144, 64144, -1},  // 0: decompressor state
 };
 constexpr int kBzip2Copies = 4;
 
@@ -352,8 +356,8 @@ void* MPNewBzip2Cache(MemoryPool* pool) {
 
 void* MPBzip2Alloc(void* cache, int items, int size) {
   if (items < 0 || size < 0) return nullptr;
-  return CacheAlloc<Bzip2Cache>(kBzip2Adapter, cache,
-                                RequestSize(static_cast<uint64_t>(items), static_cast<uint64_t>(size)));
+  return CacheAlloc<Bzip2Cache>(
+      kBzip2Adapter, cache, RequestSize(static_cast<uint64_t>(items), static_cast<uint64_t>(size)));
 }
 
 void MPBzip2Free(void* cache, void* address) {
@@ -422,7 +426,8 @@ long ZipSeek(voidpf, voidpf stream, uLong offset, int origin) {
   if (origin == ZLIB_FILEFUNC_SEEK_CUR) whence = SEEK_CUR;
   if (origin == ZLIB_FILEFUNC_SEEK_END) whence = SEEK_END;
   // minizip passes negative offsets for SEEK_END as unsigned values.
-  return std::fseek(static_cast<std::FILE*>(stream), static_cast<long>(offset), whence) == 0 ? 0 : -1;
+  return std::fseek(static_cast<std::FILE*>(stream), static_cast<long>(offset), whence) == 0 ? 0
+                                                                                             : -1;
 }
 
 int ZipClose(voidpf, voidpf) {

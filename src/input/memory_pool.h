@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr int32_t MP_BLOCK_SIZE = 262144;    // usable bytes of a block; largest request
-inline constexpr uint32_t POOL_KEY = 0x3274065C;    // signature of a live pool
+inline constexpr int32_t MP_BLOCK_SIZE = 262144;  // usable bytes of a block; largest request
+inline constexpr uint32_t POOL_KEY = 0x3274065C;  // signature of a live pool
 // Alignment of MPAllocAligned: enough for pointers and 64-bit integers on this machine.
 inline constexpr int32_t MP_ALIGN = 8;
 

@@ -11,8 +11,12 @@
 
 namespace {
 
-constexpr bool IsDateSeparator(char c) { return c == ':' || c == '/' || c == '-' || c == '.'; }
-constexpr int32_t DigitValue(char c) { return c - '0'; }
+constexpr bool IsDateSeparator(char c) {
+  return c == ':' || c == '/' || c == '-' || c == '.';
+}
+constexpr int32_t DigitValue(char c) {
+  return c - '0';
+}
 
 bool Accept(const char*& p, char c) {
   if (*p != c) return false;
@@ -20,7 +24,9 @@ bool Accept(const char*& p, char c) {
   return true;
 }
 
-void SkipOptionalSpace(const char*& p) { Accept(p, ' '); }
+void SkipOptionalSpace(const char*& p) {
+  Accept(p, ' ');
+}
 
 bool AcceptDateSeparator(const char*& p) {
   if (!IsDateSeparator(*p)) return false;
@@ -29,7 +35,9 @@ bool AcceptDateSeparator(const char*& p) {
 }
 
 // The next character is neither '.' nor a digit.
-bool EndCheck(const char* p) { return *p != '.' && !IsDigit(*p); }
+bool EndCheck(const char* p) {
+  return *p != '.' && !IsDigit(*p);
+}
 
 // d[d]: one required digit, optionally a second.
 bool ReadShortNumber(const char*& p, int32_t& value) {
@@ -100,9 +108,8 @@ bool ReadClockTwoDigits(const char*& p, LogEntry& e) {
 // h[h] m[m] s[s] with date separators, after an optional space.
 bool ReadClock(const char*& p, LogEntry& e) {
   SkipOptionalSpace(p);
-  return ReadShortNumber(p, e.hour) && AcceptDateSeparator(p) &&
-         ReadShortNumber(p, e.minute) && AcceptDateSeparator(p) &&
-         ReadShortNumber(p, e.second);
+  return ReadShortNumber(p, e.hour) && AcceptDateSeparator(p) && ReadShortNumber(p, e.minute) &&
+         AcceptDateSeparator(p) && ReadShortNumber(p, e.second);
 }
 
 // [Mon, 01/Jan/2001:10:00:00 -0500] or the same in double quotes; the zone is ignored.
@@ -114,9 +121,8 @@ bool ReadDateClf(const char*& p, LogEntry& e) {
   if (!(*p == ' ' || IsDigit(*p)) || !IsDigit(p[1])) return false;
   e.day = (*p == ' ' ? 0 : DigitValue(*p) * 10) + DigitValue(p[1]);
   p += 2;
-  return Accept(p, '/') && ReadMonthName(p, e.month) && Accept(p, '/') &&
-         ReadYear(p, e.year) && Accept(p, ':') && ReadClockTwoDigits(p, e) &&
-         SkipPastCloser(p, ']', '"');
+  return Accept(p, '/') && ReadMonthName(p, e.month) && Accept(p, '/') && ReadYear(p, e.year) &&
+         Accept(p, ':') && ReadClockTwoDigits(p, e) && SkipPastCloser(p, ']', '"');
 }
 
 bool ReadDateMdy(const char*& p, LogEntry& e) {
@@ -185,8 +191,8 @@ bool ReadDateApache(const char*& p, LogEntry& e) {
   if (!Accept(p, '[')) return false;
   if (IsLetter(p[0]) && IsLetter(p[1]) && IsLetter(p[2]) && p[3] == ' ') p += 4;  // weekday
   if (!ReadMonthName(p, e.month) || !Accept(p, ' ')) return false;
-  return ReadApacheDay(p, e.day) && Accept(p, ' ') && ReadClockTwoDigits(p, e) &&
-         Accept(p, ' ') && ReadYear(p, e.year) && SkipPastCloser(p, ']', ']');
+  return ReadApacheDay(p, e.day) && Accept(p, ' ') && ReadClockTwoDigits(p, e) && Accept(p, ' ') &&
+         ReadYear(p, e.year) && SkipPastCloser(p, ']', ']');
 }
 
 bool ReadWithEndCheck(const char*& p, int32_t& field) {
@@ -195,23 +201,39 @@ bool ReadWithEndCheck(const char*& p, int32_t& field) {
 
 bool Read(uint8_t token, const char*& p, LogEntry& e) {
   switch (token) {
-    case DATE_CLF: return ReadDateClf(p, e);
+    case DATE_CLF:
+      return ReadDateClf(p, e);
     case DATE_AUTO:
-    case DATE_MDY: return ReadDateMdy(p, e);
-    case DATE_DMY: return ReadDateDmy(p, e);
-    case DATE_YMD: return ReadDateYmd(p, e);
-    case UNIX_TIME: return ReadUnixTime(p, e);
-    case TIME_24: return ReadClock(p, e) && EndCheck(p);
-    case TIME_12: return ReadTime12(p, e);
-    case YEAR: return ReadYear(p, e.year) && EndCheck(p);
-    case MONTH: return ReadWithEndCheck(p, e.month);
-    case MONTH_NAME: return ReadMonthName(p, e.month);
-    case DAY: return ReadDayDigits(p, e.day) && EndCheck(p);
-    case HOUR: return ReadWithEndCheck(p, e.hour);
-    case MINUTE: return ReadWithEndCheck(p, e.minute);
-    case SECOND: return ReadWithEndCheck(p, e.second);
-    case DATE_APACHE: return ReadDateApache(p, e);
-    default: STITCHER_FAIL("ParseLogs", "Not a date or time token");
+    case DATE_MDY:
+      return ReadDateMdy(p, e);
+    case DATE_DMY:
+      return ReadDateDmy(p, e);
+    case DATE_YMD:
+      return ReadDateYmd(p, e);
+    case UNIX_TIME:
+      return ReadUnixTime(p, e);
+    case TIME_24:
+      return ReadClock(p, e) && EndCheck(p);
+    case TIME_12:
+      return ReadTime12(p, e);
+    case YEAR:
+      return ReadYear(p, e.year) && EndCheck(p);
+    case MONTH:
+      return ReadWithEndCheck(p, e.month);
+    case MONTH_NAME:
+      return ReadMonthName(p, e.month);
+    case DAY:
+      return ReadDayDigits(p, e.day) && EndCheck(p);
+    case HOUR:
+      return ReadWithEndCheck(p, e.hour);
+    case MINUTE:
+      return ReadWithEndCheck(p, e.minute);
+    case SECOND:
+      return ReadWithEndCheck(p, e.second);
+    case DATE_APACHE:
+      return ReadDateApache(p, e);
+    default:
+      STITCHER_FAIL("ParseLogs", "Not a date or time token");
   }
 }
 

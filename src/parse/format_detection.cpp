@@ -15,7 +15,9 @@ constexpr int MAX_FIELD_TOKENS = 48;  // fields_template: 48 fields, MUST_EOL, E
 constexpr int FIELDS_CAPACITY = static_cast<int>(sizeof(ParseState::fields_template));
 constexpr int USER_TOKENS_CAPACITY = static_cast<int>(sizeof(ParseState::user_tokens));
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // A WebSTAR field list is tab-separated: TAB_SEP goes in front when there is room. A list
 // without names leaves no template, and a lone TAB_SEP would be a template without EOL.

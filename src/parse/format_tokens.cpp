@@ -9,49 +9,88 @@ namespace {
 
 // ---- Token names, in kind order; entry 52 is the second name of REFERER -----------------
 constexpr const char* kTokenNames[] = {
-    "DATE-CLF",        "DATE-AUTO",       "DATE-DMY",       "DATE-MDY",
-    "DATE-YMD",        "UNIX-TIME",       "TIME-24",        "TIME-12",
-    "YEAR",            "MONTH",           "MONTH-NAME",     "DAY",
-    "HOUR",            "MINUTE",          "SECOND",         "FULL-REQUEST",
-    "HOST",            "URI",             "URI-QUERY",      "STATUS",
-    "WEBSTAR-RESULT",  "BYTES",           "TRAN-TIME-SECS", "TRAN-TIME-TICKS",
-    "TRAN-TIME-MILLI", "TRAN-TIME-HMS",   "REFERER",        "AGENT",
-    "USER",            "METHOD",          "PROTOCOL",       "DOMAIN",
-    "MAY-DOMAIN",      "SERVER",          "COOKIE",         "SKIP",
-    "IF-EOL",          "MUST-EOL",        "EOL",            "W3SVC",
-    "FIXUP",           "WN",              "EC",             "CHAR",
-    "TAB-SEP",         "FORMAT-LINE",     "CS-HOST",        "PATH-ARG",
-    "DATE-APACHE",     "CURI",            "CQUERY",         "SESSION",
+    "DATE-CLF",
+    "DATE-AUTO",
+    "DATE-DMY",
+    "DATE-MDY",
+    "DATE-YMD",
+    "UNIX-TIME",
+    "TIME-24",
+    "TIME-12",
+    "YEAR",
+    "MONTH",
+    "MONTH-NAME",
+    "DAY",
+    "HOUR",
+    "MINUTE",
+    "SECOND",
+    "FULL-REQUEST",
+    "HOST",
+    "URI",
+    "URI-QUERY",
+    "STATUS",
+    "WEBSTAR-RESULT",
+    "BYTES",
+    "TRAN-TIME-SECS",
+    "TRAN-TIME-TICKS",
+    "TRAN-TIME-MILLI",
+    "TRAN-TIME-HMS",
+    "REFERER",
+    "AGENT",
+    "USER",
+    "METHOD",
+    "PROTOCOL",
+    "DOMAIN",
+    "MAY-DOMAIN",
+    "SERVER",
+    "COOKIE",
+    "SKIP",
+    "IF-EOL",
+    "MUST-EOL",
+    "EOL",
+    "W3SVC",
+    "FIXUP",
+    "WN",
+    "EC",
+    "CHAR",
+    "TAB-SEP",
+    "FORMAT-LINE",
+    "CS-HOST",
+    "PATH-ARG",
+    "DATE-APACHE",
+    "CURI",
+    "CQUERY",
+    "SESSION",
     "REFERRER",
 };
 static_assert(std::size(kTokenNames) == TOKEN_KIND_COUNT + 1);
 
 // ---- Built-in templates, in rotation order ----------------------------------------------
-constexpr uint8_t kCombined[] = {
-    HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, WN, REFERER, IF_EOL, AGENT, EC,
-    TRAN_TIME_SECS, IF_EOL, COOKIE, EOL};
+constexpr uint8_t kCombined[] = {HOST,           SKIP,   USER,    DATE_CLF, FULL_REQUEST, STATUS,
+                                 BYTES,          WN,     REFERER, IF_EOL,   AGENT,        EC,
+                                 TRAN_TIME_SECS, IF_EOL, COOKIE,  EOL};
 constexpr uint8_t kIisService[] = {
-    HOST, USER, DATE_AUTO, TIME_24, W3SVC, SKIP, DOMAIN, TRAN_TIME_MILLI, SKIP, BYTES, STATUS,
-    SKIP, METHOD, URI, URI_QUERY, IF_EOL, AGENT, REFERER, IF_EOL, COOKIE, FIXUP, EOL};
-constexpr uint8_t kWebstarCommon[] = {
-    DATE_AUTO, TIME_24, SKIP, WEBSTAR_RESULT, HOST, URI, BYTES, MUST_EOL, EOL};
+    HOST,  USER,    DATE_AUTO, TIME_24, W3SVC,  SKIP, DOMAIN,    TRAN_TIME_MILLI,
+    SKIP,  BYTES,   STATUS,    SKIP,    METHOD, URI,  URI_QUERY, IF_EOL,
+    AGENT, REFERER, IF_EOL,    COOKIE,  FIXUP,  EOL};
+constexpr uint8_t kWebstarCommon[] = {DATE_AUTO, TIME_24,  SKIP, WEBSTAR_RESULT, HOST, URI,
+                                      BYTES,     MUST_EOL, EOL};
 constexpr uint8_t kHeader[] = {FORMAT_LINE, EOL};
-constexpr uint8_t kDateFirst[] = {
-    DATE_AUTO, TIME_24, HOST, DOMAIN, SKIP, USER, METHOD, URI, REFERER, SKIP, AGENT, STATUS,
-    BYTES, TRAN_TIME_MILLI, EOL};
+constexpr uint8_t kDateFirst[] = {DATE_AUTO, TIME_24, HOST,  DOMAIN,          SKIP,
+                                  USER,      METHOD,  URI,   REFERER,         SKIP,
+                                  AGENT,     STATUS,  BYTES, TRAN_TIME_MILLI, EOL};
 constexpr uint8_t kDateLine[] = {DATE_CLF, EOL};
 constexpr uint8_t kErrorLine[] = {DATE_APACHE, EOL};
-constexpr uint8_t kVhostCombined[] = {
-    DOMAIN, HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, AGENT, REFERER, COOKIE,
-    EOL};
-constexpr uint8_t kFtpTransfer[] = {
-    SKIP, MONTH_NAME, DAY, TIME_24, YEAR, SKIP, HOST, BYTES, URI, SKIP, SKIP, SKIP, SKIP, USER,
-    METHOD, SKIP, SKIP, EOL};
+constexpr uint8_t kVhostCombined[] = {DOMAIN, HOST,  SKIP,  USER,    DATE_CLF, FULL_REQUEST,
+                                      STATUS, BYTES, AGENT, REFERER, COOKIE,   EOL};
+constexpr uint8_t kFtpTransfer[] = {SKIP, MONTH_NAME, DAY,    TIME_24, YEAR, SKIP,
+                                    HOST, BYTES,      URI,    SKIP,    SKIP, SKIP,
+                                    SKIP, USER,       METHOD, SKIP,    SKIP, EOL};
 
 // FIELDS has no constant template: each input translates its own from a header.
 constexpr LogFormat kBuiltinFormats[] = {
-    kCombined, kIisService, kWebstarCommon, kHeader, nullptr,
-    kDateFirst, kDateLine, kErrorLine, kVhostCombined, kFtpTransfer,
+    kCombined,  kIisService, kWebstarCommon, kHeader,        nullptr,
+    kDateFirst, kDateLine,   kErrorLine,     kVhostCombined, kFtpTransfer,
 };
 static_assert(std::size(kBuiltinFormats) == BUILTIN_FORMAT_COUNT);
 
@@ -87,42 +126,74 @@ constexpr TranslationRow kNetscapeVariables[] = {
 static_assert(std::size(kNetscapeVariables) == 25);
 
 constexpr TranslationRow kWebstarFields[] = {
-    {"HOSTNAME", HOST},           {"DATE", DATE_AUTO},
-    {"URL", URI},                 {"BYTES_SENT", BYTES},
-    {"TIME", TIME_24},            {"RESULT", WEBSTAR_RESULT},
-    {"AGENT", AGENT},             {"METHOD", METHOD},
-    {"PATH_ARGS", PATH_ARG},      {"REFERER", REFERER},
-    {"SEARCH_ARGS", URI_QUERY},   {"TRANSFER_TIME", TRAN_TIME_TICKS},
-    {"USER", USER},               {"CS-HOST", HOST},
-    {"CS-IP", HOST},              {"CS-METHOD", METHOD},
-    {"CS-STATUS", STATUS},        {"CS-URI", URI},
-    {"BYTES", BYTES},             {"TIME_TAKEN", TRAN_TIME_HMS},
-    {"SC-STATUS", STATUS},        {"C-IP", HOST},
-    {"C-DNS", HOST},              {"CS-URI-STEM", URI},
-    {"CS-URI-QUERY", URI_QUERY},  {"CS(HOST)", DOMAIN},
-    {"CS(REFERER)", REFERER},     {"CS(USER-AGENT)", AGENT},
-    {"CS(COOKIE)", COOKIE},       {"CS(METHOD)", METHOD},
-    {"HOST", DOMAIN},             {"RESULT_CODE", STATUS},
-    {"COOKIE", COOKIE},           {"HOSTFIELD", DOMAIN},
-    {"STATUS", STATUS},           {"AFP_METHOD", METHOD},
+    {"HOSTNAME", HOST},
+    {"DATE", DATE_AUTO},
+    {"URL", URI},
+    {"BYTES_SENT", BYTES},
+    {"TIME", TIME_24},
+    {"RESULT", WEBSTAR_RESULT},
+    {"AGENT", AGENT},
+    {"METHOD", METHOD},
+    {"PATH_ARGS", PATH_ARG},
+    {"REFERER", REFERER},
+    {"SEARCH_ARGS", URI_QUERY},
+    {"TRANSFER_TIME", TRAN_TIME_TICKS},
+    {"USER", USER},
+    {"CS-HOST", HOST},
+    {"CS-IP", HOST},
+    {"CS-METHOD", METHOD},
+    {"CS-STATUS", STATUS},
+    {"CS-URI", URI},
+    {"BYTES", BYTES},
+    {"TIME_TAKEN", TRAN_TIME_HMS},
+    {"SC-STATUS", STATUS},
+    {"C-IP", HOST},
+    {"C-DNS", HOST},
+    {"CS-URI-STEM", URI},
+    {"CS-URI-QUERY", URI_QUERY},
+    {"CS(HOST)", DOMAIN},
+    {"CS(REFERER)", REFERER},
+    {"CS(USER-AGENT)", AGENT},
+    {"CS(COOKIE)", COOKIE},
+    {"CS(METHOD)", METHOD},
+    {"HOST", DOMAIN},
+    {"RESULT_CODE", STATUS},
+    {"COOKIE", COOKIE},
+    {"HOSTFIELD", DOMAIN},
+    {"STATUS", STATUS},
+    {"AFP_METHOD", METHOD},
 };
 static_assert(std::size(kWebstarFields) == 36);
 
 constexpr TranslationRow kW3cFields[] = {
-    {"DATE", DATE_YMD},             {"TIME", TIME_24},
-    {"BYTES", BYTES},               {"TIME_TAKEN", TRAN_TIME_HMS},
-    {"TIME-TAKEN", TRAN_TIME_MILLI}, {"C-IP", HOST},
-    {"C-DNS", HOST},                {"CS-IP", HOST},
-    {"CS-HOST", CS_HOST},           {"CS-METHOD", METHOD},
-    {"CS-STATUS", STATUS},          {"CS-URI", URI},
-    {"CS-URI-STEM", URI},           {"CS-URI-QUERY", URI_QUERY},
-    {"CS-USERNAME", USER},          {"CS-VERSION", PROTOCOL},
-    {"CS(COOKIE)", COOKIE},         {"CS(HOST)", DOMAIN},
-    {"CS(METHOD)", METHOD},         {"CS(REFERER)", REFERER},
-    {"CS(USER-AGENT)", AGENT},      {"S-IP", MAY_DOMAIN},
-    {"S-DNS", MAY_DOMAIN},          {"SC-BYTES", BYTES},
-    {"SC-STATUS", STATUS},          {"S-COMPUTERNAME", SERVER},
-    {"S-SITENAME", DOMAIN},         {"C-AGENT", AGENT},
+    {"DATE", DATE_YMD},
+    {"TIME", TIME_24},
+    {"BYTES", BYTES},
+    {"TIME_TAKEN", TRAN_TIME_HMS},
+    {"TIME-TAKEN", TRAN_TIME_MILLI},
+    {"C-IP", HOST},
+    {"C-DNS", HOST},
+    {"CS-IP", HOST},
+    {"CS-HOST", CS_HOST},
+    {"CS-METHOD", METHOD},
+    {"CS-STATUS", STATUS},
+    {"CS-URI", URI},
+    {"CS-URI-STEM", URI},
+    {"CS-URI-QUERY", URI_QUERY},
+    {"CS-USERNAME", USER},
+    {"CS-VERSION", PROTOCOL},
+    {"CS(COOKIE)", COOKIE},
+    {"CS(HOST)", DOMAIN},
+    {"CS(METHOD)", METHOD},
+    {"CS(REFERER)", REFERER},
+    {"CS(USER-AGENT)", AGENT},
+    {"S-IP", MAY_DOMAIN},
+    {"S-DNS", MAY_DOMAIN},
+    {"SC-BYTES", BYTES},
+    {"SC-STATUS", STATUS},
+    {"S-COMPUTERNAME", SERVER},
+    {"S-SITENAME", DOMAIN},
+    {"C-AGENT", AGENT},
     {"S-OPERATION", METHOD},
 };
 static_assert(std::size(kW3cFields) == 29);
@@ -160,18 +231,26 @@ int MonthFromName(const char* text) {
   // The third letter is only looked at when the second is present.
   const char third = second == '\0' ? '\0' : ToUpperAscii(text[2]);
   switch (first) {
-    case 'A': return second == 'P' ? 4 : second == 'U' ? 8 : -1;
-    case 'D': return 12;
-    case 'F': return 2;
-    case 'N': return 11;
-    case 'O': return 10;
-    case 'S': return 9;
+    case 'A':
+      return second == 'P' ? 4 : second == 'U' ? 8 : -1;
+    case 'D':
+      return 12;
+    case 'F':
+      return 2;
+    case 'N':
+      return 11;
+    case 'O':
+      return 10;
+    case 'S':
+      return 9;
     case 'J':
       if (second == 'A') return 1;
       if (second != 'U') return -1;
       return third == 'N' ? 6 : third == 'L' ? 7 : -1;
-    case 'M': return third == 'R' ? 3 : third == 'Y' ? 5 : -1;
-    default: return -1;
+    case 'M':
+      return third == 'R' ? 3 : third == 'Y' ? 5 : -1;
+    default:
+      return -1;
   }
 }
 

@@ -27,8 +27,20 @@ constexpr int32_t PATH_JOIN_LIMIT = 1022;
 
 // Text fields while the template runs; PATH_ARG is kept for the join at the end.
 enum TextField : int {
-  F_HOST, F_URI, F_QUERY, F_REFERER, F_AGENT, F_USER, F_METHOD, F_PROTOCOL, F_DOMAIN,
-  F_SERVER, F_COOKIE, F_SESSION, F_PATH_ARG, FIELD_COUNT,
+  F_HOST,
+  F_URI,
+  F_QUERY,
+  F_REFERER,
+  F_AGENT,
+  F_USER,
+  F_METHOD,
+  F_PROTOCOL,
+  F_DOMAIN,
+  F_SERVER,
+  F_COOKIE,
+  F_SESSION,
+  F_PATH_ARG,
+  FIELD_COUNT,
 };
 
 struct Span {
@@ -49,7 +61,9 @@ struct Reader {
   Span fields[FIELD_COUNT];
 };
 
-int32_t Length(const char* from, const char* to) { return static_cast<int32_t>(to - from); }
+int32_t Length(const char* from, const char* to) {
+  return static_cast<int32_t>(to - from);
+}
 
 void Capture(Reader& r, TextField field, char* start, char* end) {
   r.fields[field] = Span{start, Length(start, end)};
@@ -74,7 +88,9 @@ void SeparatorStep(Reader& r) {
   }
 }
 
-bool SeparatorIs(const Reader& r, char c) { return r.separator == static_cast<unsigned char>(c); }
+bool SeparatorIs(const Reader& r, char c) {
+  return r.separator == static_cast<unsigned char>(c);
+}
 
 // Set A: TAB, space, comma or line end.
 char* ScanSetA(char* p) {
@@ -132,7 +148,10 @@ char* ScanToComma(char* p) {
 // ---- Quoted forms -------------------------------------------------------------------------
 
 enum Quotes : unsigned {
-  Q_DOUBLE = 1, Q_ANGLE = 2, Q_APOSTROPHE = 4, Q_BACKQUOTE = 8,
+  Q_DOUBLE = 1,
+  Q_ANGLE = 2,
+  Q_APOSTROPHE = 4,
+  Q_BACKQUOTE = 8,
 };
 
 bool OpensQuote(char c, unsigned quotes) {
@@ -216,8 +235,12 @@ Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
   return Step::NEXT;
 }
 
-bool TwoDigits(const char* p) { return IsDigit(p[0]) && IsDigit(p[1]); }
-int32_t TwoDigitValue(const char* p) { return (p[0] - '0') * 10 + (p[1] - '0'); }
+bool TwoDigits(const char* p) {
+  return IsDigit(p[0]) && IsDigit(p[1]);
+}
+int32_t TwoDigitValue(const char* p) {
+  return (p[0] - '0') * 10 + (p[1] - '0');
+}
 
 // TRAN_TIME_HMS: HH:MM:SS when the third character is ':', else ticks.
 Step ReadTransferHms(Reader& r) {
@@ -379,28 +402,50 @@ Step ReadToken(Reader& r, uint8_t token) {
   constexpr unsigned ALL_QUOTES = Q_DOUBLE | Q_ANGLE | Q_APOSTROPHE | Q_BACKQUOTE;
 
   switch (token) {
-    case FULL_REQUEST: return ReadFullRequest(r);
-    case HOST: return ReadText(r, F_HOST, Q_DOUBLE, set_a);
-    case URI: return ReadUri(r);
-    case URI_QUERY: return ReadText(r, F_QUERY, Q_DOUBLE, set_c);
-    case STATUS: return ReadStatusOrBytes(r, &r.entry.status, 200);
-    case WEBSTAR_RESULT: return ReadWebstarResult(r);
-    case BYTES: return ReadStatusOrBytes(r, &r.entry.bytes, 0);
-    case TRAN_TIME_SECS: return ReadTransferTime(r, 600, 1);
-    case TRAN_TIME_TICKS: return ReadTransferTime(r, 10, 1);
-    case TRAN_TIME_MILLI: return ReadTransferTime(r, 3, 5);
-    case TRAN_TIME_HMS: return ReadTransferHms(r);
-    case REFERER: return ReadText(r, F_REFERER, ALL_QUOTES, set_c, true);
-    case AGENT: return ReadText(r, F_AGENT, ALL_QUOTES, set_b);
-    case USER: return ReadText(r, F_USER, Q_DOUBLE | Q_ANGLE, set_b);
-    case SESSION: return ReadText(r, F_SESSION, Q_DOUBLE | Q_ANGLE, set_b);
-    case METHOD: return ReadText(r, F_METHOD, Q_DOUBLE | Q_ANGLE, set_a);
-    case SERVER: return ReadText(r, F_SERVER, Q_DOUBLE | Q_ANGLE, set_a);
-    case COOKIE: return ReadText(r, F_COOKIE, Q_DOUBLE | Q_ANGLE, set_c);
-    case PROTOCOL: return ReadText(r, F_PROTOCOL, 0, set_a);
-    case DOMAIN: return ReadDomain(r, false);
-    case MAY_DOMAIN: return ReadDomain(r, true);
-    case CS_HOST: return ReadCsHost(r);
+    case FULL_REQUEST:
+      return ReadFullRequest(r);
+    case HOST:
+      return ReadText(r, F_HOST, Q_DOUBLE, set_a);
+    case URI:
+      return ReadUri(r);
+    case URI_QUERY:
+      return ReadText(r, F_QUERY, Q_DOUBLE, set_c);
+    case STATUS:
+      return ReadStatusOrBytes(r, &r.entry.status, 200);
+    case WEBSTAR_RESULT:
+      return ReadWebstarResult(r);
+    case BYTES:
+      return ReadStatusOrBytes(r, &r.entry.bytes, 0);
+    case TRAN_TIME_SECS:
+      return ReadTransferTime(r, 600, 1);
+    case TRAN_TIME_TICKS:
+      return ReadTransferTime(r, 10, 1);
+    case TRAN_TIME_MILLI:
+      return ReadTransferTime(r, 3, 5);
+    case TRAN_TIME_HMS:
+      return ReadTransferHms(r);
+    case REFERER:
+      return ReadText(r, F_REFERER, ALL_QUOTES, set_c, true);
+    case AGENT:
+      return ReadText(r, F_AGENT, ALL_QUOTES, set_b);
+    case USER:
+      return ReadText(r, F_USER, Q_DOUBLE | Q_ANGLE, set_b);
+    case SESSION:
+      return ReadText(r, F_SESSION, Q_DOUBLE | Q_ANGLE, set_b);
+    case METHOD:
+      return ReadText(r, F_METHOD, Q_DOUBLE | Q_ANGLE, set_a);
+    case SERVER:
+      return ReadText(r, F_SERVER, Q_DOUBLE | Q_ANGLE, set_a);
+    case COOKIE:
+      return ReadText(r, F_COOKIE, Q_DOUBLE | Q_ANGLE, set_c);
+    case PROTOCOL:
+      return ReadText(r, F_PROTOCOL, 0, set_a);
+    case DOMAIN:
+      return ReadDomain(r, false);
+    case MAY_DOMAIN:
+      return ReadDomain(r, true);
+    case CS_HOST:
+      return ReadCsHost(r);
     case SKIP: {
       char* start = nullptr;
       char* end = nullptr;
@@ -410,16 +455,21 @@ Step ReadToken(Reader& r, uint8_t token) {
       r.cur = skip(r.cur);
       return Step::NEXT;
     }
-    case MUST_EOL: return IsLineEnd(*r.cur) ? Step::NEXT : Step::FAIL;
-    case W3SVC: return ReadW3svc(r);
-    case FIXUP: Fixup(r); return Step::NEXT;
-    case EC: return LookAheadEc(r);
+    case MUST_EOL:
+      return IsLineEnd(*r.cur) ? Step::NEXT : Step::FAIL;
+    case W3SVC:
+      return ReadW3svc(r);
+    case FIXUP:
+      Fixup(r);
+      return Step::NEXT;
+    case EC:
+      return LookAheadEc(r);
     case CHAR:
       if (!IsLineEnd(*r.cur)) ++r.cur;
       return Step::NEXT;
     case FORMAT_LINE:
       return ReadFormatLine(r.state, r.line, r.cur, r.entry) == PARSE_HEADER ? Step::HEADER
-                                                                              : Step::FAIL;
+                                                                             : Step::FAIL;
     case PATH_ARG: {
       char* const end = ScanUri(r, r.cur, false);
       Capture(r, F_PATH_ARG, r.cur, end);
@@ -432,8 +482,10 @@ Step ReadToken(Reader& r, uint8_t token) {
       r.cur = end;
       return Step::NEXT;
     }
-    case CQUERY: return ReadText(r, F_QUERY, 0, comma);
-    default: break;
+    case CQUERY:
+      return ReadText(r, F_QUERY, 0, comma);
+    default:
+      break;
   }
   if (IsDateToken(token)) {
     const char* next = ReadDateToken(token, r.cur, r.entry);
@@ -450,9 +502,8 @@ Step ReadToken(Reader& r, uint8_t token) {
 
 bool DateIsValid(const LogEntry& e, int32_t year_limit) {
   const bool year_ok = e.year == 0 || (e.year >= 1970 && e.year <= 2038 && e.year < year_limit);
-  return year_ok && e.month >= 0 && e.month <= 12 && e.day >= 0 && e.day <= 31 &&
-         e.hour >= 0 && e.hour <= 23 && e.minute >= 0 && e.minute <= 59 && e.second >= 0 &&
-         e.second <= 59;
+  return year_ok && e.month >= 0 && e.month <= 12 && e.day >= 0 && e.day <= 31 && e.hour >= 0 &&
+         e.hour <= 23 && e.minute >= 0 && e.minute <= 59 && e.second >= 0 && e.second <= 59;
 }
 
 // Bytes from the line start through the first line end at or after `p`; CR LF and LF CR

@@ -8,7 +8,9 @@
 
 // ---- Character classes -----------------------------------------------------------------
 // A line end is NUL, LF or CR; the data in the buffer is always followed by a NUL.
-constexpr bool IsLineEnd(char c) { return c == '\0' || c == '\n' || c == '\r'; }
+constexpr bool IsLineEnd(char c) {
+  return c == '\0' || c == '\n' || c == '\r';
+}
 
 // Past the line end at `p` (which stands on the first line-end character): CR LF and LF CR
 // count as one line end, a single CR or LF as one, the NUL behind the data as none.

@@ -15,18 +15,18 @@ enum ParseResult : int {
 
 // Per-input parser state; created when the input is opened, lives as long as the input.
 struct ParseState {
-  int current_format = COMBINED;        // built-in slot tried first for the next line
-  int default_year = 0;                 // date of the latest "#Date: " header, used for
-  int default_month = 0;                //   lines that carry no date
+  int current_format = COMBINED;  // built-in slot tried first for the next line
+  int default_year = 0;           // date of the latest "#Date: " header, used for
+  int default_month = 0;          //   lines that carry no date
   int default_day = 0;
   int user_format_start[4] = {-1, -1, -1, -1};  // offsets into user_tokens; first -1 ends
-  int fields_length = 0;                // bytes in fields_template; 0 = none
-  int year_limit = 0;                   // entries dated in this year or later are rejected
-  uint8_t user_tokens[150] = {};        // compiled user templates, each ended by EOL
-  uint8_t fields_template[50] = {};     // template of the latest field-list header
-  bool webstar_mode = false;            // a WebSTAR header was seen; changes CS_HOST
-  char path_join[1024] = {};            // the uri joined with '$' and a path argument; per
-                                        //   input, so pending entries never share it
+  int fields_length = 0;                        // bytes in fields_template; 0 = none
+  int year_limit = 0;                           // entries dated in this year or later are rejected
+  uint8_t user_tokens[150] = {};                // compiled user templates, each ended by EOL
+  uint8_t fields_template[50] = {};             // template of the latest field-list header
+  bool webstar_mode = false;                    // a WebSTAR header was seen; changes CS_HOST
+  char path_join[1024] = {};                    // the uri joined with '$' and a path argument; per
+                                                //   input, so pending entries never share it
 };
 
 // Prepares a fresh state: everything as above, and year_limit = the year 31 days from now

@@ -13,7 +13,9 @@ constexpr int kPoolSize = static_cast<int>(sizeof(ParseState::user_tokens));
 constexpr int kTokenLimit = kPoolSize - 1;
 constexpr size_t kReferrerName = 52;  // "REFERRER", a second name for REFERER
 
-constexpr bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+constexpr bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // The token named by the word at `word`: the first of the 53 names that matches,
 // "REFERRER" as REFERER, anything else SKIP.

@@ -9,12 +9,14 @@
 
 namespace {
 
-termios saved_mode;              // the terminal's mode before PollConsole changed it
+termios saved_mode;  // the terminal's mode before PollConsole changed it
 // The terminal is in raw mode and saved_mode restores it. Read by the signal handler.
 volatile std::sig_atomic_t mode_changed = 0;
-bool restore_registered = false; // RestoreConsole runs at exit
+bool restore_registered = false;  // RestoreConsole runs at exit
 
-void RestoreAtExit() { RestoreConsole(); }
+void RestoreAtExit() {
+  RestoreConsole();
+}
 
 // Signals that end the program without running the exit handlers (Ctrl+C and Ctrl+\ are
 // ordinary keys in raw mode).
