@@ -3,6 +3,7 @@
 
 #include <bzlib.h>
 #include <minizip/zip.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -75,9 +76,11 @@ inline void PatchZipMethod(std::string* zip, const std::string& name, int method
 // A zip archive of `members`, in order, written with minizip's writer. A method other than
 // 0 and 8 is written as stored data with that method number in its headers.
 inline std::string ZipBytes(const std::vector<ZipMember>& members) {
+  // The process id keeps test programs that ctest runs side by side off each other's files.
   static int serial = 0;
-  const std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                     ("stitcher-fixture-" + std::to_string(++serial) + ".zip");
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() /
+      ("stitcher-fixture-" + std::to_string(::getpid()) + "-" + std::to_string(++serial) + ".zip");
   zipFile zf = zipOpen(path.c_str(), APPEND_STATUS_CREATE);
   for (const ZipMember& m : members) {
     zip_fileinfo info{};

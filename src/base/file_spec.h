@@ -1,0 +1,44 @@
+#pragma once
+// File specifications: a path in a fixed buffer, combined with further paths (a relative
+// name replaces the last component), its name part for messages, and opening it.
+
+#include <cstdio>
+
+struct GzipWriter;
+
+// How paths are spelled: Windows (both slashes separate, drive prefixes, names after the
+// last backslash) or POSIX (only '/' separates; ':' and '\' are ordinary characters).
+enum class PathStyle { Windows, Posix };
+
+class FileSpec {
+ public:
+  static constexpr int kPathSize = 260;  // bytes of path; at most 256 characters are kept
+
+  // A spec naming the current directory ("./" or ".\").
+  explicit FileSpec(PathStyle style = PathStyle::Posix);
+
+  // Combines `new_path` with the current path (absolute replaces, relative replaces the
+  // last component). Paths are cut at 256 characters without a message; a cut path names
+  // some other file, so Open and OpenGz refuse it.
+  void Set(const char* new_path);
+
+  // Copies the name part of the path (after the last separator of the style) into `out`,
+  // which holds at least kPathSize bytes.
+  void GetName(char* out) const;
+
+  // The path as text.
+  const char* Path() const { return path_; }
+
+  // Opens the path (a shortcut resolved first where the platform has them) as a buffered
+  // stream; null when it cannot be opened or was cut.
+  std::FILE* Open(const char* mode) const;
+
+  // Opens the path as a gzip writer; `mode` is "wb" followed by the level digit. Null when
+  // it cannot be opened or was cut.
+  GzipWriter* OpenGz(const char* mode) const;
+
+ private:
+  PathStyle style_;
+  char path_[kPathSize];
+  bool cut_ = false;  // Set had to cut the path (or the directory part it kept)
+};

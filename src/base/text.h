@@ -1,0 +1,45 @@
+#pragma once
+// Character classes and small text helpers shared by every folder.
+//
+// Character classes are ASCII only: letters are A-Z and a-z, digits 0-9. Bytes from 128
+// up are neither letters nor digits and have no case. These functions take `char` and
+// never pass a negative value to the C library's <cctype> functions.
+
+#include <cstdint>
+
+// ---- Character classes -----------------------------------------------------------------
+constexpr bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+constexpr bool IsUpper(char c) {
+  return c >= 'A' && c <= 'Z';
+}
+constexpr bool IsLower(char c) {
+  return c >= 'a' && c <= 'z';
+}
+constexpr bool IsLetter(char c) {
+  return IsUpper(c) || IsLower(c);
+}
+constexpr bool IsAlnum(char c) {
+  return IsLetter(c) || IsDigit(c);
+}
+constexpr char ToLowerAscii(char c) {
+  return IsUpper(c) ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+constexpr char ToUpperAscii(char c) {
+  return IsLower(c) ? static_cast<char>(c - ('a' - 'A')) : c;
+}
+
+// ---- Text ------------------------------------------------------------------------------
+
+// True when `text` begins with `prefix`, letters compared without regard to case.
+// An empty prefix matches every text.
+bool StartsWithNoCase(const char* prefix, const char* text);
+
+// An optional single leading '-', then decimal digits up to the first non-digit. No digits
+// gives 0; no blanks or '+' are skipped. Overflow wraps around (two's complement) instead
+// of being undefined.
+int32_t ParseSignedDecimal(const char* text);
+
+// Replaces every lower-case ASCII letter of the NUL-terminated text by its upper-case form.
+void UpperCaseInPlace(char* text);

@@ -1,0 +1,400 @@
+#include "output/writers.h"
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+#include "base/check.h"
+
+namespace {
+
+// ---- Text pieces -------------------------------------------------------------------------
+
+// A text and its length, so that each field is measured once per line. `data` is null only
+// for an NCSA query that is absent (the line then prints no '?').
+struct Text {
+  const char* data;
+  size_t size;
+};
+
+template <size_t N>
+constexpr Text Literal(const char (&text)[N]) {
+  return Text{text, N - 1};
+}
+
+Text Measure(const char* text) {
+  return text != nullptr ? Text{text, std::strlen(text)} : Text{nullptr, 0};
+}
+
+// ---- Data --------------------------------------------------------------------------------
+
+constexpr Text MONTH_NAMES[12] = {Literal("Jan"), Literal("Feb"), Literal("Mar"), Literal("Apr"),
+                                  Literal("May"), Literal("Jun"), Literal("Jul"), Literal("Aug"),
+                                  Literal("Sep"), Literal("Oct"), Literal("Nov"), Literal("Dec")};
+// An entry without a date (month 0), or with a month no parser produces, still gets a
+// three-letter month so the stamp keeps its shape; "???" makes the missing date visible.
+constexpr Text UNKNOWN_MONTH = Literal("???");
+
+// Placeholders for absent text fields.
+constexpr Text NO_TEXT = Literal("-");
+constexpr Text NO_METHOD = Literal("GET");
+constexpr Text NO_URI = Literal("/");
+constexpr Text SHED_COOKIE = Literal("");
+
+// Estimated length of each line without its text fields: the fixed text, the numbers and
+// the time stamp together. The estimate ignores the digits of large numbers, so the
+// formatted length is checked as well.
+constexpr int64_t NCSA_BASE = 60;
+constexpr int64_t W3C_BASE = 48;
+constexpr int64_t WEBSTAR_BASE = 52;
+
+// Line terminators by NewlineStyle: MAC, UNIX, DOS.
+constexpr Text TERMINATORS[3] = {Literal("\r"), Literal("\n"), Literal("\r\n")};
+
+// ---- Bounded appender --------------------------------------------------------------------
+
+// Appends pieces of one line to a buffer of `size` bytes (size > 0), keeping the last byte
+// for the NUL. A piece that does not fit whole is not written and marks the line as
+// overflowed, and the caller discards such a line; nothing is ever written past the buffer.
+class LineAppender {
+ public:
+  LineAppender(char* buffer, size_t size) : begin_(buffer), at_(buffer), end_(buffer + size - 1) {}
+
+  void Append(Text text) {
+    if (text.size > static_cast<size_t>(end_ - at_)) {
+      overflowed_ = true;
+      return;
+    }
+    std::memcpy(at_, text.data, text.size);
+    at_ += text.size;
+  }
+
+  void Append(char c) {
+    if (at_ == end_) {
+      overflowed_ = true;
+      return;
+    }
+    *at_++ = c;
+  }
+
+  // A decimal number printed as printf's "%0<width>d" prints it: a '-' for a negative
+  // number, then the digits, zero-padded after the sign to `width` characters in all.
+  // The digits are written in place, from the last one back.
+  void AppendDecimal(int64_t value, size_t width = 0) {
+    // Most numbers of a line are clock and date parts: 0..99, at most two wide.
+    if (value >= 0 && value < 100 && width <= 2) {
+      const size_t length = value >= 10 || width == 2 ? 2 : 1;
+      if (length > static_cast<size_t>(end_ - at_)) {
+        overflowed_ = true;
+        return;
+      }
+      if (length == 2) *at_++ = static_cast<char>('0' + value / 10);
+      *at_++ = static_cast<char>('0' + value % 10);
+      return;
+    }
+    const bool negative = value < 0;
+    // The magnitude in unsigned arithmetic, so that INT64_MIN has one too.
+    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    size_t digits = 1;
+    for (uint64_t rest = magnitude / 10; rest != 0; rest /= 10) ++digits;
+    const size_t sign = negative ? 1 : 0;
+    const size_t length = sign + digits < width ? width : sign + digits;
+    if (length > static_cast<size_t>(end_ - at_)) {
+      overflowed_ = true;
+      return;
+    }
+    char* digit = at_ + length;
+    for (size_t i = 0; i < digits; ++i) {
+      *--digit = static_cast<char>('0' + magnitude % 10);
+      magnitude /= 10;
+    }
+    while (digit > at_ + sign) *--digit = '0';
+    if (negative) *at_ = '-';
+    at_ += length;
+  }
+
+  bool Overflowed() const { return overflowed_; }
+
+  // NUL-terminates what was appended and returns its length.
+  size_t Finish() {
+    *at_ = '\0';
+    return static_cast<size_t>(at_ - begin_);
+  }
+
+ private:
+  char* begin_;
+  char* at_;
+  char* end_;  // the byte kept for the NUL
+  bool overflowed_ = false;
+};
+
+// ---- Texts of one line -------------------------------------------------------------------
+
+// The texts a line prints, placeholders already in place of absent fields. `query` stays
+// null on an NCSA line without a query, which prints no '?'.
+struct LineTexts {
+  Text client_host;
+  Text domain;
+  Text user;
+  Text method;
+  Text uri;
+  Text query;
+  Text referer;
+  Text agent;
+  Text cookie;
+};
+using TextField = Text LineTexts::*;
+
+// One shedding step: the fields (the second may be null) that get `replacement`.
+struct ShedStep {
+  TextField first;
+  TextField second;
+  Text replacement;
+};
+
+// NCSA drops referer and agent together.
+constexpr ShedStep NCSA_SHEDDING[] = {
+    {&LineTexts::referer, &LineTexts::agent, NO_TEXT},
+};
+// W3C and WebSTAR drop one field at a time, least important first; a shed cookie prints
+// as nothing between its quotes.
+constexpr ShedStep W3C_WEBSTAR_SHEDDING[] = {
+    {&LineTexts::cookie, nullptr, SHED_COOKIE}, {&LineTexts::agent, nullptr, NO_TEXT},
+    {&LineTexts::referer, nullptr, NO_TEXT},    {&LineTexts::query, nullptr, NO_TEXT},
+    {&LineTexts::user, nullptr, NO_TEXT},
+};
+
+// A field's text, or its placeholder when the field is absent or empty: an empty field
+// would leave two separators side by side and shift every later field of the line.
+Text Or(const char* text, Text placeholder) {
+  return text != nullptr && text[0] != '\0' ? Measure(text) : placeholder;
+}
+
+int64_t Length(Text text) {
+  return static_cast<int64_t>(text.size);
+}
+
+Text Terminator() {
+  const auto style = static_cast<size_t>(settings.newlines);
+  return style < std::size(TERMINATORS) ? TERMINATORS[style] : TERMINATORS[0];
+}
+
+Text MonthName(int32_t month) {
+  return month >= 1 && month <= 12 ? MONTH_NAMES[month - 1] : UNKNOWN_MONTH;
+}
+
+// Replaces the fields of `step`; each shed field takes its length minus one off the
+// estimate.
+void Shed(LineTexts& texts, int64_t& estimate, const ShedStep& step) {
+  for (TextField field : {step.first, step.second}) {
+    if (field == nullptr) continue;
+    estimate -= Length(texts.*field) - 1;
+    texts.*field = step.replacement;
+  }
+}
+
+// Appends one line of a dialect; the appender tells whether it fitted.
+using Layout = void (*)(LineAppender& out, const LogEntry& entry, const LineTexts& texts);
+
+// Sheds fields while the estimate is not below the buffer size, then formats. A line that
+// still does not fit whole (numbers longer than the estimate allows for) sheds the next
+// field and is formatted again; with nothing left to shed the result is the empty text.
+// Returns the length of the line written.
+size_t WriteLine(char* buffer, size_t size, const LogEntry& entry, LineTexts texts,
+                 int64_t estimate, std::span<const ShedStep> shedding, Layout layout) {
+  if (size == 0) return 0;
+  size_t next_step = 0;
+  for (;;) {
+    if (estimate < static_cast<int64_t>(size)) {
+      LineAppender out(buffer, size);
+      layout(out, entry, texts);
+      if (!out.Overflowed()) return out.Finish();
+    }
+    if (next_step == shedding.size()) break;
+    Shed(texts, estimate, shedding[next_step++]);
+  }
+  buffer[0] = '\0';
+  return 0;
+}
+
+// "hh:mm:ss", each part at least two digits.
+void AppendClock(LineAppender& out, const LogEntry& e) {
+  out.AppendDecimal(e.hour, 2);
+  out.Append(':');
+  out.AppendDecimal(e.minute, 2);
+  out.Append(':');
+  out.AppendDecimal(e.second, 2);
+}
+
+// ---- NCSA --------------------------------------------------------------------------------
+
+void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
+  // Two-digit year: 1999 prints as 99, 2001 as 01. Computed in 64 bits so no year
+  // overflows.
+  const int64_t year = e.year < 2000 ? int64_t{e.year} - 1900 : int64_t{e.year} - 2000;
+  out.Append(t.client_host);
+  out.Append(' ');
+  out.Append(t.domain);
+  out.Append(' ');
+  out.Append(t.user);
+  out.Append(Literal(" ["));
+  out.AppendDecimal(e.day, 2);
+  out.Append('/');
+  out.Append(MonthName(e.month));
+  out.Append('/');
+  out.AppendDecimal(year, 2);
+  out.Append(':');
+  AppendClock(out, e);
+  out.Append(Literal(" -0500] \""));
+  out.Append(t.method);
+  out.Append(' ');
+  out.Append(t.uri);
+  if (t.query.data != nullptr) {
+    out.Append('?');
+    out.Append(t.query);
+  }
+  out.Append(Literal(" HTTP/1.0\" "));
+  out.AppendDecimal(e.status);
+  out.Append(' ');
+  out.AppendDecimal(e.bytes);
+  out.Append(Literal(" \""));
+  out.Append(t.referer);
+  out.Append(Literal("\" \""));
+  out.Append(t.agent);
+  out.Append('"');
+  out.Append(Terminator());
+}
+
+// ---- W3C ---------------------------------------------------------------------------------
+
+void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
+  const int64_t milliseconds = int64_t{e.transfer_time} * 5 / 3;
+  out.AppendDecimal(e.year, 4);
+  out.Append('-');
+  out.AppendDecimal(e.month, 2);
+  out.Append('-');
+  out.AppendDecimal(e.day, 2);
+  out.Append(' ');
+  AppendClock(out, e);
+  for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
+    out.Append(' ');
+    out.Append(field);
+  }
+  out.Append(' ');
+  out.AppendDecimal(e.status);
+  out.Append(' ');
+  out.AppendDecimal(e.bytes);
+  out.Append(' ');
+  out.AppendDecimal(milliseconds);
+  out.Append(' ');
+  out.Append(t.domain);
+  for (Text field : {t.agent, t.cookie, t.referer}) {
+    out.Append(Literal(" \""));
+    out.Append(field);
+    out.Append('"');
+  }
+  out.Append(Terminator());
+}
+
+// ---- WebSTAR -----------------------------------------------------------------------------
+
+void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
+  const int32_t ticks = e.transfer_time / 10;
+  out.AppendDecimal(e.month, 2);
+  out.Append('/');
+  out.AppendDecimal(e.day, 2);
+  out.Append('/');
+  out.AppendDecimal(e.year, 4);
+  out.Append('\t');
+  AppendClock(out, e);
+  for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
+    out.Append('\t');
+    out.Append(field);
+  }
+  for (int32_t number : {e.status, e.bytes, ticks}) {
+    out.Append('\t');
+    out.AppendDecimal(number);
+  }
+  out.Append('\t');
+  out.Append(t.domain);
+  out.Append('\t');
+  out.Append(t.agent);
+  out.Append(Literal("\t\""));
+  out.Append(t.cookie);
+  out.Append(Literal("\"\t"));
+  out.Append(t.referer);
+  out.Append(Terminator());
+}
+
+// W3C and WebSTAR print every field, placeholders included.
+LineTexts FullTexts(const LogEntry& e) {
+  return LineTexts{Or(e.client_host, NO_TEXT), Or(e.domain, NO_TEXT), Or(e.user, NO_TEXT),
+                   Or(e.method, NO_METHOD),    Or(e.uri, NO_URI),     Or(e.query, NO_TEXT),
+                   Or(e.referer, NO_TEXT),     Or(e.agent, NO_TEXT),  Or(e.cookie, NO_TEXT)};
+}
+
+int64_t FullEstimate(const LineTexts& t, int64_t base) {
+  return base + Length(t.client_host) + Length(t.user) + Length(t.method) + Length(t.uri) +
+         Length(t.query) + Length(t.referer) + Length(t.agent) + Length(t.domain) +
+         Length(t.cookie);
+}
+
+}  // namespace
+
+size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry) {
+  const LineTexts texts{Or(entry.client_host, NO_TEXT),
+                        settings.vhost ? Or(entry.domain, NO_TEXT) : NO_TEXT,
+                        Or(entry.user, NO_TEXT),
+                        Or(entry.method, NO_METHOD),
+                        Or(entry.uri, NO_URI),
+                        Measure(entry.query),
+                        Or(entry.referer, NO_TEXT),
+                        Or(entry.agent, NO_TEXT),
+                        Text{nullptr, 0}};
+  const int64_t estimate = NCSA_BASE + Length(texts.client_host) + Length(texts.domain) +
+                           Length(texts.user) + Length(texts.method) + Length(texts.uri) +
+                           (texts.query.data != nullptr ? Length(texts.query) + 1 : 0) +
+                           Length(texts.referer) + Length(texts.agent);
+  return WriteLine(buffer, size, entry, texts, estimate, NCSA_SHEDDING, NcsaLayout);
+}
+
+size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry) {
+  const LineTexts texts = FullTexts(entry);
+  return WriteLine(buffer, size, entry, texts, FullEstimate(texts, W3C_BASE), W3C_WEBSTAR_SHEDDING,
+                   W3cLayout);
+}
+
+size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry) {
+  const LineTexts texts = FullTexts(entry);
+  return WriteLine(buffer, size, entry, texts, FullEstimate(texts, WEBSTAR_BASE),
+                   W3C_WEBSTAR_SHEDDING, WebstarLayout);
+}
+
+namespace {
+
+// Writer and header of each output format, in the order of OutputFormat.
+struct OutputDialect {
+  LineWriter writer;
+  const char* header;
+};
+constexpr OutputDialect OUTPUT_DIALECTS[3] = {
+    {FormatNcsaLine, ""},
+    {FormatW3cLine, W3C_HEADER},
+    {FormatWebstarLine, WEBSTAR_HEADER},
+};
+
+const OutputDialect& DialectFor(OutputFormat format) {
+  const auto index = static_cast<size_t>(format);
+  STITCHER_CHECK("writers", index < std::size(OUTPUT_DIALECTS));
+  return OUTPUT_DIALECTS[index];
+}
+
+}  // namespace
+
+LineWriter WriterFor(OutputFormat format) {
+  return DialectFor(format).writer;
+}
+
+const char* HeaderFor(OutputFormat format) {
+  return DialectFor(format).header;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Output writers: the header line of each output dialect and the writers that turn one
+// LogEntry into one line of the merged log.
+//
+// Writers fill the caller's buffer and nothing else: they read the entry (and the
+// `vhost` and `newlines` settings) and never change it. Every result is a complete line,
+// terminator included, NUL-terminated, or the empty text when the entry cannot be fitted
+// into the buffer even after its long, less important fields have been shed. A line is
+// never cut short. Absent and empty text fields print as their placeholders ("-", the
+// method "GET", the path "/"), so no field of a line is ever empty. Each writer returns the length
+// of what it wrote (0 for the empty text, and for a zero-size buffer, which it leaves untouched).
+
+#include <cstddef>
+
+#include "driver/settings.h"
+#include "entries/log_entry.h"
+
+// ---- Header lines ------------------------------------------------------------------------
+// Written once before the first entry; each ends in a single LF whatever `newlines` says.
+
+inline constexpr char W3C_HEADER[] =
+    "#Fields: date time c-ip cs-username cs-method cs-uri-stem cs-uri-query sc-status "
+    "sc-bytes time-taken cs-host cs(User-Agent) cs(Cookie) cs(Referer)\n";
+inline constexpr char WEBSTAR_HEADER[] =
+    "!!LOG_FORMAT DATE TIME HOSTNAME USER METHOD URL SEARCH_ARGS SC-STATUS BYTES "
+    "TRANSFER_TIME CS(HOST) AGENT CS(COOKIE) REFERER\n";
+
+// ---- Line writers ------------------------------------------------------------------------
+
+// Size of the line buffer the merge engine formats every entry into.
+inline constexpr size_t LINE_BUFFER_SIZE = 4096;
+
+// NCSA combined: host, virtual host (only with `vhost`), user, "[dd/Mon/yy:hh:mm:ss -0500]",
+// the quoted request, status, bytes, quoted referer and agent. Sheds referer and agent
+// together when the line is too long. A month outside 1..12 prints as "???".
+size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry);
+
+// W3C extended, fields in the order of W3C_HEADER; time taken in milliseconds. Sheds
+// cookie, agent, referer, query, user, one at a time, when the line is too long.
+size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry);
+
+// WebSTAR, tab-separated, fields in the order of WEBSTAR_HEADER; transfer time in ticks
+// of 1/60 second. Sheds like FormatW3cLine.
+size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry);
+
+// ---- Choosing by output format -----------------------------------------------------------
+
+using LineWriter = size_t (*)(char* buffer, size_t size, const LogEntry& entry);
+
+// The writer of an output format.
+LineWriter WriterFor(OutputFormat format);
+
+// The header line of an output format; the empty text for NCSA, which has none.
+const char* HeaderFor(OutputFormat format);
