@@ -14,7 +14,7 @@
 #include "driver/settings.h"
 #include "entries/log_entry.h"
 #include "entries/normalize.h"
-#include "input/wild_match.h"
+#include "entries/wild_match.h"
 
 namespace {
 

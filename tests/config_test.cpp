@@ -10,13 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
 #include "driver/settings.h"
 
 namespace {
 
 class ConfigTest : public ::testing::Test {
  protected:
-  void SetUp() override { ResetSettings(); }
+  void SetUp() override {
+    ResetSettings();
+    ResetMessages();
+  }
   void TearDown() override { ResetSettings(); }
 
   // Applies one line and returns what it printed.
@@ -69,11 +73,11 @@ TEST_F(ConfigTest, BooleanValuesByPrefix) {
     SCOPED_TRACE(c.value);
     // Start from the opposite value so a valid line visibly changes it.
     settings.compress = !c.result;
-    settings.option_error = false;
+    ResetMessages();
     bool valid = false;
     const std::string printed = Apply(std::string("compress ") + c.value + "\n", &valid);
     EXPECT_EQ(valid, c.valid);
-    EXPECT_EQ(settings.option_error, !c.valid);
+    EXPECT_EQ(FailureReported(), !c.valid);
     if (c.valid) {
       EXPECT_EQ(settings.compress, c.result);
       EXPECT_EQ(printed, "");
@@ -100,7 +104,7 @@ TEST_F(ConfigTest, EveryBooleanKeyReachesItsSetting) {
     const bool before = settings.*c.field;
     Apply(std::string(c.key) + (before ? " off\n" : " on\n"));
     EXPECT_EQ(settings.*c.field, !before);
-    EXPECT_FALSE(settings.option_error);
+    EXPECT_FALSE(FailureReported());
   }
 }
 
@@ -111,13 +115,13 @@ TEST_F(ConfigTest, LevelAndTrimTakeTheLeadingDigitOnly) {
   EXPECT_EQ(settings.level, 1);
   Apply("trim-first-n-dirs 7 dirs\n");
   EXPECT_EQ(settings.trim_first_n_dirs, 7);
-  EXPECT_FALSE(settings.option_error);
+  EXPECT_FALSE(FailureReported());
 
   EXPECT_EQ(Apply("level x\n"), "Invalid configuration line 'level'!\n");
   EXPECT_EQ(settings.level, 1) << "an invalid level keeps the earlier value";
   EXPECT_EQ(Apply("trim-first-n-dirs -1\n"), "Invalid configuration line 'trim-first-n-dirs'!\n");
   EXPECT_EQ(settings.trim_first_n_dirs, 7);
-  EXPECT_TRUE(settings.option_error);
+  EXPECT_TRUE(FailureReported());
 }
 
 TEST_F(ConfigTest, NewlinesAndOutputFormatNeedExactWords) {
@@ -160,7 +164,7 @@ TEST_F(ConfigTest, FormatTakesTheWholeValueAndTheLastLineWins) {
   EXPECT_STREQ(settings.user_format, "HOST SKIP USER DATE-CLF FULL-REQUEST STATUS BYTES");
   Apply("format\tA  B \t\r\n");
   EXPECT_STREQ(settings.user_format, "A  B \t") << "trailing blanks stay part of the value";
-  EXPECT_FALSE(settings.option_error);
+  EXPECT_FALSE(FailureReported());
 }
 
 TEST_F(ConfigTest, TextValuesLongerThan511AreRefusedWhole) {
@@ -168,7 +172,7 @@ TEST_F(ConfigTest, TextValuesLongerThan511AreRefusedWhole) {
   const std::string too_long(512, 'b');
   Apply("format " + fits + "\n");
   EXPECT_EQ(std::strlen(settings.user_format), 511u);
-  EXPECT_FALSE(settings.option_error);
+  EXPECT_FALSE(FailureReported());
   EXPECT_EQ(Apply("format " + too_long), "Invalid configuration line 'format'!\n");
   EXPECT_EQ(std::string(settings.user_format), fits) << "nothing is truncated";
   EXPECT_EQ(Apply("filter-host " + too_long), "Invalid configuration line 'filter-host'!\n");
@@ -214,9 +218,9 @@ TEST_F(ConfigTest, MessagesShowTheBufferUpToItsFirstNul) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    settings.option_error = false;
+    ResetMessages();
     EXPECT_EQ(Apply(c.line), c.printed);
-    EXPECT_EQ(settings.option_error, c.printed[0] != '\0');
+    EXPECT_EQ(FailureReported(), c.printed[0] != '\0');
   }
 }
 
@@ -224,7 +228,7 @@ TEST_F(ConfigTest, MissingFileIsSilent) {
   ::testing::internal::CaptureStdout();
   ReadConfigFile("/nonexistent/Stitcher.cfg");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_FALSE(settings.option_error);
+  EXPECT_FALSE(FailureReported());
 }
 
 TEST_F(ConfigTest, ALineLongerThanTheBufferContinuesAsFurtherLines) {
@@ -234,7 +238,7 @@ TEST_F(ConfigTest, ALineLongerThanTheBufferContinuesAsFurtherLines) {
   EXPECT_EQ(printed, "Invalid configuration line 'format'!\nInvalid configuration line '\n'!\n");
   EXPECT_EQ(settings.user_format[0], '\0');
   EXPECT_TRUE(settings.verbose) << "reading goes on after invalid lines";
-  EXPECT_TRUE(settings.option_error);
+  EXPECT_TRUE(FailureReported());
 }
 
 TEST_F(ConfigTest, FileWithoutFinalLineEnd) {

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "entries/check.h"
+#include "base/check.h"
 
 namespace {
 

@@ -6,7 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "entries/helpers.h"
+#include "base/clock.h"
+#include "base/text.h"
 #include "entries/log_entry.h"
 #include "parse/format_tokens.h"
 

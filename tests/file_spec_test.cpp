@@ -1,4 +1,4 @@
-#include "input/file_spec.h"
+#include "base/file_spec.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

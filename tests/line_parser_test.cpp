@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "entries/helpers.h"
+#include "base/clock.h"
+#include "base/text.h"
 #include "parse/format_tokens.h"
 #include "parse/parse_logs.h"
 #include "parse_test_support.h"

@@ -5,7 +5,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "entries/helpers.h"
+#include "base/clock.h"
+#include "base/text.h"
 
 namespace {
 

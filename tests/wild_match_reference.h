@@ -3,7 +3,7 @@
 // Exponential in the number of stars, so only for small inputs: the tests and the fuzz
 // target compare the real matcher with it.
 
-#include "entries/helpers.h"
+#include "base/text.h"
 
 namespace testing_support {
 

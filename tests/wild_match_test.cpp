@@ -1,4 +1,4 @@
-#include "input/wild_match.h"
+#include "entries/wild_match.h"
 
 #include <gtest/gtest.h>
 

@@ -18,7 +18,7 @@
 
 #include "driver/settings.h"
 #include "entries/log_entry.h"
-#include "entries/writers.h"
+#include "output/writers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "entries/writers.h"
+#include "output/writers.h"
 
 #include <gtest/gtest.h>
 

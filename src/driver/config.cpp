@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/messages.h"
+#include "base/text.h"
 #include "driver/settings.h"
-#include "entries/helpers.h"
 
 namespace {
 
@@ -185,8 +186,7 @@ bool ApplyConfigLine(char* line) {
   const char* value = nullptr;
   if (SplitLine(line, value) && ApplyKey(line, value)) return true;
   // The buffer up to its first NUL: the key alone once split, else the line as read.
-  std::printf("Invalid configuration line '%s'!\n", line);
-  settings.option_error = true;
+  SayFailure("Invalid configuration line '%s'!\n", line);
   return false;
 }
 

@@ -7,7 +7,8 @@
 
 // ---- Reading ---------------------------------------------------------------------------
 // Applies "Stitcher.cfg" in the working directory to the settings. A missing or unreadable
-// file is silently ignored. Invalid lines are reported and set settings.option_error.
+// file is silently ignored. Invalid lines are reported as failures (the run
+// then ends with exit status 1).
 void ReadConfig();
 
 // The same for the file at `path`.
@@ -16,6 +17,6 @@ void ReadConfigFile(const char* path);
 // ---- One line --------------------------------------------------------------------------
 // Applies one line as read (line end included, at most 519 characters); the buffer is cut
 // with NULs in place. An invalid line prints "Invalid configuration line '%s'!" with the
-// buffer's text up to its first NUL, sets settings.option_error and returns false; the
+// buffer's text up to its first NUL, reports a failure and returns false; the
 // setting concerned keeps its value.
 bool ApplyConfigLine(char* line);

@@ -5,10 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "base/messages.h"
+#include "base/text.h"
 #include "driver/config.h"
 #include "driver/merge.h"
 #include "driver/settings.h"
-#include "entries/helpers.h"
 #include "input/memory_pool.h"
 #include "platform/console.h"
 
@@ -58,8 +59,7 @@ Walk SetFormat(SwitchWalk& walk) {
   const char* text = walk.index + 1 < walk.argc ? walk.argv[walk.index + 1] : nullptr;
   const size_t length = text != nullptr ? std::strlen(text) : 0;
   if (length == 0 || length >= sizeof(settings.user_format)) {
-    std::printf("Invalid -format command!\n");
-    settings.option_error = true;
+    SayFailure("Invalid -format command!\n");
     return Walk::StopAndForget;
   }
   std::memcpy(settings.user_format, text, length + 1);
@@ -74,8 +74,7 @@ Walk SetLevel(SwitchWalk& walk) {
   if (IsDigit(digit)) {
     settings.level = digit - '0';
   } else {
-    std::printf("Invalid -L command!\n");
-    settings.option_error = true;
+    SayFailure("Invalid -L command!\n");
   }
   return Walk::Continue;
 }
@@ -99,11 +98,11 @@ constexpr Switch kSwitches[] = {
 };
 
 void PrintUsage() {
-  std::printf("Stitcher Version 1.1\n");
-  std::printf("Usage 'Stitcher <options> <log-file-list>'\n");
-  std::printf("where <options> may include:\n");
-  for (const Switch& s : kSwitches) std::printf("%s", s.usage);
-  std::printf("and <log-file-list> is a set of text files to merge.\n");
+  Say("Stitcher Version 1.1\n");
+  Say("Usage 'Stitcher <options> <log-file-list>'\n");
+  Say("where <options> may include:\n");
+  for (const Switch& s : kSwitches) Say("%s", s.usage);
+  Say("and <log-file-list> is a set of text files to merge.\n");
 }
 
 // An unknown letter, or none at all (a lone "-"), stops the walk like -Help.
@@ -135,7 +134,7 @@ std::vector<MergeInput> WalkArguments(int argc, char** argv) {
 // Runs the merge, or explains the usage when there is nothing to merge.
 bool Run(std::vector<MergeInput>& inputs) {
   if (inputs.size() >= 2) return MergeLogs(static_cast<int>(inputs.size()), inputs.data());
-  if (inputs.size() == 1) std::printf("No point in merging a single file!\n");
+  if (inputs.size() == 1) Say("No point in merging a single file!\n");
   PrintUsage();
   return false;
 }
@@ -147,11 +146,11 @@ int main(int argc, char** argv) {
   ResetSettings();
   ReadConfig();
   std::vector<MergeInput> inputs = WalkArguments(argc, argv);
-  bool ok = Run(inputs);
-  if (settings.verbose) std::printf("Complete.\n");
-  if (settings.option_error) ok = false;
+  // Every way Run fails has printed its reason; the exit status comes from the channel.
+  if (!Run(inputs)) NoteFailure();
+  if (settings.verbose) Say("Complete.\n");
   MPLockFini();
   RestoreConsole();
-  std::fflush(stdout);
-  return ok ? 0 : 1;
+  std::fflush(MessageStream());
+  return ExitStatus();
 }

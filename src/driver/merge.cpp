@@ -9,14 +9,16 @@
 #include <system_error>
 #include <vector>
 
+#include "base/clock.h"
+#include "base/file_spec.h"
+#include "base/messages.h"
+#include "base/text.h"
 #include "driver/settings.h"
-#include "entries/helpers.h"
 #include "entries/normalize.h"
-#include "entries/writers.h"
-#include "input/file_spec.h"
 #include "input/gzip_stream.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
+#include "output/writers.h"
 #include "parse/parse_logs.h"
 #include "parse/user_formats.h"
 #include "platform/console.h"
@@ -118,7 +120,7 @@ bool IsOutputFile(const MergeInput& input, const OutputPaths& paths) {
   }
   char display[FileSpec::kPathSize];
   spec.GetName(display);
-  std::printf("Left out '%s': it is the merged output file.\n", display);
+  Say("Left out '%s': it is the merged output file.\n", display);
   return true;
 }
 
@@ -140,7 +142,7 @@ bool OpenOutput(MergeOutput& out, const FileSpec& spec) {
 void ReportProgress(ProgressSchedule& clock, int64_t merged) {
   int64_t rate = 0;
   if (ProgressDue(clock, TimeNow(), merged, rate)) {
-    std::printf("Merged %" PRId64 " lines so far, %" PRId64 " lines/sec.\n", merged, rate);
+    Say("Merged %" PRId64 " lines so far, %" PRId64 " lines/sec.\n", merged, rate);
   }
 }
 
@@ -152,10 +154,10 @@ void PrintStatistics(const MergeInput* inputs, int count, int64_t merged, int32_
     corrupt += inputs[i].lines_corrupt;
   }
   const int64_t elapsed = static_cast<int64_t>(TimeNow()) - start;
-  std::printf("Read %" PRId64 " lines, %" PRId64 " were skipped, %" PRId64 " were corrupt\n", read,
-              skipped, corrupt);
-  std::printf("Wrote %" PRId64 " log entries in %" PRId64 ":%02d!\n", merged, elapsed / 60,
-              static_cast<int>(elapsed % 60));
+  Say("Read %" PRId64 " lines, %" PRId64 " were skipped, %" PRId64 " were corrupt\n", read, skipped,
+      corrupt);
+  Say("Wrote %" PRId64 " log entries in %" PRId64 ":%02d!\n", merged, elapsed / 60,
+      static_cast<int>(elapsed % 60));
 }
 
 // Finishes a slot: its parser state goes back with the pool, its stream is closed.
@@ -208,7 +210,7 @@ bool Publish(bool complete, const OutputPaths& paths) {
     return false;
   }
   if (std::rename(paths.partial_spec.Path(), paths.final_spec.Path()) != 0) {
-    std::printf("Error renaming output file.\n");
+    SayFailure("Error renaming output file.\n");
     std::remove(paths.partial_spec.Path());
     return false;
   }
@@ -245,7 +247,7 @@ bool WriteOutput(MergeOutput& out, const char* text, size_t length) {
     ok = std::fwrite(text, 1, length, out.plain) == length;
   }
   if (!ok) {
-    std::printf("Write error on output file!\n");
+    SayFailure("Write error on output file!\n");
     out.write_failed = true;
   }
   return ok;
@@ -263,7 +265,7 @@ bool CloseOutput(MergeOutput& out) {
   out.gzip = nullptr;
   out.plain = nullptr;
   if (!closed && !out.write_failed) {
-    std::printf("Write error on output file!\n");
+    SayFailure("Write error on output file!\n");
     out.write_failed = true;
   }
   return !out.write_failed;
@@ -278,7 +280,7 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
   spec.GetName(display);
   input.stream = INOpen(spec, pool);
   if (input.stream == nullptr) {
-    std::printf("Error opening input file '%s'.\n", display);
+    Say("Error opening input file '%s'.\n", display);
     input.time_key = NO_ENTRY;
     return;
   }
@@ -290,7 +292,7 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
   input.lines_read = 0;
   input.lines_corrupt = 0;
   input.lines_skipped = 0;
-  if (settings.verbose) std::printf("Opened '%s'.\n", display);
+  if (settings.verbose) Say("Opened '%s'.\n", display);
 }
 
 void NextEntry(MergeInput& input) {
@@ -341,14 +343,14 @@ bool MergeLogs(int count, MergeInput* inputs) {
 
   MergeOutput out;
   if (!OpenOutput(out, paths.partial_spec)) {
-    std::printf("Error opening output file.\n");
+    SayFailure("Error opening output file.\n");
     for (int i = 0; i < count; ++i) {
       if (inputs[i].time_key != NO_ENTRY) FinishInput(inputs[i]);
     }
     MPDispose(pool);
     return false;
   }
-  std::printf("Merging . . .\n");
+  Say("Merging . . .\n");
 
   int64_t merged = 0;
   if (WriteOutput(out, HeaderFor(settings.output_format)))

@@ -30,7 +30,6 @@ struct Settings {
   FilterPattern* server_filters = nullptr;   // tested against domain
   FilterPattern* user_filters = nullptr;     // tested against user
   char user_format[512] = {};                // user log formats; empty = none
-  bool option_error = false;                 // a bad setting: exit status 1 at the end
 };
 
 // The settings of this process.

@@ -1,6 +1,6 @@
 #include "driver/settings.h"
 #include "entries/normalize.h"
-#include "input/wild_match.h"
+#include "entries/wild_match.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstddef>
 
+#include "base/text.h"
 #include "driver/settings.h"
-#include "entries/helpers.h"
 
 // Every normaliser reads at `in` and writes at `out` in the same text with out <= in, so a
 // text never grows and the unread part is never overwritten before it is read.

@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-#include "entries/check.h"
+#include "base/check.h"
+#include "base/messages.h"
 #include "input/decoders.h"
 
 namespace {
@@ -150,11 +151,11 @@ void INFill(InputFile* in, int32_t consumed) {
       r = ReadZip(in, out);
       break;
     default:
-      std::printf("Invalid file type in fill input buffer (%d)!\n", in->type);
+      Say("Invalid file type in fill input buffer (%d)!\n", in->type);
       break;
   }
   in->buff_cnt += r.count;
-  if (r.failed) std::printf("Read error on input!\n");
+  if (r.failed) Say("Read error on input!\n");
   if (r.failed || r.count == 0) in->at_eof = 1;
   in->buff[in->buff_cnt] = 0;
 }
@@ -198,7 +199,7 @@ void INClose(InputFile* in) {
       std::fclose(in->file);
       break;
     default:
-      std::printf("Invalid file type in INClose!\n");
+      Say("Invalid file type in INClose!\n");
       break;
   }
 }

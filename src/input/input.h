@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "input/file_spec.h"
+#include "base/file_spec.h"
 #include "input/memory_pool.h"
 
 // ---- Window sizes ------------------------------------------------------------------------

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "entries/check.h"
+#include "base/check.h"
 #include "input/gzip_stream.h"
 #include "platform/lock.h"
 

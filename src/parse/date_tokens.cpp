@@ -1,7 +1,8 @@
 #include "parse/date_tokens.h"
 
-#include "entries/check.h"
-#include "entries/helpers.h"
+#include "base/check.h"
+#include "base/clock.h"
+#include "base/text.h"
 #include "parse/format_tokens.h"
 #include "parse/parse_internal.h"
 

@@ -1,8 +1,8 @@
 // Format detection: the per-line choice of template, the header recogniser and the
 // translation of field-list headers into the input's own template.
 
-#include "entries/check.h"
-#include "entries/helpers.h"
+#include "base/check.h"
+#include "base/text.h"
 #include "parse/format_tokens.h"
 #include "parse/parse_internal.h"
 #include "parse/parse_logs.h"

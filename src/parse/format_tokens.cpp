@@ -2,8 +2,8 @@
 
 #include <iterator>
 
-#include "entries/check.h"
-#include "entries/helpers.h"
+#include "base/check.h"
+#include "base/text.h"
 
 namespace {
 

@@ -8,8 +8,9 @@
 #include <climits>
 #include <cstring>
 
-#include "entries/check.h"
-#include "entries/helpers.h"
+#include "base/check.h"
+#include "base/clock.h"
+#include "base/text.h"
 #include "parse/date_tokens.h"
 #include "parse/parse_internal.h"
 #include "parse/parse_logs.h"

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/messages.h"
 #include "parse/format_tokens.h"
 #include "parse/parse_internal.h"
 
@@ -66,7 +67,7 @@ void LoadUserFormats(ParseState& state, const char* text) {
     const int start = pos;
     pos = CompileLine(pool, pos, text);
     if (HasMisplacedTabSep(pool + start, pos - start)) {
-      std::printf("Invalid user log format: TAB-SEP may only come first!\n");
+      Say("Invalid user log format: TAB-SEP may only come first!\n");
       pos = start;  // nothing of this line is kept
       SkipToLineEnd(text);
     } else if (pos > start) {
@@ -76,11 +77,11 @@ void LoadUserFormats(ParseState& state, const char* text) {
     if (*text == '\r') ++text;
     if (*text == '\n') ++text;
     if (pos >= kTokenLimit && *text != '\0') {
-      std::printf("User log formats exceeded available token count!\n");
+      Say("User log formats exceeded available token count!\n");
       break;  // the rest is not read; four templates with text left still get their warning
     }
   }
   if (count == kMaxUserFormats && *text != '\0') {
-    std::printf("Too many user log formats!\n");
+    Say("Too many user log formats!\n");
   }
 }
