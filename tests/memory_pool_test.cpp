@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "input/gzip_stream.h"
+#include "output/gzip_writer.h"
 #include "pool_environment.h"
 #include "report_to_stderr.h"
 

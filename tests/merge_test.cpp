@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "input/gzip_stream.h"
+#include "output/gzip_writer.h"
 #include "program_runner.h"
 
 namespace fs = std::filesystem;

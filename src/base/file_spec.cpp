@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "input/gzip_stream.h"
+#include "output/gzip_writer.h"
 #include "platform/shortcut.h"
 
 static_assert(FileSpec::kPathSize == static_cast<int>(SHORTCUT_PATH_SIZE));

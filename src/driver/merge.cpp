@@ -18,6 +18,7 @@
 #include "input/gzip_stream.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
+#include "output/gzip_writer.h"
 #include "output/writers.h"
 #include "parse/parse_logs.h"
 #include "parse/user_formats.h"

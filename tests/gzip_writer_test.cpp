@@ -1,4 +1,4 @@
-#include "input/gzip_stream.h"
+#include "output/gzip_writer.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
