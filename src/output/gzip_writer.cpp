@@ -2,36 +2,22 @@
 
 #include <zlib.h>
 
-#include <cstdlib>
+#include <memory>
 #include <new>
-
-#include "input/gzip_stream.h"
 
 namespace {
 
 constexpr int kOutSize = 16384;  // compressed bytes gathered before each file write
 
-void* Allocate(const ZlibAllocator& a, size_t size) {
-  if (a.zalloc != nullptr) return a.zalloc(a.opaque, 1, static_cast<unsigned>(size));
-  return std::malloc(size);
-}
-
-void Release(const ZlibAllocator& a, void* address) {
-  if (a.zfree != nullptr) {
-    a.zfree(a.opaque, address);
-  } else {
-    std::free(address);
-  }
-}
-
 }  // namespace
 
+// The writer, its buffer and deflate's state live on the heap (zlib's own allocator), never
+// on an input's pool memory, so the merged log's compressor depends on no input's lifetime.
 struct GzipWriter {
-  z_stream stream;
-  std::FILE* file;
-  ZlibAllocator allocator;  // the one the writer was opened with
-  unsigned char* out;       // kOutSize bytes
-  bool failed;              // a write to the file failed
+  z_stream stream{};
+  std::FILE* file = nullptr;
+  unsigned char out[kOutSize];
+  bool failed = false;  // a write to the file failed
 };
 
 namespace {
@@ -45,40 +31,21 @@ bool Drain(GzipWriter* w) {
   return !w->failed;
 }
 
-void FreeWriter(GzipWriter* w) {
-  const ZlibAllocator allocator = w->allocator;
-  if (w->out != nullptr) Release(allocator, w->out);
-  w->~GzipWriter();
-  Release(allocator, w);
-}
-
 }  // namespace
 
 GzipWriter* GzipOpenWrite(std::FILE* file, int level) {
   if (file == nullptr) return nullptr;
-  const ZlibAllocator allocator = GzipAllocator();
-  void* memory = Allocate(allocator, sizeof(GzipWriter));
-  if (memory == nullptr) {
-    std::fclose(file);
-    return nullptr;
-  }
-  auto* w = new (memory) GzipWriter{};
-  w->file = file;
-  w->allocator = allocator;
-  w->out = static_cast<unsigned char*>(Allocate(allocator, kOutSize));
-  w->stream.zalloc = reinterpret_cast<alloc_func>(allocator.zalloc);
-  w->stream.zfree = reinterpret_cast<free_func>(allocator.zfree);
-  w->stream.opaque = allocator.opaque;
+  std::unique_ptr<GzipWriter> w(new (std::nothrow) GzipWriter);
   // windowBits 15 + 16: a gzip header and trailer around the deflate data.
-  if (w->out == nullptr ||
+  if (w == nullptr ||
       deflateInit2(&w->stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    FreeWriter(w);
     std::fclose(file);
     return nullptr;
   }
+  w->file = file;
   w->stream.next_out = w->out;
   w->stream.avail_out = kOutSize;
-  return w;
+  return w.release();
 }
 
 int GzipWrite(GzipWriter* w, const void* data, int length) {
@@ -104,6 +71,6 @@ bool GzipClose(GzipWriter* w) {
   const bool flushed = std::fflush(w->file) == 0 && std::ferror(w->file) == 0;
   const bool closed = std::fclose(w->file) == 0;
   const bool ok = finished && flushed && closed && !w->failed;
-  FreeWriter(w);
+  delete w;
   return ok;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The gzip writer of the merged log: deflate over a file stream.
+// The gzip writer of the merged log: deflate over a file stream, on memory of its own.
 
 #include <cstdio>
 
