@@ -113,23 +113,23 @@ bool SetFormat(const char* v) {
   return true;
 }
 
-bool AddFilter(FilterPattern*& list, const char* v) {
+bool AddFilter(std::vector<std::string>& list, const char* v) {
   return TextFits(v) && AppendFilter(list, v);
 }
 bool AddHostFilter(const char* v) {
-  return AddFilter(settings.host_filters, v);
+  return AddFilter(settings.filters.host, v);
 }
 bool AddRequestFilter(const char* v) {
-  return AddFilter(settings.request_filters, v);
+  return AddFilter(settings.filters.request, v);
 }
 bool AddAgentFilter(const char* v) {
-  return AddFilter(settings.agent_filters, v);
+  return AddFilter(settings.filters.agent, v);
 }
 bool AddServerFilter(const char* v) {
-  return AddFilter(settings.server_filters, v);
+  return AddFilter(settings.filters.server, v);
 }
 bool AddUserFilter(const char* v) {
-  return AddFilter(settings.user_filters, v);
+  return AddFilter(settings.filters.user, v);
 }
 
 // The keys, in the order they are tested; each compared exactly, case included.

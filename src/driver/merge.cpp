@@ -14,6 +14,7 @@
 #include "base/messages.h"
 #include "base/text.h"
 #include "driver/settings.h"
+#include "entries/filters.h"
 #include "entries/normalize.h"
 #include "input/gzip_stream.h"
 #include "input/input.h"
@@ -36,42 +37,44 @@ static_assert(alignof(ParseState) <= 4);
 static_assert(kBatchSize >= LINE_BUFFER_SIZE, "a batch holds at least one line space");
 
 // ---- Choosing the next entry -----------------------------------------------------------
-// A binary min-heap of the slots that hold a pending entry, ordered by (time_key, slot
-// index): the smallest key first, equal keys to the slot named first. Each slot holds one
-// entry at a time, so an input's own entries keep their order. Choosing costs O(log n).
+// The order of pending entries: the smaller key first, equal keys to the slot named first.
+struct Rank {
+  TimeKey key;
+  int32_t slot;
+  friend auto operator<=>(const Rank&, const Rank&) = default;
+};
+
+// A binary min-heap of the slots that hold a pending entry, ordered by Rank. Each slot holds
+// one entry at a time, so an input's own entries keep their order. Choosing costs O(log n).
 class PendingHeap {
  public:
   explicit PendingHeap(const MergeInput* inputs, int count) {
     heap_.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-      if (inputs[i].time_key != NO_ENTRY) heap_.push_back(Rank(inputs[i].time_key, i));
+      if (inputs[i].time_key != NO_ENTRY) heap_.push_back(Rank{inputs[i].time_key, i});
     }
     for (size_t i = heap_.size() / 2; i-- > 0;) SiftDown(i);
   }
 
   bool Empty() const { return heap_.empty(); }
-  // The slot with the smallest (time_key, index).
-  int Top() const { return static_cast<int>(heap_.front() & 0xFFFFFFFFu); }
+  // The slot with the smallest rank.
+  int Top() const { return heap_.front().slot; }
 
   // The top slot has a new pending entry, or none (NO_ENTRY) when it finished.
-  void ReplaceTop(uint32_t time_key) {
+  void ReplaceTop(TimeKey time_key) {
     if (time_key == NO_ENTRY) {
       heap_.front() = heap_.back();
       heap_.pop_back();
     } else {
-      heap_.front() = Rank(time_key, Top());
+      heap_.front().key = time_key;
     }
     if (!heap_.empty()) SiftDown(0);
   }
 
  private:
-  static uint64_t Rank(uint32_t time_key, int index) {
-    return (static_cast<uint64_t>(time_key) << 32) | static_cast<uint32_t>(index);
-  }
-
   void SiftDown(size_t at) {
     const size_t size = heap_.size();
-    const uint64_t moving = heap_[at];
+    const Rank moving = heap_[at];
     for (;;) {
       size_t child = 2 * at + 1;
       if (child >= size) break;
@@ -83,7 +86,7 @@ class PendingHeap {
     heap_[at] = moving;
   }
 
-  std::vector<uint64_t> heap_;
+  std::vector<Rank> heap_;
 };
 
 // ---- Output path ------------------------------------------------------------------------
@@ -178,6 +181,7 @@ int64_t MergeEntries(MergeInput* inputs, int count, MergeOutput& out, ProgressSc
   size_t used = 0;          // bytes of the batch filled
   int64_t batch_lines = 0;  // entries in the batch
   const LineWriter format = WriterFor(settings.output_format);
+  const WriterOptions options{settings.vhost, settings.newlines};
   PendingHeap pending(inputs, count);
   int64_t merged = 0;
   const auto write_batch = [&] {
@@ -190,7 +194,7 @@ int64_t MergeEntries(MergeInput* inputs, int count, MergeOutput& out, ProgressSc
   while (!pending.Empty()) {
     if (batch.size() - used < LINE_BUFFER_SIZE && !write_batch()) return merged;
     MergeInput& input = inputs[pending.Top()];
-    used += format(batch.data() + used, LINE_BUFFER_SIZE, input.entry);
+    used += format(batch.data() + used, LINE_BUFFER_SIZE, input.entry, options);
     ++batch_lines;
     NextEntry(input);
     pending.ReplaceTop(input.time_key);
@@ -309,8 +313,8 @@ void NextEntry(MergeInput& input) {
     if (++input.lines_read % kPollEvery == 0) PollConsole();
     const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
     if (result == PARSE_ENTRY) {
-      if (settings.normalize) NormalizeEntry(input.entry);
-      if (!PassesFilters(input.entry)) continue;  // counted as read only
+      if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
+      if (!PassesFilters(input.entry, settings.filters)) continue;  // counted as read only
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
       input.time_key = MakeTimeKey(input.entry);
       return;

@@ -20,7 +20,7 @@ struct MergeInput {
   InputFile* stream = nullptr;        // open input; null when failed or finished
   ParseState* parse_state = nullptr;  // taken from the run's pool; null when closed
   LogEntry entry{};                   // the pending entry; its texts point into stream
-  uint32_t time_key = 0;              // key of the pending entry; NO_ENTRY when done
+  TimeKey time_key = 0;               // key of the pending entry; NO_ENTRY when done
   int64_t lines_read = 0;             // lines handed to the parser
   int64_t lines_corrupt = 0;          // lines no format matched
   int64_t lines_skipped = 0;          // header and other non-entry lines
