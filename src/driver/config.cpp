@@ -64,10 +64,10 @@ bool SetChoice(Enum& target, const ChoiceWord<Enum> (&words)[N], const char* val
   return false;
 }
 
-// Texts of 1..511 characters; longer ones are refused whole, never truncated.
+// Filter patterns of 1..511 characters; longer ones are refused whole, never truncated.
 bool TextFits(const char* value) {
   const size_t length = std::strlen(value);
-  return length >= 1 && length < sizeof(settings.user_format);
+  return length >= 1 && length <= MAX_FILTER_LENGTH;
 }
 
 bool SetCompress(const char* v) {
@@ -101,16 +101,11 @@ bool SetOutputFormat(const char* v) {
 }
 
 bool SetLevel(const char* v) {
-  int digit = 0;
-  if (!LeadingDigit(v, digit)) return false;
-  settings.level = digit;
-  return true;
+  return SetLevelDigit(settings, v);
 }
 
 bool SetFormat(const char* v) {
-  if (!TextFits(v)) return false;
-  std::strcpy(settings.user_format, v);
-  return true;
+  return SetUserFormat(settings, v);
 }
 
 bool AddFilter(std::vector<std::string>& list, const char* v) {

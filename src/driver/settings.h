@@ -27,3 +27,11 @@ extern Settings settings;
 
 // Puts every setting back to its default (tests use it).
 void ResetSettings();
+
+// ---- Rules the switches and the configuration file share ---------------------------------
+// Takes user log formats of 1..511 characters; longer or empty text is refused whole (false).
+bool SetUserFormat(Settings& target, const char* text);
+
+// Takes the gzip level from the leading digit of `text` ("12" gives 1); false when `text`
+// does not start with a digit.
+bool SetLevelDigit(Settings& target, const char* text);
