@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/text.h"
-#include "input/gzip_stream.h"
 #include "platform/shortcut.h"
 
 static_assert(FileSpec::kPathSize == static_cast<int>(SHORTCUT_PATH_SIZE));
