@@ -82,7 +82,7 @@ void CaptureDash(Reader& r, TextField field, char* start, char* end) {
 void SeparatorStep(Reader& r) {
   const char c = *r.cur;
   r.separator = static_cast<unsigned char>(c);
-  if (c == ' ' || c == '\t') {
+  if (IsBlank(c)) {
     ++r.cur;
   } else if (c == ',') {
     ++r.cur;
