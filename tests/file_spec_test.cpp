@@ -7,7 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include "input/gzip_stream.h"
 #include "output/gzip_writer.h"
 #include "platform/shortcut.h"
 #include "program_runner.h"

@@ -13,7 +13,6 @@
 #include <tuple>
 #include <vector>
 
-#include "input/gzip_stream.h"
 #include "output/gzip_writer.h"
 #include "program_runner.h"
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/text.h"
-#include "input/gzip_stream.h"
 #include "output/gzip_writer.h"
 #include "platform/shortcut.h"
 

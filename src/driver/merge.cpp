@@ -15,7 +15,6 @@
 #include "base/text.h"
 #include "driver/settings.h"
 #include "entries/normalize.h"
-#include "input/gzip_stream.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
 #include "output/gzip_writer.h"
