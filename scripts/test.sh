@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite twice: a normal build with warnings as errors,
-# and a build under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Checks that every source matches .clang-format, then builds and runs the whole test suite
+# twice: a normal build with warnings as errors, and a build under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+
+echo "=== format"
+scripts/check-format.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 for preset in release asan; do
