@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks that every source matches .clang-format, then builds and runs the whole test suite
 # twice: a normal build with warnings as errors, and a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer. A format difference still lets the tests run, and fails the
-# command at the end.
+# UndefinedBehaviorSanitizer; then the threaded tests alone under ThreadSanitizer. A format
+# difference still lets the tests run, and fails the command at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -19,6 +19,14 @@ for preset in release asan; do
   echo "=== ${preset} tests"
   ctest --preset "$preset" -j "$jobs"
 done
+
+# The tsan presets build only the threaded tests' program and the program itself, and run
+# only the tests whose names start with DeflateSink.
+echo "=== tsan build (threaded tests)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+echo "=== tsan tests"
+ctest --preset tsan -j "$jobs"
 
 if [ "$format_ok" != true ]; then
   echo "=== The tests passed, but the format check failed: scripts/check-format.sh names the files" >&2

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "base/messages.h"
+#include "output/deflate_sink.h"
 
 namespace {
 
@@ -45,7 +46,9 @@ bool IsDestination(const Destination& destination, const char* input_name) {
 
 std::unique_ptr<OutputSink> OpenDestination(const Destination& destination) {
   std::FILE* file = destination.partial_spec.Open("wb");
-  if (destination.options.compress) return MakeGzipSink(file, destination.options.level);
+  if (destination.options.compress) {
+    return MakeDeflateSink(file, destination.options.level, destination.options.threads);
+  }
   return MakePlainSink(file);
 }
 

@@ -12,6 +12,7 @@
 struct DestinationOptions {
   bool compress = true;  // gzip ("merged.gz") or plain text ("merged.log")
   int level = 9;         // gzip level 0..9
+  int threads = 0;       // threads compressing the merged log; 0: one per core
 };
 
 struct Destination {
