@@ -133,7 +133,12 @@ TEST_F(ConsoleOnTerminal, EachPollSwallowsExactlyOneKey) {
   const termios raw = Mode();
   EXPECT_FALSE(raw.c_lflag & ICANON);
   EXPECT_FALSE(raw.c_lflag & ECHO);
-  EXPECT_FALSE(raw.c_lflag & ISIG);
+  // Ctrl+C still interrupts; quit and suspend, which would leave the terminal raw behind a
+  // core dump or a stopped job, are plain keys.
+  EXPECT_TRUE(raw.c_lflag & ISIG);
+  EXPECT_EQ(raw.c_cc[VINTR], original.c_cc[VINTR]);
+  EXPECT_EQ(raw.c_cc[VQUIT], _POSIX_VDISABLE);
+  EXPECT_EQ(raw.c_cc[VSUSP], _POSIX_VDISABLE);
   EXPECT_EQ(raw.c_oflag, original.c_oflag);  // printed lines keep their line ends
   EXPECT_EQ(Pending(slave), 1);
 
@@ -142,9 +147,9 @@ TEST_F(ConsoleOnTerminal, EachPollSwallowsExactlyOneKey) {
   PollConsole();  // nothing pending: returns at once
   EXPECT_EQ(Pending(slave), 0);
 
-  // Ctrl+C is an ordinary key now: it reaches the poll instead of stopping anything.
-  Type(std::string("a\x03z"), false);
-  for (int left : {2, 1, 0}) {
+  // Ctrl+\ and Ctrl+Z are ordinary keys now: they reach the polls and are swallowed.
+  Type(std::string("a\x1c\x1az"), false);
+  for (int left : {3, 2, 1, 0}) {
     PollConsole();
     EXPECT_EQ(Pending(slave), left);
   }
@@ -183,15 +188,14 @@ TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenTheProgramEnds) {
   }
 }
 
-// Killed by a signal that skips the exit handlers (SIGTERM, SIGHUP), the program still
-// gives the terminal its mode back, and still ends by that signal. An ignored signal (as
-// under nohup) stays ignored.
+// An ending signal (SIGINT, SIGTERM, SIGHUP) gives the terminal its mode back and ends the
+// program with status 128 + its number. An ignored signal (as under nohup) stays ignored.
 TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenASignalEndsTheProgram) {
-  for (int signal_number : {SIGTERM, SIGHUP}) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal_number);
     const int status = RunRawChild([] {}, [signal_number] { std::raise(signal_number); });
-    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
-    EXPECT_EQ(WTERMSIG(status), signal_number);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number);
     EXPECT_TRUE(SameMode(Mode(), original));
   }
 
