@@ -239,24 +239,27 @@ TEST_F(DestinationTest, NoSinkWhereNoFileCanBeCreated) {
 // hold addresses and cookies); without an earlier one, the mode comes from the umask. A
 // symlink at the final name lends nothing: it is replaced, its target left alone.
 TEST_F(DestinationTest, AReplacedMergedLogKeepsItsModeAndGroup) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving files other owners and groups needs root";
   const fs::path final_path = dir / "merged.log";
   const fs::path victim = dir / "victim";
   const mode_t old_umask = umask(022);
+  // What is at the final name before the run.
+  enum class Earlier { None, OwnLog, ForeignLog, LinkToVictim };
   struct Case {
     const char* name;
-    bool earlier;  // an earlier merged log
-    bool link;     // ... or a symlink to the victim in its place
-    mode_t mode;
+    Earlier earlier;
+    mode_t mode;  // of the earlier log
     gid_t group;
     mode_t expected_mode;
     gid_t expected_group;
   };
   const Case cases[] = {
-      {"no earlier log: the umask", false, false, 0, 0, 0644, getegid()},
-      {"owner only, group 4", true, false, 0600, 4, 0600, 4},
-      {"group readable, group 65534", true, false, 0640, 65534, 0640, 65534},
-      {"wider than the umask", true, false, 0666, 0, 0666, 0},
-      {"a symlink lends nothing", false, true, 0600, 4, 0644, getegid()},
+      {"no earlier log: the umask", Earlier::None, 0, 0, 0644, getegid()},
+      {"owner only, group 4", Earlier::OwnLog, 0600, 4, 0600, 4},
+      {"group readable, group 65534", Earlier::OwnLog, 0640, 65534, 0640, 65534},
+      {"wider than the umask", Earlier::OwnLog, 0666, 0, 0666, 0},
+      {"a symlink lends nothing", Earlier::LinkToVictim, 0, 0, 0644, getegid()},
+      {"another user's file lends nothing", Earlier::ForeignLog, 0666, 65534, 0644, getegid()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -264,12 +267,13 @@ TEST_F(DestinationTest, AReplacedMergedLogKeepsItsModeAndGroup) {
     WriteFile(victim, "the victim\n");
     ASSERT_EQ(chmod(victim.c_str(), 0600), 0);
     ASSERT_EQ(chown(victim.c_str(), static_cast<uid_t>(-1), 4), 0);
-    if (c.earlier) {
+    if (c.earlier == Earlier::OwnLog || c.earlier == Earlier::ForeignLog) {
       WriteFile(final_path, "earlier\n");
       ASSERT_EQ(chmod(final_path.c_str(), c.mode), 0);
-      ASSERT_EQ(chown(final_path.c_str(), static_cast<uid_t>(-1), c.group), 0);
+      const uid_t owner = c.earlier == Earlier::ForeignLog ? 65534 : static_cast<uid_t>(-1);
+      ASSERT_EQ(chown(final_path.c_str(), owner, c.group), 0);
     }
-    if (c.link) fs::create_symlink(victim, final_path);
+    if (c.earlier == Earlier::LinkToVictim) fs::create_symlink(victim, final_path);
     Destination d = DestinationBeside(first.c_str(), {false, 9});
     auto sink = OpenDestination(d);
     ASSERT_NE(sink, nullptr);

@@ -66,7 +66,9 @@ std::FILE* WriteStreamOn(int fd) {
 
 bool TakeModeAndGroup(int fd, const char* path) {
   struct stat old {};
-  if (lstat(path, &old) != 0 || !S_ISREG(old.st_mode)) return true;  // nothing to keep
+  // Only a regular file of this user's lends its mode: a file someone else placed at the
+  // name (in a directory others can write) must not make the merged log theirs to write.
+  if (lstat(path, &old) != 0 || !S_ISREG(old.st_mode) || old.st_uid != geteuid()) return true;
   // The group first: a change of group may clear mode bits, and the mode is meant to hold
   // for the new group. Only a member of the group (or root) may give it.
   if (fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {

@@ -24,8 +24,9 @@ std::FILE* WriteStreamOn(int fd);
 
 // ---- Faithful and durable replacement -------------------------------------------------------
 // Gives the file open on `fd` the permission bits and group of the regular file named
-// `path`, when there is one (a symlink or any other kind of file lends nothing). A group
-// the user may not give is left as it was. False when the mode could not be set.
+// `path`, when there is one and it belongs to this user (a symlink, any other kind of file
+// or another user's file lends nothing). A group the user may not give is left as it was.
+// False when the mode could not be set.
 bool TakeModeAndGroup(int fd, const char* path);
 
 // Writes the file's data through to the disk; false when the system reports a failure.
