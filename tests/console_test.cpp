@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "base/check.h"
+#include "program_runner.h"
 
 namespace {
 
@@ -255,5 +258,51 @@ TEST_F(ConsoleOnTerminal, ABackgroundJobLeavesTheTerminalAlone) {
                                        "16: the foreground group got no raw mode";
   EXPECT_TRUE(SameMode(Mode(), original));
 }
+
+#ifdef STITCHER_BINARY
+// Ctrl+C typed at the terminal of a merge in progress: the merge stops at once with status
+// 130, its partial file is gone, the earlier merged log stays and the terminal has its mode
+// back. The merge is held mid-way by a FIFO the test feeds, with the terminal in raw mode.
+TEST_F(ConsoleOnTerminal, CtrlCStopsAMergeAndRestoresTheTerminal) {
+  namespace fs = std::filesystem;
+  using namespace testing_support;
+  std::signal(SIGPIPE, SIG_IGN);
+  const fs::path dir = FreshDirectory("console-ctrl-c");
+  const fs::path console = FreshDirectory("console-ctrl-c-out") / "console";
+  std::string a, b;
+  char line[128];
+  for (int i = 0; i < 20000; ++i) {
+    std::snprintf(line, sizeof line,
+                  "10.0.0.1 - - [05/Mar/2001:%02d:%02d:%02d -0500] \"GET /a%d HTTP/1.0\" 200 1\n",
+                  i / 3600, i / 60 % 60, i % 60, i);
+    if (i < 1000) a += line;
+    b += line;
+  }
+  WriteFile(dir / "a.log", a);
+  WriteFile(dir / "merged.gz", "the merged log of an earlier run\n");
+  FifoFeeder feeder(dir / "b.fifo", b, "");
+  ASSERT_TRUE(feeder.Opened());
+  const int terminal = slave;
+  RunningProgram run =
+      StartProgram(STITCHER_BINARY, dir, {"a.log", "b.fifo"}, console, slave, [terminal] {
+        // A session of its own with the terminal as its
+        // controlling terminal, as a shell gives a job.
+        setsid();
+        ioctl(STDIN_FILENO, TIOCSCTTY, 0);
+        close(terminal);
+      });
+  ASSERT_TRUE(WaitUntil([&] { return (Mode().c_lflag & ICANON) == 0; }))
+      << "the merge never polled the console";
+  ASSERT_TRUE(WaitUntil([&] { return !PartialFilesIn(dir).empty(); }));
+
+  ASSERT_EQ(write(master, "\x03", 1), 1);
+  EXPECT_EQ(WaitProgramFor(run, 30), 130) << "-2: Ctrl+C did not stop the merge";
+  EXPECT_TRUE(SameMode(Mode(), original));
+  EXPECT_TRUE(PartialFilesIn(dir).empty());
+  EXPECT_EQ(ReadFile(dir / "merged.gz"), "the merged log of an earlier run\n");
+  fs::remove_all(dir);
+  fs::remove_all(console.parent_path());
+}
+#endif
 
 }  // namespace
