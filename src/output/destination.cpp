@@ -1,7 +1,6 @@
 #include "output/destination.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -9,6 +8,7 @@
 #include <system_error>
 
 #include "base/messages.h"
+#include "base/text.h"
 #include "platform/replace_file.h"
 #include "platform/signals.h"
 
@@ -30,8 +30,7 @@ bool IsPartialName(std::string_view name, std::string_view final_name) {
   if (!name.starts_with(final_name) || name[final_name.size()] != '.' || !name.ends_with(suffix))
     return false;
   const std::string_view random = name.substr(final_name.size() + 1, kUniqueRandomCharacters);
-  return std::all_of(random.begin(), random.end(),
-                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; });
+  return std::all_of(random.begin(), random.end(), IsAlnum);
 }
 
 // True when `spec` names a partial file beside the merged log of `destination`.
@@ -51,6 +50,7 @@ bool IsPartialFile(const Destination& destination, const FileSpec& spec) {
 void DiscardPartial(Destination& destination) {
   if (destination.partial_fd >= 0) CloseFile(destination.partial_fd);
   destination.partial_fd = -1;
+  if (destination.partial_path.empty()) return;
   HoldEndingSignals();
   std::remove(destination.partial_path.c_str());
   ForgetRemoveOnSignal();
