@@ -73,10 +73,17 @@ std::string ReferenceMerge(const std::vector<std::pair<std::string, std::string>
 
 std::string FileType(const fs::path& path) {
   const fs::file_status status = fs::symlink_status(path);
-  if (fs::is_symlink(status)) return "symlink to " + fs::read_symlink(path).string();
-  if (fs::is_fifo(status)) return "fifo";
-  if (fs::is_regular_file(status)) return "file: " + ReadFile(path);
-  return "other";
+  std::string type = "other";
+  if (fs::is_symlink(status)) {
+    type = "symlink to ";
+    type += fs::read_symlink(path).string();
+  } else if (fs::is_fifo(status)) {
+    type = "fifo";
+  } else if (fs::is_regular_file(status)) {
+    type = "file: ";
+    type += ReadFile(path);
+  }
+  return type;
 }
 
 class OutputAmongNeighbours : public ::testing::Test {
