@@ -139,9 +139,9 @@ TEST(MergeRun, OutputContainerFollowsPlainAndLevel) {
     std::string line_end;
   };
   const Case cases[] = {
-      {{"-L0"}, "merged.gz", true, true, "\r"},
-      {{"-L9", "-Unix"}, "merged.gz", true, false, "\n"},
-      {{}, "merged.gz", true, false, "\r"},
+      {{"-L0"}, "merged.gz", true, true, "\n"},  // native line ends by default
+      {{"-L9", "-Mac"}, "merged.gz", true, false, "\r"},
+      {{}, "merged.gz", true, false, "\n"},
       {{"-Plain", "-L5", "-Dos"}, "merged.log", false, true, "\r\n"},
   };
   for (const Case& c : cases) {
@@ -209,8 +209,8 @@ TEST(MergeRun, OutputNameTooLongIsAnOutputError) {
 
   const ProgramRun run = RunStitcher(dir, {"-v", sub + "/a.log", sub + "/b.log"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.console,
-            "Opened 'a.log'.\nOpened 'b.log'.\nError opening output file.\nComplete.\n");
+  EXPECT_EQ(run.console, "Opened '" + sub + "/a.log'.\nOpened '" + sub +
+                             "/b.log'.\nError opening output file.\nComplete.\n");
   EXPECT_EQ(ReadFile(dir / sub / "merged.g"), "an unrelated file\n");
   fs::remove_all(dir);
 }

@@ -141,6 +141,45 @@ TEST_F(DestinationTest, BesideTheFirstInputWithAPartialNameUntilPublished) {
   }
 }
 
+// A chosen path wins over the default name, whatever the first input; its partial file sits
+// beside it, in its own directory, so the rename never crosses file systems.
+TEST_F(DestinationTest, AChosenPathWithItsPartialFileBesideIt) {
+  fs::create_directories(dir / "out");
+  struct Case {
+    std::string path;
+    bool compress;
+  };
+  const Case cases[] = {
+      {(dir / "out" / "week10.log.gz").string(), true},
+      {(dir / "out" / "week10.txt").string(), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const Destination d = DestinationBeside(first.c_str(), {c.compress, 6, c.path.c_str()});
+    EXPECT_FALSE(d.standard_output);
+    EXPECT_EQ(std::string(d.final_spec.Path()), c.path);
+    EXPECT_EQ(std::string(d.partial_spec.Path()), c.path + ".partial");
+    auto sink = OpenDestination(d);
+    ASSERT_NE(sink, nullptr);
+    EXPECT_TRUE(sink->Write("entry\n", 1));
+    ASSERT_TRUE(sink->Finish().has_value());
+    EXPECT_TRUE(Publish(d, true));
+    EXPECT_TRUE(fs::exists(c.path));
+    EXPECT_FALSE(fs::exists(c.path + ".partial"));
+    EXPECT_FALSE(fs::exists(dir / "merged.gz")) << "nothing is written beside the first input";
+  }
+}
+
+// "-" is standard output: no file, nothing to rename, and never the same file as an input.
+TEST_F(DestinationTest, StandardOutputHasNoFileToPublish) {
+  const Destination d = DestinationBeside(first.c_str(), {false, 9, STANDARD_OUTPUT_PATH});
+  EXPECT_TRUE(d.standard_output);
+  EXPECT_FALSE(IsDestination(d, "-"));
+  EXPECT_TRUE(Publish(d, true));
+  EXPECT_FALSE(Publish(d, false));
+  EXPECT_FALSE(fs::exists(dir / "-"));
+}
+
 TEST_F(DestinationTest, AnIncompleteOutputNeverReplacesTheEarlierOne) {
   WriteFile(dir / "merged.log", "earlier good merge\n");
   const Destination d = DestinationBeside(first.c_str(), {false, 9});
@@ -214,8 +253,8 @@ TEST_F(DestinationTest, TheMergedLogAndItsPartialFileAreLeftOutAsInputs) {
     bool left_out = false;
     const std::string said = Said([&] { left_out = IsDestination(d, c.name.c_str()); });
     EXPECT_EQ(left_out, c.left_out);
-    const std::string name = fs::path(c.name).filename().string();
-    EXPECT_EQ(said, c.left_out ? "Left out '" + name + "': it is the merged output file.\n" : "");
+    // The name as given, so that inputs sharing a base name stay apart.
+    EXPECT_EQ(said, c.left_out ? "Left out '" + c.name + "': it is the merged output file.\n" : "");
   }
   EXPECT_FALSE(FailureReported()) << "leaving an input out is no failure";
 }

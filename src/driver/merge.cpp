@@ -1,8 +1,11 @@
 #include "driver/merge.h"
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -84,9 +87,14 @@ class PendingHeap {
   std::vector<Rank> heap_;
 };
 
-// Finishes a slot: its parser state goes back with the pool, its stream is closed.
+// Finishes a slot: its parser state goes back with the pool, its stream is closed. An input
+// whose decoder failed lost the rest of its entries, and the run says so in its status.
 void FinishInput(MergeInput& input) {
   input.parse_state = nullptr;
+  if (input.stream != nullptr && input.stream->read_failed) {
+    SayInputLost("Error reading input file '%s': it could not be read to its end.\n",
+                 EscapedName(input.name).c_str());
+  }
   if (input.stream != nullptr) INClose(input.stream);
   input.stream = nullptr;
   input.time_key = NO_ENTRY;
@@ -133,11 +141,19 @@ int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSc
 void OpenInput(MergeInput& input, MemoryPool* pool) {
   FileSpec spec;
   spec.Set(input.name);
-  char display[FileSpec::kPathSize];
-  spec.GetName(display);
+  // Messages show the path as given, so two inputs that share a base name stay apart.
+  const std::string display = EscapedName(input.name);
+  errno = 0;
   input.stream = INOpen(spec, pool);
   if (input.stream == nullptr) {
-    Say("Error opening input file '%s'.\n", display);
+    const int reason = errno;
+    if (reason == EMFILE) {
+      SayInputLost("Error opening input file '%s': too many open files; limit %lld.\n",
+                   display.c_str(), static_cast<long long>(RaiseOpenFileLimit(0)));
+    } else {
+      SayInputLost("Error opening input file '%s': %s.\n", display.c_str(),
+                   reason != 0 ? std::strerror(reason) : "its name is too long");
+    }
     input.time_key = NO_ENTRY;
     return;
   }
@@ -149,7 +165,7 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
   input.lines_read = 0;
   input.lines_corrupt = 0;
   input.lines_skipped = 0;
-  if (settings.verbose) Say("Opened '%s'.\n", display);
+  if (settings.verbose) SayInfo("Opened '%s'.\n", display.c_str());
 }
 
 void NextEntry(MergeInput& input) {
@@ -166,7 +182,9 @@ void NextEntry(MergeInput& input) {
     const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
     if (result == PARSE_ENTRY) {
       if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
-      if (!PassesFilters(input.entry, settings.filters)) continue;  // counted as read only
+      // Filtered entries, by pattern or by time, are counted as read only.
+      if (!PassesFilters(input.entry, settings.filters)) continue;
+      if (!InTimeWindow(input.entry, settings.window)) continue;
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
       input.time_key = MakeTimeKey(input.entry);
       return;
@@ -185,8 +203,11 @@ bool MergeLogs(int count, MergeInput* inputs) {
   ProgressSchedule schedule = StartProgress();
   // Every input stays open until it ends, plus the output and the standard streams.
   RaiseOpenFileLimit(static_cast<int64_t>(count) + 16);
-  const Destination destination =
-      DestinationBeside(inputs[0].name, DestinationOptions{settings.compress, settings.level});
+  const DestinationOptions options{
+      settings.compress, settings.level,
+      settings.output_path.empty() ? nullptr : settings.output_path.c_str()};
+  const Destination destination = DestinationBeside(inputs[0].name, options);
+  if (!DestinationUsable(destination)) return false;
   MemoryPool* pool = MPNew();
 
   for (int i = 0; i < count; ++i) {
@@ -207,7 +228,7 @@ bool MergeLogs(int count, MergeInput* inputs) {
     MPDispose(pool);
     return false;
   }
-  Say("Merging . . .\n");
+  SayInfo("Merging . . .\n");
 
   int64_t merged = 0;
   if (sink->Write(HeaderFor(settings.output_format), 0)) {

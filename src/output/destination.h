@@ -1,7 +1,8 @@
 #pragma once
-// The merged log's destination: "merged.gz" (compressed) or "merged.log" beside the first
-// named input. It is written as "<name>.partial" and renamed over the name only when
-// complete, so a failed run never replaces an earlier good merged log.
+// The merged log's destination: a chosen path, or "merged.gz" (compressed) or "merged.log"
+// beside the first named input, or standard output. A file is written as "<name>.partial"
+// beside its name and renamed over the name only when complete, so a failed run never
+// replaces an earlier good merged log.
 
 #include <memory>
 
@@ -9,19 +10,31 @@
 #include "output/sink.h"
 
 // ---- Where the merged log goes -----------------------------------------------------------
+// The path that stands for standard output.
+inline constexpr const char* STANDARD_OUTPUT_PATH = "-";
+
 struct DestinationOptions {
   bool compress = true;  // gzip ("merged.gz") or plain text ("merged.log")
   int level = 9;         // gzip level 0..9
+  // The merged log's path as the user chose it; null for the default name beside the first
+  // input; STANDARD_OUTPUT_PATH for standard output.
+  const char* path = nullptr;
 };
 
 struct Destination {
   DestinationOptions options;
-  FileSpec final_spec;    // the merged log's name
-  FileSpec partial_spec;  // the name it is written under until it is complete
+  bool standard_output = false;  // the bytes go to standard output; no file, no rename
+  FileSpec final_spec;           // the merged log's name
+  FileSpec partial_spec;         // the name it is written under until it is complete
 };
 
-// The destination beside `first_input` (the first log file named on the command line).
+// The destination: options.path when set, else beside `first_input` (the first log file
+// named on the command line).
 Destination DestinationBeside(const char* first_input, const DestinationOptions& options);
+
+// False, with the reason said, when the destination can never be written: compressed data
+// to a terminal is refused (as gzip does), since nobody can read it there.
+bool DestinationUsable(const Destination& destination);
 
 // ---- The same-file guard -------------------------------------------------------------------
 // True when `input_name` is the merged log or its partial file, however spelled (the same
@@ -30,11 +43,12 @@ Destination DestinationBeside(const char* first_input, const DestinationOptions&
 bool IsDestination(const Destination& destination, const char* input_name);
 
 // ---- Writing and publishing ----------------------------------------------------------------
-// Creates the partial file and the sink that writes it. Null when it cannot be created or
-// the compressor cannot start; nothing is said (the caller reports it).
+// Creates the partial file and the sink that writes it (or the sink of standard output).
+// Null when it cannot be created or the compressor cannot start; nothing is said (the
+// caller reports it).
 std::unique_ptr<OutputSink> OpenDestination(const Destination& destination);
 
 // With `complete`, renames the partial file over the final name (a failed rename says
 // "Error renaming output file.", removes the partial file and gives false); otherwise
-// removes the partial file and gives false.
+// removes the partial file and gives false. For standard output, gives `complete`.
 bool Publish(const Destination& destination, bool complete);
