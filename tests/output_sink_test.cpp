@@ -170,6 +170,32 @@ TEST_F(DestinationTest, AChosenPathWithItsPartialFileBesideIt) {
   }
 }
 
+// A chosen path that is a directory is refused before anything is read; the default name
+// and plain standard output pass.
+TEST_F(DestinationTest, AChosenDirectoryIsRefusedUpFront) {
+  fs::create_directories(dir / "out");
+  const std::string out = (dir / "out").string();
+  struct Case {
+    const char* path;
+    bool usable;
+    std::string said;
+  };
+  const Case cases[] = {
+      {out.c_str(), false, "Error opening output file '" + out + "': it is a directory.\n"},
+      {nullptr, true, ""},
+      {STANDARD_OUTPUT_PATH, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path == nullptr ? "default" : c.path);
+    ResetMessages();
+    bool usable = false;
+    const Destination d = DestinationBeside(first.c_str(), {false, 9, c.path});
+    EXPECT_EQ(Said([&] { usable = DestinationUsable(d); }), c.said);
+    EXPECT_EQ(usable, c.usable);
+    EXPECT_EQ(FailureReported(), !c.usable);
+  }
+}
+
 // "-" is standard output: no file, nothing to rename, and never the same file as an input.
 TEST_F(DestinationTest, StandardOutputHasNoFileToPublish) {
   const Destination d = DestinationBeside(first.c_str(), {false, 9, STANDARD_OUTPUT_PATH});

@@ -328,6 +328,20 @@ const Switch* FindName(std::string_view name) {
   return nullptr;
 }
 
+// Whether "--name" (without '=') or "--name=value" suits how the switch takes its value.
+bool LongFormFits(Takes takes, bool has_value) {
+  switch (takes) {
+    case Takes::Value:
+      return has_value;
+    case Takes::OptionalValue:
+      return true;
+    case Takes::Nothing:
+    case Takes::Attached:
+      return !has_value;
+  }
+  return false;
+}
+
 // Runs one switch at argv[index]; a switch that takes the next argument moves `index` on.
 Walk RunSwitch(WalkState& walk, int argc, char** argv, int& index) {
   const char* arg = argv[index];
@@ -339,10 +353,7 @@ Walk RunSwitch(WalkState& walk, int argc, char** argv, int& index) {
     const std::string_view name = equals != nullptr ? std::string_view(arg + 2, equals - (arg + 2))
                                                     : std::string_view(arg + 2);
     row = FindName(name);
-    const bool fits = row != nullptr && (row->takes == Takes::Value           ? equals != nullptr
-                                         : row->takes == Takes::OptionalValue ? true
-                                                                              : equals == nullptr);
-    if (!fits) {
+    if (row == nullptr || !LongFormFits(row->takes, equals != nullptr)) {
       if (walk.phase == Phase::Late) {
         SayFailure("Invalid option '%s'!\n", EscapedName(arg).c_str());
       }

@@ -44,6 +44,15 @@ Destination DestinationBeside(const char* first_input, const DestinationOptions&
 }
 
 bool DestinationUsable(const Destination& destination) {
+  // A chosen path that names a directory can never become the merged log: say so before
+  // any input is read, rather than failing at the final rename.
+  std::error_code error;
+  if (!destination.standard_output && destination.options.path != nullptr &&
+      std::filesystem::is_directory(destination.options.path, error)) {
+    SayFailure("Error opening output file '%s': it is a directory.\n",
+               EscapedName(destination.options.path).c_str());
+    return false;
+  }
   if (destination.standard_output && destination.options.compress && StandardOutputIsTerminal()) {
     SayFailure(
         "Compressed data is not written to a terminal: add -Plain, or redirect standard "

@@ -32,8 +32,9 @@ struct Destination {
 // named on the command line).
 Destination DestinationBeside(const char* first_input, const DestinationOptions& options);
 
-// False, with the reason said, when the destination can never be written: compressed data
-// to a terminal is refused (as gzip does), since nobody can read it there.
+// False, with the reason said, when the destination can never be written: a chosen path
+// that is a directory, or compressed data to a terminal (refused as gzip does, since nobody
+// can read it there).
 bool DestinationUsable(const Destination& destination);
 
 // ---- The same-file guard -------------------------------------------------------------------
