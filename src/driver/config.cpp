@@ -235,14 +235,20 @@ bool ReadConfigFile(const char* path, bool required) {
       SayFailure("%s:%ld: Configuration line longer than %d characters; it is not read.\n",
                  name.c_str(), number, CONFIG_LINE_MAX);
     } else {
-      const std::string shown = Shown(std::string_view(line, length));
+      // The line is cut in place while it is applied; the message shows it as written.
+      char written[sizeof line];
+      std::memcpy(written, line, length + 1);
       if (ApplyConfigLine(line)) continue;
-      SayFailure("%s:%ld: Invalid configuration line '%s'!\n", name.c_str(), number, shown.c_str());
+      SayFailure("%s:%ld: Invalid configuration line '%s'!\n", name.c_str(), number,
+                 Shown(std::string_view(written, length)).c_str());
     }
     if (++invalid == CONFIG_INVALID_LINES_MAX) {
       SayFailure("Too many invalid lines in '%s'; the rest of it is not read.\n", name.c_str());
       break;
     }
+  }
+  if (std::ferror(file) != 0) {
+    SayFailure("Error reading configuration file '%s': %s.\n", name.c_str(), std::strerror(errno));
   }
   std::fclose(file);
   return true;
