@@ -181,10 +181,11 @@ void NextEntry(MergeInput& input) {
     if (++input.lines_read % kPollEvery == 0) PollConsole();
     const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
     if (result == PARSE_ENTRY) {
-      if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
-      // Filtered entries, by pattern or by time, are counted as read only.
-      if (!PassesFilters(input.entry, settings.filters)) continue;
+      // Filtered entries, by time or by pattern, are counted as read only. Normalising
+      // leaves the date and time alone, so the window is checked before that work.
       if (!InTimeWindow(input.entry, settings.window)) continue;
+      if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
+      if (!PassesFilters(input.entry, settings.filters)) continue;
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
       input.time_key = MakeTimeKey(input.entry);
       return;
