@@ -211,7 +211,8 @@ char* INPeek(InputFile* in) {
 }
 
 void INAdvance(InputFile* in, int32_t len) {
-  // clang-format off: the report quotes the condition as written
+  // The report quotes the condition as written.
+  // clang-format off
   STITCHER_CHECK("input", len>0 && len<=in->buff_cnt+1);
   // clang-format on
   INFill(in, len > in->buff_cnt ? in->buff_cnt : len);

@@ -106,7 +106,8 @@ void* MPAlloc(MemoryPool* pool, int32_t size) {
   CheckLivePool(pool);
   // The rounded size exceeds MP_BLOCK_SIZE exactly when size does (the limit is a multiple
   // of 4), so checking the size as given is the same check.
-  // clang-format off: the report quotes the condition as written
+  // The report quotes the condition as written.
+  // clang-format off
   STITCHER_CHECK(kModule, size>0 && size<=MP_BLOCK_SIZE);
   // clang-format on
   const int32_t n = (size + 3) & ~int32_t{3};
@@ -143,7 +144,8 @@ void UnhookAdapters(const MemoryPool* pool);
 
 void MPDispose(MemoryPool* pool) {
   if (!IsLive(pool)) STITCHER_FAIL(kModule, "pool->key==POOL_KEY");
-  // clang-format off: the report quotes the condition as written
+  // The report quotes the condition as written.
+  // clang-format off
   STITCHER_CHECK(kModule, pool->key==POOL_KEY);
   // clang-format on
   pool->key = 0;
