@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "compressed_fixtures.h"
+#include "input/zip_reader.h"
 #include "pool_environment.h"
 #include "report_to_stderr.h"
 
@@ -327,7 +328,7 @@ TEST_F(InputTest, ZipMembersAreJoinedInArchiveOrder) {
   ASSERT_EQ(in->type, IN_ZIP);
   EXPECT_EQ(DrainLines(in),
             (std::vector<std::string>{"a1\n", "a2\n", "b1\n", "b2 no line end joined\n", "c2\n"}));
-  EXPECT_TRUE(in->zip_done);
+  EXPECT_TRUE(ZipMembersDone(in->reader));
   INClose(in);  // the member sequence has ended: no member is closed twice
 }
 

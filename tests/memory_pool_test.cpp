@@ -5,14 +5,17 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
-#include "input/gzip_stream.h"
+#include "compressed_fixtures.h"
+#include "input/input.h"
 #include "output/gzip_writer.h"
 #include "pool_environment.h"
 #include "report_to_stderr.h"
 
 namespace {
 
+using testing_support::GzipBytes;
 using testing_support::ReportToStderr;
 
 uintptr_t Address(const void* p) {
@@ -177,19 +180,19 @@ TEST(MemoryPoolDeathTest, NoBlockWithoutTheLockIsOutOfMemory) {
 
 TEST(GzipAdapter, TwoCopiesThenTheOverflowClassThenUncached) {
   MemoryPool* pool = MPNew();
-  void* cache = MPNewGzipCache(pool);
+  const ZlibAllocator a = MPGzipAllocator(pool);
   void* held[5];
-  for (void*& p : held) p = MPGzipAlloc(cache, 65536, 1);
+  for (void*& p : held) p = a.zalloc(a.opaque, 65536, 1);
   // The first four come from slots: given back and asked for again, the same bytes return.
   for (int i = 0; i < 4; ++i) {
     SCOPED_TRACE(i);
-    MPGzipFree(cache, held[i]);
-    EXPECT_EQ(MPGzipAlloc(cache, 1, 65536), held[i]);
+    a.zfree(a.opaque, held[i]);
+    EXPECT_EQ(a.zalloc(a.opaque, 1, 65536), held[i]);
   }
   // The fifth is not cached: freeing it changes nothing, and asking again takes new bytes.
   const int32_t room = MPRoom(pool);
-  MPGzipFree(cache, held[4]);
-  void* again = MPGzipAlloc(cache, 65536, 1);
+  a.zfree(a.opaque, held[4]);
+  void* again = a.zalloc(a.opaque, 65536, 1);
   EXPECT_NE(again, held[4]);
   EXPECT_LT(MPRoom(pool), room);
   MPDispose(pool);
@@ -197,7 +200,7 @@ TEST(GzipAdapter, TwoCopiesThenTheOverflowClassThenUncached) {
 
 TEST(GzipAdapter, ClassesServeTheirBlockSizeAndUnknownSizesAreUncached) {
   MemoryPool* pool = MPNew();
-  void* cache = MPNewGzipCache(pool);
+  const ZlibAllocator a = MPGzipAllocator(pool);
   const struct {
     unsigned size;
     bool cached;
@@ -206,73 +209,91 @@ TEST(GzipAdapter, ClassesServeTheirBlockSizeAndUnknownSizesAreUncached) {
                {3000, false}, {7161, false}, {40000, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
-    void* p = MPGzipAlloc(cache, 1, c.size);
+    void* p = a.zalloc(a.opaque, 1, c.size);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % MP_ALIGN, 0u);
     static_cast<char*>(p)[c.size - 1] = 1;  // the whole request is usable
-    MPGzipFree(cache, p);
-    EXPECT_EQ(MPGzipAlloc(cache, c.size, 1) == p, c.cached);
-    MPGzipFree(cache, p);
+    a.zfree(a.opaque, p);
+    EXPECT_EQ(a.zalloc(a.opaque, c.size, 1) == p, c.cached);
+    a.zfree(a.opaque, p);
   }
   // Requests a pool block cannot hold are refused, not fatal.
-  EXPECT_EQ(MPGzipAlloc(cache, 65536, 8), nullptr);
+  EXPECT_EQ(a.zalloc(a.opaque, 65536, 8), nullptr);
   MPDispose(pool);
 }
 
 TEST(ZipAdapter, OneCopyPerClassWithOverflowForTheWindow) {
   MemoryPool* pool = MPNew();
-  void* cache = MPNewZipCache(pool);
-  void* a = MPZipAlloc(cache, 1, 32768);
-  void* b = MPZipAlloc(cache, 32768, 1);  // overflow class
-  void* c = MPZipAlloc(cache, 32768, 1);  // uncached
-  MPZipFree(cache, a);
-  MPZipFree(cache, b);
-  MPZipFree(cache, c);
-  EXPECT_EQ(MPZipAlloc(cache, 32768, 1), a);
-  EXPECT_EQ(MPZipAlloc(cache, 32768, 1), b);
-  EXPECT_NE(MPZipAlloc(cache, 32768, 1), c);
+  const ZlibAllocator z = MPZipAllocator(pool);
+  void* a = z.zalloc(z.opaque, 1, 32768);
+  void* b = z.zalloc(z.opaque, 32768, 1);  // overflow class
+  void* c = z.zalloc(z.opaque, 32768, 1);  // uncached
+  z.zfree(z.opaque, a);
+  z.zfree(z.opaque, b);
+  z.zfree(z.opaque, c);
+  EXPECT_EQ(z.zalloc(z.opaque, 32768, 1), a);
+  EXPECT_EQ(z.zalloc(z.opaque, 32768, 1), b);
+  EXPECT_NE(z.zalloc(z.opaque, 32768, 1), c);
   // The inflate state has one slot: a second one while it is held is uncached.
-  void* s1 = MPZipAlloc(cache, 1, 7160);
-  void* s2 = MPZipAlloc(cache, 1, 7160);
-  MPZipFree(cache, s2);
-  MPZipFree(cache, s1);
-  EXPECT_EQ(MPZipAlloc(cache, 1, 7160), s1);
+  void* s1 = z.zalloc(z.opaque, 1, 7160);
+  void* s2 = z.zalloc(z.opaque, 1, 7160);
+  z.zfree(z.opaque, s2);
+  z.zfree(z.opaque, s1);
+  EXPECT_EQ(z.zalloc(z.opaque, 1, 7160), s1);
   MPDispose(pool);
 }
 
 TEST(Bzip2Adapter, FourStatesFromThePoolEverythingElseFromTheHeap) {
   MemoryPool* pool = MPNew();
-  void* cache = MPNewBzip2Cache(pool);
+  const Bzip2Allocator a = MPBzip2Allocator(pool);
   void* state[5];
-  for (void*& p : state) p = MPBzip2Alloc(cache, 1, 64144);
+  for (void*& p : state) p = a.bzalloc(a.opaque, 1, 64144);
   const int32_t room = MPRoom(pool);
-  MPBzip2Free(cache, state[0]);
-  EXPECT_EQ(MPBzip2Alloc(cache, 64144, 1), state[0]);
+  a.bzfree(a.opaque, state[0]);
+  EXPECT_EQ(a.bzalloc(a.opaque, 64144, 1), state[0]);
   // The fifth and the large arrays come from the heap and go back there (LeakSanitizer
   // would report them otherwise); the pool does not move.
-  MPBzip2Free(cache, state[4]);
-  void* big = MPBzip2Alloc(cache, 4, 900000);
+  a.bzfree(a.opaque, state[4]);
+  void* big = a.bzalloc(a.opaque, 4, 900000);
   ASSERT_NE(big, nullptr);
-  MPBzip2Free(cache, big);
-  MPBzip2Free(cache, nullptr);
+  a.bzfree(a.opaque, big);
+  a.bzfree(a.opaque, nullptr);
   EXPECT_EQ(MPRoom(pool), room);
   MPDispose(pool);
 }
 
-TEST(Adapters, DisposingThePoolPutsTheHeapAllocatorsBack) {
-  MemoryPool* pool = MPNew();
-  MPHookGzip(pool);
-  MPHookBzip2(pool);
-  EXPECT_NE(GzipAllocator().zalloc, nullptr);
-  EXPECT_NE(CurrentBzip2Allocator().bzalloc, nullptr);
-  MPDispose(pool);
-  EXPECT_EQ(GzipAllocator().zalloc, nullptr);
-  EXPECT_EQ(CurrentBzip2Allocator().bzalloc, nullptr);
+TEST(Adapters, EachAllocatorHasACacheOfItsOwnInThePoolItCameFrom) {
+  MemoryPool* first = MPNew();
+  MemoryPool* second = MPNew();
+  const ZlibAllocator a = MPGzipAllocator(first);
+  const ZlibAllocator b = MPGzipAllocator(first);
+  const ZlibAllocator c = MPGzipAllocator(second);
+  EXPECT_NE(a.opaque, b.opaque);
+  void* from_a = a.zalloc(a.opaque, 1, 32768);
+  // Another cache of the same pool does not hand out a's slot, even once a gave it back.
+  a.zfree(a.opaque, from_a);
+  EXPECT_NE(b.zalloc(b.opaque, 1, 32768), from_a);
+  // An allocator takes its bytes from its own pool only.
+  const int32_t first_room = MPRoom(first);
+  const int32_t second_room = MPRoom(second);
+  c.zalloc(c.opaque, 1, 32768);
+  EXPECT_EQ(MPRoom(first), first_room);
+  EXPECT_LT(MPRoom(second), second_room);
+  MPDispose(first);
+  // Disposing one pool leaves another pool's allocator working.
+  EXPECT_NE(c.zalloc(c.opaque, 1, 7160), nullptr);
+  MPDispose(second);
 }
 
-TEST(Adapters, TheMergedLogWriterTakesNoPoolMemoryWhileAGzipInputIsHooked) {
+TEST(Adapters, TheMergedLogWriterTakesNoPoolMemoryWhileAGzipInputIsOpen) {
   MemoryPool* pool = MPNew();
-  MPHookGzip(pool);
+  std::FILE* stream = std::tmpfile();
+  ASSERT_NE(stream, nullptr);
+  const std::string gz = GzipBytes("192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /\" 200 1\n");
+  std::fwrite(gz.data(), 1, gz.size(), stream);
+  std::rewind(stream);
+  InputFile* in = INAttach(stream, pool);
+  ASSERT_EQ(in->type, IN_GZIP);
   const int32_t room = MPRoom(pool);
   const int32_t blocks = MPBlockCount(pool);
   GzipWriter* w = GzipOpenWrite(std::tmpfile(), 6);
@@ -280,27 +301,16 @@ TEST(Adapters, TheMergedLogWriterTakesNoPoolMemoryWhileAGzipInputIsHooked) {
   EXPECT_EQ(GzipWrite(w, "x\n", 2), 2);
   EXPECT_EQ(MPRoom(pool), room);
   EXPECT_EQ(MPBlockCount(pool), blocks);
+  INClose(in);
   MPDispose(pool);  // the writer outlives the pool it was opened beside
   EXPECT_TRUE(GzipClose(w));
-}
-
-TEST(Adapters, DisposingAnotherPoolLeavesTheAllocatorsInstalled) {
-  MemoryPool* hooked = MPNew();
-  MemoryPool* other = MPNew();
-  MPHookGzip(hooked);
-  MPHookBzip2(hooked);
-  MPDispose(other);
-  EXPECT_EQ(GzipAllocator().zalloc, MPGzipAlloc);
-  EXPECT_EQ(CurrentBzip2Allocator().bzalloc, MPBzip2Alloc);
-  MPDispose(hooked);
 }
 
 // ---- Measured class tables: open and close again and again without growing the pool ------
 
 TEST(GzipAdapter, RepeatedInflateStreamsAndTheMergedLogWriterLeaveThePoolAlone) {
   MemoryPool* pool = MPNew();
-  MPHookGzip(pool);
-  const ZlibAllocator& allocator = GzipAllocator();
+  const ZlibAllocator allocator = MPGzipAllocator(pool);
   int32_t room_after_first = 0;
   int32_t blocks_after_first = 0;
   for (int round = 0; round < 50; ++round) {
@@ -337,7 +347,6 @@ TEST(GzipAdapter, RepeatedInflateStreamsAndTheMergedLogWriterLeaveThePoolAlone) 
   }
   EXPECT_EQ(MPRoom(pool), room_after_first);
   EXPECT_EQ(MPBlockCount(pool), blocks_after_first);
-  SetGzipAllocator(ZlibAllocator{});
   MPDispose(pool);
 }
 

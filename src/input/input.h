@@ -1,6 +1,8 @@
 #pragma once
 // Input streams: one log file (plain, gzip, bzip2 or zip, recognised by its first bytes)
-// read through one sliding window of decoded text that is always NUL-terminated.
+// read through one sliding window of decoded text that is always NUL-terminated. Each
+// container has a reader of its own (byte_source, gzip_reader, bzip2_reader, zip_reader);
+// one table in input.cpp lists them.
 
 #include <cstdint>
 #include <cstdio>
@@ -20,22 +22,15 @@ inline constexpr int32_t IN_GZIP = 1;   // gzip members, one after the other (zl
 inline constexpr int32_t IN_BZIP2 = 2;  // bzip2 streams, one after the other (libbz2)
 inline constexpr int32_t IN_ZIP = 3;    // every member of a zip archive, in directory order
 
-struct GzipReader;
-struct Bzip2Reader;
-struct ZipReader;
-
 // One open log file. Taken from the pool in one piece and never freed on its own.
 // Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach and after every INAdvance.
 struct InputFile {
   std::FILE* file;          // the stream; always set, owned by the input
-  GzipReader* gz;           // IN_GZIP only
-  Bzip2Reader* bz;          // IN_BZIP2 only
-  ZipReader* zip;           // IN_ZIP only: the archive and its current member
-  int32_t type;             // IN_PLAIN .. IN_ZIP
+  void* reader;             // the container reader's state (for plain text, the stream)
+  int32_t type;             // IN_PLAIN .. IN_ZIP: the row of the table of containers
   int32_t buff_cnt;         // unread bytes in buff
   int32_t buff_pos;         // offset of the first unread byte
-  uint8_t at_eof;           // the decoder reported the end or an error: no more reads
-  uint8_t zip_done;         // IN_ZIP: no member is open any more
+  uint8_t at_eof;           // the reader reported the end or an error: no more reads
   char buff[IN_BUFF_SIZE];  // decoded bytes; the unread ones are writable
 };
 
@@ -47,7 +42,7 @@ InputFile* INOpen(const FileSpec& spec, MemoryPool* pool);
 // The same over an already-open stream, which the input then owns. Null for a null stream.
 InputFile* INAttach(std::FILE* file, MemoryPool* pool);
 
-// Releases the decoder and closes the file stream.
+// Releases the container reader and closes the file stream.
 void INClose(InputFile* in);
 
 // ---- Reading ------------------------------------------------------------------------------

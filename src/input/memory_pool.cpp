@@ -1,13 +1,9 @@
 #include "input/memory_pool.h"
 
-#include <minizip/unzip.h>
-#include <zlib.h>
-
 #include <cstdint>
 #include <cstdlib>
 
 #include "base/check.h"
-#include "input/gzip_stream.h"
 #include "platform/lock.h"
 
 namespace {
@@ -138,10 +134,6 @@ void* MPAllocAligned(MemoryPool* pool, int32_t size) {
   return MPAlloc(pool, size);
 }
 
-namespace {
-void UnhookAdapters(const MemoryPool* pool);
-}  // namespace
-
 void MPDispose(MemoryPool* pool) {
   if (!IsLive(pool)) STITCHER_FAIL(kModule, "pool->key==POOL_KEY");
   // The report quotes the condition as written.
@@ -150,7 +142,6 @@ void MPDispose(MemoryPool* pool) {
   // clang-format on
   pool->key = 0;
   Unlink(pool);
-  UnhookAdapters(pool);
   Block* block = pool->blocks;
   while (block != nullptr) {
     Block* next = block->next;
@@ -195,8 +186,10 @@ constexpr uint32_t kNever = 1;  // low of an overflow-only class (high 0)
 // measured by logging the callbacks; a test opens and closes streams again and again and
 // checks that the pool does not grow, which fails when a size drifts from these tables.
 //
-// gzip adapter: the gzip writer (its record, its 16384-byte output buffer, the deflate state
-// and four 65536-byte deflate arrays) and gzip readers (inflate state and 32 KB window).
+// gzip adapter: gzip readers (inflate state and 32 KB window). The deflate classes (a
+// writer's record, its 16384-byte output buffer, the deflate state and four 65536-byte
+// deflate arrays) are measured too, so a zlib compressor handed this allocator also runs
+// without growing the pool; the merged log's writer itself runs on the heap.
 constexpr SizeClass kGzipClasses[] = {
     {0, 16, 16, -1},            // 0: small requests
     {17, 256, 256, -1},         // 1: the gzip writer record
@@ -322,146 +315,44 @@ uint64_t RequestSize(uint64_t items, uint64_t size) {
   return items * size;  // both below 2^32: no overflow in 64 bits
 }
 
-Bzip2Allocator current_bzip2_allocator;
-
-}  // namespace
-
-// ---- Adapters ---------------------------------------------------------------------------
-
-void* MPNewGzipCache(MemoryPool* pool) {
-  return NewCache<GzipCache>(pool);
-}
-
-void* MPGzipAlloc(void* cache, unsigned items, unsigned size) {
+void* GzipAlloc(void* cache, unsigned items, unsigned size) {
   return CacheAlloc<GzipCache>(kGzipAdapter, cache, RequestSize(items, size));
 }
 
-void MPGzipFree(void* cache, void* address) {
+void GzipFree(void* cache, void* address) {
   CacheFree<GzipCache>(kGzipAdapter, cache, address);
 }
 
-void* MPNewZipCache(MemoryPool* pool) {
-  return NewCache<ZipCache>(pool);
-}
-
-void* MPZipAlloc(void* cache, unsigned items, unsigned size) {
+void* ZipAlloc(void* cache, unsigned items, unsigned size) {
   return CacheAlloc<ZipCache>(kZipAdapter, cache, RequestSize(items, size));
 }
 
-void MPZipFree(void* cache, void* address) {
+void ZipFree(void* cache, void* address) {
   CacheFree<ZipCache>(kZipAdapter, cache, address);
 }
 
-void* MPNewBzip2Cache(MemoryPool* pool) {
-  return NewCache<Bzip2Cache>(pool);
-}
-
-void* MPBzip2Alloc(void* cache, int items, int size) {
+void* Bzip2Alloc(void* cache, int items, int size) {
   if (items < 0 || size < 0) return nullptr;
   return CacheAlloc<Bzip2Cache>(
       kBzip2Adapter, cache, RequestSize(static_cast<uint64_t>(items), static_cast<uint64_t>(size)));
 }
 
-void MPBzip2Free(void* cache, void* address) {
+void Bzip2Free(void* cache, void* address) {
   CacheFree<Bzip2Cache>(kBzip2Adapter, cache, address);
 }
 
-void MPHookGzip(MemoryPool* pool) {
-  ZlibAllocator allocator;
-  allocator.zalloc = MPGzipAlloc;
-  allocator.zfree = MPGzipFree;
-  allocator.opaque = MPNewGzipCache(pool);
-  SetGzipAllocator(allocator);
-}
-
-void MPHookBzip2(MemoryPool* pool) {
-  current_bzip2_allocator.bzalloc = MPBzip2Alloc;
-  current_bzip2_allocator.bzfree = MPBzip2Free;
-  current_bzip2_allocator.opaque = MPNewBzip2Cache(pool);
-}
-
-const Bzip2Allocator& CurrentBzip2Allocator() {
-  return current_bzip2_allocator;
-}
-
-namespace {
-
-// A process-wide allocator whose cache lives in a disposed pool would hand the next stream
-// (a later merge's gzip writer, say) storage that no longer exists: put the heap back.
-void UnhookAdapters(const MemoryPool* pool) {
-  const ZlibAllocator& gzip = GzipAllocator();
-  if (gzip.zalloc == MPGzipAlloc && static_cast<const GzipCache*>(gzip.opaque)->pool == pool) {
-    SetGzipAllocator(ZlibAllocator{});
-  }
-  if (current_bzip2_allocator.bzalloc == MPBzip2Alloc &&
-      static_cast<const Bzip2Cache*>(current_bzip2_allocator.opaque)->pool == pool) {
-    current_bzip2_allocator = Bzip2Allocator{};
-  }
-}
-
 }  // namespace
 
-// ---- Zip archives -----------------------------------------------------------------------
+// ---- Adapters ---------------------------------------------------------------------------
 
-namespace {
-
-// minizip reads the archive through these callbacks over the already-open stream (the
-// opaque value); closing the archive leaves the stream open for its owner.
-voidpf ZipOpen(voidpf opaque, const char*, int) {
-  return opaque;
+ZlibAllocator MPGzipAllocator(MemoryPool* pool) {
+  return ZlibAllocator{GzipAlloc, GzipFree, NewCache<GzipCache>(pool)};
 }
 
-uLong ZipRead(voidpf, voidpf stream, void* buf, uLong size) {
-  return std::fread(buf, 1, size, static_cast<std::FILE*>(stream));
+ZlibAllocator MPZipAllocator(MemoryPool* pool) {
+  return ZlibAllocator{ZipAlloc, ZipFree, NewCache<ZipCache>(pool)};
 }
 
-uLong ZipWrite(voidpf, voidpf, const void*, uLong) {
-  return 0;  // archives are only read
-}
-
-long ZipTell(voidpf, voidpf stream) {
-  return std::ftell(static_cast<std::FILE*>(stream));
-}
-
-long ZipSeek(voidpf, voidpf stream, uLong offset, int origin) {
-  int whence = SEEK_SET;
-  if (origin == ZLIB_FILEFUNC_SEEK_CUR) whence = SEEK_CUR;
-  if (origin == ZLIB_FILEFUNC_SEEK_END) whence = SEEK_END;
-  // minizip passes negative offsets for SEEK_END as unsigned values.
-  return std::fseek(static_cast<std::FILE*>(stream), static_cast<long>(offset), whence) == 0 ? 0
-                                                                                             : -1;
-}
-
-int ZipClose(voidpf, voidpf) {
-  return 0;
-}
-
-int ZipTestError(voidpf, voidpf stream) {
-  return std::ferror(static_cast<std::FILE*>(stream));
-}
-
-}  // namespace
-
-ZipArchive* MPOpenZip(MemoryPool* pool, std::FILE* file) {
-  if (file == nullptr) return nullptr;
-  zlib_filefunc_def functions{};
-  functions.zopen_file = ZipOpen;
-  functions.zread_file = ZipRead;
-  functions.zwrite_file = ZipWrite;
-  functions.ztell_file = ZipTell;
-  functions.zseek_file = ZipSeek;
-  functions.zclose_file = ZipClose;
-  functions.zerror_file = ZipTestError;
-  functions.opaque = file;
-  unzFile unz = unzOpen2("", &functions);
-  if (unz == nullptr) return nullptr;
-  auto* archive = static_cast<ZipArchive*>(MPAllocAligned(pool, sizeof(ZipArchive)));
-  archive->unz = unz;
-  archive->cache = MPNewZipCache(pool);
-  return archive;
-}
-
-void MPCloseZip(ZipArchive* archive) {
-  if (archive != nullptr && archive->unz != nullptr) unzClose(archive->unz);
-  if (archive != nullptr) archive->unz = nullptr;
+Bzip2Allocator MPBzip2Allocator(MemoryPool* pool) {
+  return Bzip2Allocator{Bzip2Alloc, Bzip2Free, NewCache<Bzip2Cache>(pool)};
 }

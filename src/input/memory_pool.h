@@ -5,7 +5,6 @@
 // process-wide spare list for the next pool.
 
 #include <cstdint>
-#include <cstdio>
 
 inline constexpr int32_t MP_BLOCK_SIZE = 262144;  // usable bytes of a block; largest request
 inline constexpr uint32_t POOL_KEY = 0x3274065C;  // signature of a live pool
@@ -39,46 +38,31 @@ void MPDispose(MemoryPool* pool);
 int32_t MPRoom(const MemoryPool* pool);
 int32_t MPBlockCount(const MemoryPool* pool);
 
-// ---- Allocator adapters ----------------------------------------------------------------
-// Each adapter is a small cache of blocks ("slots", one or more per size class of the
-// decoder's working-storage requests) taken from the pool, so that a decoder that frees
-// and allocates the same sizes again reuses the same pool bytes.
-
-// Takes a gzip slot cache from `pool` and installs its callbacks as the allocator of
-// every gzip stream opened from now on (SetGzipAllocator), reader or writer.
-void MPHookGzip(MemoryPool* pool);
-
-// bzip2's allocation callbacks; all null means libbz2's own (the heap).
+// ---- Decoder allocators ------------------------------------------------------------------
+// Allocation callbacks with the libraries' signatures and the context they are called with.
+// A decoder is handed one when it is opened and keeps it for its whole life; all null means
+// the library's own (the heap).
+struct ZlibAllocator {
+  void* (*zalloc)(void* opaque, unsigned items, unsigned size) = nullptr;
+  void (*zfree)(void* opaque, void* address) = nullptr;
+  void* opaque = nullptr;
+};
 struct Bzip2Allocator {
   void* (*bzalloc)(void* opaque, int items, int size) = nullptr;
   void (*bzfree)(void* opaque, void* address) = nullptr;
   void* opaque = nullptr;
 };
-// Takes a bzip2 slot cache from `pool` and installs it as the allocator of every bzip2
-// stream opened from now on.
-void MPHookBzip2(MemoryPool* pool);
-// The allocator a bzip2 stream opened now takes.
-const Bzip2Allocator& CurrentBzip2Allocator();
 
-// An open zip archive: minizip's handle and the slot cache its member decoders take their
-// storage from (minizip itself accepts no allocator; its small records come from the heap).
-struct ZipArchive {
-  void* unz;    // minizip's unzFile
-  void* cache;  // zip slot cache: pass to MPZipAlloc / MPZipFree
-};
-// Takes a zip slot cache from `pool` and opens the zip archive on the already-open stream
-// `file`, which stays open when the archive is closed. Null when it is not an archive.
-ZipArchive* MPOpenZip(MemoryPool* pool, std::FILE* file);
-// Closes an archive opened with MPOpenZip (the stream stays open; the record is pool memory).
-void MPCloseZip(ZipArchive* archive);
+// ---- Allocator adapters ----------------------------------------------------------------
+// Each call takes a new slot cache from `pool`: a small set of blocks ("slots", one or more
+// per size class of the decoder's working-storage requests), so that a decoder that frees and
+// allocates the same sizes again reuses the same pool bytes. The allocator it returns is
+// valid until the pool is disposed; requests no slot serves are taken from the pool uncached.
 
-// The adapters' callbacks, with the cache as context (exposed for tests and the decoders).
-void* MPNewGzipCache(MemoryPool* pool);
-void* MPGzipAlloc(void* cache, unsigned items, unsigned size);
-void MPGzipFree(void* cache, void* address);
-void* MPNewZipCache(MemoryPool* pool);
-void* MPZipAlloc(void* cache, unsigned items, unsigned size);
-void MPZipFree(void* cache, void* address);
-void* MPNewBzip2Cache(MemoryPool* pool);
-void* MPBzip2Alloc(void* cache, int items, int size);
-void MPBzip2Free(void* cache, void* address);
+// For a gzip reader: inflate state and window, member after member.
+ZlibAllocator MPGzipAllocator(MemoryPool* pool);
+// For the members of a zip archive: one raw inflate after the other.
+ZlibAllocator MPZipAllocator(MemoryPool* pool);
+// For a bzip2 reader: the decompressor state, stream after stream. Its block-sorting arrays
+// (up to 3.6 MB) exceed a pool block and come from the heap, and go back there when freed.
+Bzip2Allocator MPBzip2Allocator(MemoryPool* pool);

@@ -1,0 +1,26 @@
+#pragma once
+// The zip reader: every member of a zip archive, in the order of its directory, joined
+// without a separator. minizip reads the archive and hands over each member's stored bytes;
+// deflated members go through the shared inflate loop. Stored and deflated members are read.
+
+#include <cstdint>
+#include <cstdio>
+
+#include "input/byte_source.h"
+#include "input/memory_pool.h"
+
+// ---- Container entry points (see byte_source.h) ------------------------------------------------
+// Opens the archive on `file` and its first member; the members' inflate storage comes
+// through `allocator`, reused member after member. Null (archive closed, stream left open)
+// when `file` holds no archive or its first member cannot be read.
+void* ZipOpen(std::FILE* file, MemoryPool* pool, const ZlibAllocator& allocator);
+// Collects up to `want` bytes from the members, one after the other. A member that ends moves
+// the reader to the next one; bytes collected before a failing member are kept. A member that
+// exists but cannot be opened (an unsupported method, say) fails the read: its data is lost.
+DecodeResult ZipRead(void* reader, char* out, int32_t want);
+// Closes the open member, if any, the archive and the stream.
+void ZipClose(void* reader);
+
+// ---- State -------------------------------------------------------------------------------------
+// True once no member is open any more: the last one ended, or one failed.
+bool ZipMembersDone(const void* reader);
