@@ -229,7 +229,8 @@ const std::vector<Dialect>& Dialects() {
             "/favicon.ico\t404\thttps://www.example.com/\tcurl/7.68.0\tv=1\t-\tError\t"
             "zA4YkbzH1iE_JBqPdEyY-mJqq2s2YNfe3I9xNLqeOGy5ZUU6yeWnMw==\tfoo.example."
             "com\thttps\t132\t"
-            "1.250\t-\tTLSv1.2\tECDHE-RSA-AES128-GCM-SHA256\tError\tHTTP/1.1\t-\t-\t41426\t1.250\t"
+            "1.250\t203.0.113.7, "
+            "10.1.2.3\tTLSv1.2\tECDHE-RSA-AES128-GCM-SHA256\tError\tHTTP/1.1\t-\t-\t41426\t1.250\t"
             "Error\ttext/html\t2942\t-\t-",
             PARSE_ENTRY,
             {{"date", "2019-12-13"},

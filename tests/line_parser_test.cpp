@@ -204,6 +204,12 @@ TEST(ParseLine, W3cColumnsAndDoubledQuotes) {
            PARSE_NO_MATCH,
            {}},
           {"tabs are not collapsed", {HOST, HOST, STATUS, EOL}, "a\t\tb 200", PARSE_NO_MATCH, {}},
+          // Columns are separated by blanks only: a skipped field keeps its commas.
+          {"comma in a skipped column",
+           {TAB_SEP, HOST, SKIP, SKIP, STATUS, EOL},
+           "10.0.0.1\t203.0.113.1, 10.0.0.2\ta,b\t404",
+           PARSE_ENTRY,
+           {{"host", "10.0.0.1"}, {"status", "404"}}},
       },
       false, FieldStyle::W3C);
   RunCases({
@@ -215,6 +221,11 @@ TEST(ParseLine, W3cColumnsAndDoubledQuotes) {
       {"doubled quote as written",
        t,
        "2012-05-01 00:00:07 10.0.0.1 \"a\"\"b\" 304 0",
+       PARSE_NO_MATCH,
+       {}},
+      {"comma in a skipped column as written",
+       {TAB_SEP, HOST, SKIP, SKIP, STATUS, EOL},
+       "10.0.0.1\t203.0.113.1, 10.0.0.2\ta,b\t404",
        PARSE_NO_MATCH,
        {}},
   });

@@ -152,10 +152,13 @@ char* ScanPlainQuery(char* p) {
   }
 }
 
-// SKIP: TAB, comma or line end; a space after a space or before any separator.
+// SKIP: TAB, comma or line end; a space after a space or before any separator. W3C columns
+// are separated by blanks only, so there a comma stays inside the field (CloudFront's
+// x-forwarded-for lists addresses as "203.0.113.1, 10.0.0.1").
 char* ScanSkip(const Reader& r, char* p) {
   const bool space = SeparatorIs(r, ' ') || r.separator == NO_SEPARATOR;
-  while (!IsLineEnd(*p) && *p != '\t' && *p != ',' && !(*p == ' ' && space)) ++p;
+  const bool comma = r.style != FieldStyle::W3C;
+  while (!IsLineEnd(*p) && *p != '\t' && !(*p == ',' && comma) && !(*p == ' ' && space)) ++p;
   return p;
 }
 
