@@ -183,6 +183,71 @@ TEST_F(DestinationTest, EveryOpenHasAPartialFileOfItsOwn) {
   EXPECT_TRUE(PartialFiles(dir).empty());
 }
 
+// A chosen path wins over the default name, whatever the first input; its partial file sits
+// beside it, in its own directory, so the rename never crosses file systems.
+TEST_F(DestinationTest, AChosenPathWithItsPartialFileBesideIt) {
+  fs::create_directories(dir / "out");
+  struct Case {
+    std::string path;
+    bool compress;
+  };
+  const Case cases[] = {
+      {(dir / "out" / "week10.log.gz").string(), true},
+      {(dir / "out" / "week10.txt").string(), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    Destination d = DestinationBeside(first.c_str(), {c.compress, 6, c.path.c_str()});
+    EXPECT_FALSE(d.standard_output);
+    EXPECT_EQ(std::string(d.final_spec.Path()), c.path);
+    auto sink = OpenDestination(d);
+    ASSERT_NE(sink, nullptr);
+    EXPECT_EQ(fs::path(d.partial_path).parent_path(), fs::path(c.path).parent_path());
+    EXPECT_TRUE(sink->Write("entry\n", 1));
+    ASSERT_TRUE(sink->Finish().has_value());
+    EXPECT_TRUE(Publish(d, true));
+    EXPECT_TRUE(fs::exists(c.path));
+    EXPECT_TRUE(PartialFiles(dir / "out").empty());
+    EXPECT_FALSE(fs::exists(dir / "merged.gz")) << "nothing is written beside the first input";
+  }
+}
+
+// A chosen path that is a directory is refused before anything is read; the default name
+// and plain standard output pass.
+TEST_F(DestinationTest, AChosenDirectoryIsRefusedUpFront) {
+  fs::create_directories(dir / "out");
+  const std::string out = (dir / "out").string();
+  struct Case {
+    const char* path;
+    bool usable;
+    std::string said;
+  };
+  const Case cases[] = {
+      {out.c_str(), false, "Error opening output file '" + out + "': it is a directory.\n"},
+      {nullptr, true, ""},
+      {STANDARD_OUTPUT_PATH, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path == nullptr ? "default" : c.path);
+    ResetMessages();
+    bool usable = false;
+    const Destination d = DestinationBeside(first.c_str(), {false, 9, c.path});
+    EXPECT_EQ(Said([&] { usable = DestinationUsable(d); }), c.said);
+    EXPECT_EQ(usable, c.usable);
+    EXPECT_EQ(FailureReported(), !c.usable);
+  }
+}
+
+// "-" is standard output: no file, nothing to rename, and never the same file as an input.
+TEST_F(DestinationTest, StandardOutputHasNoFileToPublish) {
+  Destination d = DestinationBeside(first.c_str(), {false, 9, STANDARD_OUTPUT_PATH});
+  EXPECT_TRUE(d.standard_output);
+  EXPECT_FALSE(IsDestination(d, "-"));
+  EXPECT_TRUE(Publish(d, true));
+  EXPECT_FALSE(Publish(d, false));
+  EXPECT_FALSE(fs::exists(dir / "-"));
+}
+
 TEST_F(DestinationTest, AnIncompleteOutputNeverReplacesTheEarlierOne) {
   WriteFile(dir / "merged.log", "earlier good merge\n");
   Destination d = DestinationBeside(first.c_str(), {false, 9});
@@ -321,8 +386,8 @@ TEST_F(DestinationTest, TheMergedLogAndItsPartialFilesAreLeftOutAsInputs) {
     bool left_out = false;
     const std::string said = Said([&] { left_out = IsDestination(d, c.name.c_str()); });
     EXPECT_EQ(left_out, c.left_out);
-    const std::string name = fs::path(c.name).filename().string();
-    EXPECT_EQ(said, c.left_out ? "Left out '" + name + "': it is the merged output file.\n" : "");
+    // The name as given, so that inputs sharing a base name stay apart.
+    EXPECT_EQ(said, c.left_out ? "Left out '" + c.name + "': it is the merged output file.\n" : "");
   }
   EXPECT_FALSE(FailureReported()) << "leaving an input out is no failure";
 }

@@ -23,7 +23,15 @@ namespace testing_support {
 
 struct ProgramRun {
   int status = -1;      // exit status
-  std::string console;  // everything the program printed on standard output
+  std::string console;  // everything the program printed (standard error only, when the
+                        // standard output was captured apart)
+  std::string output;   // standard output, when captured apart
+};
+
+// How a run is wired up.
+struct RunOptions {
+  std::string stdin_path = "/dev/null";  // standard input comes from this file
+  bool separate_output = false;          // capture standard output apart from the console
 };
 
 inline std::string ShellQuote(const std::string& word) {
@@ -37,9 +45,14 @@ inline std::string ShellQuote(const std::string& word) {
   return quoted + "'";
 }
 
-// Runs `program` with `args` in `directory`, standard input from /dev/null.
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Runs `program` with `args` in `directory`.
 inline ProgramRun RunProgram(const std::string& program, const std::filesystem::path& directory,
-                             const std::vector<std::string>& args) {
+                             const std::vector<std::string>& args, const RunOptions& options = {}) {
   // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict overlap for
   // "literal" + <temporary std::string>.
   std::string command = "cd ";
@@ -50,7 +63,17 @@ inline ProgramRun RunProgram(const std::string& program, const std::filesystem::
     command += ' ';
     command += ShellQuote(a);
   }
-  command += " </dev/null 2>&1";
+  command += " <";
+  command += ShellQuote(options.stdin_path);
+  // The standard output file lives beside the working directory, not in it, so the run
+  // never sees it as a file of its own.
+  const std::filesystem::path output_file = directory.string() + ".stdout";
+  if (options.separate_output) {
+    command += " 2>&1 >";
+    command += ShellQuote(output_file.string());
+  } else {
+    command += " 2>&1";
+  }
   ProgramRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return run;
@@ -60,14 +83,19 @@ inline ProgramRun RunProgram(const std::string& program, const std::filesystem::
     run.console.append(buffer.data(), n);
   const int raw = pclose(pipe);
   run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  if (options.separate_output) {
+    run.output = ReadFile(output_file);
+    std::filesystem::remove(output_file);
+  }
   return run;
 }
 
 #ifdef STITCHER_BINARY
 // Runs the stitcher program built with the tests.
 inline ProgramRun RunStitcher(const std::filesystem::path& directory,
-                              const std::vector<std::string>& args) {
-  return RunProgram(STITCHER_BINARY, directory, args);
+                              const std::vector<std::string>& args,
+                              const RunOptions& options = {}) {
+  return RunProgram(STITCHER_BINARY, directory, args, options);
 }
 #endif
 
@@ -213,11 +241,6 @@ inline std::filesystem::path FreshDirectory(const std::string& name) {
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
-}
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {

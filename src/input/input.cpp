@@ -146,7 +146,10 @@ void INFill(InputFile* in, int32_t consumed) {
     Say("Invalid file type in fill input buffer (%d)!\n", in->type);
   }
   in->buff_cnt += r.count;
-  if (r.failed) Say("Read error on input!\n");
+  if (r.failed) {
+    Say("Read error on input!\n");
+    in->read_failed = 1;
+  }
   if (r.failed || r.count == 0) in->at_eof = 1;
   in->buff[in->buff_cnt] = 0;
 }
@@ -164,6 +167,7 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool) {
   in->buff_cnt = 0;
   in->buff_pos = 0;
   in->at_eof = 0;
+  in->read_failed = 0;
   Detect(in, pool);
   INFill(in, 0);
   return in;

@@ -31,6 +31,7 @@ struct InputFile {
   int32_t buff_cnt;         // unread bytes in buff
   int32_t buff_pos;         // offset of the first unread byte
   uint8_t at_eof;           // the reader reported the end or an error: no more reads
+  uint8_t read_failed;      // the reader reported an error: the input ended early
   char buff[IN_BUFF_SIZE];  // decoded bytes; the unread ones are writable
 };
 
@@ -52,6 +53,6 @@ char* INPeek(InputFile* in);
 
 // Releases `len` bytes (0 < len <= unread + 1; one more than is left is accepted for a
 // last line without a line end). The bytes of the current line stay in place until then.
-// A read error of the decoder prints "Read error on input!" and ends the input after the
-// bytes decoded before it.
+// A read error of the decoder prints "Read error on input!", sets read_failed and ends the
+// input after the bytes decoded before it.
 void INAdvance(InputFile* in, int32_t len);

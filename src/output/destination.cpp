@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "base/text.h"
 #include "platform/replace_file.h"
 #include "platform/signals.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -63,25 +65,53 @@ void DiscardPartial(Destination& destination) {
 Destination DestinationBeside(const char* first_input, const DestinationOptions& options) {
   Destination destination;
   destination.options = options;
-  const char* name = options.compress ? "merged.gz" : "merged.log";
-  destination.final_spec.Set(first_input);
-  destination.final_spec.Set(name);
+  if (options.path != nullptr && std::strcmp(options.path, STANDARD_OUTPUT_PATH) == 0) {
+    destination.standard_output = true;
+    return destination;
+  }
+  if (options.path != nullptr) {
+    destination.final_spec.Set(options.path);
+  } else {
+    destination.final_spec.Set(first_input);
+    destination.final_spec.Set(options.compress ? "merged.gz" : "merged.log");
+  }
   return destination;
 }
 
+bool DestinationUsable(const Destination& destination) {
+  // A chosen path that names a directory can never become the merged log: say so before
+  // any input is read, rather than failing at the final rename.
+  std::error_code error;
+  if (!destination.standard_output && destination.options.path != nullptr &&
+      std::filesystem::is_directory(destination.options.path, error)) {
+    SayFailure("Error opening output file '%s': it is a directory.\n",
+               EscapedName(destination.options.path).c_str());
+    return false;
+  }
+  if (destination.standard_output && destination.options.compress && StandardOutputIsTerminal()) {
+    SayFailure(
+        "Compressed data is not written to a terminal: add -Plain, or redirect standard "
+        "output.\n");
+    return false;
+  }
+  return true;
+}
+
 bool IsDestination(const Destination& destination, const char* input_name) {
+  if (destination.standard_output) return false;
   FileSpec spec;
   spec.Set(input_name);
   if (!SameFile(spec.Path(), destination.final_spec.Path()) && !IsPartialFile(destination, spec)) {
     return false;
   }
-  char display[FileSpec::kPathSize];
-  spec.GetName(display);
-  Say("Left out '%s': it is the merged output file.\n", display);
+  Say("Left out '%s': it is the merged output file.\n", EscapedName(input_name).c_str());
   return true;
 }
 
 std::unique_ptr<OutputSink> OpenDestination(Destination& destination) {
+  if (destination.standard_output) {
+    return MakeStandardOutputSink(destination.options.compress, destination.options.level);
+  }
   if (destination.final_spec.WasCut()) return nullptr;  // a cut name is some other file
   const char* final_path = destination.final_spec.Path();
   // Created and registered for removal as one step: a signal in between would leave it.
@@ -106,6 +136,7 @@ std::unique_ptr<OutputSink> OpenDestination(Destination& destination) {
 }
 
 bool Publish(Destination& destination, bool complete) {
+  if (destination.standard_output) return complete;
   if (destination.partial_fd < 0) return false;  // never opened
   if (complete && !SyncFile(destination.partial_fd)) {
     SayFailure("Write error on output file!\n");
