@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -99,6 +100,88 @@ inline std::string ZipBytes(const std::vector<ZipMember>& members) {
     if (m.method != 0 && m.method != Z_DEFLATED) PatchZipMethod(&bytes, m.name, m.method);
   }
   return bytes;
+}
+
+// Little-endian fields of a zip record.
+inline void PutLE(std::string* out, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// A zip archive of `members` (stored or deflated) written the way `zip -fz` writes one: every
+// size in the headers defers to a zip64 extra field, and the end of the directory is found
+// through the zip64 end records.
+inline std::string Zip64Bytes(const std::vector<ZipMember>& members) {
+  constexpr uint32_t kDefer = 0xFFFFFFFF;
+  std::string archive;
+  std::string directory;
+  for (const ZipMember& m : members) {
+    const std::string data = m.method == Z_DEFLATED ? RawDeflate(m.content) : m.content;
+    const uint32_t crc = static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(m.content.data()), m.content.size()));
+    std::string zip64;  // uncompressed size, then compressed size
+    PutLE(&zip64, 0x0001, 2);
+    PutLE(&zip64, 16, 2);
+    PutLE(&zip64, m.content.size(), 8);
+    PutLE(&zip64, data.size(), 8);
+    const uint64_t offset = archive.size();
+    PutLE(&archive, 0x04034B50, 4);
+    PutLE(&archive, 45, 2);  // version needed: zip64
+    PutLE(&archive, 0, 2);   // flags
+    PutLE(&archive, static_cast<uint64_t>(m.method), 2);
+    PutLE(&archive, 0, 2);     // time
+    PutLE(&archive, 0x21, 2);  // date: 1980-01-01
+    PutLE(&archive, crc, 4);
+    PutLE(&archive, kDefer, 4);  // compressed size
+    PutLE(&archive, kDefer, 4);  // uncompressed size
+    PutLE(&archive, m.name.size(), 2);
+    PutLE(&archive, zip64.size(), 2);
+    archive += m.name + zip64 + data;
+
+    PutLE(&directory, 0x02014B50, 4);
+    PutLE(&directory, 0x031E, 2);  // made by: Unix, 3.0
+    PutLE(&directory, 45, 2);
+    PutLE(&directory, 0, 2);
+    PutLE(&directory, static_cast<uint64_t>(m.method), 2);
+    PutLE(&directory, 0, 2);
+    PutLE(&directory, 0x21, 2);
+    PutLE(&directory, crc, 4);
+    PutLE(&directory, kDefer, 4);
+    PutLE(&directory, kDefer, 4);
+    PutLE(&directory, m.name.size(), 2);
+    PutLE(&directory, zip64.size(), 2);
+    PutLE(&directory, 0, 2);  // comment length
+    PutLE(&directory, 0, 2);  // disk
+    PutLE(&directory, 0, 2);  // internal attributes
+    PutLE(&directory, 0, 4);  // external attributes
+    PutLE(&directory, offset, 4);
+    directory += m.name + zip64;
+  }
+  const uint64_t directory_at = archive.size();
+  archive += directory;
+  const uint64_t end64_at = archive.size();
+  PutLE(&archive, 0x06064B50, 4);  // zip64 end of directory
+  PutLE(&archive, 44, 8);
+  PutLE(&archive, 0x031E, 2);
+  PutLE(&archive, 45, 2);
+  PutLE(&archive, 0, 4);
+  PutLE(&archive, 0, 4);
+  PutLE(&archive, members.size(), 8);
+  PutLE(&archive, members.size(), 8);
+  PutLE(&archive, directory.size(), 8);
+  PutLE(&archive, directory_at, 8);
+  PutLE(&archive, 0x07064B50, 4);  // its locator
+  PutLE(&archive, 0, 4);
+  PutLE(&archive, end64_at, 8);
+  PutLE(&archive, 1, 4);
+  PutLE(&archive, 0x06054B50, 4);  // end of directory, deferring to the zip64 record
+  PutLE(&archive, 0, 2);
+  PutLE(&archive, 0, 2);
+  PutLE(&archive, members.size(), 2);
+  PutLE(&archive, members.size(), 2);
+  PutLE(&archive, directory.size(), 4);
+  PutLE(&archive, kDefer, 4);
+  PutLE(&archive, 0, 2);
+  return archive;
 }
 
 }  // namespace testing_support

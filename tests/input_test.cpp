@@ -332,6 +332,29 @@ TEST_F(InputTest, ZipMembersAreJoinedInArchiveOrder) {
   INClose(in);  // the member sequence has ended: no member is closed twice
 }
 
+TEST_F(InputTest, ZipArchivesWithZip64FieldsAreReadWhole) {
+  // Sizes only in zip64 fields, as `zip -fz` writes them and as every member of 4 GiB or
+  // more has them: all members arrive, stored ones ending exactly at their size.
+  const std::string a = NumberedLines(3000, "first member ");
+  const std::string b = NumberedLines(10, "stored member ");
+  const std::string c = NumberedLines(3000, "third member ");
+  const struct {
+    const char* name;
+    std::vector<ZipMember> members;
+    std::string text;
+  } cases[] = {
+      {"deflated, stored, deflated", {{"a.log", a}, {"b.log", b, 0}, {"c.log", c}}, a + b + c},
+      {"stored, then deflated", {{"b.log", b, 0}, {"a.log", a}}, b + a},
+      {"one deflated member", {{"a.log", a}}, a},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string console;
+    EXPECT_EQ(ReadAllPrinting(Zip64Bytes(c.members), IN_ZIP, &console), c.text);
+    EXPECT_EQ(console, "");
+  }
+}
+
 TEST_F(InputTest, AManyMemberZipDoesNotGrowThePoolPerMember) {
   std::vector<ZipMember> members;
   std::string expected;
