@@ -385,6 +385,11 @@ TEST_F(InputTest, SeveralGzipMembersAndBzip2StreamsAreReadWhole) {
   } cases[] = {
       {"gzip members", GzipBytes(a) + GzipBytes(b) + GzipBytes("") + GzipBytes(c), IN_GZIP},
       {"bzip2 streams", Bzip2Bytes(a) + Bzip2Bytes(b) + Bzip2Bytes(c), IN_BZIP2},
+      // Zero padding after the members, as gzip accepts it: more than one read of the file.
+      {"gzip members, then zero padding",
+       GzipBytes(a) + GzipBytes(b) + GzipBytes(c) + std::string(40000, '\0'), IN_GZIP},
+      {"gzip member, zero padding, another member",
+       GzipBytes(a) + std::string(100, '\0') + GzipBytes(b + c), IN_GZIP},
   };
   for (const auto& cs : cases) {
     SCOPED_TRACE(cs.name);
@@ -436,6 +441,8 @@ TEST_F(InputTest, DamagedFilesDeliverWhatDecodedThenEnd) {
       {"gzip with a wrong checksum", gz_bad_crc, IN_GZIP, "", first},
       {"gzip followed by garbage", GzipBytes(first) + "garbage after the member", IN_GZIP, first,
        first},
+      {"gzip followed by zero padding, then garbage",
+       GzipBytes(first) + std::string(20000, '\0') + "garbage", IN_GZIP, first, first},
       {"gzip followed by a cut member", GzipBytes(first) + gz.substr(0, 100), IN_GZIP, first,
        first + text},
       {"truncated bzip2", bz.substr(0, bz.size() / 2), IN_BZIP2, "", text},
