@@ -3,8 +3,8 @@
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
 
-packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev
-          libgtest-dev libgmock-dev libbenchmark-dev "$@")
+packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
+          libzstd-dev libgtest-dev libgmock-dev libbenchmark-dev "$@")
 
 missing=()
 for p in "${packages[@]}"; do

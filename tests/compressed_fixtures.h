@@ -1,10 +1,13 @@
 #pragma once
-// Small compressed files made in code: gzip members, bzip2 streams and zip archives.
+// Small compressed files made in code: gzip members, bzip2 streams, xz streams, zstd frames,
+// zip archives and tar archives.
 
 #include <bzlib.h>
+#include <lzma.h>
 #include <minizip/zip.h>
 #include <unistd.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -45,6 +48,57 @@ inline std::string Bzip2Bytes(const std::string& text, int block_size = 9) {
                            static_cast<unsigned int>(text.size()), block_size, 0, 0);
   out.resize(length);
   return out;
+}
+
+// One xz stream holding `text`, at xz's compression `preset`.
+inline std::string XzBytes(const std::string& text, uint32_t preset = 6) {
+  std::string out(lzma_stream_buffer_bound(text.size()), '\0');
+  size_t length = 0;
+  lzma_easy_buffer_encode(preset, LZMA_CHECK_CRC64, nullptr,
+                          reinterpret_cast<const uint8_t*>(text.data()), text.size(),
+                          reinterpret_cast<uint8_t*>(out.data()), &length, out.size());
+  out.resize(length);
+  return out;
+}
+
+// One zstd frame holding `text`.
+inline std::string ZstdBytes(const std::string& text, int level = 3) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), level));
+  return out;
+}
+
+// A zstd skippable frame of `length` bytes of content, as some tools put in front of or
+// between frames.
+inline std::string ZstdSkippableFrame(uint32_t length) {
+  std::string frame = {'\x50', '\x2A', '\x4D', '\x18'};
+  for (int i = 0; i < 4; ++i) frame.push_back(static_cast<char>((length >> (8 * i)) & 0xFF));
+  return frame + std::string(length, 'k');
+}
+
+// A tar archive (ustar) of one file `name` holding `content`, then the two empty end blocks.
+inline std::string TarBytes(const std::string& name, const std::string& content) {
+  std::string header(512, '\0');
+  header.replace(0, name.size(), name);
+  header.replace(100, 7, "0000644");
+  header.replace(108, 7, "0001750");
+  header.replace(116, 7, "0001750");
+  char size[13];
+  std::snprintf(size, sizeof size, "%011o", static_cast<unsigned>(content.size()));
+  header.replace(124, 11, size);
+  header.replace(136, 11, "14500000000");
+  header.replace(148, 8, "        ");
+  header[156] = '0';
+  header.replace(257, 6, std::string("ustar\0", 6));
+  header.replace(263, 2, "00");
+  unsigned sum = 0;
+  for (unsigned char c : header) sum += c;
+  char sum_field[8];
+  std::snprintf(sum_field, sizeof sum_field, "%06o", sum);
+  header.replace(148, 7, std::string(sum_field, 6) + '\0');
+  std::string body = content;
+  body.resize((content.size() + 511) / 512 * 512, '\0');
+  return header + body + std::string(1024, '\0');
 }
 
 inline std::string RawDeflate(const std::string& text) {

@@ -278,9 +278,14 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
   spec.Set(input.name);
   char display[FileSpec::kPathSize];
   spec.GetName(display);
-  input.stream = INOpen(spec, pool);
+  const char* not_read = nullptr;
+  input.stream = INOpen(spec, pool, &not_read);
   if (input.stream == nullptr) {
-    Say("Error opening input file '%s'.\n", display);
+    if (not_read != nullptr) {
+      Say("Left out '%s': %s files are not read.\n", display, not_read);
+    } else {
+      Say("Error opening input file '%s'.\n", display);
+    }
     input.time_key = NO_ENTRY;
     return;
   }
