@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "../tests/wild_match_reference.h"
-#include "driver/settings.h"
+#include "entries/filters.h"
 #include "entries/log_entry.h"
 #include "entries/normalize.h"
 #include "entries/wild_match.h"
@@ -74,19 +74,18 @@ void CheckEntry(const std::string& field, const std::string& pattern) {
                      &entry.domain,      &entry.query, &entry.referer, &entry.user};
   for (size_t i = 0; i < copies.size(); ++i) *fields[i] = copies[i].data();
   if (!field.empty() && (field[0] & 1) != 0) entry.domain = nullptr;  // let the URL set it
-  NormalizeEntry(entry);
+  NormalizeEntry(entry, (field.size() & 2) != 0);
   for (char** text : fields) {
     if (*text == nullptr) continue;
     Require(std::strlen(*text) <= field.size(), "an entry field grew");
   }
 
-  ResetSettings();
-  AppendFilter(settings.host_filters, pattern.substr(0, 511).c_str());
-  const char* pattern_text = settings.host_filters->text;
+  FilterLists filters;
+  AppendFilter(filters.host, pattern.substr(0, MAX_FILTER_LENGTH));
+  const char* pattern_text = filters.host.front().c_str();
   const bool accepting = pattern_text[0] == '+';
   const bool matches = WildMatch(pattern_text + (accepting ? 1 : 0), entry.client_host);
-  Require(PassesFilters(entry) == (accepting || !matches), "one-pattern filter verdict");
-  ResetSettings();
+  Require(PassesFilters(entry, filters) == (accepting || !matches), "one-pattern filter verdict");
 
   TrimLeadingDirs(entry, static_cast<int>(field.size() % 11));
   Require(std::strlen(entry.uri) <= field.size(), "trimming grew the uri");

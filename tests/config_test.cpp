@@ -47,12 +47,6 @@ class ConfigTest : public ::testing::Test {
     std::remove(path.c_str());
     return ::testing::internal::GetCapturedStdout();
   }
-
-  static std::vector<std::string> Patterns(const FilterPattern* list) {
-    std::vector<std::string> texts;
-    for (; list != nullptr; list = list->next) texts.emplace_back(list->text);
-    return texts;
-  }
 };
 
 // ---- Booleans: prefixes yes/on/no/off, case included ------------------------------------
@@ -176,7 +170,7 @@ TEST_F(ConfigTest, TextValuesLongerThan511AreRefusedWhole) {
   EXPECT_EQ(Apply("format " + too_long), "Invalid configuration line 'format'!\n");
   EXPECT_EQ(std::string(settings.user_format), fits) << "nothing is truncated";
   EXPECT_EQ(Apply("filter-host " + too_long), "Invalid configuration line 'filter-host'!\n");
-  EXPECT_EQ(settings.host_filters, nullptr);
+  EXPECT_TRUE(settings.filters.host.empty());
 }
 
 TEST_F(ConfigTest, FiltersAppendInFileOrderPerList) {
@@ -188,11 +182,11 @@ TEST_F(ConfigTest, FiltersAppendInFileOrderPerList) {
                      "filter-user bob\n"
                      "filter-request *.gif\n"),
             "");
-  EXPECT_EQ(Patterns(settings.host_filters), (std::vector<std::string>{"+*.example.com", "*"}));
-  EXPECT_EQ(Patterns(settings.request_filters), (std::vector<std::string>{"/images/*", "*.gif"}));
-  EXPECT_EQ(Patterns(settings.agent_filters), (std::vector<std::string>{"*bot*"}));
-  EXPECT_EQ(Patterns(settings.server_filters), (std::vector<std::string>{"www.*"}));
-  EXPECT_EQ(Patterns(settings.user_filters), (std::vector<std::string>{"bob"}));
+  EXPECT_EQ(settings.filters.host, (std::vector<std::string>{"+*.example.com", "*"}));
+  EXPECT_EQ(settings.filters.request, (std::vector<std::string>{"/images/*", "*.gif"}));
+  EXPECT_EQ(settings.filters.agent, (std::vector<std::string>{"*bot*"}));
+  EXPECT_EQ(settings.filters.server, (std::vector<std::string>{"www.*"}));
+  EXPECT_EQ(settings.filters.user, (std::vector<std::string>{"bob"}));
 }
 
 // ---- Line shape and messages -------------------------------------------------------------

@@ -99,7 +99,7 @@ const Good kGood[] = {
 
 TEST(ReadDateToken, ReadsFieldsAndStopsAfterThem) {
   for (const Good& c : kGood) {
-    SCOPED_TRACE(std::string(TOKEN_NAMES[c.token]) + " \"" + c.text + "\"");
+    SCOPED_TRACE(std::string(TokenName(c.token)) + " \"" + c.text + "\"");
     auto text = Exact(c.text);
     LogEntry entry;
     ResetEntry(entry);
@@ -167,7 +167,7 @@ const Bad kBad[] = {
 
 TEST(ReadDateToken, RejectsTextThatDoesNotFit) {
   for (const Bad& c : kBad) {
-    SCOPED_TRACE(std::string(TOKEN_NAMES[c.token]) + " \"" + c.text + "\"");
+    SCOPED_TRACE(std::string(TokenName(c.token)) + " \"" + c.text + "\"");
     auto text = Exact(c.text);
     LogEntry entry;
     ResetEntry(entry);
@@ -182,7 +182,7 @@ TEST(ReadDateToken, TruncatedTextNeverReadsPastTheNul) {
     const std::string full = c.text;
     for (size_t length = 0; length < full.size(); ++length) {
       const std::string part = full.substr(0, length);
-      SCOPED_TRACE(std::string(TOKEN_NAMES[c.token]) + " \"" + part + "\"");
+      SCOPED_TRACE(std::string(TokenName(c.token)) + " \"" + part + "\"");
       auto text = Exact(part);
       LogEntry entry;
       ResetEntry(entry);
@@ -226,7 +226,7 @@ TEST(ReadDateToken, OnlyTheFieldsItReadsChange) {
 
 TEST(IsDateToken, SixteenKinds) {
   for (int token = 0; token < TOKEN_KIND_COUNT; ++token) {
-    SCOPED_TRACE(TOKEN_NAMES[token]);
+    SCOPED_TRACE(TokenName(static_cast<uint8_t>(token)));
     EXPECT_EQ(IsDateToken(static_cast<uint8_t>(token)), token <= SECOND || token == DATE_APACHE);
   }
 }

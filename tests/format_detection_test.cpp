@@ -6,6 +6,7 @@
 #include <string>
 
 #include "parse/format_tokens.h"
+#include "parse/header_lines.h"
 #include "parse/parse_logs.h"
 #include "parse/user_formats.h"
 #include "parse_test_support.h"

@@ -99,7 +99,7 @@ TEST(MonthFromName, NeverReadsPastTheNul) {
 }
 
 TEST(TokenNames, KindOrderThenReferrer) {
-  ASSERT_EQ(TOKEN_NAMES.size(), 53u);
+  ASSERT_EQ(TOKEN_TABLE.size(), 53u);
   struct Case {
     int index;
     const char* name;
@@ -110,13 +110,29 @@ TEST(TokenNames, KindOrderThenReferrer) {
       {TAB_SEP, "TAB-SEP"},   {DATE_APACHE, "DATE-APACHE"},
       {SESSION, "SESSION"},   {52, "REFERRER"},
   };
-  for (const Case& c : cases) EXPECT_STREQ(TOKEN_NAMES[c.index], c.name);
+  for (const Case& c : cases) EXPECT_STREQ(TOKEN_TABLE[c.index].name, c.name);
   // Every name is found by MatchKeyword at its own index, so no earlier name shadows it.
-  for (size_t i = 0; i < TOKEN_NAMES.size(); ++i) {
-    SCOPED_TRACE(TOKEN_NAMES[i]);
+  for (size_t i = 0; i < TOKEN_TABLE.size(); ++i) {
+    SCOPED_TRACE(TOKEN_TABLE[i].name);
     size_t first = 0;
-    while (!MatchKeyword(TOKEN_NAMES[first], TOKEN_NAMES[i])) ++first;
+    while (!MatchKeyword(TOKEN_TABLE[first].name, TOKEN_TABLE[i].name)) ++first;
     EXPECT_EQ(first, i);
+  }
+}
+
+// TokenName serves messages and traces: the name of a kind, never the alias, "?" beyond.
+TEST(TokenNames, NameOfEveryKindAndNothingBeyond) {
+  struct Case {
+    uint8_t token;
+    const char* name;
+  };
+  const Case cases[] = {
+      {DATE_CLF, "DATE-CLF"}, {REFERER, "REFERER"}, {SESSION, "SESSION"}, {52, "?"}, {255, "?"},
+  };
+  for (const Case& c : cases) EXPECT_STREQ(TokenName(c.token), c.name);
+  for (const TokenRow& row : TOKEN_TABLE) {
+    SCOPED_TRACE(row.name);
+    EXPECT_GT(std::strlen(row.reads), 0u) << "every row says what its token reads";
   }
 }
 

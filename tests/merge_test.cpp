@@ -1,4 +1,4 @@
-// The merge engine: the output stream's failure handling, the progress schedule, and runs
+// The merge engine: the progress schedule, and runs
 // of the program that folders cannot express (thousands of inputs, an output that fails
 // part-way).
 
@@ -13,72 +13,13 @@
 #include <tuple>
 #include <vector>
 
-#include "output/gzip_writer.h"
+#include "driver/progress.h"
 #include "program_runner.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;
 
 namespace {
-
-// ---- Output stream ---------------------------------------------------------------------
-
-std::string Captured(bool (*action)(MergeOutput&), MergeOutput& out, bool& result) {
-  ::testing::internal::CaptureStdout();
-  result = action(out);
-  return ::testing::internal::GetCapturedStdout();
-}
-
-TEST(MergeOutput, UnbufferedWriteToAFullDeviceFailsOnceAndStaysFailed) {
-  MergeOutput out;
-  out.plain = std::fopen("/dev/full", "wb");
-  ASSERT_NE(out.plain, nullptr);
-  std::setvbuf(out.plain, nullptr, _IONBF, 0);
-  bool result = true;
-  EXPECT_EQ(Captured([](MergeOutput& o) { return WriteOutput(o, "line\n"); }, out, result),
-            "Write error on output file!\n");
-  EXPECT_FALSE(result);
-  EXPECT_TRUE(out.write_failed);
-  // Later writes and the close do not repeat the message.
-  EXPECT_EQ(Captured([](MergeOutput& o) { return WriteOutput(o, "more\n"); }, out, result), "");
-  EXPECT_FALSE(result);
-  EXPECT_EQ(Captured(CloseOutput, out, result), "");
-  EXPECT_FALSE(result);
-}
-
-TEST(MergeOutput, AFailedFinalFlushIsAWriteFailure) {
-  // A buffered stream accepts the writes; the device refuses them only at the flush.
-  MergeOutput out;
-  out.plain = std::fopen("/dev/full", "wb");
-  ASSERT_NE(out.plain, nullptr);
-  bool result = false;
-  EXPECT_EQ(Captured([](MergeOutput& o) { return WriteOutput(o, "line\n"); }, out, result), "");
-  EXPECT_TRUE(result);
-  EXPECT_EQ(Captured(CloseOutput, out, result), "Write error on output file!\n");
-  EXPECT_FALSE(result);
-}
-
-TEST(MergeOutput, AFailedGzipCloseIsAWriteFailure) {
-  MergeOutput out;
-  out.gzip = GzipOpenWrite(std::fopen("/dev/full", "wb"), 9);
-  ASSERT_NE(out.gzip, nullptr);
-  bool result = false;
-  EXPECT_EQ(Captured([](MergeOutput& o) { return WriteOutput(o, "line\n"); }, out, result), "");
-  EXPECT_EQ(Captured(CloseOutput, out, result), "Write error on output file!\n");
-  EXPECT_FALSE(result);
-}
-
-TEST(MergeOutput, EmptyTextWritesNothingAndIsNoError) {
-  const fs::path path = FreshDirectory("merge-output-empty") / "out.log";
-  MergeOutput out;
-  out.plain = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(out.plain, nullptr);
-  EXPECT_TRUE(WriteOutput(out, ""));
-  EXPECT_TRUE(WriteOutput(out, "a\r"));
-  EXPECT_TRUE(WriteOutput(out, ""));
-  EXPECT_TRUE(CloseOutput(out));
-  EXPECT_EQ(ReadFile(path), "a\r");
-}
 
 // ---- Progress schedule -----------------------------------------------------------------
 

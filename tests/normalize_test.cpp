@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
+#include "entries/filters.h"
 #include "entries/log_entry.h"
 
 namespace {
@@ -273,11 +273,7 @@ TEST(NormalizeReferer, BareSchemesRelativeAndBookmarks) {
 // Owns writable copies of the texts an entry points to.
 class EntryFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetSettings();
-    ResetEntry(entry);
-  }
-  void TearDown() override { ResetSettings(); }
+  void SetUp() override { ResetEntry(entry); }
 
   char* Text(const char* value) {
     storage.emplace_back(value, value + std::strlen(value) + 1);
@@ -285,13 +281,13 @@ class EntryFixture : public ::testing::Test {
   }
 
   LogEntry entry{};
+  FilterLists filters;
   std::vector<std::vector<char>> storage;
 };
 
 using NormalizeEntryTest = EntryFixture;
 
 TEST_F(NormalizeEntryTest, EveryFieldInTurn) {
-  settings.lowercase = true;
   entry.client_host = Text("Alpha.Beta.:81");
   entry.uri = Text("/Dir/./File.HTML");
   entry.agent = Text("Agent/1.0+(x) via cache");
@@ -301,7 +297,7 @@ TEST_F(NormalizeEntryTest, EveryFieldInTurn) {
   entry.referer = Text("javascript:void(0)");
   entry.user = Text("User+Name");
   entry.cookie = Text("A%20B");
-  NormalizeEntry(entry);
+  NormalizeEntry(entry, /*lowercase_path=*/true);
   EXPECT_STREQ(entry.client_host, "alpha.beta");
   EXPECT_STREQ(entry.uri, "/dir/file.html");
   EXPECT_STREQ(entry.agent, "Agent/1.0 (x)");
@@ -314,7 +310,7 @@ TEST_F(NormalizeEntryTest, EveryFieldInTurn) {
 }
 
 TEST_F(NormalizeEntryTest, AbsentFieldsStayAbsent) {
-  NormalizeEntry(entry);
+  NormalizeEntry(entry, false);
   EXPECT_EQ(entry.client_host, nullptr);
   EXPECT_EQ(entry.uri, nullptr);
   EXPECT_EQ(entry.domain, nullptr);
@@ -343,7 +339,7 @@ TEST_F(NormalizeEntryTest, AbsoluteUriGivesDomainOnlyWhenAbsent) {
     ResetEntry(entry);
     entry.uri = Text(c.uri);
     if (c.domain != nullptr) entry.domain = Text(c.domain);
-    NormalizeEntry(entry);
+    NormalizeEntry(entry, false);
     EXPECT_STREQ(entry.uri, c.want_uri);
     if (c.want_domain == nullptr) {
       EXPECT_EQ(entry.domain, nullptr);
@@ -356,7 +352,7 @@ TEST_F(NormalizeEntryTest, AbsoluteUriGivesDomainOnlyWhenAbsent) {
 
 TEST_F(NormalizeEntryTest, PathIsCleanedBeforeTheSplit) {
   entry.uri = Text("HTTP://Host//a/./b");
-  NormalizeEntry(entry);
+  NormalizeEntry(entry, false);
   EXPECT_STREQ(entry.domain, "host");
   EXPECT_STREQ(entry.uri, "/a/b");
 }
@@ -403,15 +399,15 @@ TEST_F(TrimLeadingDirsTest, AbsentUriStaysAbsent) {
 using PassesFiltersTest = EntryFixture;
 
 TEST_F(PassesFiltersTest, NoFiltersPassEverything) {
-  EXPECT_TRUE(PassesFilters(entry));
+  EXPECT_TRUE(PassesFilters(entry, filters));
   entry.client_host = Text("anything");
-  EXPECT_TRUE(PassesFilters(entry));
+  EXPECT_TRUE(PassesFilters(entry, filters));
 }
 
 TEST_F(PassesFiltersTest, AcceptingThenRejectAllKeepsOnlyWantedHosts) {
-  AppendFilter(settings.host_filters, "+*.example.com");
-  AppendFilter(settings.host_filters, "+10.0.*");
-  AppendFilter(settings.host_filters, "*");
+  AppendFilter(filters.host, "+*.example.com");
+  AppendFilter(filters.host, "+10.0.*");
+  AppendFilter(filters.host, "*");
   const struct {
     const char* host;
     bool passes;
@@ -423,61 +419,61 @@ TEST_F(PassesFiltersTest, AcceptingThenRejectAllKeepsOnlyWantedHosts) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.host != nullptr ? c.host : "(absent)");
     entry.client_host = c.host != nullptr ? Text(c.host) : nullptr;
-    EXPECT_EQ(PassesFilters(entry), c.passes);
+    EXPECT_EQ(PassesFilters(entry, filters), c.passes);
   }
 }
 
 TEST_F(PassesFiltersTest, SingleRejectingPatternDropsOnlyWhatItMatches) {
-  AppendFilter(settings.request_filters, "*.gif");
+  AppendFilter(filters.request, "*.gif");
   entry.uri = Text("/img/LOGO.GIF");
-  EXPECT_FALSE(PassesFilters(entry));
+  EXPECT_FALSE(PassesFilters(entry, filters));
   entry.uri = Text("/index.html");
-  EXPECT_TRUE(PassesFilters(entry));
+  EXPECT_TRUE(PassesFilters(entry, filters));
   entry.uri = nullptr;
-  EXPECT_TRUE(PassesFilters(entry));
+  EXPECT_TRUE(PassesFilters(entry, filters));
 }
 
 TEST_F(PassesFiltersTest, FirstMatchingPatternDecides) {
-  AppendFilter(settings.agent_filters, "*bot*");
-  AppendFilter(settings.agent_filters, "+*");
+  AppendFilter(filters.agent, "*bot*");
+  AppendFilter(filters.agent, "+*");
   entry.agent = Text("Googlebot/2.1");
-  EXPECT_FALSE(PassesFilters(entry));  // rejected before the accept-all is reached
+  EXPECT_FALSE(PassesFilters(entry, filters));  // rejected before the accept-all is reached
 
-  ResetSettings();
-  AppendFilter(settings.agent_filters, "+*");
-  AppendFilter(settings.agent_filters, "*bot*");
-  EXPECT_TRUE(PassesFilters(entry));  // accepted before the rejecting pattern
+  filters = FilterLists{};
+  AppendFilter(filters.agent, "+*");
+  AppendFilter(filters.agent, "*bot*");
+  EXPECT_TRUE(PassesFilters(entry, filters));  // accepted before the rejecting pattern
 }
 
 TEST_F(PassesFiltersTest, UserFiltersAndAbsentUser) {
-  AppendFilter(settings.user_filters, "*");
-  EXPECT_FALSE(PassesFilters(entry));  // "*" matches the empty text of an absent user
+  AppendFilter(filters.user, "*");
+  EXPECT_FALSE(PassesFilters(entry, filters));  // "*" matches the empty text of an absent user
   entry.user = Text("alice");
-  EXPECT_FALSE(PassesFilters(entry));
+  EXPECT_FALSE(PassesFilters(entry, filters));
 
-  ResetSettings();
-  AppendFilter(settings.user_filters, "?*");
+  filters = FilterLists{};
+  AppendFilter(filters.user, "?*");
   entry.user = nullptr;
-  EXPECT_TRUE(PassesFilters(entry));  // "?*" needs at least one character
+  EXPECT_TRUE(PassesFilters(entry, filters));  // "?*" needs at least one character
   entry.user = Text("alice");
-  EXPECT_FALSE(PassesFilters(entry));
+  EXPECT_FALSE(PassesFilters(entry, filters));
 }
 
 // An accepting list ends with success for its own field only: every other list still
 // has its say, in the order host, request, agent, server, user.
 TEST_F(PassesFiltersTest, EveryListMustPass) {
-  AppendFilter(settings.host_filters, "+good");
-  AppendFilter(settings.request_filters, "/private/*");
-  AppendFilter(settings.agent_filters, "*curl*");
-  AppendFilter(settings.server_filters, "+www.example");
-  AppendFilter(settings.server_filters, "*");
-  AppendFilter(settings.user_filters, "root");
+  AppendFilter(filters.host, "+good");
+  AppendFilter(filters.request, "/private/*");
+  AppendFilter(filters.agent, "*curl*");
+  AppendFilter(filters.server, "+www.example");
+  AppendFilter(filters.server, "*");
+  AppendFilter(filters.user, "root");
   entry.client_host = Text("good");
   entry.uri = Text("/public/x");
   entry.agent = Text("Mozilla");
   entry.domain = Text("www.example");
   entry.user = Text("alice");
-  EXPECT_TRUE(PassesFilters(entry));
+  EXPECT_TRUE(PassesFilters(entry, filters));
 
   const struct {
     char** field;
@@ -490,18 +486,18 @@ TEST_F(PassesFiltersTest, EveryListMustPass) {
     SCOPED_TRACE(s.value != nullptr ? s.value : "(absent)");
     char* const saved = *s.field;
     *s.field = s.value != nullptr ? Text(s.value) : nullptr;
-    EXPECT_FALSE(PassesFilters(entry));
+    EXPECT_FALSE(PassesFilters(entry, filters));
     *s.field = saved;
   }
-  EXPECT_TRUE(PassesFilters(entry));
+  EXPECT_TRUE(PassesFilters(entry, filters));
 }
 
 TEST_F(PassesFiltersTest, PlusAloneAcceptsOnlyTheEmptyText) {
-  AppendFilter(settings.user_filters, "+");
-  AppendFilter(settings.user_filters, "*");
-  EXPECT_TRUE(PassesFilters(entry));  // absent user: empty text, accepted by "+"
+  AppendFilter(filters.user, "+");
+  AppendFilter(filters.user, "*");
+  EXPECT_TRUE(PassesFilters(entry, filters));  // absent user: empty text, accepted by "+"
   entry.user = Text("bob");
-  EXPECT_FALSE(PassesFilters(entry));
+  EXPECT_FALSE(PassesFilters(entry, filters));
 }
 
 }  // namespace

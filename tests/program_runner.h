@@ -33,8 +33,16 @@ inline std::string ShellQuote(const std::string& word) {
 // Runs `program` with `args` in `directory`, standard input from /dev/null.
 inline ProgramRun RunProgram(const std::string& program, const std::filesystem::path& directory,
                              const std::vector<std::string>& args) {
-  std::string command = "cd " + ShellQuote(directory.string()) + " && " + ShellQuote(program);
-  for (const auto& a : args) command += " " + ShellQuote(a);
+  // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict overlap for
+  // "literal" + <temporary std::string>.
+  std::string command = "cd ";
+  command += ShellQuote(directory.string());
+  command += " && ";
+  command += ShellQuote(program);
+  for (const auto& a : args) {
+    command += ' ';
+    command += ShellQuote(a);
+  }
   command += " </dev/null 2>&1";
   ProgramRun run;
   FILE* pipe = popen(command.c_str(), "r");

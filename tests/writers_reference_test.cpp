@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "driver/settings.h"
 #include "entries/log_entry.h"
 #include "output/writers.h"
 
@@ -108,9 +107,9 @@ std::string Or(const char* text, const char* placeholder) {
 // The line a writer must produce in a buffer of `size` bytes: shed (estimate first, then
 // the formatted length) until the line fits, or the empty text when nothing is left to
 // shed.
-std::string Reference(Kind kind, const LogEntry& e, size_t size) {
+std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options, size_t size) {
   Texts t{Or(e.client_host, "-"),
-          kind == Kind::NCSA && !settings.vhost ? "-" : Or(e.domain, "-"),
+          kind == Kind::NCSA && !options.vhost ? "-" : Or(e.domain, "-"),
           Or(e.user, "-"),
           Or(e.method, "GET"),
           Or(e.uri, "/"),
@@ -138,7 +137,7 @@ std::string Reference(Kind kind, const LogEntry& e, size_t size) {
              {{&t.user, "-"}}};
   }
   if (size == 0) return "";
-  const char* end = Newline(settings.newlines);
+  const char* end = Newline(options.newlines);
   for (size_t next = 0;; ++next) {
     if (estimate < static_cast<long long>(size)) {
       const std::string line = Whole(kind, e, t, end);
@@ -271,10 +270,11 @@ constexpr Dialect DIALECTS[] = {{Kind::NCSA, "NCSA", FormatNcsaLine},
 
 // Formats into a heap buffer of exactly `size` bytes, so that AddressSanitizer catches any
 // write past it, and checks that the returned length is the text's.
-std::string Format(LineWriter writer, const LogEntry& e, size_t size) {
+std::string Format(LineWriter writer, const LogEntry& e, const WriterOptions& options,
+                   size_t size) {
   auto buffer = std::make_unique<char[]>(size);
   std::memset(buffer.get(), 'X', size);
-  const size_t length = writer(buffer.get(), size, e);
+  const size_t length = writer(buffer.get(), size, e, options);
   EXPECT_NE(std::memchr(buffer.get(), '\0', size), nullptr) << "no NUL within the buffer";
   const std::string text(buffer.get());
   EXPECT_EQ(length, text.size());
@@ -295,35 +295,31 @@ std::string Describe(const LogEntry& e) {
 }
 
 TEST(WritersAgainstSnprintf, RandomEntriesEveryDialectStyleAndBufferSize) {
-  ResetSettings();
   RandomEntries entries(20240611);
   std::mt19937 sizes(7);
   int mismatches = 0;
   for (int i = 0; i < 1500 && mismatches < 10; ++i) {
     const LogEntry e = entries.Next();
-    settings.vhost = i % 2 == 0;
-    settings.newlines = static_cast<NewlineStyle>(i % 3);
+    const WriterOptions options{.vhost = i % 2 == 0, .newlines = static_cast<NewlineStyle>(i % 3)};
     for (const Dialect& d : DIALECTS) {
       // The full buffer, a few small ones, one at random, and the sizes around the
       // whole line, where shedding starts.
-      const size_t whole = Reference(d.kind, e, 1 << 16).size();
+      const size_t whole = Reference(d.kind, e, options, 1 << 16).size();
       std::vector<size_t> buffer_sizes = {LINE_BUFFER_SIZE,  1,     2,        40, 64, 120,
                                           1 + sizes() % 700, whole, whole + 1};
       for (size_t size : buffer_sizes) {
         if (size == 0) continue;
-        const std::string expected = Reference(d.kind, e, size);
-        const std::string line = Format(d.writer, e, size);
+        const std::string expected = Reference(d.kind, e, options, size);
+        const std::string line = Format(d.writer, e, options, size);
         if (line != expected) {
           ++mismatches;
           ADD_FAILURE() << d.name << ", buffer " << size << ", newlines "
-                        << static_cast<int>(settings.newlines) << ", vhost " << settings.vhost
-                        << ": " << Describe(e) << "\n  expected: " << expected
-                        << "\n  written:  " << line;
+                        << static_cast<int>(options.newlines) << ", vhost " << options.vhost << ": "
+                        << Describe(e) << "\n  expected: " << expected << "\n  written:  " << line;
         }
       }
     }
   }
-  ResetSettings();
 }
 
 }  // namespace

@@ -9,19 +9,17 @@
 #include <string>
 #include <tuple>
 
-#include "driver/settings.h"
 #include "entries/log_entry.h"
 
 namespace {
 
-// Every test starts from the default settings with UNIX line ends and leaves them so.
+// The writer options of the running test: every test starts from the defaults with UNIX
+// line ends.
+WriterOptions options;
+
 class Writers : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetSettings();
-    settings.newlines = NewlineStyle::UNIX;
-  }
-  void TearDown() override { ResetSettings(); }
+  void SetUp() override { options = WriterOptions{.vhost = true, .newlines = NewlineStyle::UNIX}; }
 };
 
 // The entry of the worked example: every text absent, 2001-03-05 14:07:09, status 200,
@@ -44,7 +42,7 @@ LogEntry Example() {
 std::string Format(LineWriter writer, const LogEntry& entry, size_t size = LINE_BUFFER_SIZE) {
   auto buffer = std::make_unique<char[]>(size);
   std::memset(buffer.get(), 'X', size);
-  writer(buffer.get(), size, entry);
+  writer(buffer.get(), size, entry, options);
   EXPECT_NE(std::memchr(buffer.get(), '\0', size), nullptr) << "no NUL within the buffer";
   return std::string(buffer.get());
 }
@@ -167,7 +165,7 @@ TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
     const std::string line = std::string(c.fields) + " [05/Mar/01:14:07:09 -0500] \"" + c.request +
                              "\" 200 1024 \"-\" \"-\"\n";
     SCOPED_TRACE(line);
-    settings.vhost = c.vhost;
+    options.vhost = c.vhost;
     LogEntry e = Example();
     e.uri = uri;
     e.query = c.query;
@@ -177,7 +175,7 @@ TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
 }
 
 TEST_F(Writers, VhostOffStillPrintsTheDomainOnW3cAndWebstar) {
-  settings.vhost = false;
+  options.vhost = false;
   char domain[] = "www.x";
   LogEntry e = Example();
   e.domain = domain;
@@ -257,7 +255,7 @@ TEST_F(Writers, LineTerminators) {
   const Case cases[] = {
       {NewlineStyle::MAC, "\r"}, {NewlineStyle::UNIX, "\n"}, {NewlineStyle::DOS, "\r\n"}};
   for (const auto& c : cases) {
-    settings.newlines = c.style;
+    options.newlines = c.style;
     const size_t end_size = std::strlen(c.end);
     for (const auto& d : DIALECTS) {
       SCOPED_TRACE(std::string(d.name) + " " + std::to_string(static_cast<int>(c.style)));
@@ -399,7 +397,7 @@ TEST_F(Writers, TinyBuffers) {
     for (size_t size : {1u, 2u, 10u, 40u}) EXPECT_EQ(Format(d.writer, Example(), size), "");
     // A zero-size buffer is left untouched.
     char untouched = 'X';
-    d.writer(&untouched, 0, Example());
+    d.writer(&untouched, 0, Example(), options);
     EXPECT_EQ(untouched, 'X');
   }
 }
@@ -439,7 +437,7 @@ TEST_F(Writers, NoSizeOverflowsOrCutsALine) {
   LogEntry max = big;
   max.year = max.month = max.day = max.hour = max.minute = max.second = INT32_MAX;
   max.status = max.bytes = max.transfer_time = INT32_MAX;
-  settings.newlines = NewlineStyle::DOS;
+  options.newlines = NewlineStyle::DOS;
   for (const LogEntry* e : {&big, &max}) {
     for (const auto& d : DIALECTS) {
       const std::string whole = Format(d.writer, *e);
@@ -447,7 +445,7 @@ TEST_F(Writers, NoSizeOverflowsOrCutsALine) {
         SCOPED_TRACE(std::string(d.name) + " size " + std::to_string(size));
         if (size == 0) {
           char untouched = 'X';
-          d.writer(&untouched, 0, *e);
+          d.writer(&untouched, 0, *e, options);
           EXPECT_EQ(untouched, 'X');
           continue;
         }

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "base/text.h"
-#include "output/gzip_writer.h"
 #include "platform/shortcut.h"
 
 static_assert(FileSpec::kPathSize == static_cast<int>(SHORTCUT_PATH_SIZE));
@@ -13,9 +12,6 @@ namespace {
 
 // Set never writes beyond this offset, so a path holds at most 256 characters.
 constexpr int PATH_LIMIT = 256;
-
-// gzip level when the mode names none (zlib's default).
-constexpr int DEFAULT_GZIP_LEVEL = 6;
 
 constexpr const char* INITIAL_PATHS[] = {".\\", "./"};  // by PathStyle: Windows, POSIX
 
@@ -66,14 +62,6 @@ int PosixWritePosition(const char* path, const char* p) {
   return AfterLast(path, [](char c) { return c == '/'; });
 }
 
-// The compression level of a gzip mode such as "wb9": its first digit.
-int GzipLevel(const char* mode) {
-  for (; *mode != '\0'; ++mode) {
-    if (IsDigit(*mode)) return *mode - '0';
-  }
-  return DEFAULT_GZIP_LEVEL;
-}
-
 }  // namespace
 
 FileSpec::FileSpec(PathStyle style) : style_(style), path_{} {
@@ -104,12 +92,4 @@ std::FILE* FileSpec::Open(const char* mode) const {
   char resolved[kPathSize];
   ResolveShortcut(resolved, path_);
   return std::fopen(resolved, mode);
-}
-
-GzipWriter* FileSpec::OpenGz(const char* mode) const {
-  if (cut_) return nullptr;
-  char resolved[kPathSize];
-  ResolveShortcut(resolved, path_);
-  // The writer takes the stream over and closes it when it cannot start.
-  return GzipOpenWrite(std::fopen(resolved, "wb"), GzipLevel(mode));
 }

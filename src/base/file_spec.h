@@ -4,8 +4,6 @@
 
 #include <cstdio>
 
-struct GzipWriter;
-
 // How paths are spelled: Windows (both slashes separate, drive prefixes, names after the
 // last backslash) or POSIX (only '/' separates; ':' and '\' are ordinary characters).
 enum class PathStyle { Windows, Posix };
@@ -19,7 +17,7 @@ class FileSpec {
 
   // Combines `new_path` with the current path (absolute replaces, relative replaces the
   // last component). Paths are cut at 256 characters without a message; a cut path names
-  // some other file, so Open and OpenGz refuse it.
+  // some other file, so Open refuses it.
   void Set(const char* new_path);
 
   // Copies the name part of the path (after the last separator of the style) into `out`,
@@ -32,10 +30,6 @@ class FileSpec {
   // Opens the path (a shortcut resolved first where the platform has them) as a buffered
   // stream; null when it cannot be opened or was cut.
   std::FILE* Open(const char* mode) const;
-
-  // Opens the path as a gzip writer; `mode` is "wb" followed by the level digit. Null when
-  // it cannot be opened or was cut.
-  GzipWriter* OpenGz(const char* mode) const;
 
  private:
   PathStyle style_;

@@ -1,12 +1,5 @@
 #include "base/text.h"
 
-bool StartsWithNoCase(const char* prefix, const char* text) {
-  for (; *prefix != '\0'; ++prefix, ++text) {
-    if (ToLowerAscii(*prefix) != ToLowerAscii(*text)) return false;
-  }
-  return true;
-}
-
 int32_t ParseSignedDecimal(const char* text) {
   bool negative = false;
   if (*text == '-') {

@@ -29,12 +29,29 @@ constexpr char ToLowerAscii(char c) {
 constexpr char ToUpperAscii(char c) {
   return IsLower(c) ? static_cast<char>(c - ('a' - 'A')) : c;
 }
+// A blank separates words: a space or a TAB.
+constexpr bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // ---- Text ------------------------------------------------------------------------------
 
-// True when `text` begins with `prefix`, letters compared without regard to case.
-// An empty prefix matches every text.
-bool StartsWithNoCase(const char* prefix, const char* text);
+// True when `text` begins with `prefix`, case counting. An empty prefix matches every
+// text; a NUL in the text differs from every prefix character, so nothing past it is read.
+constexpr bool StartsWith(const char* prefix, const char* text) {
+  for (; *prefix != '\0'; ++prefix, ++text) {
+    if (*prefix != *text) return false;
+  }
+  return true;
+}
+
+// As StartsWith, letters compared without regard to case.
+constexpr bool StartsWithNoCase(const char* prefix, const char* text) {
+  for (; *prefix != '\0'; ++prefix, ++text) {
+    if (ToLowerAscii(*prefix) != ToLowerAscii(*text)) return false;
+  }
+  return true;
+}
 
 // An optional single leading '-', then decimal digits up to the first non-digit. No digits
 // gives 0; no blanks or '+' are skipped. Overflow wraps around (two's complement) instead

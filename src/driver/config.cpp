@@ -64,10 +64,10 @@ bool SetChoice(Enum& target, const ChoiceWord<Enum> (&words)[N], const char* val
   return false;
 }
 
-// Texts of 1..511 characters; longer ones are refused whole, never truncated.
+// Filter patterns of 1..511 characters; longer ones are refused whole, never truncated.
 bool TextFits(const char* value) {
   const size_t length = std::strlen(value);
-  return length >= 1 && length < sizeof(settings.user_format);
+  return length >= 1 && length <= MAX_FILTER_LENGTH;
 }
 
 bool SetCompress(const char* v) {
@@ -101,35 +101,30 @@ bool SetOutputFormat(const char* v) {
 }
 
 bool SetLevel(const char* v) {
-  int digit = 0;
-  if (!LeadingDigit(v, digit)) return false;
-  settings.level = digit;
-  return true;
+  return SetLevelDigit(settings, v);
 }
 
 bool SetFormat(const char* v) {
-  if (!TextFits(v)) return false;
-  std::strcpy(settings.user_format, v);
-  return true;
+  return SetUserFormat(settings, v);
 }
 
-bool AddFilter(FilterPattern*& list, const char* v) {
+bool AddFilter(std::vector<std::string>& list, const char* v) {
   return TextFits(v) && AppendFilter(list, v);
 }
 bool AddHostFilter(const char* v) {
-  return AddFilter(settings.host_filters, v);
+  return AddFilter(settings.filters.host, v);
 }
 bool AddRequestFilter(const char* v) {
-  return AddFilter(settings.request_filters, v);
+  return AddFilter(settings.filters.request, v);
 }
 bool AddAgentFilter(const char* v) {
-  return AddFilter(settings.agent_filters, v);
+  return AddFilter(settings.filters.agent, v);
 }
 bool AddServerFilter(const char* v) {
-  return AddFilter(settings.server_filters, v);
+  return AddFilter(settings.filters.server, v);
 }
 bool AddUserFilter(const char* v) {
-  return AddFilter(settings.user_filters, v);
+  return AddFilter(settings.filters.user, v);
 }
 
 // The keys, in the order they are tested; each compared exactly, case included.

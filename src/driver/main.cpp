@@ -2,7 +2,6 @@
 // the named log files. The shell has already expanded any wildcards.
 
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "base/messages.h"
@@ -56,13 +55,11 @@ Walk SetPlain(SwitchWalk&) {
 
 // -Format takes the next argument, which must be 1..511 characters.
 Walk SetFormat(SwitchWalk& walk) {
-  const char* text = walk.index + 1 < walk.argc ? walk.argv[walk.index + 1] : nullptr;
-  const size_t length = text != nullptr ? std::strlen(text) : 0;
-  if (length == 0 || length >= sizeof(settings.user_format)) {
+  const char* text = walk.index + 1 < walk.argc ? walk.argv[walk.index + 1] : "";
+  if (!SetUserFormat(settings, text)) {
     SayFailure("Invalid -format command!\n");
     return Walk::StopAndForget;
   }
-  std::memcpy(settings.user_format, text, length + 1);
   ++walk.index;
   return Walk::Continue;
 }
@@ -70,12 +67,7 @@ Walk SetFormat(SwitchWalk& walk) {
 // -L<digit>: only the character right after the letter counts; a bad one is reported and
 // the run goes on with the level unchanged.
 Walk SetLevel(SwitchWalk& walk) {
-  const char digit = walk.argv[walk.index][2];
-  if (IsDigit(digit)) {
-    settings.level = digit - '0';
-  } else {
-    SayFailure("Invalid -L command!\n");
-  }
+  if (!SetLevelDigit(settings, walk.argv[walk.index] + 2)) SayFailure("Invalid -L command!\n");
   return Walk::Continue;
 }
 

@@ -2,36 +2,23 @@
 
 #include <cstring>
 
+#include "base/text.h"
+
 Settings settings;
 
-bool AppendFilter(FilterPattern*& list, const char* text) {
+void ResetSettings() {
+  settings = Settings{};
+}
+
+bool SetUserFormat(Settings& target, const char* text) {
   const size_t length = std::strlen(text);
-  if (length >= sizeof(FilterPattern::text)) return false;
-  auto* node = new FilterPattern{};
-  std::memcpy(node->text, text, length + 1);
-  FilterPattern** tail = &list;
-  while (*tail != nullptr) tail = &(*tail)->next;
-  *tail = node;
+  if (length == 0 || length >= sizeof(target.user_format)) return false;
+  std::memcpy(target.user_format, text, length + 1);
   return true;
 }
 
-namespace {
-
-void FreeFilters(FilterPattern*& list) {
-  while (list != nullptr) {
-    FilterPattern* next = list->next;
-    delete list;
-    list = next;
-  }
-}
-
-}  // namespace
-
-void ResetSettings() {
-  FreeFilters(settings.host_filters);
-  FreeFilters(settings.request_filters);
-  FreeFilters(settings.agent_filters);
-  FreeFilters(settings.server_filters);
-  FreeFilters(settings.user_filters);
-  settings = Settings{};
+bool SetLevelDigit(Settings& target, const char* text) {
+  if (!IsDigit(text[0])) return false;
+  target.level = text[0] - '0';
+  return true;
 }

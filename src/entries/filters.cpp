@@ -1,5 +1,5 @@
-#include "driver/settings.h"
-#include "entries/normalize.h"
+#include "entries/filters.h"
+
 #include "entries/wild_match.h"
 
 namespace {
@@ -9,32 +9,37 @@ enum class ListVerdict { PASS, DROP };
 
 // The first pattern that matches decides: an accepting one ('+' prefix) passes, a
 // rejecting one drops. No matching pattern passes.
-ListVerdict ApplyList(const FilterPattern* list, const char* field) {
+ListVerdict ApplyList(const std::vector<std::string>& list, const char* field) {
   const char* text = field != nullptr ? field : "";  // an absent field is the empty text
-  for (const FilterPattern* node = list; node != nullptr; node = node->next) {
-    const bool accepting = node->text[0] == '+';
-    const char* pattern = accepting ? node->text + 1 : node->text;
-    if (WildMatch(pattern, text)) return accepting ? ListVerdict::PASS : ListVerdict::DROP;
+  for (const std::string& pattern : list) {
+    const bool accepting = !pattern.empty() && pattern[0] == '+';
+    if (WildMatch(pattern.c_str() + (accepting ? 1 : 0), text)) {
+      return accepting ? ListVerdict::PASS : ListVerdict::DROP;
+    }
   }
   return ListVerdict::PASS;
 }
 
 }  // namespace
 
-bool PassesFilters(const LogEntry& entry) {
+bool AppendFilter(std::vector<std::string>& list, std::string_view text) {
+  if (text.size() > MAX_FILTER_LENGTH) return false;
+  list.emplace_back(text);
+  return true;
+}
+
+bool PassesFilters(const LogEntry& entry, const FilterLists& filters) {
   // Most runs have no filters: every entry passes without looking at it.
-  if (settings.host_filters == nullptr && settings.request_filters == nullptr &&
-      settings.agent_filters == nullptr && settings.server_filters == nullptr &&
-      settings.user_filters == nullptr) {
+  if (filters.host.empty() && filters.request.empty() && filters.agent.empty() &&
+      filters.server.empty() && filters.user.empty()) {
     return true;
   }
   const struct {
-    const FilterPattern* list;
+    const std::vector<std::string>& list;
     const char* field;
   } lists[] = {
-      {settings.host_filters, entry.client_host}, {settings.request_filters, entry.uri},
-      {settings.agent_filters, entry.agent},      {settings.server_filters, entry.domain},
-      {settings.user_filters, entry.user},
+      {filters.host, entry.client_host}, {filters.request, entry.uri}, {filters.agent, entry.agent},
+      {filters.server, entry.domain},    {filters.user, entry.user},
   };
   for (const auto& item : lists) {
     if (ApplyList(item.list, item.field) == ListVerdict::DROP) return false;

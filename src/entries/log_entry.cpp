@@ -7,7 +7,7 @@ void ResetEntry(LogEntry& entry) {
   entry.bytes = 1024;
 }
 
-uint32_t MakeTimeKey(const LogEntry& entry) {
+TimeKey MakeTimeKey(const LogEntry& entry) {
   // Unsigned arithmetic wraps by definition, so years outside 1980..2043 cannot overflow.
   const auto u = [](int32_t v) { return static_cast<uint32_t>(v); };
   return ((u(entry.year) - 1980u) << 26) + (u(entry.month) << 22) + (u(entry.day) << 17) +

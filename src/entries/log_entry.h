@@ -31,9 +31,12 @@ struct LogEntry {
   char* session;  // parsed, never written out
 };
 
+// The key by which entries are merged: a smaller key is written first.
+using TimeKey = uint32_t;
+
 // Key of an input that has no pending entry (finished or never opened). No valid entry
 // reaches it.
-inline constexpr uint32_t NO_ENTRY = 0xFFFFFFFFu;
+inline constexpr TimeKey NO_ENTRY = 0xFFFFFFFFu;
 
 // Clears every field, then sets the defaults hour 12, status 200 and bytes 1024.
 void ResetEntry(LogEntry& entry);
@@ -41,4 +44,4 @@ void ResetEntry(LogEntry& entry);
 // The packed date and time by which entries are merged:
 // (year-1980)<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second, computed with
 // 32-bit wrap-around (years before 1980, and the year 0, wrap).
-uint32_t MakeTimeKey(const LogEntry& entry);
+TimeKey MakeTimeKey(const LogEntry& entry);

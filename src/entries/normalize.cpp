@@ -3,7 +3,6 @@
 #include <cstddef>
 
 #include "base/text.h"
-#include "driver/settings.h"
 
 // Every normaliser reads at `in` and writes at `out` in the same text with out <= in, so a
 // text never grows and the unread part is never overwritten before it is read.
@@ -300,10 +299,10 @@ void NormalizeReferer(char* text) {
 
 // ---- Entry -----------------------------------------------------------------------------------
 
-void NormalizeEntry(LogEntry& entry) {
+void NormalizeEntry(LogEntry& entry, bool lowercase_path) {
   if (entry.client_host != nullptr) NormalizeHost(entry.client_host);
   if (entry.uri != nullptr) {
-    NormalizeUriPath(entry.uri, settings.lowercase);
+    NormalizeUriPath(entry.uri, lowercase_path);
     char* path = nullptr;
     if (SplitAbsoluteUri(entry.uri, path)) {
       // An empty host (as in "http:///x") names no virtual host.

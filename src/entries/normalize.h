@@ -1,18 +1,15 @@
 #pragma once
-// Normalisation, filters and trimming of accepted entries. Every normaliser rewrites its
+// Normalisation and trimming of accepted entries. Every normaliser rewrites its
 // NUL-terminated text in place and never makes it longer.
 
 #include "entries/log_entry.h"
 
 // ---- Applied by the merge engine, in this order ----------------------------------------
-// Runs the field normalisers below on the entry's present fields (uses settings.lowercase).
-// An absolute-URL uri becomes its path, and its host becomes the domain when the entry has
-// none and the host is not empty.
-void NormalizeEntry(LogEntry& entry);
-// Applies the five filter lists of the settings (host, request, agent, server, user; an
-// absent field is the empty text); in each list the first matching pattern decides,
-// '+' accepting. false = drop the entry.
-bool PassesFilters(const LogEntry& entry);
+// Runs the field normalisers below on the entry's present fields, lower-casing the path
+// when `lowercase_path` is set. An absolute-URL uri becomes its path, and its host becomes
+// the domain when the entry has none and the host is not empty. (The filters of
+// entries/filters.h come next, then the trim.)
+void NormalizeEntry(LogEntry& entry, bool lowercase_path);
 // Drops the first n directories of a uri that begins with '/'; the last component stays.
 void TrimLeadingDirs(LogEntry& entry, int n);
 

@@ -174,8 +174,8 @@ int64_t Length(Text text) {
   return static_cast<int64_t>(text.size);
 }
 
-Text Terminator() {
-  const auto style = static_cast<size_t>(settings.newlines);
+Text Terminator(NewlineStyle newlines) {
+  const auto style = static_cast<size_t>(newlines);
   return style < std::size(TERMINATORS) ? TERMINATORS[style] : TERMINATORS[0];
 }
 
@@ -193,21 +193,24 @@ void Shed(LineTexts& texts, int64_t& estimate, const ShedStep& step) {
   }
 }
 
-// Appends one line of a dialect; the appender tells whether it fitted.
+// Appends one line of a dialect, its terminator left to the caller; the appender tells
+// whether it fitted.
 using Layout = void (*)(LineAppender& out, const LogEntry& entry, const LineTexts& texts);
 
 // Sheds fields while the estimate is not below the buffer size, then formats. A line that
 // still does not fit whole (numbers longer than the estimate allows for) sheds the next
 // field and is formatted again; with nothing left to shed the result is the empty text.
 // Returns the length of the line written.
-size_t WriteLine(char* buffer, size_t size, const LogEntry& entry, LineTexts texts,
-                 int64_t estimate, std::span<const ShedStep> shedding, Layout layout) {
+size_t WriteLine(char* buffer, size_t size, const LogEntry& entry, const WriterOptions& options,
+                 LineTexts texts, int64_t estimate, std::span<const ShedStep> shedding,
+                 Layout layout) {
   if (size == 0) return 0;
   size_t next_step = 0;
   for (;;) {
     if (estimate < static_cast<int64_t>(size)) {
       LineAppender out(buffer, size);
       layout(out, entry, texts);
+      out.Append(Terminator(options.newlines));
       if (!out.Overflowed()) return out.Finish();
     }
     if (next_step == shedding.size()) break;
@@ -262,7 +265,6 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(Literal("\" \""));
   out.Append(t.agent);
   out.Append('"');
-  out.Append(Terminator());
 }
 
 // ---- W3C ---------------------------------------------------------------------------------
@@ -293,7 +295,6 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
     out.Append(field);
     out.Append('"');
   }
-  out.Append(Terminator());
 }
 
 // ---- WebSTAR -----------------------------------------------------------------------------
@@ -323,7 +324,6 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(t.cookie);
   out.Append(Literal("\"\t"));
   out.Append(t.referer);
-  out.Append(Terminator());
 }
 
 // W3C and WebSTAR print every field, placeholders included.
@@ -341,9 +341,10 @@ int64_t FullEstimate(const LineTexts& t, int64_t base) {
 
 }  // namespace
 
-size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry) {
+size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry,
+                      const WriterOptions& options) {
   const LineTexts texts{Or(entry.client_host, NO_TEXT),
-                        settings.vhost ? Or(entry.domain, NO_TEXT) : NO_TEXT,
+                        options.vhost ? Or(entry.domain, NO_TEXT) : NO_TEXT,
                         Or(entry.user, NO_TEXT),
                         Or(entry.method, NO_METHOD),
                         Or(entry.uri, NO_URI),
@@ -355,18 +356,20 @@ size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry) {
                            Length(texts.user) + Length(texts.method) + Length(texts.uri) +
                            (texts.query.data != nullptr ? Length(texts.query) + 1 : 0) +
                            Length(texts.referer) + Length(texts.agent);
-  return WriteLine(buffer, size, entry, texts, estimate, NCSA_SHEDDING, NcsaLayout);
+  return WriteLine(buffer, size, entry, options, texts, estimate, NCSA_SHEDDING, NcsaLayout);
 }
 
-size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry) {
+size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry,
+                     const WriterOptions& options) {
   const LineTexts texts = FullTexts(entry);
-  return WriteLine(buffer, size, entry, texts, FullEstimate(texts, W3C_BASE), W3C_WEBSTAR_SHEDDING,
-                   W3cLayout);
+  return WriteLine(buffer, size, entry, options, texts, FullEstimate(texts, W3C_BASE),
+                   W3C_WEBSTAR_SHEDDING, W3cLayout);
 }
 
-size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry) {
+size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
+                         const WriterOptions& options) {
   const LineTexts texts = FullTexts(entry);
-  return WriteLine(buffer, size, entry, texts, FullEstimate(texts, WEBSTAR_BASE),
+  return WriteLine(buffer, size, entry, options, texts, FullEstimate(texts, WEBSTAR_BASE),
                    W3C_WEBSTAR_SHEDDING, WebstarLayout);
 }
 

@@ -2,8 +2,8 @@
 // Output writers: the header line of each output dialect and the writers that turn one
 // LogEntry into one line of the merged log.
 //
-// Writers fill the caller's buffer and nothing else: they read the entry (and the
-// `vhost` and `newlines` settings) and never change it. Every result is a complete line,
+// Writers fill the caller's buffer and nothing else: they read the entry and their options
+// and never change the entry. Every result is a complete line,
 // terminator included, NUL-terminated, or the empty text when the entry cannot be fitted
 // into the buffer even after its long, less important fields have been shed. A line is
 // never cut short. Absent and empty text fields print as their placeholders ("-", the
@@ -11,9 +11,18 @@
 // of what it wrote (0 for the empty text, and for a zero-size buffer, which it leaves untouched).
 
 #include <cstddef>
+#include <cstdint>
 
-#include "driver/settings.h"
 #include "entries/log_entry.h"
+
+// ---- Output dialects and their options ---------------------------------------------------
+enum class OutputFormat : uint8_t { NCSA = 0, W3C = 1, WEBSTAR = 2 };
+enum class NewlineStyle : int32_t { MAC = 0, UNIX = 1, DOS = 2 };
+
+struct WriterOptions {
+  bool vhost = true;                          // NCSA field two shows the domain
+  NewlineStyle newlines = NewlineStyle::MAC;  // the terminator of every entry line
+};
 
 // ---- Header lines ------------------------------------------------------------------------
 // Written once before the first entry; each ends in a single LF whatever `newlines` says.
@@ -33,19 +42,23 @@ inline constexpr size_t LINE_BUFFER_SIZE = 4096;
 // NCSA combined: host, virtual host (only with `vhost`), user, "[dd/Mon/yy:hh:mm:ss -0500]",
 // the quoted request, status, bytes, quoted referer and agent. Sheds referer and agent
 // together when the line is too long. A month outside 1..12 prints as "???".
-size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry);
+size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry,
+                      const WriterOptions& options);
 
 // W3C extended, fields in the order of W3C_HEADER; time taken in milliseconds. Sheds
 // cookie, agent, referer, query, user, one at a time, when the line is too long.
-size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry);
+size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry,
+                     const WriterOptions& options);
 
 // WebSTAR, tab-separated, fields in the order of WEBSTAR_HEADER; transfer time in ticks
 // of 1/60 second. Sheds like FormatW3cLine.
-size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry);
+size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
+                         const WriterOptions& options);
 
 // ---- Choosing by output format -----------------------------------------------------------
 
-using LineWriter = size_t (*)(char* buffer, size_t size, const LogEntry& entry);
+using LineWriter = size_t (*)(char* buffer, size_t size, const LogEntry& entry,
+                              const WriterOptions& options);
 
 // The writer of an output format.
 LineWriter WriterFor(OutputFormat format);

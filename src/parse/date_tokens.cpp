@@ -4,7 +4,7 @@
 #include "base/clock.h"
 #include "base/text.h"
 #include "parse/format_tokens.h"
-#include "parse/parse_internal.h"
+#include "parse/line_ends.h"
 
 // Every reader below takes the cursor by reference, moves it over what it accepts and
 // returns false when the text does not fit. A character is only looked at after the one

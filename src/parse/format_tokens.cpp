@@ -7,63 +7,76 @@
 
 namespace {
 
-// ---- Token names, in kind order; entry 52 is the second name of REFERER -----------------
-constexpr const char* kTokenNames[] = {
-    "DATE-CLF",
-    "DATE-AUTO",
-    "DATE-DMY",
-    "DATE-MDY",
-    "DATE-YMD",
-    "UNIX-TIME",
-    "TIME-24",
-    "TIME-12",
-    "YEAR",
-    "MONTH",
-    "MONTH-NAME",
-    "DAY",
-    "HOUR",
-    "MINUTE",
-    "SECOND",
-    "FULL-REQUEST",
-    "HOST",
-    "URI",
-    "URI-QUERY",
-    "STATUS",
-    "WEBSTAR-RESULT",
-    "BYTES",
-    "TRAN-TIME-SECS",
-    "TRAN-TIME-TICKS",
-    "TRAN-TIME-MILLI",
-    "TRAN-TIME-HMS",
-    "REFERER",
-    "AGENT",
-    "USER",
-    "METHOD",
-    "PROTOCOL",
-    "DOMAIN",
-    "MAY-DOMAIN",
-    "SERVER",
-    "COOKIE",
-    "SKIP",
-    "IF-EOL",
-    "MUST-EOL",
-    "EOL",
-    "W3SVC",
-    "FIXUP",
-    "WN",
-    "EC",
-    "CHAR",
-    "TAB-SEP",
-    "FORMAT-LINE",
-    "CS-HOST",
-    "PATH-ARG",
-    "DATE-APACHE",
-    "CURI",
-    "CQUERY",
-    "SESSION",
-    "REFERRER",
+// ---- Token table: one row per name, kinds in byte order, then the second name of REFERER --
+constexpr TokenRow kTokens[] = {
+    {DATE_CLF, "DATE-CLF",
+     "'[' or '\"', optional weekday, dd/Mon/yy[yy]:HH:MM:SS, to the closer (zone ignored)"},
+    {DATE_AUTO, "DATE-AUTO", "a month-first date, exactly as DATE-MDY"},
+    {DATE_DMY, "DATE-DMY", "day, month (number or name), year; separators ':' '/' '-' '.'"},
+    {DATE_MDY, "DATE-MDY", "month, day, year"},
+    {DATE_YMD, "DATE-YMD", "year, month, day"},
+    {UNIX_TIME, "UNIX-TIME", "decimal seconds since 1970, broken down into local date and time"},
+    {TIME_24, "TIME-24", "hour, minute, second; separators ':' '/' '-' '.'"},
+    {TIME_12, "TIME-12", "as TIME-24, then am or pm in either case"},
+    {YEAR, "YEAR", "two or four digits"},
+    {MONTH, "MONTH", "one or two digits"},
+    {MONTH_NAME, "MONTH-NAME", "a three-letter month name"},
+    {DAY, "DAY", "one or two digits, or a space and one digit"},
+    {HOUR, "HOUR", "one or two digits"},
+    {MINUTE, "MINUTE", "one or two digits"},
+    {SECOND, "SECOND", "one or two digits"},
+    {FULL_REQUEST, "FULL-REQUEST",
+     "the quoted request line: method, uri with optional query, optional protocol"},
+    {HOST, "HOST", "the client host, plain or in double quotes"},
+    {URI, "URI", "one field, split at '?' into uri and query"},
+    {URI_QUERY, "URI-QUERY", "the query, one field"},
+    {STATUS, "STATUS", "the status code, decimal; '-' means 200"},
+    {WEBSTAR_RESULT, "WEBSTAR-RESULT",
+     "a result word: OK 200, ERR! 404, PRIV 401, anything else 200"},
+    {BYTES, "BYTES", "the bytes sent, decimal; '-' means 0"},
+    {TRAN_TIME_SECS, "TRAN-TIME-SECS", "the transfer time in decimal seconds"},
+    {TRAN_TIME_TICKS, "TRAN-TIME-TICKS", "the transfer time in decimal sixtieths of a second"},
+    {TRAN_TIME_MILLI, "TRAN-TIME-MILLI", "the transfer time in decimal milliseconds"},
+    {TRAN_TIME_HMS, "TRAN-TIME-HMS",
+     "the transfer time as HH:MM:SS, or else in sixtieths of a second"},
+    {REFERER, "REFERER", "the referer, plain or quoted by '\"', '<', an apostrophe or a backquote"},
+    {AGENT, "AGENT", "the user agent, quoted as REFERER"},
+    {USER, "USER", "the user name, plain or quoted by '\"' or '<'"},
+    {METHOD, "METHOD", "the request method, quoted as USER"},
+    {PROTOCOL, "PROTOCOL", "the protocol, one plain field"},
+    {DOMAIN, "DOMAIN", "the virtual host, quoted as USER"},
+    {MAY_DOMAIN, "MAY-DOMAIN", "as DOMAIN, but keeps a virtual host already read on this line"},
+    {SERVER, "SERVER", "the server name, quoted as USER"},
+    {COOKIE, "COOKIE", "the cookie, quoted as USER"},
+    {SKIP, "SKIP", "one field, plain or quoted by '\"' or '<', ignored"},
+    {IF_EOL, "IF-EOL", "nothing; at the line end the rest of the template is dropped"},
+    {MUST_EOL, "MUST-EOL", "nothing; the line must end here"},
+    {EOL, "EOL", "nothing; ends every template (the byte '&')"},
+    {W3SVC, "W3SVC",
+     "a service field beginning \"W3SVC\"; \"MSFTPSVC\" makes the line a non-entry line"},
+    {FIXUP, "FIXUP", "nothing; rotates query, cookie, referer and agent"},
+    {WN, "WN", "nothing; branches into a sub-template by the next character"},
+    {EC, "EC", "nothing; drops the rest of the template unless a number follows"},
+    {CHAR, "CHAR", "any one character"},
+    {TAB_SEP, "TAB-SEP", "only as the first byte: the template is tab-separated (the byte ',')"},
+    {FORMAT_LINE, "FORMAT-LINE", "a header or comment line, which may change the parse state"},
+    {CS_HOST, "CS-HOST", "HOST while the input is in WebSTAR mode, otherwise a virtual host"},
+    {PATH_ARG, "PATH-ARG", "one field, appended to the uri after a '$'"},
+    {DATE_APACHE, "DATE-APACHE", "'[', optional weekday, Mon dd HH:MM:SS yy[yy], ']'"},
+    {CURI, "CURI", "the uri up to the next comma, not split at '?'"},
+    {CQUERY, "CQUERY", "the query up to the next comma"},
+    {SESSION, "SESSION", "the session, quoted as USER"},
+    {REFERER, "REFERRER", "the second name of REFERER"},
 };
-static_assert(std::size(kTokenNames) == TOKEN_KIND_COUNT + 1);
+
+constexpr bool RowsAreInByteOrder() {
+  for (int i = 0; i < TOKEN_KIND_COUNT; ++i) {
+    if (kTokens[i].token != i) return false;
+  }
+  return true;
+}
+static_assert(std::size(kTokens) == TOKEN_KIND_COUNT + 1);
+static_assert(RowsAreInByteOrder(), "row i of the token table must describe the byte i");
 
 // ---- Built-in templates, in rotation order ----------------------------------------------
 constexpr uint8_t kCombined[] = {HOST,           SKIP,   USER,    DATE_CLF, FULL_REQUEST, STATUS,
@@ -201,7 +214,7 @@ static_assert(std::size(kW3cFields) == 29);
 }  // namespace
 
 // ---- Tables seen by the other modules -----------------------------------------------------
-constinit const std::span<const char* const> TOKEN_NAMES{kTokenNames};
+constinit const std::span<const TokenRow> TOKEN_TABLE{kTokens};
 
 constinit const uint8_t WN_ANGLE[] = {SKIP, AGENT, REFERER, COOKIE, IF_EOL, DOMAIN, EOL};
 constinit const uint8_t WN_WORD[] = {DOMAIN, IF_EOL, REFERER, AGENT, EOL};
@@ -209,6 +222,10 @@ constinit const uint8_t WN_WORD[] = {DOMAIN, IF_EOL, REFERER, AGENT, EOL};
 constinit const TranslationTable NETSCAPE_VARIABLES{kNetscapeVariables};
 constinit const TranslationTable WEBSTAR_FIELDS{kWebstarFields};
 constinit const TranslationTable W3C_FIELDS{kW3cFields};
+
+const char* TokenName(uint8_t token) {
+  return token < TOKEN_KIND_COUNT ? kTokens[token].name : "?";
+}
 
 LogFormat BuiltinFormat(int slot) {
   STITCHER_CHECK("ParseLogs", slot >= 0 && slot < BUILTIN_FORMAT_COUNT);

@@ -68,9 +68,21 @@ inline constexpr int TOKEN_KIND_COUNT = 52;  // bytes above 51 are invalid in a 
 // A template: token bytes ended by EOL.
 using LogFormat = const uint8_t*;
 
-// The 53 token names, "DATE-CLF" .. "SESSION" in kind order, then "REFERRER" (entry 52),
-// which user formats accept as a second name for REFERER.
-extern const std::span<const char* const> TOKEN_NAMES;
+// ---- Token table -----------------------------------------------------------------------
+// One row per token name: the byte a template holds, the name a user format writes, and
+// what the token reads.
+struct TokenRow {
+  FormatToken token;
+  const char* name;
+  const char* reads;
+};
+
+// 53 rows: the kinds 0..51 in byte order ("DATE-CLF" .. "SESSION"), then "REFERRER", a
+// second name for REFERER that user formats accept.
+extern const std::span<const TokenRow> TOKEN_TABLE;
+
+// The name of token kind `token` (0..51), e.g. "DATE-CLF"; "?" for a byte that is no kind.
+const char* TokenName(uint8_t token);
 
 // ---- Built-in formats ----------------------------------------------------------------------
 // Slots of the built-in rotation (the value of ParseState::current_format).

@@ -12,7 +12,8 @@
 #include "base/clock.h"
 #include "base/text.h"
 #include "parse/date_tokens.h"
-#include "parse/parse_internal.h"
+#include "parse/header_lines.h"
+#include "parse/line_ends.h"
 #include "parse/parse_logs.h"
 
 namespace {
@@ -81,7 +82,7 @@ void CaptureDash(Reader& r, TextField field, char* start, char* end) {
 void SeparatorStep(Reader& r) {
   const char c = *r.cur;
   r.separator = static_cast<unsigned char>(c);
-  if (c == ' ' || c == '\t') {
+  if (IsBlank(c)) {
     ++r.cur;
   } else if (c == ',') {
     ++r.cur;
@@ -297,7 +298,7 @@ Step ReadFullRequest(Reader& r) {
   }
   // A quote directly followed by "HTTP" belongs to a request whose uri held a quote or a
   // space: the protocol starts again behind it.
-  if (*p == '"' && StartsWith(p + 1, "HTTP")) {
+  if (*p == '"' && StartsWith("HTTP", p + 1)) {
     protocol = ++p;
     while (*p != '"' && !IsLineEnd(*p)) ++p;
   }
@@ -336,9 +337,9 @@ Step ReadUri(Reader& r) {
 
 Step ReadWebstarResult(Reader& r) {
   int32_t status = 200;
-  if (StartsWith(r.cur, "ERR!")) {
+  if (StartsWith("ERR!", r.cur)) {
     status = 404;
-  } else if (StartsWith(r.cur, "PRIV")) {
+  } else if (StartsWith("PRIV", r.cur)) {
     status = 401;
   }
   r.entry.status = status;
@@ -362,13 +363,13 @@ Step ReadCsHost(Reader& r) {
 }
 
 Step ReadW3svc(Reader& r) {
-  if (StartsWith(r.cur, "W3SVC")) {
+  if (StartsWith("W3SVC", r.cur)) {
     char* const end = ScanToComma(r.cur);
     Capture(r, F_PROTOCOL, r.cur, end);
     r.cur = end;
     return Step::NEXT;
   }
-  if (StartsWith(r.cur, "MSFTPSVC")) {
+  if (StartsWith("MSFTPSVC", r.cur)) {
     r.entry.line_length = HeaderLineLength(r.line);
     return Step::HEADER;
   }

@@ -1,6 +1,6 @@
 #pragma once
 // The log parser: one line read in place against one template, and the per-line choice of
-// dialect with the recognition of header lines.
+// dialect. Header lines and field lists are read in parse/header_lines.h.
 
 #include <cstdint>
 
@@ -45,8 +45,3 @@ ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry&
 // its text, its CR or LF becomes a NUL, and at the end of the data without a line end it
 // counts one byte past the data. A bracketed date line or error-log line is PARSE_HEADER.
 ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry);
-
-// Rebuilds state.fields_template from the words of a field-list header (`text` runs to a
-// line end), looked up in `table`: at most 48 tokens, then MUST_EOL and EOL. A header
-// without words (empty or blanks only) leaves fields_length at 0: no FIELDS template.
-void TranslateFields(ParseState& state, const char* text, TranslationTable table);

@@ -3,8 +3,9 @@
 #include <cstdio>
 
 #include "base/messages.h"
+#include "base/text.h"
 #include "parse/format_tokens.h"
-#include "parse/parse_internal.h"
+#include "parse/line_ends.h"
 
 namespace {
 
@@ -12,19 +13,12 @@ constexpr int kMaxUserFormats = 4;
 constexpr int kPoolSize = static_cast<int>(sizeof(ParseState::user_tokens));
 // Token words stop one byte short of the pool, so the EOL of a cut template always fits.
 constexpr int kTokenLimit = kPoolSize - 1;
-constexpr size_t kReferrerName = 52;  // "REFERRER", a second name for REFERER
 
-constexpr bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-// The token named by the word at `word`: the first of the 53 names that matches,
-// "REFERRER" as REFERER, anything else SKIP.
+// The token named by the word at `word`: the first of the 53 names that matches (so
+// "REFERRER" gives REFERER), anything else SKIP.
 uint8_t TokenOfWord(const char* word) {
-  for (size_t i = 0; i < TOKEN_NAMES.size(); ++i) {
-    if (!MatchKeyword(TOKEN_NAMES[i], word)) continue;
-    if (i == kReferrerName) return REFERER;
-    return static_cast<uint8_t>(i);
+  for (const TokenRow& row : TOKEN_TABLE) {
+    if (MatchKeyword(row.name, word)) return row.token;
   }
   return SKIP;
 }

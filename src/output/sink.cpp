@@ -1,0 +1,90 @@
+#include "output/sink.h"
+
+#include <algorithm>
+
+#include "base/messages.h"
+#include "output/gzip_writer.h"
+
+bool OutputSink::Write(std::string_view bytes, int64_t entries) {
+  if (failed_ || finished_) return false;
+  if (!bytes.empty() && !WriteBytes(bytes)) {
+    Fail();
+    return false;
+  }
+  written_ += entries;
+  return true;
+}
+
+std::optional<int64_t> OutputSink::Finish() {
+  if (!finished_) {
+    finished_ = true;
+    if (!Close() && !failed_) Fail();
+  }
+  if (failed_) return std::nullopt;
+  return written_;
+}
+
+void OutputSink::Fail() {
+  SayFailure("Write error on output file!\n");
+  failed_ = true;
+}
+
+namespace {
+
+class PlainSink final : public OutputSink {
+ public:
+  explicit PlainSink(std::FILE* file) : file_(file) {}
+  ~PlainSink() override {
+    if (!Finished()) std::fclose(file_);
+  }
+
+ private:
+  bool WriteBytes(std::string_view bytes) override {
+    return std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  }
+  bool Close() override {
+    // A flush of all streams elsewhere (fflush(nullptr)) may have met an error already and
+    // dropped the data; the stream's error flag remembers it.
+    const bool clean = std::ferror(file_) == 0;
+    return (std::fclose(file_) == 0) && clean;
+  }
+
+  std::FILE* file_;
+};
+
+class GzipSink final : public OutputSink {
+ public:
+  explicit GzipSink(GzipWriter* writer) : writer_(writer) {}
+  ~GzipSink() override {
+    if (!Finished()) GzipClose(writer_);
+  }
+
+ private:
+  bool WriteBytes(std::string_view bytes) override {
+    // The writer takes at most INT_MAX bytes a call; batches are far smaller, but a view
+    // of any size is written whole.
+    constexpr size_t kMaxCall = 1 << 30;
+    while (!bytes.empty()) {
+      const int length = static_cast<int>(std::min(bytes.size(), kMaxCall));
+      if (GzipWrite(writer_, bytes.data(), length) != length) return false;
+      bytes.remove_prefix(static_cast<size_t>(length));
+    }
+    return true;
+  }
+  bool Close() override { return GzipClose(writer_); }
+
+  GzipWriter* writer_;
+};
+
+}  // namespace
+
+std::unique_ptr<OutputSink> MakePlainSink(std::FILE* file) {
+  if (file == nullptr) return nullptr;
+  return std::make_unique<PlainSink>(file);
+}
+
+std::unique_ptr<OutputSink> MakeGzipSink(std::FILE* file, int level) {
+  GzipWriter* writer = GzipOpenWrite(file, level);
+  if (writer == nullptr) return nullptr;
+  return std::make_unique<GzipSink>(writer);
+}
