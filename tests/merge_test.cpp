@@ -4,7 +4,10 @@
 
 #include "driver/merge.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "base/file_spec.h"
 #include "driver/progress.h"
 #include "program_runner.h"
 
@@ -173,45 +177,119 @@ TEST(MergeRun, OutputContainerFollowsPlainAndLevel) {
 
 // A run whose output fails part-way ends with status 1, and the merged log of an earlier
 // run stays as it was: the new one is written beside it and only renamed over it when
-// complete. The partial output is a link to a full device here.
+// complete. Here a file-size limit stops the output: the write fails (the program is not
+// killed by SIGXFSZ) and says so.
 TEST(MergeRun, FailedOutputKeepsTheEarlierMergedLog) {
   for (const char* plain : {"-Plain", "-Unix"}) {
     SCOPED_TRACE(plain);
     const bool compress = std::string(plain) != "-Plain";
     const std::string final_name = compress ? "merged.gz" : "merged.log";
-    const fs::path dir = FreshDirectory("merge-full-device");
-    WriteFile(dir / "a.log", ClfLine(1, 0, 10));
-    WriteFile(dir / "b.log", ClfLine(2, 0, 5));
+    const fs::path dir = FreshDirectory("merge-file-size-limit");
+    std::string a, b;
+    for (int i = 0; i < 3000; ++i) {  // far beyond the limit, even compressed
+      a += ClfLine(1, i * 7919 % 3000, i);
+      b += ClfLine(2, i * 104729 % 3000, i);
+    }
+    WriteFile(dir / "a.log", a);
+    WriteFile(dir / "b.log", b);
     WriteFile(dir / final_name, "the good merged log of an earlier run\n");
-    fs::create_symlink("/dev/full", dir / (final_name + ".partial"));
 
-    const ProgramRun run = RunStitcher(dir, {plain, "a.log", "b.log"});
+    // The limit is set in the shell that then becomes the program (blocks of 512 or 1024
+    // bytes, by shell).
+    const ProgramRun run = RunProgram(
+        "/bin/sh", dir,
+        {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", STITCHER_BINARY, plain, "a.log", "b.log"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.console, "Merging . . .\nWrite error on output file!\n");
     EXPECT_EQ(ReadFile(dir / final_name), "the good merged log of an earlier run\n");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / (final_name + ".partial"))))
-        << "the incomplete output is removed";
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos)
+          << "the incomplete output is removed: " << entry.path();
+    }
     fs::remove_all(dir);
   }
 }
 
-// A first log file so deep that the output's name would be cut at 256 characters: the
-// output is not opened under the cut name (nor over a file that happens to have it).
-TEST(MergeRun, OutputNameTooLongIsAnOutputError) {
-  const fs::path dir = FreshDirectory("merge-long-output-name");
-  // "./" + 245 + "/" is 248 characters: "merged.gz" beside the inputs would be cut to
-  // "merged.g", and "merged.gz.partial" as well.
-  const std::string sub(245, 'd');
+// Paths go to the system's limit, far beyond the 256 characters of old platforms: logs in
+// a deep directory merge beside themselves.
+TEST(MergeRun, LogsInADeepDirectoryMergeBesideThemselves) {
+  const fs::path dir = FreshDirectory("merge-deep-directory");
+  const std::string sub = std::string(200, 'd') + "/" + std::string(200, 'e');
   fs::create_directories(dir / sub);
   WriteFile(dir / sub / "a.log", ClfLine(1, 0, 10));
   WriteFile(dir / sub / "b.log", ClfLine(2, 0, 5));
-  WriteFile(dir / sub / "merged.g", "an unrelated file\n");
+  const ProgramRun run = RunStitcher(dir, {"-Plain", "-Unix", sub + "/a.log", sub + "/b.log"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.console, "Merging . . .\n");
+  const std::string merged = ReadFile(dir / sub / "merged.log");
+  EXPECT_NE(merged.find("/f2/l0"), std::string::npos);
+  EXPECT_NE(merged.find("/f1/l0"), std::string::npos);
+  EXPECT_LT(merged.find("/f2/l0"), merged.find("/f1/l0"));
+  fs::remove_all(dir);
+}
+
+// Creates the directory chain `components` under `base` one step at a time (the whole path
+// may be too long for a single call) and writes `files` in its last directory.
+void MakeDeepFiles(const fs::path& base, const std::vector<std::string>& components,
+                   const std::vector<std::pair<std::string, std::string>>& files) {
+  int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (const std::string& name : components) {
+    ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0) << name.size();
+    const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+  }
+  for (const auto& [name, bytes] : files) {
+    const int file = openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(file);
+  }
+  close(fd);
+}
+
+// Reads `name` in the directory chain `components` under `base`.
+std::string ReadDeepFile(const fs::path& base, const std::vector<std::string>& components,
+                         const std::string& name) {
+  std::string path;
+  for (const std::string& c : components) path += c + "/";
+  const int fd =
+      openat(open(base.c_str(), O_RDONLY | O_DIRECTORY), (path + name).c_str(), O_RDONLY);
+  std::string bytes;
+  char buffer[256];
+  for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
+  if (fd >= 0) close(fd);
+  return bytes;
+}
+
+// A first log file so deep that the output's name would be cut at the system's limit: the
+// output is not opened under the cut name (nor over a file that happens to have it).
+TEST(MergeRun, OutputNameTooLongIsAnOutputError) {
+  const fs::path dir = FreshDirectory("merge-long-output-name");
+  // "./" + sub + "/" is 4087 characters: "sub/a.log" fits the limit of 4095, and
+  // "merged.gz" beside it would be cut to "merged.g".
+  constexpr size_t kSubLength = 4084;
+  static_assert(kSubLength + 3 + 8 == FileSpec::kPathSize - 1);
+  std::vector<std::string> components;
+  std::string sub;
+  while (sub.size() < kSubLength) {
+    const size_t room = kSubLength - sub.size() - (sub.empty() ? 0 : 1);
+    components.push_back(std::string(std::min<size_t>(room, 200), 'd'));
+    sub += (sub.empty() ? "" : "/") + components.back();
+  }
+  ASSERT_EQ(sub.size(), kSubLength);
+  MakeDeepFiles(dir, components,
+                {{"a.log", ClfLine(1, 0, 10)},
+                 {"b.log", ClfLine(2, 0, 5)},
+                 {"merged.g", "an unrelated file\n"}});
 
   const ProgramRun run = RunStitcher(dir, {"-v", sub + "/a.log", sub + "/b.log"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.console,
             "Opened 'a.log'.\nOpened 'b.log'.\nError opening output file.\nComplete.\n");
-  EXPECT_EQ(ReadFile(dir / sub / "merged.g"), "an unrelated file\n");
+  EXPECT_EQ(ReadDeepFile(dir, components, "merged.g"), "an unrelated file\n");
   fs::remove_all(dir);
 }
 

@@ -1,9 +1,11 @@
 #include "driver/merge.h"
 
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <span>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "base/file_spec.h"
@@ -20,6 +22,7 @@
 #include "parse/parse_logs.h"
 #include "parse/user_formats.h"
 #include "platform/console.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 
 namespace {
@@ -83,6 +86,17 @@ class PendingHeap {
 
   std::vector<Rank> heap_;
 };
+
+// The log file the merged log goes beside: the first named one that is a regular file, or
+// "" (the working directory) when none is. A pipe or a device such as /dev/stdin has no
+// directory of logs to write into.
+const char* OutputAnchor(const MergeInput* inputs, int count) {
+  for (int i = 0; i < count; ++i) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(inputs[i].name, error)) return inputs[i].name;
+  }
+  return "";
+}
 
 // Finishes a slot: its parser state goes back with the pool, its stream is closed.
 void FinishInput(MergeInput& input) {
@@ -187,11 +201,14 @@ void NextEntry(MergeInput& input) {
 // ---- The run -----------------------------------------------------------------------------------
 
 bool MergeLogs(int count, MergeInput* inputs) {
+  // From here on an ending signal removes the partial output, and a file-size limit is a
+  // write error rather than a silent kill.
+  InstallSignalHandlers();
   ProgressSchedule schedule = StartProgress();
   // Every input stays open until it ends, plus the output and the standard streams.
   RaiseOpenFileLimit(static_cast<int64_t>(count) + 16);
-  const Destination destination =
-      DestinationBeside(inputs[0].name, DestinationOptions{settings.compress, settings.level});
+  Destination destination =
+      DestinationBeside(OutputAnchor(inputs, count), {settings.compress, settings.level});
   MemoryPool* pool = MPNew();
 
   for (int i = 0; i < count; ++i) {
