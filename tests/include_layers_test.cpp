@@ -34,7 +34,8 @@ constexpr Folder kFolders[] = {
 };
 
 // Library headers that are not the operating system's.
-constexpr std::string_view kLibraryHeaders[] = {"zlib.h", "bzlib.h", "minizip/unzip.h"};
+constexpr std::string_view kLibraryHeaders[] = {"zlib.h", "bzlib.h", "minizip/unzip.h", "lzma.h",
+                                                "zstd.h"};
 
 const Folder* FindFolder(std::string_view name) {
   for (const Folder& f : kFolders) {

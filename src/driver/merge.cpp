@@ -158,10 +158,13 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
   // Messages show the path as given, so two inputs that share a base name stay apart.
   const std::string display = EscapedName(input.name);
   errno = 0;
-  input.stream = INOpen(spec, pool);
+  const char* not_read = nullptr;
+  input.stream = INOpen(spec, pool, &not_read);
   if (input.stream == nullptr) {
     const int reason = errno;
-    if (reason == EMFILE) {
+    if (not_read != nullptr) {
+      SayInputLost("Left out '%s': %s files are not read.\n", display.c_str(), not_read);
+    } else if (reason == EMFILE) {
       SayInputLost("Error opening input file '%s': too many open files; limit %lld.\n",
                    display.c_str(), static_cast<long long>(RaiseOpenFileLimit(0)));
     } else {
