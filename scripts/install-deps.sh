@@ -4,8 +4,8 @@
 set -euo pipefail
 
 # clang-format-14 is the version the sources are formatted with (Debian 12's clang-format).
-packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev libdeflate-dev
-          libgtest-dev libgmock-dev libbenchmark-dev clang-format-14 "$@")
+packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
+          libzstd-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev clang-format-14 "$@")
 
 missing=()
 for p in "${packages[@]}"; do

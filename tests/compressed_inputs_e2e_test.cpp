@@ -1,5 +1,5 @@
-// The program merges logs stored plain, gzip, bzip2 and as a three-member zip as if they
-// were all plain text.
+// The program merges logs stored plain, gzip, bzip2, as a three-member zip, xz and zstd as if
+// they were all plain text.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -14,7 +14,7 @@ namespace {
 
 using namespace testing_support;
 
-constexpr int kFiles = 4;
+constexpr int kFiles = 6;
 constexpr int kLinesPerFile = 30;
 
 // Entry number k = line * kFiles + file: its time is k seconds after the start and its path
@@ -42,7 +42,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-TEST(CompressedInputs, PlainGzipBzip2AndZipLogsMergeLikePlainOnes) {
+TEST(CompressedInputs, PlainGzipBzip2ZipXzAndZstdLogsMergeLikePlainOnes) {
   const auto dir = FreshDirectory("compressed-inputs");
   WriteFile(dir / "plain.log", LinesOf(0, 0, kLinesPerFile));
   WriteFile(dir / "logs.gz", GzipBytes(LinesOf(1, 0, kLinesPerFile)));
@@ -50,8 +50,10 @@ TEST(CompressedInputs, PlainGzipBzip2AndZipLogsMergeLikePlainOnes) {
   WriteFile(dir / "logs.zip", ZipBytes({{"part1.log", LinesOf(3, 0, 10)},
                                         {"part2.log", LinesOf(3, 10, 20), 0},
                                         {"part3.log", LinesOf(3, 20, kLinesPerFile)}}));
-  const ProgramRun run =
-      RunStitcher(dir, {"-Plain", "-Unix", "plain.log", "logs.gz", "logs.bz2", "logs.zip"});
+  WriteFile(dir / "logs.xz", XzBytes(LinesOf(4, 0, kLinesPerFile)));
+  WriteFile(dir / "logs.zst", ZstdBytes(LinesOf(5, 0, kLinesPerFile)));
+  const ProgramRun run = RunStitcher(dir, {"-Plain", "-Unix", "plain.log", "logs.gz", "logs.bz2",
+                                           "logs.zip", "logs.xz", "logs.zst"});
   ASSERT_EQ(run.status, 0) << run.console;
   EXPECT_EQ(run.console.find("Read error"), std::string::npos) << run.console;
 

@@ -3,6 +3,7 @@
 #include "driver/config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,29 +24,41 @@ class ConfigTest : public ::testing::Test {
   }
   void TearDown() override { ResetSettings(); }
 
-  // Applies one line and returns what it printed.
-  static std::string Apply(const std::string& line, bool* valid = nullptr) {
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
-    ::testing::internal::CaptureStdout();
-    const bool ok = ApplyConfigLine(buffer.data());
-    const std::string printed = ::testing::internal::GetCapturedStdout();
-    if (valid != nullptr) *valid = ok;
-    return printed;
+  // The configuration file of this process: ctest runs the tests of this file in parallel
+  // processes.
+  static std::string ConfigPath() {
+    return ::testing::TempDir() + "stitcher_config_test_" + std::to_string(getpid()) + ".cfg";
   }
 
-  // Writes `text` to a file and reads it as the configuration; returns what was printed.
-  static std::string ReadText(const std::string& text) {
-    // One file per process: ctest runs the tests of this file in parallel processes.
-    const std::string path =
-        ::testing::TempDir() + "stitcher_config_test_" + std::to_string(getpid()) + ".cfg";
+  // Writes `text` to a file and reads it as the configuration; returns what was printed,
+  // with the file's path shown as "cfg".
+  static std::string ReadText(const std::string& text, bool* read = nullptr) {
+    const std::string path = ConfigPath();
     std::FILE* f = std::fopen(path.c_str(), "wb");
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
     ::testing::internal::CaptureStdout();
-    ReadConfigFile(path.c_str());
+    const bool was_read = ReadConfigFile(path.c_str(), false);
     std::remove(path.c_str());
-    return ::testing::internal::GetCapturedStdout();
+    if (read != nullptr) *read = was_read;
+    std::string printed = ::testing::internal::GetCapturedStdout();
+    for (size_t at; (at = printed.find(path)) != std::string::npos;)
+      printed.replace(at, path.size(), "cfg");
+    return printed;
+  }
+
+  // Applies one line as the whole file and returns what it printed; `valid` tells whether
+  // the line was taken.
+  static std::string Apply(const std::string& line, bool* valid = nullptr) {
+    ResetMessages();
+    const std::string printed = ReadText(line);
+    if (valid != nullptr) *valid = !FailureReported();
+    return printed;
+  }
+
+  // The message for an invalid line `number` that reads `shown` (without its line end).
+  static std::string Invalid(const std::string& shown, int number = 1) {
+    return "cfg:" + std::to_string(number) + ": Invalid configuration line '" + shown + "'!\n";
   }
 };
 
@@ -77,7 +90,7 @@ TEST_F(ConfigTest, BooleanValuesByPrefix) {
       EXPECT_EQ(printed, "");
     } else {
       EXPECT_EQ(settings.compress, !c.result) << "an invalid line must not change the setting";
-      EXPECT_EQ(printed, "Invalid configuration line 'compress'!\n");
+      EXPECT_EQ(printed, Invalid(std::string("compress ") + c.value));
     }
   }
 }
@@ -111,9 +124,9 @@ TEST_F(ConfigTest, LevelAndTrimTakeTheLeadingDigitOnly) {
   EXPECT_EQ(settings.trim_first_n_dirs, 7);
   EXPECT_FALSE(FailureReported());
 
-  EXPECT_EQ(Apply("level x\n"), "Invalid configuration line 'level'!\n");
+  EXPECT_EQ(Apply("level x\n"), Invalid("level x"));
   EXPECT_EQ(settings.level, 1) << "an invalid level keeps the earlier value";
-  EXPECT_EQ(Apply("trim-first-n-dirs -1\n"), "Invalid configuration line 'trim-first-n-dirs'!\n");
+  EXPECT_EQ(Apply("trim-first-n-dirs -1\n"), Invalid("trim-first-n-dirs -1"));
   EXPECT_EQ(settings.trim_first_n_dirs, 7);
   EXPECT_TRUE(FailureReported());
 }
@@ -167,9 +180,11 @@ TEST_F(ConfigTest, TextValuesLongerThan511AreRefusedWhole) {
   Apply("format " + fits + "\n");
   EXPECT_EQ(std::strlen(settings.user_format), 511u);
   EXPECT_FALSE(FailureReported());
-  EXPECT_EQ(Apply("format " + too_long), "Invalid configuration line 'format'!\n");
+  EXPECT_EQ(Apply("format " + too_long), Invalid("format " + too_long));
   EXPECT_EQ(std::string(settings.user_format), fits) << "nothing is truncated";
-  EXPECT_EQ(Apply("filter-host " + too_long), "Invalid configuration line 'filter-host'!\n");
+  // A key longer than "format" leaves no room in the line for 512 characters; the rule
+  // itself still holds.
+  EXPECT_FALSE(ApplySetting("filter-host", too_long.c_str()));
   EXPECT_TRUE(settings.filters.host.empty());
 }
 
@@ -191,54 +206,151 @@ TEST_F(ConfigTest, FiltersAppendInFileOrderPerList) {
 
 // ---- Line shape and messages -------------------------------------------------------------
 
-TEST_F(ConfigTest, MessagesShowTheBufferUpToItsFirstNul) {
+TEST_F(ConfigTest, BlankLinesAndCommentsAreSkippedInvalidLinesShownWhole) {
   struct Case {
     const char* line;
-    const char* printed;
+    std::string printed;
   };
   const Case cases[] = {
       {"# a comment\n", ""},
       {"#verbose yes\n", ""},
-      {"\n", "Invalid configuration line '\n'!\n"},                // blank line: its line end
-      {"verbose\n", "Invalid configuration line 'verbose\n'!\n"},  // no blank: whole line
-      {"verbose\r\n", "Invalid configuration line 'verbose\r\n'!\n"},
-      {" verbose yes\n", "Invalid configuration line ''!\n"},  // leading blank: empty key
-      {"  # indented comment\n", "Invalid configuration line ''!\n"},
-      {"Compress yes\n", "Invalid configuration line 'Compress'!\n"},
-      {"colour red\n", "Invalid configuration line 'colour'!\n"},
-      {"verbose \n", "Invalid configuration line 'verbose'!\n"},  // empty value
-      {"format \t \r\n", "Invalid configuration line 'format'!\n"},
-      {"verbose\t\t yes\n", ""},  // any run of blanks
+      {"\n", ""},
+      {"  \t \r\n", ""},
+      {"  # indented comment\n", ""},
+      {"\t#verbose yes\n", ""},
+      {"verbose\n", Invalid("verbose")},  // no blank between key and value
+      {"verbose\r\n", Invalid("verbose")},
+      {" verbose yes\n", Invalid(" verbose yes")},  // a key starts in the first column
+      {"Compress yes\n", Invalid("Compress yes")},
+      {"colour red\n", Invalid("colour red")},
+      {"verbose \n", Invalid("verbose ")},  // empty value
+      {"format \t \r\n", Invalid("format \\t ")},
+      {"colour \x1b[2J\n", Invalid("colour \\e[2J")},  // control characters escaped
+      {"verbose\t\t yes\n", ""},                       // any run of blanks
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
-    ResetMessages();
     EXPECT_EQ(Apply(c.line), c.printed);
-    EXPECT_EQ(FailureReported(), c.printed[0] != '\0');
+    EXPECT_EQ(FailureReported(), !c.printed.empty());
   }
 }
 
-TEST_F(ConfigTest, MissingFileIsSilent) {
-  ::testing::internal::CaptureStdout();
-  ReadConfigFile("/nonexistent/Stitcher.cfg");
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
-  EXPECT_FALSE(FailureReported());
+TEST_F(ConfigTest, MessagesNameTheLineNumberAndReadingGoesOn) {
+  EXPECT_EQ(ReadText("# settings\n\nverbose yes\nnewlines Unix\n  # done\nlevel x\nlevel 4\n"),
+            Invalid("newlines Unix", 4) + Invalid("level x", 6));
+  EXPECT_TRUE(settings.verbose);
+  EXPECT_EQ(settings.level, 4);
+  EXPECT_TRUE(FailureReported());
 }
 
-TEST_F(ConfigTest, ALineLongerThanTheBufferContinuesAsFurtherLines) {
-  // "format " + 512 characters + LF is 520 characters: the first 519 are read as one line
-  // (a 512-character value, too long), the LF alone as the next (no blank).
-  const std::string printed = ReadText("format " + std::string(512, 'x') + "\nverbose yes\n");
-  EXPECT_EQ(printed, "Invalid configuration line 'format'!\nInvalid configuration line '\n'!\n");
-  EXPECT_EQ(settings.user_format[0], '\0');
-  EXPECT_TRUE(settings.verbose) << "reading goes on after invalid lines";
+TEST_F(ConfigTest, MissingFileIsSilentUnlessChosen) {
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(ReadConfigFile("/nonexistent/Stitcher.cfg", false));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  EXPECT_FALSE(FailureReported());
+
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(ReadConfigFile("/nonexistent/Stitcher.cfg", true));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Error opening configuration file '/nonexistent/Stitcher.cfg': No such file or "
+            "directory.\n");
   EXPECT_TRUE(FailureReported());
+}
+
+// A FIFO would block the reader forever and a device like /dev/zero never ends: only a
+// regular file is read, and neither is waited on.
+TEST_F(ConfigTest, OnlyARegularFileIsRead) {
+  const std::string fifo = ConfigPath() + ".fifo";
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), ::testing::TempDir()}) {
+    SCOPED_TRACE(path);
+    ResetMessages();
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(ReadConfigFile(path.c_str(), false));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Configuration file '" + path + "' is not a regular file; it is not read.\n");
+    EXPECT_TRUE(FailureReported());
+  }
+  std::remove(fifo.c_str());
+}
+
+TEST_F(ConfigTest, AFileLargerThanTheBoundIsRefused) {
+  const std::string path = ConfigPath();
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  // A sparse file: its size counts, not what is stored.
+  ASSERT_EQ(std::fseek(f, CONFIG_SIZE_MAX, SEEK_SET), 0);
+  std::fputc('\n', f);
+  std::fclose(f);
+  ::testing::internal::CaptureStdout();
+  EXPECT_FALSE(ReadConfigFile(path.c_str(), false));
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "Configuration file '" + path + "' is larger than " + std::to_string(CONFIG_SIZE_MAX) +
+                " bytes; it is not read.\n");
+  std::remove(path.c_str());
+}
+
+TEST_F(ConfigTest, MessagesStopAfterTheBoundOfInvalidLines) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += "junk\n";
+  text += "verbose yes\n";
+  std::string expected;
+  for (int i = 1; i <= CONFIG_INVALID_LINES_MAX; ++i) expected += Invalid("junk", i);
+  expected += "Too many invalid lines in 'cfg'; the rest of it is not read.\n";
+  EXPECT_EQ(ReadText(text), expected);
+  EXPECT_FALSE(settings.verbose) << "nothing after the bound is applied";
+}
+
+// A line longer than the buffer is refused whole: its head is never applied as a setting of
+// its own (a cut filter pattern would match far more than was meant).
+TEST_F(ConfigTest, ALineLongerThanTheBoundIsRefusedWhole) {
+  const std::string too_long = "filter-request /" + std::string(600, 'x') + "\n";
+  const std::string longest = "format " + std::string(CONFIG_LINE_MAX - 8, 'y') + "\n";
+  ASSERT_EQ(longest.size(), static_cast<size_t>(CONFIG_LINE_MAX));
+  const std::string printed = ReadText(too_long + longest + "verbose yes\n");
+  EXPECT_EQ(printed, "cfg:1: Configuration line longer than 519 characters; it is not read.\n");
+  EXPECT_TRUE(settings.filters.request.empty());
+  EXPECT_EQ(std::strlen(settings.user_format), static_cast<size_t>(CONFIG_LINE_MAX - 8));
+  EXPECT_TRUE(settings.verbose) << "reading goes on after the long line";
+  EXPECT_TRUE(FailureReported());
+
+  // One character more than the bound, line end included, is too long as well.
+  EXPECT_EQ(ReadText("format " + std::string(CONFIG_LINE_MAX - 7, 'z') + "\n"),
+            "cfg:1: Configuration line longer than 519 characters; it is not read.\n");
 }
 
 TEST_F(ConfigTest, FileWithoutFinalLineEnd) {
   EXPECT_EQ(ReadText("# settings\nlevel 3\nnewlines dos"), "");
   EXPECT_EQ(settings.level, 3);
   EXPECT_EQ(settings.newlines, NewlineStyle::DOS);
+}
+
+// Appending a pattern costs the same however long its list already is: a file of 200,000
+// filter lines is read in one pass, every pattern kept in file order.
+TEST_F(ConfigTest, TwoHundredThousandFilterLinesAreAllKeptInOrder) {
+  constexpr int kLines = 200000;
+  std::string text;
+  text.reserve(kLines * 24);
+  for (int i = 0; i < kLines; ++i) text += "filter-host 10.0." + std::to_string(i) + ".*\n";
+  EXPECT_EQ(ReadText(text), "");
+  ASSERT_EQ(settings.filters.host.size(), static_cast<size_t>(kLines));
+  EXPECT_EQ(settings.filters.host.front(), "10.0.0.*");
+  EXPECT_EQ(settings.filters.host.back(), "10.0.199999.*");
+}
+
+// ---- Settings by key (the switches share them) -------------------------------------------
+
+TEST_F(ConfigTest, ApplySettingUsesTheRulesOfTheFile) {
+  EXPECT_TRUE(ApplySetting("newlines", "dos"));
+  EXPECT_EQ(settings.newlines, NewlineStyle::DOS);
+  EXPECT_FALSE(ApplySetting("newlines", "Dos"));
+  EXPECT_EQ(settings.newlines, NewlineStyle::DOS);
+  EXPECT_TRUE(ApplySetting("filter-agent", "*bot*"));
+  EXPECT_EQ(settings.filters.agent, (std::vector<std::string>{"*bot*"}));
+  EXPECT_FALSE(ApplySetting("colour", "red"));
+  EXPECT_FALSE(ApplySetting("level", ""));
+  EXPECT_FALSE(FailureReported()) << "ApplySetting says nothing";
 }
 
 }  // namespace

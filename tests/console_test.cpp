@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "base/check.h"
+#include "program_runner.h"
 
 namespace {
 
@@ -133,7 +136,12 @@ TEST_F(ConsoleOnTerminal, EachPollSwallowsExactlyOneKey) {
   const termios raw = Mode();
   EXPECT_FALSE(raw.c_lflag & ICANON);
   EXPECT_FALSE(raw.c_lflag & ECHO);
-  EXPECT_FALSE(raw.c_lflag & ISIG);
+  // Ctrl+C still interrupts; quit and suspend, which would leave the terminal raw behind a
+  // core dump or a stopped job, are plain keys.
+  EXPECT_TRUE(raw.c_lflag & ISIG);
+  EXPECT_EQ(raw.c_cc[VINTR], original.c_cc[VINTR]);
+  EXPECT_EQ(raw.c_cc[VQUIT], _POSIX_VDISABLE);
+  EXPECT_EQ(raw.c_cc[VSUSP], _POSIX_VDISABLE);
   EXPECT_EQ(raw.c_oflag, original.c_oflag);  // printed lines keep their line ends
   EXPECT_EQ(Pending(slave), 1);
 
@@ -142,9 +150,9 @@ TEST_F(ConsoleOnTerminal, EachPollSwallowsExactlyOneKey) {
   PollConsole();  // nothing pending: returns at once
   EXPECT_EQ(Pending(slave), 0);
 
-  // Ctrl+C is an ordinary key now: it reaches the poll instead of stopping anything.
-  Type(std::string("a\x03z"), false);
-  for (int left : {2, 1, 0}) {
+  // Ctrl+\ and Ctrl+Z are ordinary keys now: they reach the polls and are swallowed.
+  Type(std::string("a\x1c\x1az"), false);
+  for (int left : {3, 2, 1, 0}) {
     PollConsole();
     EXPECT_EQ(Pending(slave), left);
   }
@@ -183,15 +191,14 @@ TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenTheProgramEnds) {
   }
 }
 
-// Killed by a signal that skips the exit handlers (SIGTERM, SIGHUP), the program still
-// gives the terminal its mode back, and still ends by that signal. An ignored signal (as
-// under nohup) stays ignored.
+// An ending signal (SIGINT, SIGTERM, SIGHUP) gives the terminal its mode back and ends the
+// program with status 128 + its number. An ignored signal (as under nohup) stays ignored.
 TEST_F(ConsoleOnTerminal, ModeIsRestoredWhenASignalEndsTheProgram) {
-  for (int signal_number : {SIGTERM, SIGHUP}) {
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal_number);
     const int status = RunRawChild([] {}, [signal_number] { std::raise(signal_number); });
-    ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
-    EXPECT_EQ(WTERMSIG(status), signal_number);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 128 + signal_number);
     EXPECT_TRUE(SameMode(Mode(), original));
   }
 
@@ -251,5 +258,51 @@ TEST_F(ConsoleOnTerminal, ABackgroundJobLeavesTheTerminalAlone) {
                                        "16: the foreground group got no raw mode";
   EXPECT_TRUE(SameMode(Mode(), original));
 }
+
+#ifdef STITCHER_BINARY
+// Ctrl+C typed at the terminal of a merge in progress: the merge stops at once with status
+// 130, its partial file is gone, the earlier merged log stays and the terminal has its mode
+// back. The merge is held mid-way by a FIFO the test feeds, with the terminal in raw mode.
+TEST_F(ConsoleOnTerminal, CtrlCStopsAMergeAndRestoresTheTerminal) {
+  namespace fs = std::filesystem;
+  using namespace testing_support;
+  std::signal(SIGPIPE, SIG_IGN);
+  const fs::path dir = FreshDirectory("console-ctrl-c");
+  const fs::path console = FreshDirectory("console-ctrl-c-out") / "console";
+  std::string a, b;
+  char line[128];
+  for (int i = 0; i < 20000; ++i) {
+    std::snprintf(line, sizeof line,
+                  "10.0.0.1 - - [05/Mar/2001:%02d:%02d:%02d -0500] \"GET /a%d HTTP/1.0\" 200 1\n",
+                  i / 3600, i / 60 % 60, i % 60, i);
+    if (i < 1000) a += line;
+    b += line;
+  }
+  WriteFile(dir / "a.log", a);
+  WriteFile(dir / "merged.gz", "the merged log of an earlier run\n");
+  FifoFeeder feeder(dir / "b.fifo", b, "");
+  ASSERT_TRUE(feeder.Opened());
+  const int terminal = slave;
+  RunningProgram run =
+      StartProgram(STITCHER_BINARY, dir, {"a.log", "b.fifo"}, console, slave, [terminal] {
+        // A session of its own with the terminal as its
+        // controlling terminal, as a shell gives a job.
+        setsid();
+        ioctl(STDIN_FILENO, TIOCSCTTY, 0);
+        close(terminal);
+      });
+  ASSERT_TRUE(WaitUntil([&] { return (Mode().c_lflag & ICANON) == 0; }))
+      << "the merge never polled the console";
+  ASSERT_TRUE(WaitUntil([&] { return !PartialFilesIn(dir).empty(); }));
+
+  ASSERT_EQ(write(master, "\x03", 1), 1);
+  EXPECT_EQ(WaitProgramFor(run, 30), 130) << "-2: Ctrl+C did not stop the merge";
+  EXPECT_TRUE(SameMode(Mode(), original));
+  EXPECT_TRUE(PartialFilesIn(dir).empty());
+  EXPECT_EQ(ReadFile(dir / "merged.gz"), "the merged log of an earlier run\n");
+  fs::remove_all(dir);
+  fs::remove_all(console.parent_path());
+}
+#endif
 
 }  // namespace

@@ -194,6 +194,49 @@ TEST(ReadDateToken, TruncatedTextNeverReadsPastTheNul) {
   }
 }
 
+// W3C extended times may carry a fraction of a second; it is dropped, not rounded.
+TEST(ReadW3cTime, AcceptsAFractionOfASecond) {
+  struct Case {
+    const char* text;
+    int consumed;  // -1: does not fit
+    Fields fields;
+  };
+  const Case cases[] = {
+      {"00:00:07.315 WEB01", 12, {0, 0, 0, 0, 0, 7}},
+      {"23:59:59.9999999", 16, {0, 0, 0, 23, 59, 59}},
+      {"10:00:07 x", 8, {0, 0, 0, 10, 0, 7}},
+      {"10:00:07.", -1, {}},
+      {"10:00:07.5.1", -1, {}},
+      {"10:00:075", -1, {}},
+      {"10:00", -1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    // Every shortened text is read too, in an exact buffer: nothing past the NUL is read.
+    const std::string full = c.text;
+    for (size_t length = 0; length < full.size(); ++length) {
+      auto part = Exact(full.substr(0, length));
+      LogEntry entry;
+      ResetEntry(entry);
+      const char* end = ReadW3cTime(part.get(), entry);
+      if (end != nullptr) {
+        EXPECT_LE(end - part.get(), static_cast<ptrdiff_t>(length));
+      }
+    }
+    auto text = Exact(full);
+    LogEntry entry;
+    ResetEntry(entry);
+    const char* end = ReadW3cTime(text.get(), entry);
+    if (c.consumed < 0) {
+      EXPECT_EQ(end, nullptr);
+      continue;
+    }
+    ASSERT_NE(end, nullptr);
+    EXPECT_EQ(end - text.get(), c.consumed);
+    EXPECT_EQ(FieldsOf(entry), c.fields);
+  }
+}
+
 TEST(ReadDateToken, UnixTimeIsBrokenDownIntoLocalTime) {
   for (int32_t seconds : {1, 978343200, 2147310847}) {
     SCOPED_TRACE(seconds);

@@ -57,6 +57,37 @@ const std::vector<Dialect>& Dialects() {
             PARSE_ENTRY,
             With(kCommonFields,
                  {{"agent", "Mozilla/4.0"}, {"transfer", "1200"}, {"cookie", "session=abc"}})},
+           // nginx's packaged default: combined, then the forwarded-for address.
+           {"203.0.113.9 - - [12/Mar/2023:06:25:14 +0000] \"GET /index.html HTTP/1.1\" 200 615 "
+            "\"-\" \"Mozilla/5.0 (X11; Linux x86_64; rv:109.0) Gecko/20100101 Firefox/110.0\" "
+            "\"198.51.100.4\"",
+            PARSE_ENTRY,
+            {{"host", "203.0.113.9"},
+             {"date", "2023-03-12"},
+             {"time", "06:25:14"},
+             {"method", "GET"},
+             {"uri", "/index.html"},
+             {"protocol", "HTTP/1.1"},
+             {"bytes", "615"},
+             {"agent", "Mozilla/5.0 (X11; Linux x86_64; rv:109.0) Gecko/20100101 Firefox/110.0"}}},
+           // A site's own log_format: timings and the host appended.
+           {"192.168.0.1 - frank " + kRequest +
+                " \"http://r/\" \"curl/7.88.1\" \"-\" rt=0.012 uct=\"0.000\" www.example.com",
+            PARSE_ENTRY, With(kCommonFields, {{"referer", "http://r/"}, {"agent", "curl/7.88.1"}})},
+           // A user name with blanks runs to the date.
+           {"80.8.55.7 - John Doe [01/Jan/2001:13:01:00 +0100] \"GET / HTTP/1.0\" 200 7009 "
+            "\"http://www.example.com/\" \"Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)\"",
+            PARSE_ENTRY,
+            {{"host", "80.8.55.7"},
+             {"user", "John Doe"},
+             {"date", "2001-01-01"},
+             {"time", "13:01:00"},
+             {"method", "GET"},
+             {"uri", "/"},
+             {"protocol", "HTTP/1.0"},
+             {"bytes", "7009"},
+             {"referer", "http://www.example.com/"},
+             {"agent", "Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)"}}},
            // The WN extension: angle-bracketed fields, or a domain first.
            {"192.168.0.1 - frank " + kRequest +
                 " <frank@example.com> <Mozilla/4.0 (compatible)> <http://www.example.com/> "
@@ -164,6 +195,153 @@ const std::vector<Dialect>& Dialects() {
              {"agent", "Mozilla/4.0+(compatible)"},
              {"referer", "http://www.example.com/"}}},
        }},
+      {"CloudFront (W3C, tab-separated, time-taken in seconds)",
+       FIELDS,
+       "#Version: 1.0\n"
+       "#Fields: date time x-edge-location sc-bytes c-ip cs-method cs(Host) cs-uri-stem "
+       "sc-status cs(Referer) cs(User-Agent) cs-uri-query cs(Cookie) x-edge-result-type "
+       "x-edge-request-id x-host-header cs-protocol cs-bytes time-taken x-forwarded-for "
+       "ssl-protocol ssl-cipher x-edge-response-result-type cs-protocol-version fle-status "
+       "fle-encrypted-fields c-port time-to-first-byte x-edge-detailed-result-type "
+       "sc-content-type sc-content-len sc-range-start sc-range-end\n",
+       {
+           {"2019-12-04\t21:02:31\tLAX1\t392\t192.0.2.100\tGET\td111111abcdef8.cloudfront.net\t"
+            "/index.html\t200\t-\tMozilla/5.0%20(Windows%20NT%2010.0;%20Win64;%20x64)%20"
+            "AppleWebKit/537.36%20(KHTML,%20like%20Gecko)%20Chrome/78.0.3904.108%20Safari/"
+            "537.36\t-\t-\tHit\tSOX4xwn4XV6Q4rgb7XiVGOHms_BGlTAC4KyHmureZmBNrjGdRLiNIQ==\t"
+            "d111111abcdef8.cloudfront.net\thttps\t23\t0.001\t-\tTLSv1.2\t"
+            "ECDHE-RSA-AES128-GCM-SHA256\tHit\tHTTP/2.0\t-\t-\t11040\t0.001\tHit\ttext/html\t78\t"
+            "-\t-",
+            PARSE_ENTRY,
+            {{"date", "2019-12-04"},
+             {"time", "21:02:31"},
+             {"bytes", "392"},
+             {"host", "192.0.2.100"},
+             {"method", "GET"},
+             {"domain", "d111111abcdef8.cloudfront.net"},
+             {"uri", "/index.html"},
+             {"agent",
+              "Mozilla/5.0%20(Windows%20NT%2010.0;%20Win64;%20x64)%20AppleWebKit/537.36%20"
+              "(KHTML,%20like%20Gecko)%20Chrome/78.0.3904.108%20Safari/537.36"},
+             {"transfer", "1"}}},
+           {"2019-12-13\t21:20:58\tSEA19-C1\t3200\t192.0.2.200\tGET\td111111abcdef8.cloudfront."
+            "net\t"
+            "/favicon.ico\t404\thttps://www.example.com/\tcurl/7.68.0\tv=1\t-\tError\t"
+            "zA4YkbzH1iE_JBqPdEyY-mJqq2s2YNfe3I9xNLqeOGy5ZUU6yeWnMw==\tfoo.example."
+            "com\thttps\t132\t"
+            "1.250\t203.0.113.7, "
+            "10.1.2.3\tTLSv1.2\tECDHE-RSA-AES128-GCM-SHA256\tError\tHTTP/1.1\t-\t-\t41426\t1.250\t"
+            "Error\ttext/html\t2942\t-\t-",
+            PARSE_ENTRY,
+            {{"date", "2019-12-13"},
+             {"time", "21:20:58"},
+             {"bytes", "3200"},
+             {"host", "192.0.2.200"},
+             {"method", "GET"},
+             {"domain", "d111111abcdef8.cloudfront.net"},
+             {"uri", "/favicon.ico"},
+             {"status", "404"},
+             {"referer", "https://www.example.com/"},
+             {"agent", "curl/7.68.0"},
+             {"query", "v=1"},
+             {"transfer", "750"}}},
+       }},
+      {"IIS 8.5 W3C with site name and host",
+       FIELDS,
+       "#Software: Microsoft Internet Information Services 8.5\n#Version: 1.0\n"
+       "#Date: 2016-03-01 00:00:01\n"
+       "#Fields: date time s-sitename s-computername s-ip cs-method cs-uri-stem cs-uri-query "
+       "s-port cs-username c-ip cs-version cs(User-Agent) cs(Cookie) cs(Referer) cs-host "
+       "sc-status sc-substatus sc-win32-status sc-bytes cs-bytes time-taken\n",
+       {
+           // The host the client asked for is the virtual host, not the site identifier.
+           {"2016-03-01 00:00:01 W3SVC834221556 WEB01 10.0.0.5 GET /default.aspx id=7 443 - "
+            "203.0.113.50 HTTP/1.1 Mozilla/5.0+(Windows+NT+6.1;+WOW64;+Trident/7.0;+rv:11.0)+like+"
+            "Gecko ASP.NET_SessionId=abc https://www.example.com/ www.example.com 200 0 0 5120 612 "
+            "4502",
+            PARSE_ENTRY,
+            {{"date", "2016-03-01"},
+             {"time", "00:00:01"},
+             {"domain", "www.example.com"},
+             {"server", "WEB01"},
+             {"method", "GET"},
+             {"uri", "/default.aspx"},
+             {"query", "id=7"},
+             {"host", "203.0.113.50"},
+             {"protocol", "HTTP/1.1"},
+             {"agent", "Mozilla/5.0+(Windows+NT+6.1;+WOW64;+Trident/7.0;+rv:11.0)+like+Gecko"},
+             {"cookie", "ASP.NET_SessionId=abc"},
+             {"referer", "https://www.example.com/"},
+             {"bytes", "5120"},
+             {"transfer", "2701"}}},
+           // Without a Host header the site identifier stays the virtual host.
+           {"2016-03-01 00:00:02 W3SVC834221556 WEB01 10.0.0.5 GET / - 80 CORP\\jsmith "
+            "203.0.113.51 HTTP/1.0 - - - - 401 2 5 1293 98 1",
+            PARSE_ENTRY,
+            {{"date", "2016-03-01"},
+             {"time", "00:00:02"},
+             {"domain", "W3SVC834221556"},
+             {"server", "WEB01"},
+             {"method", "GET"},
+             {"uri", "/"},
+             {"user", "CORP\\jsmith"},
+             {"host", "203.0.113.51"},
+             {"protocol", "HTTP/1.0"},
+             {"status", "401"},
+             {"bytes", "1293"},
+             {"transfer", "1"}}},
+       }},
+      {"IIS Advanced Logging",
+       FIELDS,
+       "#Software: IIS Advanced Logging Module\n#Version: 1.0\n"
+       "#Start-Date: 2012-05-01 00:00:00.000\n"
+       "#Fields: date-local time-local s-computername cs-uri-stem cs-uri-query c-ip "
+       "cs(User-Agent) cs(Referer) cs-host sc-status sc-bytes time-taken\n",
+       {
+           {"2012-05-01 02:00:07.315 WEB01 /default.aspx - 10.0.0.1 "
+            "\"Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)\" \"-\" "
+            "www.example.com 200 3420 15",
+            PARSE_ENTRY,
+            {{"date", "2012-05-01"},
+             {"time", "02:00:07"},
+             {"server", "WEB01"},
+             {"uri", "/default.aspx"},
+             {"host", "10.0.0.1"},
+             {"agent", "Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"},
+             {"domain", "www.example.com"},
+             {"bytes", "3420"},
+             {"transfer", "9"}}},
+           // A quote inside a quoted string is written twice.
+           {"2012-05-01 02:00:08.002 WEB01 /search.aspx q=a 10.0.0.2 "
+            "\"Mozilla/4.0 (\"\"compatible\"\")\" \"http://www.example.com/?q=\"\"a b\"\"\" "
+            "www.example.com 200 812 31",
+            PARSE_ENTRY,
+            {{"date", "2012-05-01"},
+             {"time", "02:00:08"},
+             {"server", "WEB01"},
+             {"uri", "/search.aspx"},
+             {"query", "q=a"},
+             {"host", "10.0.0.2"},
+             {"agent", "Mozilla/4.0 (\"compatible\")"},
+             {"referer", "http://www.example.com/?q=\"a b\""},
+             {"domain", "www.example.com"},
+             {"bytes", "812"},
+             {"transfer", "19"}}},
+       }},
+      {"W3C extended, padded columns",
+       FIELDS,
+       "#Version: 1.0\n#Date: 2004-06-01 00:00:00\n"
+       "#Fields: time c-ip cs-method cs-uri-stem sc-status sc-bytes\n",
+       {
+           {"09:15:02  192.168.0.10    GET  /index.html       200   4812",
+            PARSE_ENTRY,
+            {{"date", "2004-06-01"},
+             {"time", "09:15:02"},
+             {"host", "192.168.0.10"},
+             {"method", "GET"},
+             {"uri", "/index.html"},
+             {"bytes", "4812"}}},
+       }},
       {"WebSTAR field list",
        FIELDS,
        "!!WebSTAR\n!!LOG_FORMAT DATE TIME RESULT HOSTNAME URL BYTES_SENT AGENT REFERER "
@@ -223,16 +401,28 @@ const std::vector<Dialect>& Dialects() {
        VHOST_COMBINED,
        "",
        {
+           // Apache's vhost_combined: host and port in front, the referer before the agent.
+           {"www.example.com:80 192.168.0.1 - frank " + kRequest +
+                " \"http://www.example.com/start.html\" \"Mozilla/4.08 [en] (Win98; I ;Nav)\"",
+            PARSE_ENTRY,
+            With(kCommonFields, {{"domain", "www.example.com:80"},
+                                 {"referer", "http://www.example.com/start.html"},
+                                 {"agent", "Mozilla/4.08 [en] (Win98; I ;Nav)"}})},
            {"www.example.com 192.168.0.1 - frank " + kRequest +
-                " \"Mozilla/4.0\" \"http://r/\" \"id=1\"",
+                " \"http://r/\" \"Mozilla/4.0\" \"id=1\"",
             PARSE_ENTRY,
             With(kCommonFields, {{"domain", "www.example.com"},
-                                 {"agent", "Mozilla/4.0"},
                                  {"referer", "http://r/"},
+                                 {"agent", "Mozilla/4.0"},
                                  {"cookie", "id=1"}})},
-           // Stopping after the agent leaves referer and cookie out.
-           {"www.example.com 192.168.0.1 - frank " + kRequest + " \"Mozilla/4.0\"", PARSE_ENTRY,
-            With(kCommonFields, {{"domain", "www.example.com"}, {"agent", "Mozilla/4.0"}})},
+           // Stopping after the referer leaves agent and cookie out.
+           {"www.example.com 192.168.0.1 - frank " + kRequest + " \"http://r/\"", PARSE_ENTRY,
+            With(kCommonFields, {{"domain", "www.example.com"}, {"referer", "http://r/"}})},
+           // A user name with blanks stays whole behind the identity field.
+           {"www.example.com 192.168.0.1 - John Doe " + kRequest + " \"-\" \"Mozilla/4.0\"",
+            PARSE_ENTRY,
+            With(kCommonFields,
+                 {{"domain", "www.example.com"}, {"user", "John Doe"}, {"agent", "Mozilla/4.0"}})},
        }},
       {"FTP transfer log",
        FTP_TRANSFER,
@@ -311,7 +501,8 @@ TEST(Dialects, SamplesParseWithTheirTemplate) {
       parse_test::Buffer buffer(s.line);
       LogEntry entry;
       const LogFormat format = d.slot == FIELDS ? state.fields_template : BuiltinFormat(d.slot);
-      const ParseResult result = ParseLine(state, buffer.data(), format, entry);
+      const FieldStyle style = d.slot == FIELDS ? state.fields_style : FieldStyle::TEMPLATE;
+      const ParseResult result = ParseLine(state, buffer.data(), format, entry, style);
       // DATE_LINE and ERROR_LINE read their lines as entries; detection turns them into
       // headers.
       const bool non_entry = d.slot == DATE_LINE || d.slot == ERROR_LINE;

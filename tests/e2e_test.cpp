@@ -1,8 +1,12 @@
 // End-to-end cases: every folder tests/e2e/<case>/ runs the program once.
 //
 //   args              the arguments, one per line (an empty line is an empty argument)
+//   stdin             standard input of the run (/dev/null when absent)
 //   in/               copied into a fresh working directory before the run
-//   expected/console  the exact standard output ("... in M:SS!" normalised to 0:00)
+//   expected/console  the exact console text, standard output and standard error together
+//                     ("... in M:SS!" normalised to 0:00)
+//   expected/stdout   when present, standard output is captured apart and compared with it
+//                     (after decompression when gzip); console is then standard error alone
 //   expected/status   the exit status (0 when absent)
 //   expected/absent   paths that must not exist after the run, one per line
 //   expected/<path>   every other file: <path> must exist afterwards and equal it byte for
@@ -34,7 +38,7 @@ namespace {
 const fs::path kCasesRoot = fs::path(STITCHER_SOURCE_DIR) / "tests" / "e2e";
 
 // Files of expected/ that describe the run rather than a produced file.
-const std::set<std::string> kControlFiles = {"console", "status", "absent", "README"};
+const std::set<std::string> kControlFiles = {"console", "status", "absent", "README", "stdout"};
 
 std::vector<std::string> CaseNames() {
   std::vector<std::string> names;
@@ -128,6 +132,9 @@ void Accept(const fs::path& case_dir, const fs::path& work, const ProgramRun& ru
   const fs::path expected = case_dir / "expected";
   fs::create_directories(expected);
   WriteFile(expected / "console", NormaliseConsole(run.console));
+  if (fs::exists(expected / "stdout")) {
+    WriteFile(expected / "stdout", IsGzip(run.output) ? Gunzip(run.output) : run.output);
+  }
   if (run.status != 0) {
     WriteFile(expected / "status", std::to_string(run.status) + "\n");
   } else {
@@ -156,9 +163,12 @@ TEST_P(EndToEnd, Case) {
   std::vector<std::string> args;
   if (fs::exists(case_dir / "args")) args = SplitLines(ReadFile(case_dir / "args"));
 
-  const ProgramRun run = RunStitcher(work, args);
-
   const fs::path expected = case_dir / "expected";
+  RunOptions options;
+  if (fs::exists(case_dir / "stdin")) options.stdin_path = (case_dir / "stdin").string();
+  options.separate_output = fs::exists(expected / "stdout");
+  const ProgramRun run = RunStitcher(work, args, options);
+
   std::vector<fs::path> expected_files;
   for (const auto& path : FilesBelow(expected)) {
     if (!(path.parent_path().empty() && kControlFiles.count(path.string()) != 0)) {
@@ -177,6 +187,9 @@ TEST_P(EndToEnd, Case) {
   if (fs::exists(expected / "status"))
     want_status = std::atoi(ReadFile(expected / "status").c_str());
   EXPECT_EQ(run.status, want_status);
+  if (options.separate_output) {
+    EXPECT_EQ(IsGzip(run.output) ? Gunzip(run.output) : run.output, ReadFile(expected / "stdout"));
+  }
 
   for (const auto& path : expected_files) {
     SCOPED_TRACE(path.string());

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -137,12 +138,17 @@ TEST(FileSpec, OutputNameFollowsTheFirstInput) {
   }
 }
 
-TEST(FileSpec, PathsAreCutAt256Characters) {
-  const std::string tail(300 - 3, 'a');
+// Paths are kept to the system's limit: far beyond the 256 characters of old platforms, and
+// cut only where the system would refuse them anyway.
+TEST(FileSpec, PathsAreCutAtTheSystemLimit) {
+  constexpr size_t kLimit = FileSpec::kPathSize - 1;
+  static_assert(kLimit >= 1023, "the system's limit, not a short fixed one");
+  const std::string tail(kLimit + 50, 'a');
+  const std::string dirs = std::string(kLimit - 6, 'd');
+  const std::string full_dirs = std::string(kLimit - 16, 'd');  // with 14 more: a full path
   // Named, not temporaries: GCC 12 at -O3 reports a false -Wrestrict overlap for
   // "literal" + <temporary std::string>.
-  const std::string d240(240, 'd');
-  const std::string d250(250, 'd');
+  const std::string tail297 = tail.substr(0, 297);
   struct Case {
     PathStyle style;
     std::string before;
@@ -150,23 +156,26 @@ TEST(FileSpec, PathsAreCutAt256Characters) {
     std::string after;
   };
   const Case cases[] = {
-      // An absolute new path of 300 characters keeps its first 256.
-      {PathStyle::Windows, ".\\", "C:\\" + tail, ("C:\\" + tail).substr(0, 256)},
-      {PathStyle::Posix, "./", "/ab" + tail, ("/ab" + tail).substr(0, 256)},
-      // A relative name appended to a long path stops at 256 in all.
-      {PathStyle::Posix, "/" + d250 + "/", "abcdefghij", "/" + d250 + "/abcde"},
-      {PathStyle::Windows, "\\" + d250 + "\\", "abcdefghij", "\\" + d250 + "\\abcde"},
+      // A path of 300 characters is kept whole.
+      {PathStyle::Posix, "./", "/ab" + tail297, "/ab" + tail297},
+      {PathStyle::Windows, ".\\", "C:\\" + tail297, "C:\\" + tail297},
+      // An absolute new path longer than the limit keeps its first kLimit characters.
+      {PathStyle::Windows, ".\\", "C:\\" + tail, ("C:\\" + tail).substr(0, kLimit)},
+      {PathStyle::Posix, "./", "/ab" + tail, ("/ab" + tail).substr(0, kLimit)},
+      // A relative name appended to a long path stops at the limit in all.
+      {PathStyle::Posix, "/" + dirs + "/", "abcdefghij", "/" + dirs + "/abcd"},
+      {PathStyle::Windows, "\\" + dirs + "\\", "abcdefghij", "\\" + dirs + "\\abcd"},
       // A drive prefix inserted into a full path pushes its last two characters out.
-      {PathStyle::Windows, "\\" + d240 + "\\" + std::string(14, 'x'), "E:b.log",
-       "E:\\" + d240 + "\\b.log"},
+      {PathStyle::Windows, "\\" + full_dirs + "\\" + std::string(14, 'x'), "E:b.log",
+       "E:\\" + full_dirs + "\\b.log"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.new_path.substr(0, 12));
     FileSpec spec(c.style);
     spec.Set(c.before.c_str());
     spec.Set(c.new_path.c_str());
-    EXPECT_EQ(spec.Path(), c.after.substr(0, 256));
-    EXPECT_LE(std::strlen(spec.Path()), 256u);
+    EXPECT_EQ(spec.Path(), c.after);
+    EXPECT_LE(std::strlen(spec.Path()), kLimit);
   }
 }
 
@@ -177,7 +186,7 @@ TEST(FileSpec, ShortcutNamesAreUsedUnchangedOnLinux) {
     ResolveShortcut(out, name);
     EXPECT_STREQ(out, name);
   }
-  const std::string long_name(400, 'n');
+  const std::string long_name(SHORTCUT_PATH_SIZE + 100, 'n');
   ResolveShortcut(out, long_name.c_str());
   EXPECT_EQ(std::string(out), long_name.substr(0, SHORTCUT_PATH_SIZE - 1));
 }
@@ -211,14 +220,18 @@ TEST_F(FileSpecOpen, OpenReadsAndWritesThePath) {
   EXPECT_EQ(InDir("missing.log").Open("rb"), nullptr);
 }
 
-// A path cut at 256 characters names another file than the one asked for: it is never
+// A path cut at the system's limit names another file than the one asked for: it is never
 // opened, for reading or writing, even when a file of the cut name exists.
 TEST_F(FileSpecOpen, APathThatWasCutIsNeverOpened) {
-  // A directory whose path with a slash is 248 characters: "merged.gz" there is cut to
-  // "merged.g".
-  const std::string prefix = dir.string() + "/";
-  ASSERT_LT(prefix.size(), 240u);
-  const std::filesystem::path sub = dir / std::string(247 - prefix.size(), 'd');
+  // A directory whose path with a slash is kPathSize - 9 characters: "merged.gz" there is
+  // cut to "merged.g". Components stay under the system's 255-character name limit.
+  const size_t wanted = FileSpec::kPathSize - 9 - 1;  // without the final slash
+  std::filesystem::path sub = dir;
+  while (sub.string().size() < wanted) {
+    const size_t room = wanted - sub.string().size() - 1;
+    sub /= std::string(std::min<size_t>(room, 200), 'd');
+  }
+  ASSERT_EQ(sub.string().size(), wanted);
   std::filesystem::create_directories(sub);
   testing_support::WriteFile(sub / "merged.g", "an unrelated file\n");
   FileSpec spec;

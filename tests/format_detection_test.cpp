@@ -36,6 +36,18 @@ TEST(TranslateFields, HeadersBecomeTemplates) {
       {"#Fields: date time c-ip cs-method cs-uri-stem sc-status",
        {DATE_YMD, TIME_24, HOST, METHOD, URI, STATUS, MUST_EOL, EOL},
        false},
+      // IIS Advanced Logging: the local date and time, unless the UTC ones are there too.
+      {"#Fields: date-local time-local c-ip", {DATE_YMD, TIME_24, HOST, MUST_EOL, EOL}, false},
+      {"#Fields: date-local time-local date time c-ip",
+       {SKIP, SKIP, DATE_YMD, TIME_24, HOST, MUST_EOL, EOL},
+       false},
+      {"#Fields: date time-local time date-local",
+       {DATE_YMD, SKIP, TIME_24, SKIP, MUST_EOL, EOL},
+       false},
+      {"#Fields: date time-local", {DATE_YMD, TIME_24, MUST_EOL, EOL}, false},
+      {"#Fields: date-utc time-utc date-local time-local",
+       {DATE_YMD, TIME_24, SKIP, SKIP, MUST_EOL, EOL},
+       false},
       {"#Fields: time-taken time_taken cs(User-Agent) s-ip x-unknown",
        {TRAN_TIME_MILLI, TRAN_TIME_HMS, AGENT, MAY_DOMAIN, SKIP, MUST_EOL, EOL},
        false},
@@ -65,6 +77,39 @@ TEST(TranslateFields, HeadersBecomeTemplates) {
     EXPECT_EQ(FieldsTemplate(state), c.expected);
     EXPECT_EQ(state.webstar_mode, c.webstar_mode);
   }
+}
+
+// Only a W3C field list makes its lines W3C-style (padded columns, "" in quoted strings).
+TEST(TranslateFields, FieldStyleFollowsTheLatestFieldList) {
+  struct Case {
+    const char* header;
+    FieldStyle style;
+  };
+  const Case cases[] = {
+      {"#Fields: c-ip sc-status", FieldStyle::W3C},
+      {"format=%Ses->client.ip% %Req->srvhdrs.clf-status%", FieldStyle::TEMPLATE},
+      {"!!LOG_FORMAT HOSTNAME STATUS", FieldStyle::TEMPLATE},
+      {"#Fields: c-ip", FieldStyle::W3C},
+      {"!!LOG_FORMAT COMMON_LOG_FORMAT", FieldStyle::W3C},  // keeps the template and its style
+  };
+  ParseState state = FreshState();
+  Walk(state, "#Fields: c-ip sc-status\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.header);
+    Walk(state, std::string(c.header) + "\n");
+    EXPECT_EQ(state.fields_style, c.style);
+  }
+  // The same padded line after a Netscape list and after a W3C list.
+  ParseState netscape = FreshState();
+  const auto padded = "1.2.3.4  404\n";
+  EXPECT_EQ(
+      Walk(netscape, "format=%Ses->client.ip% %Req->srvhdrs.clf-status%\n" + std::string(padded))[1]
+          .result,
+      PARSE_NO_MATCH);
+  ParseState w3c = FreshState();
+  const auto outcomes = Walk(w3c, "#Fields: c-ip sc-status\n" + std::string(padded));
+  EXPECT_EQ(outcomes[1].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[1].fields, (Fields{{"host", "1.2.3.4"}, {"status", "404"}}));
 }
 
 TEST(TranslateFields, KeepsAtMost48Fields) {
@@ -180,6 +225,11 @@ TEST(FormatLine, DateHeaderSetsTheDefaultDate) {
       {"#Date: 2", PARSE_NO_MATCH, 1999, 9, 9},            // short: nothing past the NUL is read
       {"#Date: 2\n01-03-05", PARSE_NO_MATCH, 1999, 9, 9},  // nor the next line
       {"#Date:2001-03-05", PARSE_HEADER, 1999, 9, 9},      // another comment
+      // IIS Advanced Logging's form; anything but a valid date leaves it a plain comment.
+      {"#Start-Date: 2012-05-01 00:00:00.000", PARSE_HEADER, 2012, 5, 1},
+      {"#Start-Date: 2039-05-01 00:00:00.000", PARSE_HEADER, 1999, 9, 9},
+      {"#Start-Date: unknown", PARSE_HEADER, 1999, 9, 9},
+      {"#End-Date: 2012-05-02 00:00:00.000", PARSE_HEADER, 1999, 9, 9},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -251,9 +301,8 @@ TEST(ParseEntry, LineThatFitsNothingIsSkipped) {
       {"garbage\rnext", 8, 7},
       {"garbage\n\nnext", 8, 7},
       {"garbage", 8, -1},  // one past the end of the data
-      {"\n", 1, 0},
       {"", 1, -1},
-      {"\r\n", 2, 0},
+      {"\0\n", 1, -1},  // a NUL byte is no blank line
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -267,6 +316,33 @@ TEST(ParseEntry, LineThatFitsNothingIsSkipped) {
     std::string expected = c.text;
     if (c.nul_at >= 0) expected[c.nul_at] = '\0';
     EXPECT_EQ(buffer.Text(), expected);
+  }
+}
+
+// Blank lines are skipped, never corrupt, and never entries: not even for a template
+// whose fields are all optional text, which would read an empty line as an empty entry.
+TEST(ParseEntry, BlankLinesAreSkipped) {
+  struct Case {
+    std::string text;
+    int32_t line_length;
+  };
+  const Case cases[] = {
+      {"\n", 1}, {"\r\n", 2}, {"\n\r", 2}, {"\r\r\n", 1}, {"   \t\r\nnext", 6},
+  };
+  for (const char* user_format : {"", "URI AGENT"}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(user_format) + " | " + c.text);
+      ParseState state = FreshState();
+      Walk(state, "#Fields: cs-uri-stem\n");  // a W3C template of one optional field
+      LoadUserFormats(state, user_format);
+      Buffer buffer(c.text);
+      LogEntry entry;
+      EXPECT_EQ(ParseEntry(state, buffer.data(), entry), PARSE_HEADER);
+      EXPECT_EQ(entry.line_length, c.line_length);
+      EXPECT_EQ(entry.uri, nullptr);
+      EXPECT_EQ(state.current_format, HEADER);  // the rotation does not move
+      EXPECT_EQ(buffer.Text(), c.text);
+    }
   }
 }
 
@@ -293,13 +369,13 @@ TEST(ParseEntry, NonEntryLinesAreHeaders) {
   }
 }
 
-TEST(ParseEntry, LfCrHeaderLeavesItsCrAsACorruptLine) {
+TEST(ParseEntry, LfCrHeaderLeavesItsCrAsABlankLine) {
   ParseState state = FreshState();
   const auto outcomes = Walk(state, "#Version: 1.0\n\r" + kCommon + "\n\r");
   ASSERT_EQ(outcomes.size(), 3u);
   EXPECT_EQ(outcomes[0].result, PARSE_HEADER);
   EXPECT_EQ(outcomes[0].line_length, 14);
-  EXPECT_EQ(outcomes[1].result, PARSE_NO_MATCH);
+  EXPECT_EQ(outcomes[1].result, PARSE_HEADER);
   EXPECT_EQ(outcomes[1].line_length, 1);
   EXPECT_EQ(outcomes[2].result, PARSE_ENTRY);  // an entry takes both characters
   EXPECT_EQ(outcomes[2].line_length, static_cast<int32_t>(kCommon.size() + 2));
@@ -372,7 +448,7 @@ TEST(ParseEntry, HostileInputAlwaysMovesOn) {
       {"bytes of 128 and up", "\xff\xfe\x80 \xe9\xe9\xe9\r\n", {{PARSE_NO_MATCH, 9}}},
       {"line ends only",
        "\r\n\n\r\r\r",
-       {{PARSE_NO_MATCH, 2}, {PARSE_NO_MATCH, 2}, {PARSE_NO_MATCH, 1}, {PARSE_NO_MATCH, 1}}},
+       {{PARSE_HEADER, 2}, {PARSE_HEADER, 2}, {PARSE_HEADER, 1}, {PARSE_HEADER, 1}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -154,6 +154,10 @@ TEST(LookupToken, HeaderWordsFindTheFirstMatchingRow) {
       {"cs(User-Agent)", W3C_FIELDS, AGENT},
       {"s-ip", W3C_FIELDS, MAY_DOMAIN},
       {"s-operation", W3C_FIELDS, METHOD},
+      {"date-local", W3C_FIELDS, DATE_YMD},
+      {"time-local", W3C_FIELDS, TIME_24},
+      {"date-localx", W3C_FIELDS, SKIP},
+      {"time-utc", W3C_FIELDS, TIME_24},
       {"x-unknown", W3C_FIELDS, SKIP},
       {"HOST", WEBSTAR_FIELDS, DOMAIN},    // the virtual host
       {"HOSTNAME", WEBSTAR_FIELDS, HOST},  // the client
@@ -185,7 +189,7 @@ TEST(LookupToken, HeaderWordsFindTheFirstMatchingRow) {
 TEST(TranslationTables, RowCountsAndOnlyValidTokens) {
   EXPECT_EQ(NETSCAPE_VARIABLES.size(), 25u);
   EXPECT_EQ(WEBSTAR_FIELDS.size(), 36u);
-  EXPECT_EQ(W3C_FIELDS.size(), 29u);
+  EXPECT_EQ(W3C_FIELDS.size(), 33u);  // 29 W3C names, then IIS Advanced Logging's dates and times
   for (TranslationTable table : {NETSCAPE_VARIABLES, WEBSTAR_FIELDS, W3C_FIELDS}) {
     for (const TranslationRow& row : table) {
       SCOPED_TRACE(row.name);
@@ -250,7 +254,7 @@ TEST(BuiltinFormats, SlotsHoldTheirTemplates) {
       {DATE_LINE, {DATE_CLF, EOL}},
       {ERROR_LINE, {DATE_APACHE, EOL}},
       {VHOST_COMBINED,
-       {DOMAIN, HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, AGENT, REFERER, COOKIE,
+       {DOMAIN, HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, REFERER, AGENT, COOKIE,
         EOL}},
       {FTP_TRANSFER,
        {SKIP, MONTH_NAME, DAY, TIME_24, YEAR, SKIP, HOST, BYTES, URI, SKIP, SKIP, SKIP, SKIP, USER,

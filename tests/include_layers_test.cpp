@@ -35,7 +35,7 @@ constexpr Folder kFolders[] = {
 
 // Library headers that are not the operating system's.
 constexpr std::string_view kLibraryHeaders[] = {"zlib.h", "bzlib.h", "minizip/unzip.h",
-                                                "libdeflate.h"};
+                                                "lzma.h", "zstd.h",  "libdeflate.h"};
 
 const Folder* FindFolder(std::string_view name) {
   for (const Folder& f : kFolders) {

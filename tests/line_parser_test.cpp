@@ -36,14 +36,15 @@ struct Case {
 
 // Parses each case with a fresh state and checks the result, the fields and the in-place
 // invariants: a line that does not fit is left byte for byte as it was.
-void RunCases(const std::vector<Case>& cases, bool webstar_mode = false) {
+void RunCases(const std::vector<Case>& cases, bool webstar_mode = false,
+              FieldStyle style = FieldStyle::TEMPLATE) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + ": " + c.line);
     ParseState state = FreshState();
     state.webstar_mode = webstar_mode;
     Buffer buffer(c.line);
     LogEntry entry;
-    const ParseResult result = ParseLine(state, buffer.data(), c.format.data(), entry);
+    const ParseResult result = ParseLine(state, buffer.data(), c.format.data(), entry, style);
     ASSERT_EQ(result, c.result);
     if (result == PARSE_NO_MATCH) {
       EXPECT_EQ(buffer.Text(), c.line);
@@ -78,8 +79,9 @@ TEST(ParseLine, CombinedTemplateReadsCommonAndCombinedLines) {
        With(kCommon, {{"referer", "http://r/"}, {"agent", "M"}, {"transfer", "1800"}})},
       {"combined, time, cookie", combined, common + " \"-\" \"M\" 3 \"id=1\"", PARSE_ENTRY,
        With(kCommon, {{"agent", "M"}, {"transfer", "1800"}, {"cookie", "id=1"}})},
-      // EC lets the quote pass and the transfer time then fails on it.
-      {"cookie without time", combined, common + " \"-\" \"M\" \"id=1\"", PARSE_NO_MATCH, {}},
+      // A quoted field where the transfer time belongs is no cookie: passed over.
+      {"quoted field after the agent", combined, common + " \"-\" \"M\" \"id=1\"", PARSE_ENTRY,
+       With(kCommon, {{"agent", "M"}})},
       {"stops before bytes",
        combined,
        "1.2.3.4 - - " + kDate + " \"GET / HTTP/1.0\" 200",
@@ -103,6 +105,129 @@ TEST(ParseLine, CombinedTemplateReadsCommonAndCombinedLines) {
        With(kCommon, {{"agent", "M"}})},
       {"EC at [", combined, common + " \"-\" \"M\" [x", PARSE_ENTRY,
        With(kCommon, {{"agent", "M"}})},
+  });
+}
+
+// Fields that servers append to a combined line: the one where the transfer time belongs
+// keeps that meaning when it is a number, and so does a cookie behind it; everything else
+// is passed over.
+TEST(ParseLine, CombinedLinesWithTrailingFields) {
+  const Template combined = Builtin(COMBINED);
+  const std::string line =
+      "203.0.113.9 - - [12/Mar/2023:06:25:14 +0000] \"GET /index.html HTTP/1.1\" 200 615 "
+      "\"http://example.com/\" \"Mozilla/5.0 (X11; Linux x86_64)\"";
+  const Fields fields = {{"host", "203.0.113.9"},
+                         {"date", "2023-03-12"},
+                         {"time", "06:25:14"},
+                         {"method", "GET"},
+                         {"uri", "/index.html"},
+                         {"protocol", "HTTP/1.1"},
+                         {"bytes", "615"},
+                         {"referer", "http://example.com/"},
+                         {"agent", "Mozilla/5.0 (X11; Linux x86_64)"}};
+  RunCases({
+      // nginx's packaged default: combined, then "$http_x_forwarded_for".
+      {"forwarded-for dash", combined, line + " \"-\"", PARSE_ENTRY, fields},
+      {"forwarded-for list", combined, line + " \"198.51.100.4, 10.0.0.2\"\r\n", PARSE_ENTRY,
+       fields},
+      {"host behind", combined, line + " www.example.com", PARSE_ENTRY, fields},
+      {"key=value timings", combined, line + " rt=0.004 uct=\"0.000\"", PARSE_ENTRY, fields},
+      // Request and upstream time with fractions: EC passes over a number with a fraction.
+      {"timings with fractions", combined, line + " 0.004 0.003", PARSE_ENTRY, fields},
+      {"forwarded-for then timings", combined, line + " \"-\" 0.004 0.003", PARSE_ENTRY, fields},
+      {"time, cookie and more", combined, line + " 2 \"id=1\" \"-\" www.example.com", PARSE_ENTRY,
+       With(fields, {{"transfer", "1200"}, {"cookie", "id=1"}})},
+      // A cookie whose quote never closes: only the fields before EC stay.
+      {"broken cookie", combined, line + " 2 \"id=1", PARSE_ENTRY, fields},
+  });
+}
+
+// In a common-log line the user runs to the " [" that opens the date.
+TEST(ParseLine, UserNamesWithBlanks) {
+  const std::string rest =
+      " [01/Jan/2001:13:01:00 +0100] \"GET / HTTP/1.0\" 200 7009 \"http://r/\" \"Mozilla/4.0\"";
+  const Fields fields = {{"date", "2001-01-01"},   {"time", "13:01:00"},
+                         {"method", "GET"},        {"uri", "/"},
+                         {"protocol", "HTTP/1.0"}, {"bytes", "7009"},
+                         {"referer", "http://r/"}, {"agent", "Mozilla/4.0"}};
+  const Template combined = Builtin(COMBINED);
+  const Template vhost = Builtin(VHOST_COMBINED);
+  RunCases({
+      {"two words", combined, "80.8.55.7 - John Doe" + rest, PARSE_ENTRY,
+       With(fields, {{"host", "80.8.55.7"}, {"user", "John Doe"}})},
+      {"domain account", combined, "80.8.55.7 - CORP\\j smith" + rest, PARSE_ENTRY,
+       With(fields, {{"host", "80.8.55.7"}, {"user", "CORP\\j smith"}})},
+      {"no user", combined, "80.8.55.7 - -" + rest, PARSE_ENTRY,
+       With(fields, {{"host", "80.8.55.7"}})},
+      // A virtual host in front: COMBINED would see "- John Doe" and leaves it to
+      // VHOST_COMBINED, which keeps the name whole.
+      {"virtual host in front",
+       combined,
+       "www.a.com 80.8.55.7 - John Doe" + rest,
+       PARSE_NO_MATCH,
+       {}},
+      {"virtual host, no user", combined, "www.a.com 80.8.55.7 - -" + rest, PARSE_NO_MATCH, {}},
+      {"vhost template", vhost, "www.a.com 80.8.55.7 - John Doe" + rest, PARSE_ENTRY,
+       With(fields, {{"domain", "www.a.com"}, {"host", "80.8.55.7"}, {"user", "John Doe"}})},
+      // Only right before the date: elsewhere a user still ends at a blank.
+      {"not before a date", {HOST, USER, STATUS, EOL}, "h a b 200", PARSE_NO_MATCH, {}},
+      {"no date bracket",
+       combined,
+       "80.8.55.7 - John Doe \"GET / HTTP/1.0\" 200 1",
+       PARSE_NO_MATCH,
+       {}},
+  });
+}
+
+// W3C extended lines: padded columns and "" inside quoted strings; the same lines read
+// with the template's own separators show what the style changes.
+TEST(ParseLine, W3cColumnsAndDoubledQuotes) {
+  const Template t = {DATE_YMD, TIME_24, HOST, AGENT, STATUS, BYTES, MUST_EOL, EOL};
+  const Fields fields = {{"date", "2012-05-01"},
+                         {"time", "00:00:07"},
+                         {"host", "10.0.0.1"},
+                         {"status", "304"},
+                         {"bytes", "0"}};
+  RunCases(
+      {
+          {"padded columns", t, "2012-05-01 00:00:07  10.0.0.1    Mozilla/5.0  304   0  ",
+           PARSE_ENTRY, With(fields, {{"agent", "Mozilla/5.0"}})},
+          {"doubled quote", t,
+           "2012-05-01 00:00:07 10.0.0.1 \"Mozilla/5.0 (\"\"compatible\"\")\" 304 0", PARSE_ENTRY,
+           With(fields, {{"agent", "Mozilla/5.0 (\"compatible\")"}})},
+          {"quote pair at both ends", t, "2012-05-01 00:00:07 10.0.0.1 \"\"\"a\"\"\" 304 0",
+           PARSE_ENTRY, With(fields, {{"agent", "\"a\""}})},
+          {"empty string", t, "2012-05-01 00:00:07 10.0.0.1 \"\" 304 0", PARSE_ENTRY, fields},
+          {"pair before the missing closer",
+           t,
+           "2012-05-01 00:00:07 10.0.0.1 \"a\"\" 304 0",
+           PARSE_NO_MATCH,
+           {}},
+          {"tabs are not collapsed", {HOST, HOST, STATUS, EOL}, "a\t\tb 200", PARSE_NO_MATCH, {}},
+          // Columns are separated by blanks only: a skipped field keeps its commas.
+          {"comma in a skipped column",
+           {TAB_SEP, HOST, SKIP, SKIP, STATUS, EOL},
+           "10.0.0.1\t203.0.113.1, 10.0.0.2\ta,b\t404",
+           PARSE_ENTRY,
+           {{"host", "10.0.0.1"}, {"status", "404"}}},
+      },
+      false, FieldStyle::W3C);
+  RunCases({
+      {"padded columns as written",
+       t,
+       "2012-05-01 00:00:07  10.0.0.1 Mozilla/5.0 304 0",
+       PARSE_NO_MATCH,
+       {}},
+      {"doubled quote as written",
+       t,
+       "2012-05-01 00:00:07 10.0.0.1 \"a\"\"b\" 304 0",
+       PARSE_NO_MATCH,
+       {}},
+      {"comma in a skipped column as written",
+       {TAB_SEP, HOST, SKIP, SKIP, STATUS, EOL},
+       "10.0.0.1\t203.0.113.1, 10.0.0.2\ta,b\t404",
+       PARSE_NO_MATCH,
+       {}},
   });
 }
 
@@ -207,6 +332,28 @@ TEST(ParseLine, NumberFields) {
       {"seconds", {TRAN_TIME_SECS, EOL}, "2", PARSE_ENTRY, {{"transfer", "1200"}}},
       {"ticks", {TRAN_TIME_TICKS, EOL}, "2", PARSE_ENTRY, {{"transfer", "20"}}},
       {"milliseconds", {TRAN_TIME_MILLI, EOL}, "1500", PARSE_ENTRY, {{"transfer", "900"}}},
+      // Milliseconds are rounded to the nearest 1/600 second, not cut.
+      {"milliseconds rounded", {TRAN_TIME_MILLI, EOL}, "4502", PARSE_ENTRY, {{"transfer", "2701"}}},
+      {"one millisecond", {TRAN_TIME_MILLI, EOL}, "1", PARSE_ENTRY, {{"transfer", "1"}}},
+      {"huge milliseconds",
+       {TRAN_TIME_MILLI, EOL},
+       "3000000000",
+       PARSE_ENTRY,
+       {{"transfer", "1800000000"}}},
+      // With a fraction the value is seconds, as CloudFront writes time-taken.
+      {"seconds with a fraction",
+       {TRAN_TIME_MILLI, EOL},
+       "2.25",
+       PARSE_ENTRY,
+       {{"transfer", "1350"}}},
+      {"a millisecond as seconds",
+       {TRAN_TIME_MILLI, EOL},
+       "0.001",
+       PARSE_ENTRY,
+       {{"transfer", "1"}}},
+      {"fraction finer than the unit", {TRAN_TIME_MILLI, EOL}, "0.0000000000001", PARSE_ENTRY, {}},
+      {"fraction without digits", {TRAN_TIME_MILLI, EOL}, "1.", PARSE_NO_MATCH, {}},
+      {"two fractions", {TRAN_TIME_MILLI, EOL}, "1.2.3", PARSE_NO_MATCH, {}},
       {"hms", {TRAN_TIME_HMS, EOL}, "00:01:02", PARSE_ENTRY, {{"transfer", "37200"}}},
       {"hms as ticks", {TRAN_TIME_HMS, EOL}, "7", PARSE_ENTRY, {{"transfer", "70"}}},
       {"hms broken", {TRAN_TIME_HMS, EOL}, "0a:01:02", PARSE_NO_MATCH, {}},
@@ -362,11 +509,22 @@ TEST(ParseLine, DomainForms) {
        "a.com -",
        PARSE_ENTRY,
        {{"domain", "a.com"}}},
-      {"cs-host plain keeps the domain",
+      // The host the client asked for is the virtual host, whatever came before it.
+      {"cs-host plain replaces the domain",
        {DOMAIN, CS_HOST, EOL},
-       "a.com b.com",
+       "W3SVC1 b.com",
        PARSE_ENTRY,
-       {{"domain", "a.com"}}},
+       {{"domain", "b.com"}}},
+      {"cs-host dash keeps the domain",
+       {DOMAIN, MAY_DOMAIN, CS_HOST, EOL},
+       "W3SVC1 10.0.0.1 -",
+       PARSE_ENTRY,
+       {{"domain", "W3SVC1"}}},
+      {"may-domain after cs-host keeps it",
+       {CS_HOST, MAY_DOMAIN, EOL},
+       "b.com 10.0.0.1",
+       PARSE_ENTRY,
+       {{"domain", "b.com"}}},
       {"cs-host quoted replaces it",
        {DOMAIN, CS_HOST, EOL},
        "a.com \"b.com\"",
@@ -403,7 +561,14 @@ TEST(ParseLine, ControlTokens) {
        PARSE_ENTRY,
        {{"host", "h"}}},
       {"ec at line end", {HOST, EC, STATUS, EOL}, "h", PARSE_ENTRY, {{"host", "h"}}},
-      {"ec at other text", {HOST, EC, STATUS, EOL}, "h x", PARSE_NO_MATCH, {}},
+      // When the rest does not fit, the entry ends at EC with what was read before it.
+      {"ec at other text", {HOST, EC, STATUS, EOL}, "h x", PARSE_ENTRY, {{"host", "h"}}},
+      {"ec forgets a partly read rest",
+       {HOST, EC, TRAN_TIME_SECS, STATUS, EOL},
+       "h 5 x",
+       PARSE_ENTRY,
+       {{"host", "h"}}},
+      {"fails before ec", {HOST, STATUS, EC, EOL}, "h x", PARSE_NO_MATCH, {}},
       {"w3svc", {W3SVC, SKIP, EOL}, "W3SVC1, x", PARSE_ENTRY, {{"protocol", "W3SVC1"}}},
       {"w3svc other service", {W3SVC, SKIP, EOL}, "SMTPSVC1, x", PARSE_NO_MATCH, {}},
       {"fixup",

@@ -1,10 +1,16 @@
 // The merge engine: the progress schedule, and runs
 // of the program that folders cannot express (thousands of inputs, an output that fails
-// part-way).
+// part-way, standard output as a gzip stream or a terminal, the open-file limit).
 
 #include "driver/merge.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,6 +19,7 @@
 #include <tuple>
 #include <vector>
 
+#include "base/file_spec.h"
 #include "driver/progress.h"
 #include "program_runner.h"
 
@@ -139,9 +146,9 @@ TEST(MergeRun, OutputContainerFollowsPlainAndLevel) {
     std::string line_end;
   };
   const Case cases[] = {
-      {{"-L0"}, "merged.gz", true, true, "\r"},
-      {{"-L9", "-Unix"}, "merged.gz", true, false, "\n"},
-      {{}, "merged.gz", true, false, "\r"},
+      {{"-L0"}, "merged.gz", true, true, "\n"},  // native line ends by default
+      {{"-L9", "-Mac"}, "merged.gz", true, false, "\r"},
+      {{}, "merged.gz", true, false, "\n"},
       {{"-Plain", "-L5", "-Dos"}, "merged.log", false, true, "\r\n"},
   };
   for (const Case& c : cases) {
@@ -173,45 +180,232 @@ TEST(MergeRun, OutputContainerFollowsPlainAndLevel) {
 
 // A run whose output fails part-way ends with status 1, and the merged log of an earlier
 // run stays as it was: the new one is written beside it and only renamed over it when
-// complete. The partial output is a link to a full device here.
+// complete. Here a file-size limit stops the output: the write fails (the program is not
+// killed by SIGXFSZ) and says so.
 TEST(MergeRun, FailedOutputKeepsTheEarlierMergedLog) {
   for (const char* plain : {"-Plain", "-Unix"}) {
     SCOPED_TRACE(plain);
     const bool compress = std::string(plain) != "-Plain";
     const std::string final_name = compress ? "merged.gz" : "merged.log";
-    const fs::path dir = FreshDirectory("merge-full-device");
-    WriteFile(dir / "a.log", ClfLine(1, 0, 10));
-    WriteFile(dir / "b.log", ClfLine(2, 0, 5));
+    const fs::path dir = FreshDirectory("merge-file-size-limit");
+    std::string a, b;
+    for (int i = 0; i < 3000; ++i) {  // far beyond the limit, even compressed
+      a += ClfLine(1, i * 7919 % 3000, i);
+      b += ClfLine(2, i * 104729 % 3000, i);
+    }
+    WriteFile(dir / "a.log", a);
+    WriteFile(dir / "b.log", b);
     WriteFile(dir / final_name, "the good merged log of an earlier run\n");
-    fs::create_symlink("/dev/full", dir / (final_name + ".partial"));
 
-    const ProgramRun run = RunStitcher(dir, {plain, "a.log", "b.log"});
+    // The limit is set in the shell that then becomes the program (blocks of 512 or 1024
+    // bytes, by shell).
+    const ProgramRun run = RunProgram(
+        "/bin/sh", dir,
+        {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", STITCHER_BINARY, plain, "a.log", "b.log"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.console, "Merging . . .\nWrite error on output file!\n");
     EXPECT_EQ(ReadFile(dir / final_name), "the good merged log of an earlier run\n");
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / (final_name + ".partial"))))
-        << "the incomplete output is removed";
+    for (const auto& entry : fs::directory_iterator(dir)) {
+      EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos)
+          << "the incomplete output is removed: " << entry.path();
+    }
     fs::remove_all(dir);
   }
 }
 
-// A first log file so deep that the output's name would be cut at 256 characters: the
-// output is not opened under the cut name (nor over a file that happens to have it).
-TEST(MergeRun, OutputNameTooLongIsAnOutputError) {
-  const fs::path dir = FreshDirectory("merge-long-output-name");
-  // "./" + 245 + "/" is 248 characters: "merged.gz" beside the inputs would be cut to
-  // "merged.g", and "merged.gz.partial" as well.
-  const std::string sub(245, 'd');
+// Paths go to the system's limit, far beyond the 256 characters of old platforms: logs in
+// a deep directory merge beside themselves.
+TEST(MergeRun, LogsInADeepDirectoryMergeBesideThemselves) {
+  const fs::path dir = FreshDirectory("merge-deep-directory");
+  const std::string sub = std::string(200, 'd') + "/" + std::string(200, 'e');
   fs::create_directories(dir / sub);
   WriteFile(dir / sub / "a.log", ClfLine(1, 0, 10));
   WriteFile(dir / sub / "b.log", ClfLine(2, 0, 5));
-  WriteFile(dir / sub / "merged.g", "an unrelated file\n");
+  const ProgramRun run = RunStitcher(dir, {"-Plain", "-Unix", sub + "/a.log", sub + "/b.log"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.console, "Merging . . .\n");
+  const std::string merged = ReadFile(dir / sub / "merged.log");
+  EXPECT_NE(merged.find("/f2/l0"), std::string::npos);
+  EXPECT_NE(merged.find("/f1/l0"), std::string::npos);
+  EXPECT_LT(merged.find("/f2/l0"), merged.find("/f1/l0"));
+  fs::remove_all(dir);
+}
+
+// Creates the directory chain `components` under `base` one step at a time (the whole path
+// may be too long for a single call) and writes `files` in its last directory.
+void MakeDeepFiles(const fs::path& base, const std::vector<std::string>& components,
+                   const std::vector<std::pair<std::string, std::string>>& files) {
+  int fd = open(base.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (const std::string& name : components) {
+    ASSERT_EQ(mkdirat(fd, name.c_str(), 0755), 0) << name.size();
+    const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+  }
+  for (const auto& [name, bytes] : files) {
+    const int file = openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(file, 0);
+    ASSERT_EQ(write(file, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(file);
+  }
+  close(fd);
+}
+
+// Reads `name` in the directory chain `components` under `base`.
+std::string ReadDeepFile(const fs::path& base, const std::vector<std::string>& components,
+                         const std::string& name) {
+  std::string path;
+  for (const std::string& c : components) path += c + "/";
+  const int fd =
+      openat(open(base.c_str(), O_RDONLY | O_DIRECTORY), (path + name).c_str(), O_RDONLY);
+  std::string bytes;
+  char buffer[256];
+  for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
+  if (fd >= 0) close(fd);
+  return bytes;
+}
+
+// A first log file so deep that the output's name would be cut at the system's limit: the
+// output is not opened under the cut name (nor over a file that happens to have it).
+TEST(MergeRun, OutputNameTooLongIsAnOutputError) {
+  const fs::path dir = FreshDirectory("merge-long-output-name");
+  // "./" + sub + "/" is 4087 characters: "sub/a.log" fits the limit of 4095, and
+  // "merged.gz" beside it would be cut to "merged.g".
+  constexpr size_t kSubLength = 4084;
+  static_assert(kSubLength + 3 + 8 == FileSpec::kPathSize - 1);
+  std::vector<std::string> components;
+  std::string sub;
+  while (sub.size() < kSubLength) {
+    const size_t room = kSubLength - sub.size() - (sub.empty() ? 0 : 1);
+    components.push_back(std::string(std::min<size_t>(room, 200), 'd'));
+    sub += (sub.empty() ? "" : "/") + components.back();
+  }
+  ASSERT_EQ(sub.size(), kSubLength);
+  MakeDeepFiles(dir, components,
+                {{"a.log", ClfLine(1, 0, 10)},
+                 {"b.log", ClfLine(2, 0, 5)},
+                 {"merged.g", "an unrelated file\n"}});
 
   const ProgramRun run = RunStitcher(dir, {"-v", sub + "/a.log", sub + "/b.log"});
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.console,
-            "Opened 'a.log'.\nOpened 'b.log'.\nError opening output file.\nComplete.\n");
-  EXPECT_EQ(ReadFile(dir / sub / "merged.g"), "an unrelated file\n");
+  EXPECT_EQ(run.console, "Opened '" + sub + "/a.log'.\nOpened '" + sub +
+                             "/b.log'.\nError opening output file.\nComplete.\n");
+  EXPECT_EQ(ReadDeepFile(dir, components, "merged.g"), "an unrelated file\n");
+  fs::remove_all(dir);
+}
+
+// ---- Standard output -------------------------------------------------------------------
+
+// -Output - with compression on: standard output carries the gzip stream and nothing else;
+// the messages go to standard error and no file is created.
+TEST(MergeRun, StandardOutputCarriesOnlyTheGzipStream) {
+  const fs::path dir = FreshDirectory("merge-stdout-gzip");
+  WriteFile(dir / "a.log", ClfLine(1, 0, 10));
+  WriteFile(dir / "b.log", ClfLine(2, 0, 5));
+  RunOptions options;
+  options.separate_output = true;
+  const ProgramRun run = RunStitcher(dir, {"-v", "-Output", "-", "a.log", "b.log"}, options);
+  EXPECT_EQ(run.status, 0);
+  ASSERT_GE(run.output.size(), 2u);
+  EXPECT_EQ(run.output.substr(0, 2), "\x1f\x8b");
+  EXPECT_EQ(run.console.substr(0, 17), "Opened 'a.log'.\nO");
+  EXPECT_EQ(run.output.find("Merging"), std::string::npos);
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) files += entry.is_regular_file();
+  EXPECT_EQ(files, 2u) << "only the two inputs";
+  fs::remove_all(dir);
+}
+
+// Runs the program with standard output on a fresh pseudo-terminal and standard error on a
+// pipe. Returns the exit status; `screen` gets what reached the terminal, `errors` what
+// reached standard error.
+int RunOnTerminal(const fs::path& dir, const std::vector<std::string>& args, std::string& screen,
+                  std::string& errors) {
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -1;
+  int error_pipe[2];
+  if (pipe(error_pipe) != 0) return -1;
+  std::fflush(stdout);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(99);
+    const int null_fd = open("/dev/null", O_RDONLY);
+    dup2(null_fd, STDIN_FILENO);
+    dup2(slave, STDOUT_FILENO);
+    dup2(error_pipe[1], STDERR_FILENO);
+    std::vector<char*> argv;
+    std::string program = STITCHER_BINARY;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(98);
+  }
+  close(slave);
+  close(error_pipe[1]);
+  int status = -1;
+  waitpid(child, &status, 0);
+  char buffer[4096];
+  for (ssize_t n; (n = read(error_pipe[0], buffer, sizeof buffer)) > 0;) errors.append(buffer, n);
+  for (pollfd p{master, POLLIN, 0}; poll(&p, 1, 100) == 1 && (p.revents & POLLIN);) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n <= 0) break;
+    screen.append(buffer, n);
+  }
+  close(master);
+  close(error_pipe[0]);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Like gzip, compressed data is never sent to a terminal; plain text is.
+TEST(MergeRun, CompressedDataIsNotWrittenToATerminal) {
+  const fs::path dir = FreshDirectory("merge-stdout-terminal");
+  WriteFile(dir / "a.log", ClfLine(1, 0, 10));
+  std::string screen, errors;
+  EXPECT_EQ(RunOnTerminal(dir, {"--output=-", "a.log"}, screen, errors), 1);
+  EXPECT_EQ(screen, "");
+  EXPECT_EQ(errors,
+            "Compressed data is not written to a terminal: add -Plain, or redirect standard "
+            "output.\n");
+
+  screen.clear();
+  errors.clear();
+  EXPECT_EQ(
+      RunOnTerminal(dir, {"--output=-", "-Plain", "--output-format=ncsa", "a.log"}, screen, errors),
+      0);
+  EXPECT_NE(screen.find("\"GET /f1/l0 HTTP/1.0\" 200 0"), std::string::npos) << screen;
+  EXPECT_EQ(errors, "Merging . . .\n");
+  fs::remove_all(dir);
+}
+
+// ---- The open-file limit ---------------------------------------------------------------
+
+// Every input stays open during the merge; when the hard limit on open files stops one,
+// the message says so and gives the limit, and the run's status says input was lost.
+TEST(MergeRun, TooManyOpenFilesIsSaidWithTheLimit) {
+  const fs::path dir = FreshDirectory("merge-open-file-limit");
+  std::string names;
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = "in" + std::to_string(i) + ".log";
+    WriteFile(dir / name, ClfLine(i, 0, i));
+    names += " " + name;
+  }
+  const std::string command = "cd " + ShellQuote(dir.string()) + " && ulimit -n 12 && " +
+                              ShellQuote(STITCHER_BINARY) + " -Plain" + names + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string console;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) console.append(buffer, n);
+  const int raw = pclose(pipe);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_NE(WEXITSTATUS(raw), 0);
+  EXPECT_NE(console.find("Error opening input file 'in19.log': too many open files; limit 12.\n"),
+            std::string::npos)
+      << console;
   fs::remove_all(dir);
 }
 

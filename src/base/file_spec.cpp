@@ -4,14 +4,11 @@
 #include <cstring>
 
 #include "base/text.h"
-#include "platform/shortcut.h"
-
-static_assert(FileSpec::kPathSize == static_cast<int>(SHORTCUT_PATH_SIZE));
 
 namespace {
 
-// Set never writes beyond this offset, so a path holds at most 256 characters.
-constexpr int PATH_LIMIT = 256;
+// Set never writes beyond this offset, so a path holds at most kPathSize - 1 characters.
+constexpr int PATH_LIMIT = FileSpec::kPathSize - 1;
 
 constexpr const char* INITIAL_PATHS[] = {".\\", "./"};  // by PathStyle: Windows, POSIX
 

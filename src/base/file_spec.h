@@ -1,8 +1,11 @@
 #pragma once
-// File specifications: a path in a fixed buffer, combined with further paths (a relative
-// name replaces the last component), its name part for messages, and opening it.
+// File specifications: a path in a fixed buffer as long as the system's longest path,
+// combined with further paths (a relative name replaces the last component), its name part
+// for messages, and opening it.
 
 #include <cstdio>
+
+#include "platform/shortcut.h"
 
 // How paths are spelled: Windows (both slashes separate, drive prefixes, names after the
 // last backslash) or POSIX (only '/' separates; ':' and '\' are ordinary characters).
@@ -10,14 +13,16 @@ enum class PathStyle { Windows, Posix };
 
 class FileSpec {
  public:
-  static constexpr int kPathSize = 260;  // bytes of path; at most 256 characters are kept
+  // Bytes of path: the system's limit (PATH_MAX), so at most kPathSize - 1 characters are
+  // kept; the system refuses any longer path anyway.
+  static constexpr int kPathSize = static_cast<int>(SHORTCUT_PATH_SIZE);
 
   // A spec naming the current directory ("./" or ".\").
   explicit FileSpec(PathStyle style = PathStyle::Posix);
 
   // Combines `new_path` with the current path (absolute replaces, relative replaces the
-  // last component). Paths are cut at 256 characters without a message; a cut path names
-  // some other file, so Open refuses it.
+  // last component). Paths are cut at kPathSize - 1 characters without a message; a cut
+  // path names some other file, so Open refuses it.
   void Set(const char* new_path);
 
   // Copies the name part of the path (after the last separator of the style) into `out`,
@@ -26,6 +31,9 @@ class FileSpec {
 
   // The path as text.
   const char* Path() const { return path_; }
+
+  // True when Set had to cut the path: it names some other file than the one meant.
+  bool WasCut() const { return cut_; }
 
   // Opens the path (a shortcut resolved first where the platform has them) as a buffered
   // stream; null when it cannot be opened or was cut.

@@ -5,7 +5,9 @@
 namespace {
 
 std::FILE* message_stream = nullptr;  // null means standard output
+bool quiet_run = false;
 bool failure_reported = false;
+bool input_lost = false;
 
 void SayList(const char* format, std::va_list args) {
   std::vfprintf(MessageStream(), format, args);
@@ -21,7 +23,19 @@ std::FILE* MessageStream() {
   return message_stream != nullptr ? message_stream : stdout;
 }
 
+void SetQuiet(bool quiet) {
+  quiet_run = quiet;
+}
+
 void Say(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  SayList(format, args);
+  va_end(args);
+}
+
+void SayInfo(const char* format, ...) {
+  if (quiet_run) return;
   std::va_list args;
   va_start(args, format);
   SayList(format, args);
@@ -36,8 +50,49 @@ void SayFailure(const char* format, ...) {
   failure_reported = true;
 }
 
+void SayInputLost(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  SayList(format, args);
+  va_end(args);
+  input_lost = true;
+}
+
 void NoteFailure() {
   failure_reported = true;
+}
+
+std::string EscapedName(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size());
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      out += c;
+      continue;
+    }
+    switch (c) {
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\x1B':
+        out += "\\e";
+        break;
+      default:
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 0x0F];
+        break;
+    }
+  }
+  return out;
 }
 
 bool FailureReported() {
@@ -45,10 +100,13 @@ bool FailureReported() {
 }
 
 int ExitStatus() {
-  return failure_reported ? 1 : 0;
+  if (failure_reported) return 1;
+  return input_lost ? 2 : 0;
 }
 
 void ResetMessages() {
   message_stream = nullptr;
+  quiet_run = false;
   failure_reported = false;
+  input_lost = false;
 }

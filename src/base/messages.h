@@ -5,28 +5,50 @@
 // was reported.
 
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 // ---- Where messages go ---------------------------------------------------------------------
 // Standard output until told otherwise.
 void SetMessageStream(std::FILE* stream);
 std::FILE* MessageStream();
 
+// With `quiet`, SayInfo prints nothing; every other message still appears (for cron jobs,
+// which want to hear only about problems).
+void SetQuiet(bool quiet);
+
 // ---- Saying things -------------------------------------------------------------------------
-// Prints a message (printf format); nothing is remembered.
+// Prints a message (printf format); nothing is remembered. Used for problems and warnings,
+// so it prints even when quiet.
 [[gnu::format(printf, 1, 2)]] void Say(const char* format, ...);
+
+// Prints information about the run (progress, what was opened); nothing when quiet.
+[[gnu::format(printf, 1, 2)]] void SayInfo(const char* format, ...);
 
 // Prints a message about a failure that makes the run fail, and remembers it.
 [[gnu::format(printf, 1, 2)]] void SayFailure(const char* format, ...);
 
+// Prints a message about an input that was lost in whole or in part (it could not be
+// opened or read to its end) and remembers it: the merge goes on without it.
+[[gnu::format(printf, 1, 2)]] void SayInputLost(const char* format, ...);
+
 // Remembers a failure whose message was already printed (or needs none).
 void NoteFailure();
+
+// ---- Names in messages ---------------------------------------------------------------------
+// `name` with every control character written as an escape (\n, \r, \t, \e or \xHH), so a
+// file name can never move the cursor, recolour or clear the terminal, or fake a line of
+// its own. Other bytes, including those from 128 up, stay as they are.
+std::string EscapedName(std::string_view name);
 
 // ---- The outcome -----------------------------------------------------------------------------
 // True once any failure was reported.
 bool FailureReported();
 
-// The exit status for what was reported: 0, or 1 after a failure.
+// The exit status for what was reported: 1 after a failure (usage, configuration, output),
+// else 2 when an input was lost, else 0.
 int ExitStatus();
 
-// Forgets reported failures and points the channel back at standard output (tests use it).
+// Forgets reported failures, turns quiet off and points the channel back at standard output
+// (tests use it).
 void ResetMessages();

@@ -1,15 +1,16 @@
 #include "driver/config.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "base/messages.h"
 #include "base/text.h"
 #include "driver/settings.h"
+#include "platform/system.h"
 
 namespace {
-
-constexpr int kLineBufferSize = 520;  // a longer line continues as further lines
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -166,33 +167,89 @@ bool SplitLine(char* line, const char*& value) {
   return true;
 }
 
-bool ApplyKey(const char* key, const char* value) {
-  if (value[0] == '\0') return false;
-  for (const ConfigKey& entry : kConfigKeys) {
-    if (std::strcmp(key, entry.key) == 0) return entry.apply(value);
-  }
-  return false;
+// Blank lines and comments, indented or not, carry no setting.
+bool IsSkipped(const char* line) {
+  while (IsBlank(*line)) ++line;
+  return *line == '\0' || *line == '\r' || *line == '\n' || *line == '#';
+}
+
+// The line without its line end, with control characters escaped, for a message.
+std::string Shown(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  return EscapedName(line);
+}
+
+// Reads the rest of an over-long line up to and including its line end.
+void SkipRestOfLine(std::FILE* file) {
+  for (int c = std::fgetc(file); c != EOF && c != '\n';) c = std::fgetc(file);
 }
 
 }  // namespace
 
-bool ApplyConfigLine(char* line) {
-  if (line[0] == '#') return true;
-  const char* value = nullptr;
-  if (SplitLine(line, value) && ApplyKey(line, value)) return true;
-  // The buffer up to its first NUL: the key alone once split, else the line as read.
-  SayFailure("Invalid configuration line '%s'!\n", line);
+bool ApplySetting(std::string_view key, const char* value) {
+  if (value[0] == '\0') return false;
+  for (const ConfigKey& entry : kConfigKeys) {
+    if (key == entry.key) return entry.apply(value);
+  }
   return false;
 }
 
-void ReadConfigFile(const char* path) {
-  std::FILE* file = std::fopen(path, "r");
-  if (file == nullptr) return;
-  char line[kLineBufferSize];
-  while (std::fgets(line, sizeof line, file) != nullptr) ApplyConfigLine(line);
-  std::fclose(file);
+bool ApplyConfigLine(char* line) {
+  if (IsSkipped(line)) return true;
+  const char* value = nullptr;
+  return SplitLine(line, value) && ApplySetting(line, value);
 }
 
-void ReadConfig() {
-  ReadConfigFile("Stitcher.cfg");
+bool ReadConfigFile(const char* path, bool required) {
+  const std::string name = EscapedName(path);
+  RegularFileOpen outcome{};
+  std::FILE* file = OpenRegularFile(path, CONFIG_SIZE_MAX, outcome);
+  switch (outcome) {
+    case RegularFileOpen::Opened:
+      break;
+    case RegularFileOpen::Missing:
+    case RegularFileOpen::Failed:
+      if (required || outcome == RegularFileOpen::Failed) {
+        SayFailure("Error opening configuration file '%s': %s.\n", name.c_str(),
+                   std::strerror(errno));
+      }
+      return false;
+    case RegularFileOpen::NotRegular:
+      SayFailure("Configuration file '%s' is not a regular file; it is not read.\n", name.c_str());
+      return false;
+    case RegularFileOpen::TooLarge:
+      SayFailure("Configuration file '%s' is larger than %lld bytes; it is not read.\n",
+                 name.c_str(), CONFIG_SIZE_MAX);
+      return false;
+  }
+  // One spare byte tells a line of exactly CONFIG_LINE_MAX characters from a longer one.
+  char line[CONFIG_LINE_MAX + 2];
+  long number = 0;
+  int invalid = 0;
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    ++number;
+    const size_t length = std::strlen(line);
+    const bool whole = (length > 0 && line[length - 1] == '\n') || std::feof(file);
+    if (!whole || length > static_cast<size_t>(CONFIG_LINE_MAX)) {
+      if (!whole) SkipRestOfLine(file);
+      SayFailure("%s:%ld: Configuration line longer than %d characters; it is not read.\n",
+                 name.c_str(), number, CONFIG_LINE_MAX);
+    } else {
+      // The line is cut in place while it is applied; the message shows it as written.
+      char written[sizeof line];
+      std::memcpy(written, line, length + 1);
+      if (ApplyConfigLine(line)) continue;
+      SayFailure("%s:%ld: Invalid configuration line '%s'!\n", name.c_str(), number,
+                 Shown(std::string_view(written, length)).c_str());
+    }
+    if (++invalid == CONFIG_INVALID_LINES_MAX) {
+      SayFailure("Too many invalid lines in '%s'; the rest of it is not read.\n", name.c_str());
+      break;
+    }
+  }
+  if (std::ferror(file) != 0) {
+    SayFailure("Error reading configuration file '%s': %s.\n", name.c_str(), std::strerror(errno));
+  }
+  std::fclose(file);
+  return true;
 }

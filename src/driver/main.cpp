@@ -1,11 +1,12 @@
-// The program: settings from defaults, "Stitcher.cfg" and the switches, then the merge of
-// the named log files. The shell has already expanded any wildcards.
+// The program: settings from defaults, the configuration file and the switches, then the
+// merge of the named log files. The shell has already expanded any wildcards.
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "base/messages.h"
-#include "base/text.h"
+#include "driver/command_line.h"
 #include "driver/config.h"
 #include "driver/merge.h"
 #include "driver/settings.h"
@@ -14,120 +15,36 @@
 
 namespace {
 
-// ---- Switches ------------------------------------------------------------------------------
+constexpr const char* kDefaultConfig = "Stitcher.cfg";
 
-// What the walk does after a switch.
-enum class Walk { Continue, StopAndForget };
-
-struct SwitchWalk {
-  int argc;
-  char** argv;
-  int index;  // the argument being looked at; a switch with a value moves it on
-};
-
-Walk ShowHelp(SwitchWalk&) {
-  return Walk::StopAndForget;
-}
-Walk SetVerbose(SwitchWalk&) {
-  settings.verbose = true;
-  return Walk::Continue;
-}
-Walk SetNoVhost(SwitchWalk&) {
-  settings.vhost = false;
-  return Walk::Continue;
-}
-Walk SetMac(SwitchWalk&) {
-  settings.newlines = NewlineStyle::MAC;
-  return Walk::Continue;
-}
-Walk SetUnix(SwitchWalk&) {
-  settings.newlines = NewlineStyle::UNIX;
-  return Walk::Continue;
-}
-Walk SetDos(SwitchWalk&) {
-  settings.newlines = NewlineStyle::DOS;
-  return Walk::Continue;
-}
-Walk SetPlain(SwitchWalk&) {
-  settings.compress = false;
-  return Walk::Continue;
+// Reads the configuration file --config names (which must exist), else "Stitcher.cfg" in the
+// working directory when there is one. Returns the path read, or nothing.
+std::string ReadConfig() {
+  const bool chosen = !settings.config_path.empty();
+  const std::string path = chosen ? settings.config_path : kDefaultConfig;
+  return ReadConfigFile(path.c_str(), chosen) ? path : std::string();
 }
 
-// -Format takes the next argument, which must be 1..511 characters.
-Walk SetFormat(SwitchWalk& walk) {
-  const char* text = walk.index + 1 < walk.argc ? walk.argv[walk.index + 1] : "";
-  if (!SetUserFormat(settings, text)) {
-    SayFailure("Invalid -format command!\n");
-    return Walk::StopAndForget;
-  }
-  ++walk.index;
-  return Walk::Continue;
-}
-
-// -L<digit>: only the character right after the letter counts; a bad one is reported and
-// the run goes on with the level unchanged.
-Walk SetLevel(SwitchWalk& walk) {
-  if (!SetLevelDigit(settings, walk.argv[walk.index] + 2)) SayFailure("Invalid -L command!\n");
-  return Walk::Continue;
-}
-
-// The switches, decided by the letter after the '-' in either case, in usage-text order.
-struct Switch {
-  char letter;
-  Walk (*apply)(SwitchWalk& walk);
-  const char* usage;
-};
-constexpr Switch kSwitches[] = {
-    {'h', ShowHelp, "  -Help display this message\n"},
-    {'v', SetVerbose, "  -Verbose display verbose progress messages\n"},
-    {'n', SetNoVhost, "  -Novhost suppress virtual host in field two\n"},
-    {'f', SetFormat, "  -Format <log format>\n"},
-    {'m', SetMac, "  -Mac newlines\n"},
-    {'u', SetUnix, "  -Unix newlines\n"},
-    {'d', SetDos, "  -Dos/Windows newlines\n"},
-    {'p', SetPlain, "  -Plain - disable compression\n"},
-    {'l', SetLevel, "  -L<digit> - set compression level\n"},
-};
-
-void PrintUsage() {
-  Say("Stitcher Version 1.1\n");
-  Say("Usage 'Stitcher <options> <log-file-list>'\n");
-  Say("where <options> may include:\n");
-  for (const Switch& s : kSwitches) Say("%s", s.usage);
-  Say("and <log-file-list> is a set of text files to merge.\n");
-}
-
-// An unknown letter, or none at all (a lone "-"), stops the walk like -Help.
-Walk ApplySwitch(SwitchWalk& walk) {
-  const char letter = ToLowerAscii(walk.argv[walk.index][1]);
-  for (const Switch& s : kSwitches) {
-    if (letter != '\0' && s.letter == letter) return s.apply(walk);
-  }
-  return Walk::StopAndForget;
-}
-
-// Applies the switches left to right and returns the log file names in command-line order
-// (none when a switch stopped the walk).
-std::vector<MergeInput> WalkArguments(int argc, char** argv) {
-  std::vector<MergeInput> inputs;
-  SwitchWalk walk{argc, argv, 1};
-  for (; walk.index < argc; ++walk.index) {
-    const char* arg = argv[walk.index];
-    if (arg[0] != '-') {
-      inputs.emplace_back().name = arg;
-    } else if (ApplySwitch(walk) == Walk::StopAndForget) {
-      inputs.clear();
-      break;
+// Runs the merge, or answers what the command line asked for instead.
+bool Run(const CommandLine& line) {
+  switch (line.outcome) {
+    case CommandOutcome::Merge: {
+      std::vector<MergeInput> inputs(line.names.size());
+      for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
+      return MergeLogs(static_cast<int>(inputs.size()), inputs.data());
     }
+    case CommandOutcome::Help:
+      PrintUsage(stdout);
+      return true;
+    case CommandOutcome::Version:
+      std::printf("%s\n", VersionText());
+      return true;
+    case CommandOutcome::Usage:
+      PrintUsage(MessageStream());
+      return false;
+    case CommandOutcome::Stop:
+      return false;
   }
-  return inputs;
-}
-
-// Runs the merge, or explains the usage when there is nothing to merge.
-bool Run(std::vector<MergeInput>& inputs) {
-  if (inputs.size() >= 2) return MergeLogs(static_cast<int>(inputs.size()), inputs.data());
-  if (inputs.size() == 1) Say("No point in merging a single file!\n");
-  PrintUsage();
   return false;
 }
 
@@ -136,13 +53,22 @@ bool Run(std::vector<MergeInput>& inputs) {
 int main(int argc, char** argv) {
   MPLockInit();
   ResetSettings();
-  ReadConfig();
-  std::vector<MergeInput> inputs = WalkArguments(argc, argv);
+  // Where the merged log goes decides where messages go, before anything is said: with the
+  // merged log on standard output, every message goes to standard error.
+  ApplyEarlySwitches(argc, argv);
+  if (settings.output_path == "-") SetMessageStream(stderr);
+  const std::string config = ReadConfig();
+  const CommandLine line = WalkArguments(argc, argv);
+  SetQuiet(settings.quiet);
+  if (settings.verbose && !config.empty()) {
+    SayInfo("Read configuration file '%s'.\n", EscapedName(config).c_str());
+  }
   // Every way Run fails has printed its reason; the exit status comes from the channel.
-  if (!Run(inputs)) NoteFailure();
-  if (settings.verbose) Say("Complete.\n");
+  if (!Run(line)) NoteFailure();
+  if (settings.verbose) SayInfo("Complete.\n");
   MPLockFini();
   RestoreConsole();
+  std::fflush(stdout);
   std::fflush(MessageStream());
   return ExitStatus();
 }

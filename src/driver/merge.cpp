@@ -1,9 +1,14 @@
 #include "driver/merge.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <span>
+#include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "base/file_spec.h"
@@ -20,6 +25,7 @@
 #include "parse/parse_logs.h"
 #include "parse/user_formats.h"
 #include "platform/console.h"
+#include "platform/signals.h"
 #include "platform/system.h"
 
 namespace {
@@ -84,9 +90,25 @@ class PendingHeap {
   std::vector<Rank> heap_;
 };
 
-// Finishes a slot: its parser state goes back with the pool, its stream is closed.
+// The log file the merged log goes beside: the first named one that is a regular file, or
+// "" (the working directory) when none is. A pipe or a device such as /dev/stdin has no
+// directory of logs to write into.
+const char* OutputAnchor(const MergeInput* inputs, int count) {
+  for (int i = 0; i < count; ++i) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(inputs[i].name, error)) return inputs[i].name;
+  }
+  return "";
+}
+
+// Finishes a slot: its parser state goes back with the pool, its stream is closed. An input
+// whose decoder failed lost the rest of its entries, and the run says so in its status.
 void FinishInput(MergeInput& input) {
   input.parse_state = nullptr;
+  if (input.stream != nullptr && input.stream->read_failed) {
+    SayInputLost("Error reading input file '%s': it could not be read to its end.\n",
+                 EscapedName(input.name).c_str());
+  }
   if (input.stream != nullptr) INClose(input.stream);
   input.stream = nullptr;
   input.time_key = NO_ENTRY;
@@ -133,11 +155,22 @@ int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSc
 void OpenInput(MergeInput& input, MemoryPool* pool) {
   FileSpec spec;
   spec.Set(input.name);
-  char display[FileSpec::kPathSize];
-  spec.GetName(display);
-  input.stream = INOpen(spec, pool);
+  // Messages show the path as given, so two inputs that share a base name stay apart.
+  const std::string display = EscapedName(input.name);
+  errno = 0;
+  const char* not_read = nullptr;
+  input.stream = INOpen(spec, pool, &not_read);
   if (input.stream == nullptr) {
-    Say("Error opening input file '%s'.\n", display);
+    const int reason = errno;
+    if (not_read != nullptr) {
+      SayInputLost("Left out '%s': %s files are not read.\n", display.c_str(), not_read);
+    } else if (reason == EMFILE) {
+      SayInputLost("Error opening input file '%s': too many open files; limit %lld.\n",
+                   display.c_str(), static_cast<long long>(RaiseOpenFileLimit(0)));
+    } else {
+      SayInputLost("Error opening input file '%s': %s.\n", display.c_str(),
+                   reason != 0 ? std::strerror(reason) : "its name is too long");
+    }
     input.time_key = NO_ENTRY;
     return;
   }
@@ -149,7 +182,7 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
   input.lines_read = 0;
   input.lines_corrupt = 0;
   input.lines_skipped = 0;
-  if (settings.verbose) Say("Opened '%s'.\n", display);
+  if (settings.verbose) SayInfo("Opened '%s'.\n", display.c_str());
 }
 
 void NextEntry(MergeInput& input) {
@@ -165,8 +198,11 @@ void NextEntry(MergeInput& input) {
     if (++input.lines_read % kPollEvery == 0) PollConsole();
     const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
     if (result == PARSE_ENTRY) {
+      // Filtered entries, by time or by pattern, are counted as read only. Normalising
+      // leaves the date and time alone, so the window is checked before that work.
+      if (!InTimeWindow(input.entry, settings.window)) continue;
       if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
-      if (!PassesFilters(input.entry, settings.filters)) continue;  // counted as read only
+      if (!PassesFilters(input.entry, settings.filters)) continue;
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
       input.time_key = MakeTimeKey(input.entry);
       return;
@@ -182,11 +218,17 @@ void NextEntry(MergeInput& input) {
 // ---- The run -----------------------------------------------------------------------------------
 
 bool MergeLogs(int count, MergeInput* inputs) {
+  // From here on an ending signal removes the partial output, and a file-size limit is a
+  // write error rather than a silent kill.
+  InstallSignalHandlers();
   ProgressSchedule schedule = StartProgress();
   // Every input stays open until it ends, plus the output and the standard streams.
   RaiseOpenFileLimit(static_cast<int64_t>(count) + 16);
-  const Destination destination =
-      DestinationBeside(inputs[0].name, DestinationOptions{settings.compress, settings.level});
+  const DestinationOptions options{
+      settings.compress, settings.level,
+      settings.output_path.empty() ? nullptr : settings.output_path.c_str()};
+  Destination destination = DestinationBeside(OutputAnchor(inputs, count), options);
+  if (!DestinationUsable(destination)) return false;
   MemoryPool* pool = MPNew();
 
   for (int i = 0; i < count; ++i) {
@@ -207,7 +249,7 @@ bool MergeLogs(int count, MergeInput* inputs) {
     MPDispose(pool);
     return false;
   }
-  Say("Merging . . .\n");
+  SayInfo("Merging . . .\n");
 
   int64_t merged = 0;
   if (sink->Write(HeaderFor(settings.output_format), 0)) {

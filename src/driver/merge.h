@@ -24,15 +24,17 @@ struct MergeInput {
 };
 
 // ---- Running a merge ---------------------------------------------------------------------
-// Merges the `count` slots into "merged.gz" (or "merged.log" with compress off) beside the
-// first named file. An input that is the output file itself is left out with a message.
-// The output is written to a temporary file beside it and renamed over the final name only
-// when everything was written. False when the output cannot be opened, a write, flush or
-// close of it failed, or the rename failed; true when the merge ran to its end.
+// Merges the `count` slots into the chosen output path, or standard output, or
+// "merged.gz" (or "merged.log" with compress off) beside the first named file. An input that is the
+// output file itself is left out with a message. The output is written to a temporary file beside
+// it and renamed over the final name only when everything was written. False when the output cannot
+// be opened, a write, flush or close of it failed, or the rename failed; true when the merge ran to
+// its end.
 bool MergeLogs(int count, MergeInput* inputs);
 
 // Opens one slot's file, parser state and counters. A file that cannot be opened is
-// reported and the slot's key becomes NO_ENTRY.
+// reported with the system's reason as a lost input (exit status 2) and the slot's key
+// becomes NO_ENTRY.
 void OpenInput(MergeInput& input, MemoryPool* pool);
 
 // Releases the slot's current line and makes its next accepted entry pending, or finishes

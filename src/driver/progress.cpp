@@ -24,7 +24,7 @@ bool ProgressDue(ProgressSchedule& schedule, int32_t now, int64_t merged, int64_
 void ReportProgress(ProgressSchedule& schedule, int64_t merged) {
   int64_t rate = 0;
   if (ProgressDue(schedule, TimeNow(), merged, rate)) {
-    Say("Merged %" PRId64 " lines so far, %" PRId64 " lines/sec.\n", merged, rate);
+    SayInfo("Merged %" PRId64 " lines so far, %" PRId64 " lines/sec.\n", merged, rate);
   }
 }
 
@@ -37,8 +37,8 @@ void PrintStatistics(std::span<const MergeInput> inputs, int64_t merged,
     corrupt += input.lines_corrupt;
   }
   const int64_t elapsed = static_cast<int64_t>(TimeNow()) - schedule.start;
-  Say("Read %" PRId64 " lines, %" PRId64 " were skipped, %" PRId64 " were corrupt\n", read, skipped,
-      corrupt);
-  Say("Wrote %" PRId64 " log entries in %" PRId64 ":%02d!\n", merged, elapsed / 60,
-      static_cast<int>(elapsed % 60));
+  SayInfo("Read %" PRId64 " lines, %" PRId64 " were skipped, %" PRId64 " were corrupt\n", read,
+          skipped, corrupt);
+  SayInfo("Wrote %" PRId64 " log entries in %" PRId64 ":%02d!\n", merged, elapsed / 60,
+          static_cast<int>(elapsed % 60));
 }

@@ -4,6 +4,7 @@
 // takes what it needs as an argument.
 
 #include <cstdint>
+#include <string>
 
 #include "entries/filters.h"
 #include "output/writers.h"
@@ -17,9 +18,14 @@ struct Settings {
   bool normalize = false;
   int8_t trim_first_n_dirs = 0;  // 0..9
   OutputFormat output_format = OutputFormat::WEBSTAR;
-  NewlineStyle newlines = NewlineStyle::MAC;
+  NewlineStyle newlines = NewlineStyle::UNIX;  // native line ends: every Unix tool sees lines
   FilterLists filters;
   char user_format[512] = {};  // user log formats; empty = none
+  TimeWindow window;           // --since / --until; unbounded by default
+  bool quiet = false;          // say nothing but problems
+  std::string output_path;     // the merged log's path; empty = beside the first input; "-" =
+                               // standard output
+  std::string config_path;     // the configuration file; empty = "Stitcher.cfg"
 };
 
 // The settings of this process.

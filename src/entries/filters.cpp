@@ -1,8 +1,42 @@
 #include "entries/filters.h"
 
+#include "base/text.h"
 #include "entries/wild_match.h"
 
 namespace {
+
+ClockTime PackClockTime(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
+                        int64_t second) {
+  return (((((year * 16 + month) * 32 + day) * 32 + hour) * 64 + minute) * 64) + second;
+}
+
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month) {
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Reads exactly `digits` decimal digits at the front of `text` and removes them.
+bool TakeNumber(std::string_view& text, size_t digits, int& value) {
+  if (text.size() < digits) return false;
+  value = 0;
+  for (size_t i = 0; i < digits; ++i) {
+    if (!IsDigit(text[i])) return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  text.remove_prefix(digits);
+  return true;
+}
+
+// Removes `c` from the front of `text`.
+bool TakeChar(std::string_view& text, char c) {
+  if (text.empty() || text[0] != c) return false;
+  text.remove_prefix(1);
+  return true;
+}
 
 // The outcome of one filter list for one text.
 enum class ListVerdict { PASS, DROP };
@@ -44,5 +78,36 @@ bool PassesFilters(const LogEntry& entry, const FilterLists& filters) {
   for (const auto& item : lists) {
     if (ApplyList(item.list, item.field) == ListVerdict::DROP) return false;
   }
+  return true;
+}
+
+ClockTime EntryClockTime(const LogEntry& entry) {
+  return PackClockTime(entry.year, entry.month, entry.day, entry.hour, entry.minute, entry.second);
+}
+
+bool ParseIsoTime(std::string_view text, ClockTime& out) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!TakeNumber(text, 4, year) || !TakeChar(text, '-') || !TakeNumber(text, 2, month) ||
+      !TakeChar(text, '-') || !TakeNumber(text, 2, day)) {
+    return false;
+  }
+  if (!text.empty()) {
+    if (!TakeChar(text, 'T') && !TakeChar(text, ' ')) return false;
+    if (!TakeNumber(text, 2, hour) || !TakeChar(text, ':') || !TakeNumber(text, 2, minute))
+      return false;
+    if (!text.empty() && (!TakeChar(text, ':') || !TakeNumber(text, 2, second))) return false;
+    if (!text.empty()) return false;
+  }
+  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
+  if (hour > 23 || minute > 59 || second > 59) return false;
+  out = PackClockTime(year, month, day, hour, minute, second);
+  return true;
+}
+
+bool InTimeWindow(const LogEntry& entry, const TimeWindow& window) {
+  if (!window.since && !window.until) return true;
+  const ClockTime time = EntryClockTime(entry);
+  if (window.since && time < *window.since) return false;
+  if (window.until && time >= *window.until) return false;
   return true;
 }

@@ -23,13 +23,33 @@ bool Feed(void* context, z_stream* z) {
   return !r->source.error;
 }
 
-// A member ended. Another member may follow; anything else after it fails on its header in
-// the next turn of the inflate loop.
+// Zero bytes after a member are padding (a file preallocated or written in blocks), which
+// gzip itself accepts. Skips them; true when they run to the end of the file, false when
+// something else follows them (left in z->next_in) or reading fails.
+bool SkipZeroPadding(GzipReader* r) {
+  for (;;) {
+    while (r->z.avail_in > 0 && *r->z.next_in == 0) {
+      ++r->z.next_in;
+      --r->z.avail_in;
+    }
+    if (r->z.avail_in > 0) return false;
+    if (!Feed(r, &r->z)) return false;
+    if (r->z.avail_in == 0) return true;
+  }
+}
+
+// A member ended. Another member may follow, or zero padding to the end of the file;
+// anything else fails on its header in the next turn of the inflate loop, so trailing
+// garbage is reported, not silently dropped.
 void NextMember(GzipReader* r) {
   if (!Feed(r, &r->z)) {
     r->failed = true;
   } else if (r->z.avail_in == 0) {
     r->ended = true;
+  } else if (*r->z.next_in == 0 && SkipZeroPadding(r)) {
+    r->ended = true;
+  } else if (r->source.error) {
+    r->failed = true;
   } else {
     inflateReset(&r->z);
   }

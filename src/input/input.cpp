@@ -9,32 +9,44 @@
 #include "input/byte_source.h"
 #include "input/bzip2_reader.h"
 #include "input/gzip_reader.h"
+#include "input/xz_reader.h"
 #include "input/zip_reader.h"
+#include "input/zstd_reader.h"
 
 namespace {
 
 // ---- The table of containers -----------------------------------------------------------------
 
-constexpr int32_t kMagicBytes = 16;  // bytes looked at; a shorter file is plain
+constexpr int32_t kMagicBytes = 16;  // bytes a magic is looked for in; a shorter file is plain
 constexpr int32_t kNoDigit = -1;
+constexpr int32_t kNotRead = -1;  // type of a container that is recognised but not read
 
-// A container's leading bytes; the byte at `digit_at` must be an ASCII digit (the pattern
-// holds 0 there). Length 0: no magic, the container is never detected.
+// A container's mark: `length` bytes at `offset`; the byte at `digit_at` must be an ASCII
+// digit (the pattern holds 0 there). Length 0: no mark, the container is never detected.
 struct Magic {
+  int32_t offset;
   int32_t length;
   unsigned char bytes[10];
   int32_t digit_at;
 };
 
-// One container. Its decoder takes its working storage through an allocator made from the
-// merge's pool (memory_pool.h) when it is opened.
-struct Container {
-  int32_t type;  // the row's own index: InputFile::type
-  std::string_view name;
-  Magic magic;
+// A container reader's entry points (described in byte_source.h); all null for a container
+// that is recognised but not read.
+struct ReaderEntry {
   void* (*open)(std::FILE* file, MemoryPool* pool);  // null: the file holds no such container
   DecodeResult (*read)(void* reader, char* out, int32_t want);
   void (*close)(void* reader);  // releases the reader and closes the stream
+};
+
+// One container. A decoder takes its working storage through an allocator made from the
+// merge's pool (memory_pool.h) where it can.
+struct Container {
+  int32_t type;  // the row's own index (InputFile::type), or kNotRead
+  const char* name;
+  Magic magic;
+  // A further check of the bytes at the start, when the mark alone could occur in text.
+  bool (*confirm)(const unsigned char* head, int32_t length);
+  ReaderEntry reader;
 };
 
 void* OpenGzip(std::FILE* file, MemoryPool* pool) {
@@ -49,57 +61,122 @@ void* OpenZip(std::FILE* file, MemoryPool* pool) {
   return ZipOpen(file, pool, MPZipAllocator(pool));
 }
 
-// Detection tries the rows in this order; the first whose magic matches decides. A match
-// whose reader cannot start (a zip that is no archive, or whose first member cannot be
-// opened) is read as plain text.
+constexpr ReaderEntry kPlainReader{PlainOpen, PlainRead, PlainClose};
+constexpr ReaderEntry kGzipReader{OpenGzip, GzipRead, GzipClose};
+constexpr ReaderEntry kBzip2Reader{OpenBzip2, Bzip2Read, Bzip2Close};
+constexpr ReaderEntry kZipReader{OpenZip, ZipRead, ZipClose};
+constexpr ReaderEntry kXzReader{XzOpen, XzRead, XzClose};
+constexpr ReaderEntry kZstdReader{ZstdOpen, ZstdRead, ZstdClose};
+constexpr ReaderEntry kNoReader{};
+
+// A tar header block: 512 bytes whose checksum field (octal, at 148) is the sum of the
+// block's bytes, counting the field itself as blanks.
+bool IsTarHeader(const unsigned char* head, int32_t length) {
+  constexpr int32_t kBlock = 512;
+  constexpr int32_t kSumAt = 148;
+  constexpr int32_t kSumLength = 8;
+  if (length < kBlock) return false;
+  int32_t at = kSumAt;
+  while (at < kSumAt + kSumLength && head[at] == ' ') ++at;
+  uint32_t stated = 0;
+  int32_t digits = 0;
+  for (; at < kSumAt + kSumLength && head[at] >= '0' && head[at] <= '7'; ++at, ++digits)
+    stated = stated * 8 + (head[at] - '0');
+  if (digits == 0) return false;
+  uint32_t sum = 0;
+  for (int32_t i = 0; i < kBlock; ++i)
+    sum += i >= kSumAt && i < kSumAt + kSumLength ? ' ' : head[i];
+  return sum == stated;
+}
+
+// Detection tries the readable rows in this order on the file's first bytes; the first whose
+// mark matches decides. A match whose reader cannot start (a zip that is no archive, or whose
+// first member cannot be opened) is read as plain text. The rows that are not read are tried
+// on the first decoded bytes, so they are found inside a compressed file too (a .tar.gz).
+// clang-format off
 constexpr Container kContainers[] = {
     // plain text: whatever no other row claims
-    {IN_PLAIN, "plain", {0, {}, kNoDigit}, PlainOpen, PlainRead, PlainClose},
+    {IN_PLAIN, "plain", {0, 0, {}, kNoDigit}, nullptr, kPlainReader},
     // gzip: ID1 ID2 and the deflate method
-    {IN_GZIP, "gzip", {3, {0x1F, 0x8B, 0x08}, kNoDigit}, OpenGzip, GzipRead, GzipClose},
+    {IN_GZIP, "gzip", {0, 3, {0x1F, 0x8B, 0x08}, kNoDigit}, nullptr, kGzipReader},
     // bzip2: "BZh", the block-size digit, then the magic of the first block "1AY&SY"
-    {IN_BZIP2,
-     "bzip2",
-     {10, {'B', 'Z', 'h', 0, 0x31, 0x41, 0x59, 0x26, 0x53, 0x59}, 3},
-     OpenBzip2,
-     Bzip2Read,
-     Bzip2Close},
+    {IN_BZIP2, "bzip2", {0, 10, {'B', 'Z', 'h', 0, '1', 'A', 'Y', '&', 'S', 'Y'}, 3}, nullptr,
+     kBzip2Reader},
     // zip: a local file header
-    {IN_ZIP, "zip", {4, {'P', 'K', 0x03, 0x04}, kNoDigit}, OpenZip, ZipRead, ZipClose},
+    {IN_ZIP, "zip", {0, 4, {'P', 'K', 0x03, 0x04}, kNoDigit}, nullptr, kZipReader},
+    // xz: the stream header magic FD "7zXZ" 00
+    {IN_XZ, "xz", {0, 6, {0xFD, '7', 'z', 'X', 'Z', 0x00}, kNoDigit}, nullptr, kXzReader},
+    // zstd: the frame magic 0xFD2FB528, little-endian
+    {IN_ZSTD, "zstd", {0, 4, {0x28, 0xB5, 0x2F, 0xFD}, kNoDigit}, nullptr, kZstdReader},
+    // 7z: "7z" BC AF 27 1C
+    {kNotRead, "7z", {0, 6, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}, kNoDigit}, nullptr, kNoReader},
+    // lz4: the frame magic 0x184D2204, little-endian
+    {kNotRead, "lz4", {0, 4, {0x04, 0x22, 0x4D, 0x18}, kNoDigit}, nullptr, kNoReader},
+    // tar: "ustar" in the first header block (POSIX and GNU), whose checksum must hold
+    {kNotRead, "tar", {257, 5, {'u', 's', 't', 'a', 'r'}, kNoDigit}, IsTarHeader, kNoReader},
+    // rar: "Rar!" 1A 07
+    {kNotRead, "rar", {0, 6, {'R', 'a', 'r', '!', 0x1A, 0x07}, kNoDigit}, nullptr, kNoReader},
+    // lzip: "LZIP" and version 1
+    {kNotRead, "lzip", {0, 5, {'L', 'Z', 'I', 'P', 0x01}, kNoDigit}, nullptr, kNoReader},
+    // Unix compress (.Z): 1F 9D
+    {kNotRead, "compress (.Z)", {0, 2, {0x1F, 0x9D}, kNoDigit}, nullptr, kNoReader},
 };
+// clang-format on
 
-constexpr bool RowsAreIndexedByType() {
-  for (int32_t i = 0; i < static_cast<int32_t>(std::size(kContainers)); ++i) {
-    if (kContainers[i].type != i) return false;
+constexpr int32_t kRows = static_cast<int32_t>(std::size(kContainers));
+
+// The readable rows come first, each at its type code; the rows not read follow, with no
+// entry points (kNoReader), and are never looked up by type.
+constexpr int32_t CountReadable() {
+  int32_t count = 0;
+  while (count < kRows && kContainers[count].type != kNotRead) ++count;
+  return count;
+}
+constexpr int32_t kReadable = CountReadable();
+
+constexpr bool RowsAreConsistent() {
+  for (int32_t i = 0; i < kRows; ++i) {
+    if (kContainers[i].type != (i < kReadable ? i : kNotRead)) return false;
   }
   return true;
 }
-static_assert(RowsAreIndexedByType(), "each container's row sits at its type code");
+static_assert(RowsAreConsistent(),
+              "readable containers first, each at its type code, then those not read");
 
-// The row of `type`; null for a value no row has.
+// The row of `type`; null for a value no readable row has.
 const Container* ContainerOf(int32_t type) {
-  if (type < 0 || type >= static_cast<int32_t>(std::size(kContainers))) return nullptr;
+  if (type < 0 || type >= kReadable) return nullptr;
   return &kContainers[type];
 }
 
 // ---- Type detection --------------------------------------------------------------------------
 
-bool Matches(const Magic& m, const unsigned char* head) {
-  if (m.length == 0) return false;
+// Whether `c` marks the `length` bytes at `head` (a short input is never marked).
+bool Marks(const Container& c, const unsigned char* head, int32_t length) {
+  const Magic& m = c.magic;
+  if (m.length == 0 || length < kMagicBytes || m.offset + m.length > length) return false;
   for (int32_t i = 0; i < m.length; ++i) {
-    const bool ok = i == m.digit_at ? head[i] >= '0' && head[i] <= '9' : head[i] == m.bytes[i];
+    const unsigned char b = head[m.offset + i];
+    const bool ok = i == m.digit_at ? b >= '0' && b <= '9' : b == m.bytes[i];
     if (!ok) return false;
   }
-  return true;
+  return c.confirm == nullptr || c.confirm(head, length);
 }
 
 const Container& DetectContainer(const unsigned char* head, int32_t got) {
-  if (got >= kMagicBytes) {
-    for (const Container& c : kContainers) {
-      if (Matches(c.magic, head)) return c;
-    }
+  for (int32_t i = 0; i < kReadable; ++i) {
+    if (Marks(kContainers[i], head, got)) return kContainers[i];
   }
   return kContainers[IN_PLAIN];
+}
+
+// The container not read whose mark starts the decoded data, if any.
+const Container* ContainerNotRead(const InputFile* in) {
+  const auto* head = reinterpret_cast<const unsigned char*>(in->buff + in->buff_pos);
+  for (int32_t i = kReadable; i < kRows; ++i) {
+    if (Marks(kContainers[i], head, in->buff_cnt)) return &kContainers[i];
+  }
+  return nullptr;
 }
 
 // Notes the position, reads the first bytes and goes back. A stream that cannot go back
@@ -116,7 +193,7 @@ void Detect(InputFile* in, MemoryPool* pool) {
   }
   const Container& container = DetectContainer(head, got);
   if (container.type == IN_PLAIN) return;
-  void* reader = container.open(in->file, pool);
+  void* reader = container.reader.open(in->file, pool);
   if (reader != nullptr) {
     in->type = container.type;
     in->reader = reader;
@@ -141,12 +218,15 @@ void INFill(InputFile* in, int32_t consumed) {
   in->buff_pos = 0;
   DecodeResult r{0, false};
   if (const Container* container = ContainerOf(in->type)) {
-    r = container->read(in->reader, in->buff + in->buff_cnt, IN_CHUNK);
+    r = container->reader.read(in->reader, in->buff + in->buff_cnt, IN_CHUNK);
   } else {
     Say("Invalid file type in fill input buffer (%d)!\n", in->type);
   }
   in->buff_cnt += r.count;
-  if (r.failed) Say("Read error on input!\n");
+  if (r.failed) {
+    Say("Read error on input!\n");
+    in->read_failed = 1;
+  }
   if (r.failed || r.count == 0) in->at_eof = 1;
   in->buff[in->buff_cnt] = 0;
 }
@@ -155,7 +235,8 @@ void INFill(InputFile* in, int32_t consumed) {
 
 // ---- Opening and closing ---------------------------------------------------------------------
 
-InputFile* INAttach(std::FILE* file, MemoryPool* pool) {
+InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read) {
+  if (not_read != nullptr) *not_read = nullptr;
   if (file == nullptr) return nullptr;
   auto* in = static_cast<InputFile*>(MPAllocAligned(pool, sizeof(InputFile)));
   in->file = file;
@@ -164,14 +245,20 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool) {
   in->buff_cnt = 0;
   in->buff_pos = 0;
   in->at_eof = 0;
+  in->read_failed = 0;
   Detect(in, pool);
   INFill(in, 0);
+  if (const Container* container = ContainerNotRead(in)) {
+    INClose(in);
+    if (not_read != nullptr) *not_read = container->name;
+    return nullptr;
+  }
   return in;
 }
 
 void INClose(InputFile* in) {
   if (const Container* container = ContainerOf(in->type)) {
-    container->close(in->reader);
+    container->reader.close(in->reader);
   } else {
     Say("Invalid file type in INClose!\n");
   }

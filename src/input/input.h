@@ -1,8 +1,9 @@
 #pragma once
-// Input streams: one log file (plain, gzip, bzip2 or zip, recognised by its first bytes)
-// read through one sliding window of decoded text that is always NUL-terminated. Each
-// container has a reader of its own (byte_source, gzip_reader, bzip2_reader, zip_reader);
-// one table in input.cpp lists them.
+// Input streams: one log file (plain, gzip, bzip2, zip, xz or zstd, recognised by its first
+// bytes) read through one sliding window of decoded text that is always NUL-terminated. Each
+// container has a reader of its own (byte_source, gzip_reader, bzip2_reader, zip_reader,
+// xz_reader, zstd_reader); one table in input.cpp lists them, and the containers that are
+// recognised but not read (7z, lz4, tar, ...).
 
 #include <cstdint>
 #include <cstdio>
@@ -21,26 +22,31 @@ inline constexpr int32_t IN_PLAIN = 0;  // the file stream itself
 inline constexpr int32_t IN_GZIP = 1;   // gzip members, one after the other (zlib inflate)
 inline constexpr int32_t IN_BZIP2 = 2;  // bzip2 streams, one after the other (libbz2)
 inline constexpr int32_t IN_ZIP = 3;    // every member of a zip archive, in directory order
+inline constexpr int32_t IN_XZ = 4;     // xz streams, one after the other (liblzma)
+inline constexpr int32_t IN_ZSTD = 5;   // zstd frames, one after the other (libzstd)
 
 // One open log file. Taken from the pool in one piece and never freed on its own.
 // Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach and after every INAdvance.
 struct InputFile {
   std::FILE* file;          // the stream; always set, owned by the input
   void* reader;             // the container reader's state (for plain text, the stream)
-  int32_t type;             // IN_PLAIN .. IN_ZIP: the row of the table of containers
+  int32_t type;             // IN_PLAIN .. IN_ZSTD: the row of the table of containers
   int32_t buff_cnt;         // unread bytes in buff
   int32_t buff_pos;         // offset of the first unread byte
   uint8_t at_eof;           // the reader reported the end or an error: no more reads
+  uint8_t read_failed;      // the reader reported an error: the input ended early
   char buff[IN_BUFF_SIZE];  // decoded bytes; the unread ones are writable
 };
 
 // ---- Opening and closing -------------------------------------------------------------------
 // Opens the file with spec.Open("rb"), detects its type and reads the first chunk.
-// Null when the file cannot be opened (the caller reports it).
-InputFile* INOpen(const FileSpec& spec, MemoryPool* pool);
+// Null when the file cannot be opened (the caller reports it), or when it holds a container
+// that is not read: then the file is closed and `*not_read`, where given, names the container
+// ("7z", "tar", ...) for the caller's message; otherwise `*not_read` is set to null.
+InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read = nullptr);
 
 // The same over an already-open stream, which the input then owns. Null for a null stream.
-InputFile* INAttach(std::FILE* file, MemoryPool* pool);
+InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read = nullptr);
 
 // Releases the container reader and closes the file stream.
 void INClose(InputFile* in);
@@ -52,6 +58,6 @@ char* INPeek(InputFile* in);
 
 // Releases `len` bytes (0 < len <= unread + 1; one more than is left is accepted for a
 // last line without a line end). The bytes of the current line stay in place until then.
-// A read error of the decoder prints "Read error on input!" and ends the input after the
-// bytes decoded before it.
+// A read error of the decoder prints "Read error on input!", sets read_failed and ends the
+// input after the bytes decoded before it.
 void INAdvance(InputFile* in, int32_t len);

@@ -2,6 +2,6 @@
 // (tests, fuzzing) does not need the file-specification module linked in.
 #include "input/input.h"
 
-InputFile* INOpen(const FileSpec& spec, MemoryPool* pool) {
-  return INAttach(spec.Open("rb"), pool);
+InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read) {
+  return INAttach(spec.Open("rb"), pool, not_read);
 }

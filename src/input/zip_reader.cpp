@@ -3,24 +3,29 @@
 #include <minizip/unzip.h>
 #include <zlib.h>
 
+#include <cstdint>
+
 #include "input/inflate_loop.h"
 
 namespace {
 
-// minizip delivers each member's stored bytes (raw mode); deflated members are inflated here
-// so that their storage comes through the allocator the reader was opened with, and is reused
-// member after member. The CRC and size are checked against the directory.
+// minizip walks the directory and finds each member's data; the reader reads the member's
+// stored bytes from the stream itself, as many as the directory gives (zip64 fields included),
+// and inflates deflated members so that their storage comes through the allocator the reader
+// was opened with, reused member after member. The CRC and size are checked against the
+// directory.
 struct ZipReader {
   std::FILE* file;
   unzFile unz;
   ZlibAllocator allocator;
   unsigned char* input;  // SOURCE_CHUNK bytes of raw member data
   z_stream z;
-  bool done;        // no member is open any more
-  bool deflated;    // method 8; otherwise stored (method 0)
-  bool inflating;   // z holds an initialised inflate state
-  bool input_end;   // the member's raw bytes are all read
-  bool member_end;  // the member's data is complete
+  bool done;          // no member is open any more
+  bool deflated;      // method 8; otherwise stored (method 0)
+  bool inflating;     // z holds an initialised inflate state
+  bool input_end;     // the member's raw bytes are all read
+  ZPOS64_T raw_left;  // the member's raw bytes not read yet
+  bool member_end;    // the member's data is complete
   bool failed;
   uLong crc;  // of the bytes produced so far
   uLong expected_crc;
@@ -31,8 +36,10 @@ struct ZipReader {
 // ---- The archive over the already-open stream ---------------------------------------------------
 
 // minizip reads the archive through these callbacks over the stream (the opaque value);
-// closing the archive leaves the stream open for its owner.
-voidpf StreamOpen(voidpf opaque, const char*, int) {
+// closing the archive leaves the stream open for its owner. Positions are 64-bit, so zip64
+// archives (members or directories past 4 GiB, or zip64 fields written anyway, as `zip -fz`
+// does) are read whole.
+voidpf StreamOpen(voidpf opaque, const void*, int) {
   return opaque;
 }
 
@@ -44,17 +51,17 @@ uLong StreamWrite(voidpf, voidpf, const void*, uLong) {
   return 0;  // archives are only read
 }
 
-long StreamTell(voidpf, voidpf stream) {
-  return std::ftell(static_cast<std::FILE*>(stream));
+ZPOS64_T StreamTell(voidpf, voidpf stream) {
+  const off_t at = ftello(static_cast<std::FILE*>(stream));
+  return at < 0 ? static_cast<ZPOS64_T>(-1) : static_cast<ZPOS64_T>(at);
 }
 
-long StreamSeek(voidpf, voidpf stream, uLong offset, int origin) {
+long StreamSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
   int whence = SEEK_SET;
   if (origin == ZLIB_FILEFUNC_SEEK_CUR) whence = SEEK_CUR;
   if (origin == ZLIB_FILEFUNC_SEEK_END) whence = SEEK_END;
-  // minizip passes negative offsets for SEEK_END as unsigned values.
-  return std::fseek(static_cast<std::FILE*>(stream), static_cast<long>(offset), whence) == 0 ? 0
-                                                                                             : -1;
+  // A negative offset (from the end) arrives as an unsigned value; the cast restores it.
+  return fseeko(static_cast<std::FILE*>(stream), static_cast<off_t>(offset), whence) == 0 ? 0 : -1;
 }
 
 int StreamClose(voidpf, voidpf) {
@@ -66,16 +73,16 @@ int StreamTestError(voidpf, voidpf stream) {
 }
 
 unzFile OpenArchive(std::FILE* file) {
-  zlib_filefunc_def functions{};
-  functions.zopen_file = StreamOpen;
+  zlib_filefunc64_def functions{};
+  functions.zopen64_file = StreamOpen;
   functions.zread_file = StreamRead;
   functions.zwrite_file = StreamWrite;
-  functions.ztell_file = StreamTell;
-  functions.zseek_file = StreamSeek;
+  functions.ztell64_file = StreamTell;
+  functions.zseek64_file = StreamSeek;
   functions.zclose_file = StreamClose;
   functions.zerror_file = StreamTestError;
   functions.opaque = file;
-  return unzOpen2("", &functions);
+  return unzOpen2_64("", &functions);
 }
 
 // ---- One member ----------------------------------------------------------------------------
@@ -84,16 +91,61 @@ constexpr uLong kStored = 0;
 constexpr uLong kDeflated = Z_DEFLATED;
 constexpr uLong kEncrypted = 1;  // general-purpose flag bit 0
 
+constexpr ZPOS64_T kInZip64Field = 0xFFFFFFFF;  // a 32-bit size field that defers to zip64
+constexpr uint16_t kZip64FieldId = 0x0001;
+constexpr uLong kExtraBytes = 4096;  // of a member's extra field looked at for the zip64 field
+
+uint64_t LittleEndian(const unsigned char* p, int bytes) {
+  uint64_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | p[i];
+  return value;
+}
+
+// The member's sizes from its zip64 extra field, for those whose 32-bit field holds
+// 0xFFFFFFFF. minizip on a 64-bit machine does not take them from there itself, so without
+// this a member written with zip64 fields (every member of `zip -fz`, or of 4 GiB or more)
+// would be read to the wrong length and fail its size check. The field holds the uncompressed size,
+// then the compressed size, each only when its 32-bit field defers to it.
+void ApplyZip64Sizes(unz_file_info64* info, const unsigned char* extra, uLong length) {
+  const bool uncompressed = info->uncompressed_size == kInZip64Field;
+  const bool compressed = info->compressed_size == kInZip64Field;
+  if (!uncompressed && !compressed) return;
+  for (uLong at = 0; at + 4 <= length;) {
+    const auto id = static_cast<uint16_t>(LittleEndian(extra + at, 2));
+    const auto size = static_cast<uLong>(LittleEndian(extra + at + 2, 2));
+    const unsigned char* data = extra + at + 4;
+    at += 4 + size;
+    if (id != kZip64FieldId || at > length) continue;
+    uLong used = 0;
+    if (uncompressed && used + 8 <= size) {
+      info->uncompressed_size = LittleEndian(data + used, 8);
+      used += 8;
+    }
+    if (compressed && used + 8 <= size) info->compressed_size = LittleEndian(data + used, 8);
+    return;
+  }
+}
+
 bool OpenMember(ZipReader* r) {
   unz_file_info64 info;
-  if (unzGetCurrentFileInfo64(r->unz, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+  unsigned char extra[kExtraBytes];
+  if (unzGetCurrentFileInfo64(r->unz, &info, nullptr, 0, extra, kExtraBytes, nullptr, 0) !=
+      UNZ_OK) {
     return false;
   }
+  ApplyZip64Sizes(&info, extra,
+                  info.size_file_extra < kExtraBytes ? info.size_file_extra : kExtraBytes);
   if ((info.flag & kEncrypted) != 0) return false;
   if (info.compression_method != kStored && info.compression_method != kDeflated) return false;
   int method = 0;
   int level = 0;
   if (unzOpenCurrentFile2(r->unz, &method, &level, 1) != UNZ_OK) return false;
+  const ZPOS64_T data_at = unzGetCurrentFileZStreamPos64(r->unz);
+  if (fseeko(r->file, static_cast<off_t>(data_at), SEEK_SET) != 0) {
+    unzCloseCurrentFile(r->unz);
+    return false;
+  }
+  r->raw_left = info.compressed_size;
   r->deflated = info.compression_method == kDeflated;
   r->input_end = false;
   r->member_end = false;
@@ -116,11 +168,22 @@ bool OpenMember(ZipReader* r) {
   return true;
 }
 
+// Up to `want` of the member's raw bytes; 0 at their end, -1 on a read error or when the
+// file ends before them.
+int32_t ReadRaw(ZipReader* r, void* out, int32_t want) {
+  if (r->raw_left < static_cast<ZPOS64_T>(want)) want = static_cast<int32_t>(r->raw_left);
+  if (want == 0) return 0;
+  const size_t n = std::fread(out, 1, static_cast<size_t>(want), r->file);
+  if (n == 0) return -1;
+  r->raw_left -= n;
+  return static_cast<int32_t>(n);
+}
+
 // Raw member bytes for the inflate loop; false on a read error.
 bool Feed(void* context, z_stream* z) {
   auto* r = static_cast<ZipReader*>(context);
   if (r->input_end) return true;
-  const int n = unzReadCurrentFile(r->unz, r->input, SOURCE_CHUNK);
+  const int32_t n = ReadRaw(r, r->input, SOURCE_CHUNK);
   if (n < 0) return false;
   if (n == 0) r->input_end = true;
   z->next_in = r->input;
@@ -145,7 +208,7 @@ int32_t InflateMember(ZipReader* r, char* out, int32_t want) {
 }
 
 int32_t CopyStored(ZipReader* r, char* out, int32_t want) {
-  const int n = unzReadCurrentFile(r->unz, out, static_cast<unsigned>(want));
+  const int32_t n = ReadRaw(r, out, want);
   if (n < 0) {
     r->failed = true;
     return 0;

@@ -1,41 +1,68 @@
 #pragma once
-// The merged log's destination: "merged.gz" (compressed) or "merged.log" beside the first
-// named input. It is written as "<name>.partial" and renamed over the name only when
-// complete, so a failed run never replaces an earlier good merged log.
+// The merged log's destination: a chosen path, or "merged.gz" (compressed) or "merged.log"
+// beside the first named input that is a regular file, or standard output. A file is
+// written as a new file of a unique, unpredictable name beside its name,
+// "<name>.<random>.partial", and renamed over the name only when complete and on disk, so
+// a failed run never replaces an earlier good merged log, two runs never write into one
+// file, and nothing that others placed in the directory is ever opened.
 
 #include <memory>
+#include <string>
 
 #include "base/file_spec.h"
 #include "output/sink.h"
 
 // ---- Where the merged log goes -----------------------------------------------------------
+// The path that stands for standard output.
+inline constexpr const char* STANDARD_OUTPUT_PATH = "-";
+
 struct DestinationOptions {
   bool compress = true;  // gzip ("merged.gz") or plain text ("merged.log")
   int level = 9;         // gzip level 0..9
-  int threads = 0;       // threads compressing the merged log; 0: one per core
+  // The merged log's path as the user chose it; null for the default name beside the first
+  // input; STANDARD_OUTPUT_PATH for standard output.
+  const char* path = nullptr;
+  int threads = 0;  // threads compressing the merged log; 0: one per core
 };
 
 struct Destination {
   DestinationOptions options;
-  FileSpec final_spec;    // the merged log's name
-  FileSpec partial_spec;  // the name it is written under until it is complete
+  bool standard_output = false;  // the bytes go to standard output; no file, no rename
+  FileSpec final_spec;           // the merged log's name
+  // The partial file it is written under until it is complete: set by OpenDestination, kept
+  // open (for the sync before the rename) until Publish, which empties it.
+  std::string partial_path;
+  int partial_fd = -1;
 };
 
-// The destination beside `first_input` (the first log file named on the command line).
+// The destination: options.path when set, else beside `first_input` (the first log file
+// named on the command line that is a regular file; "" for the working directory).
 Destination DestinationBeside(const char* first_input, const DestinationOptions& options);
 
+// False, with the reason said, when the destination can never be written: a chosen path
+// that is a directory, or compressed data to a terminal (refused as gzip does, since nobody
+// can read it there).
+bool DestinationUsable(const Destination& destination);
+
 // ---- The same-file guard -------------------------------------------------------------------
-// True when `input_name` is the merged log or its partial file, however spelled (the same
-// device and inode). Reading it while it is rewritten would destroy it, so such an input
-// is left out: says "Left out '<name>': it is the merged output file."
+// True when `input_name` is the merged log, however spelled (the same device and inode),
+// or a partial file of it (its name beside the merged log, as an interrupted run leaves
+// one). Reading the one would destroy it while it is rewritten, and the other would merge
+// earlier output twice, so such an input is left out: says "Left out '<name>': it is the
+// merged output file."
 bool IsDestination(const Destination& destination, const char* input_name);
 
 // ---- Writing and publishing ----------------------------------------------------------------
-// Creates the partial file and the sink that writes it. Null when it cannot be created or
-// the compressor cannot start; nothing is said (the caller reports it).
-std::unique_ptr<OutputSink> OpenDestination(const Destination& destination);
+// Creates the partial file (new, exclusively, never through a link; mode from the umask, or
+// the mode and group of the merged log it will replace) and the sink that writes it, or the
+// sink of standard output. An ending signal removes the partial file until Publish. Null
+// when it cannot be created or the compressor cannot start, and then nothing is left
+// behind; nothing is said (the caller reports it).
+std::unique_ptr<OutputSink> OpenDestination(Destination& destination);
 
-// With `complete`, renames the partial file over the final name (a failed rename says
-// "Error renaming output file.", removes the partial file and gives false); otherwise
-// removes the partial file and gives false.
-bool Publish(const Destination& destination, bool complete);
+// With `complete`, syncs the partial file to disk, renames it over the final name and
+// syncs the directory; gives true. A failed sync says "Write error on output file!", a
+// failed rename "Error renaming output file."; either removes the partial file and gives
+// false. Without `complete`, removes the partial file and gives false. For standard output,
+// gives `complete`.
+bool Publish(Destination& destination, bool complete);

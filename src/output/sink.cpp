@@ -4,6 +4,7 @@
 
 #include "base/messages.h"
 #include "output/gzip_writer.h"
+#include "platform/system.h"
 
 bool OutputSink::Write(std::string_view bytes, int64_t entries) {
   if (failed_ || finished_) return false;
@@ -87,4 +88,13 @@ std::unique_ptr<OutputSink> MakeGzipSink(std::FILE* file, int level) {
   GzipWriter* writer = GzipOpenWrite(file, level);
   if (writer == nullptr) return nullptr;
   return std::make_unique<GzipSink>(writer);
+}
+
+std::unique_ptr<OutputSink> MakeStandardOutputSink(bool compress, int level) {
+  // Whatever the program printed there before (nothing, when messages went to standard
+  // error from the start) goes out ahead of the merged log.
+  std::fflush(stdout);
+  std::FILE* file = OpenStandardOutputCopy();
+  if (file == nullptr) return nullptr;
+  return compress ? MakeGzipSink(file, level) : MakePlainSink(file);
 }

@@ -4,7 +4,7 @@
 // ("Write error on output file!") and the sink refuses everything after it, so a caller
 // never needs to check a result twice.
 //
-// A new kind of target (a threaded compressor, standard output) is one more class here,
+// A new kind of target (a threaded compressor, say) is one more class here,
 // not a branch in the merge loop.
 
 #include <cstdint>
@@ -55,3 +55,8 @@ std::unique_ptr<OutputSink> MakePlainSink(std::FILE* file);
 // A gzip stream at `level` (0..9) to `file`, which the sink owns. Null (and the file closed)
 // when the compressor cannot be set up.
 std::unique_ptr<OutputSink> MakeGzipSink(std::FILE* file, int level);
+
+// Standard output, gzip at `level` or plain as `compress` says (like "gzip -c"), through a
+// stream of its own: Finish flushes and closes that stream, so a full disk behind standard
+// output is a failure rather than a silent loss. Null when the stream cannot be made.
+std::unique_ptr<OutputSink> MakeStandardOutputSink(bool compress, int level);

@@ -247,3 +247,13 @@ bool IsDateToken(uint8_t token) {
 const char* ReadDateToken(uint8_t token, const char* cursor, LogEntry& entry) {
   return Read(token, cursor, entry) ? cursor : nullptr;
 }
+
+const char* ReadW3cTime(const char* cursor, LogEntry& entry) {
+  const char* p = cursor;
+  if (!ReadClock(p, entry)) return nullptr;
+  if (*p == '.' && IsDigit(p[1])) {
+    ++p;
+    while (IsDigit(*p)) ++p;
+  }
+  return EndCheck(p) ? p : nullptr;
+}

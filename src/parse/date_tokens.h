@@ -13,3 +13,8 @@ bool IsDateToken(uint8_t token);
 // NUL is ever read) and stores the fields it reads into `entry`. Returns the position
 // just past what was read, or null when the text does not fit the token.
 const char* ReadDateToken(uint8_t token, const char* cursor, LogEntry& entry);
+
+// TIME_24 as W3C extended logs may write it: a fraction of a second may follow
+// ("00:00:07.315"); it is read and dropped, the seconds are not rounded. Returns the
+// position past what was read, or null when the text does not fit.
+const char* ReadW3cTime(const char* cursor, LogEntry& entry);

@@ -3,6 +3,7 @@
 // over.
 
 #include "base/check.h"
+#include "base/text.h"
 #include "parse/format_tokens.h"
 #include "parse/line_ends.h"
 #include "parse/parse_logs.h"
@@ -12,6 +13,16 @@ namespace {
 constexpr const char* MODULE = "ParseLogs";
 
 constexpr int USER_TOKENS_CAPACITY = static_cast<int>(sizeof(ParseState::user_tokens));
+
+// Bytes of a blank line (only spaces and TABs before a CR or LF, line end included), or 0
+// for any other line. A NUL is no line end here: the data's end or a NUL byte in the text
+// is no blank line.
+int32_t BlankLineLength(const char* line) {
+  const char* p = line;
+  while (IsBlank(*p)) ++p;
+  if (*p != '\r' && *p != '\n') return 0;
+  return static_cast<int32_t>(PastLineEnd(p) - line);
+}
 
 // A line that fits nothing: its line end becomes a NUL and the line is passed over.
 int32_t SkipLine(char* line) {
@@ -27,7 +38,7 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
   if (slot == FIELDS) {
     if (state.fields_length == 0) return PARSE_NO_MATCH;
     STITCHER_CHECK(MODULE, state.fields_template[state.fields_length - 1] == EOL);
-    return ParseLine(state, line, state.fields_template, entry);
+    return ParseLine(state, line, state.fields_template, entry, state.fields_style);
   }
   const ParseResult result = ParseLine(state, line, BuiltinFormat(slot), entry);
   if (result != PARSE_NO_MATCH && (slot == DATE_LINE || slot == ERROR_LINE)) {
@@ -39,6 +50,12 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
 }  // namespace
 
 ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
+  // Blank lines separate parts of a log; no template may turn one into an empty entry.
+  if (const int32_t blank = BlankLineLength(line); blank > 0) {
+    ResetEntry(entry);
+    entry.line_length = blank;
+    return PARSE_HEADER;
+  }
   for (const int start : state.user_format_start) {
     if (start < 0) break;
     STITCHER_CHECK(MODULE, start < USER_TOKENS_CAPACITY);

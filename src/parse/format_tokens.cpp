@@ -36,12 +36,14 @@ constexpr TokenRow kTokens[] = {
     {BYTES, "BYTES", "the bytes sent, decimal; '-' means 0"},
     {TRAN_TIME_SECS, "TRAN-TIME-SECS", "the transfer time in decimal seconds"},
     {TRAN_TIME_TICKS, "TRAN-TIME-TICKS", "the transfer time in decimal sixtieths of a second"},
-    {TRAN_TIME_MILLI, "TRAN-TIME-MILLI", "the transfer time in decimal milliseconds"},
+    {TRAN_TIME_MILLI, "TRAN-TIME-MILLI",
+     "the transfer time in decimal milliseconds, or in seconds when written with a fraction"},
     {TRAN_TIME_HMS, "TRAN-TIME-HMS",
      "the transfer time as HH:MM:SS, or else in sixtieths of a second"},
     {REFERER, "REFERER", "the referer, plain or quoted by '\"', '<', an apostrophe or a backquote"},
     {AGENT, "AGENT", "the user agent, quoted as REFERER"},
-    {USER, "USER", "the user name, plain or quoted by '\"' or '<'"},
+    {USER, "USER",
+     "the user name, plain or quoted by '\"' or '<'; before DATE-CLF it runs to the \" [\""},
     {METHOD, "METHOD", "the request method, quoted as USER"},
     {PROTOCOL, "PROTOCOL", "the protocol, one plain field"},
     {DOMAIN, "DOMAIN", "the virtual host, quoted as USER"},
@@ -56,11 +58,13 @@ constexpr TokenRow kTokens[] = {
      "a service field beginning \"W3SVC\"; \"MSFTPSVC\" makes the line a non-entry line"},
     {FIXUP, "FIXUP", "nothing; rotates query, cookie, referer and agent"},
     {WN, "WN", "nothing; branches into a sub-template by the next character"},
-    {EC, "EC", "nothing; drops the rest of the template unless a number follows"},
+    {EC, "EC",
+     "nothing; drops the rest unless a number follows; the entry ends here if the rest fails"},
     {CHAR, "CHAR", "any one character"},
     {TAB_SEP, "TAB-SEP", "only as the first byte: the template is tab-separated (the byte ',')"},
     {FORMAT_LINE, "FORMAT-LINE", "a header or comment line, which may change the parse state"},
-    {CS_HOST, "CS-HOST", "HOST while the input is in WebSTAR mode, otherwise a virtual host"},
+    {CS_HOST, "CS-HOST",
+     "HOST while the input is in WebSTAR mode, otherwise the virtual host, as DOMAIN"},
     {PATH_ARG, "PATH-ARG", "one field, appended to the uri after a '$'"},
     {DATE_APACHE, "DATE-APACHE", "'[', optional weekday, Mon dd HH:MM:SS yy[yy], ']'"},
     {CURI, "CURI", "the uri up to the next comma, not split at '?'"},
@@ -94,8 +98,9 @@ constexpr uint8_t kDateFirst[] = {DATE_AUTO, TIME_24, HOST,  DOMAIN,          SK
                                   AGENT,     STATUS,  BYTES, TRAN_TIME_MILLI, EOL};
 constexpr uint8_t kDateLine[] = {DATE_CLF, EOL};
 constexpr uint8_t kErrorLine[] = {DATE_APACHE, EOL};
-constexpr uint8_t kVhostCombined[] = {DOMAIN, HOST,  SKIP,  USER,    DATE_CLF, FULL_REQUEST,
-                                      STATUS, BYTES, AGENT, REFERER, COOKIE,   EOL};
+// Apache's vhost_combined and its nginx equivalents write the referer before the agent.
+constexpr uint8_t kVhostCombined[] = {DOMAIN, HOST,  SKIP,    USER,  DATE_CLF, FULL_REQUEST,
+                                      STATUS, BYTES, REFERER, AGENT, COOKIE,   EOL};
 constexpr uint8_t kFtpTransfer[] = {SKIP, MONTH_NAME, DAY,    TIME_24, YEAR, SKIP,
                                     HOST, BYTES,      URI,    SKIP,    SKIP, SKIP,
                                     SKIP, USER,       METHOD, SKIP,    SKIP, EOL};
@@ -208,8 +213,14 @@ constexpr TranslationRow kW3cFields[] = {
     {"S-SITENAME", DOMAIN},
     {"C-AGENT", AGENT},
     {"S-OPERATION", METHOD},
+    // IIS Advanced Logging. Where a list has a UTC date or time (date, date-utc; time,
+    // time-utc) beside the local one, the UTC field wins (header_lines).
+    {"DATE-LOCAL", DATE_YMD},
+    {"TIME-LOCAL", TIME_24},
+    {"DATE-UTC", DATE_YMD},
+    {"TIME-UTC", TIME_24},
 };
-static_assert(std::size(kW3cFields) == 29);
+static_assert(std::size(kW3cFields) == 33);
 
 }  // namespace
 

@@ -11,6 +11,41 @@ namespace {
 constexpr int MAX_FIELD_TOKENS = 48;  // fields_template: 48 fields, MUST_EOL, EOL
 constexpr int FIELDS_CAPACITY = static_cast<int>(sizeof(ParseState::fields_template));
 
+// Calls visit(index, word) for each word of a field list in the order TranslateFields
+// counts them: at most 48, blanks behind the last name giving one more (empty) word.
+// Returns the number of words.
+template <typename Visit>
+int ForEachFieldWord(const char* text, Visit visit) {
+  int count = 0;
+  while (count < MAX_FIELD_TOKENS && !IsLineEnd(*text)) {
+    while (IsBlank(*text)) ++text;
+    // Blanks behind the last name give one more SKIP (it reads the empty rest of a data
+    // line); blanks alone are no field list.
+    if (IsLineEnd(*text) && count == 0) break;
+    visit(count++, text);
+    while (!IsBlank(*text) && !IsLineEnd(*text)) ++text;
+  }
+  return count;
+}
+
+// IIS Advanced Logging writes date-local and time-local, often beside the UTC date and
+// time (date-utc, time-utc, or the plain W3C date and time). Where a field list has both,
+// the UTC field gives the entry's date or time and the local one is skipped.
+void PreferUtcDateTime(ParseState& state, const char* text) {
+  bool utc_date = false;
+  bool utc_time = false;
+  ForEachFieldWord(text, [&](int, const char* word) {
+    utc_date = utc_date || MatchKeyword("DATE", word) || MatchKeyword("DATE-UTC", word);
+    utc_time = utc_time || MatchKeyword("TIME", word) || MatchKeyword("TIME-UTC", word);
+  });
+  ForEachFieldWord(text, [&](int i, const char* word) {
+    if ((utc_date && MatchKeyword("DATE-LOCAL", word)) ||
+        (utc_time && MatchKeyword("TIME-LOCAL", word))) {
+      state.fields_template[i] = SKIP;
+    }
+  });
+}
+
 // A WebSTAR field list is tab-separated: TAB_SEP goes in front when there is room. A list
 // without names leaves no template, and a lone TAB_SEP would be a template without EOL.
 void MakeTabSeparated(ParseState& state) {
@@ -31,44 +66,75 @@ void ReadWebstarHeader(ParseState& state, const char* text) {
   const char* after = IsLineEnd(*list) ? list : list + 1;  // never past the line end
   if (StartsWith("COMMON_LOG_FORMAT", after)) return;
   TranslateFields(state, list, WEBSTAR_FIELDS);
+  state.fields_style = FieldStyle::TEMPLATE;
   MakeTabSeparated(state);
+}
+
+// The date of a header line, yyyy-mm-dd at `d`.
+struct HeaderDate {
+  bool has_form = false;  // the text has the yyyy-mm-dd form
+  bool in_range = false;  // and names a date the parser accepts
+  int32_t year = 0;
+  int32_t month = 0;
+  int32_t day = 0;
+};
+
+HeaderDate ReadHeaderDate(const char* d) {
+  HeaderDate date;
+  for (int i = 0; i < 9; ++i) {
+    if (IsLineEnd(d[i])) return date;  // the form needs nine characters on this line
+  }
+  if (!IsDigit(d[0]) || d[4] != '-' || !IsDigit(d[5]) || d[7] != '-' || !IsDigit(d[8])) {
+    return date;
+  }
+  date.has_form = true;
+  date.year = ParseSignedDecimal(d);
+  if (date.year < 70) {
+    date.year += 2000;
+  } else if (date.year < 100) {
+    date.year += 1900;
+  }
+  date.month = ParseSignedDecimal(d + 5);
+  date.day = ParseSignedDecimal(d + 8);
+  date.in_range = date.year >= 1970 && date.year <= 2038 && date.month >= 1 && date.month <= 12 &&
+                  date.day >= 1 && date.day <= 31;
+  return date;
+}
+
+void SetDefaultDate(ParseState& state, const HeaderDate& date) {
+  state.default_year = date.in_range ? date.year : 0;
+  state.default_month = date.in_range ? date.month : 0;
+  state.default_day = date.in_range ? date.day : 0;
 }
 
 // "#Date: yyyy-mm-dd": the default date for lines without one. False (and, for a date out
 // of range, the default date cleared) when the text is no such date.
 bool ReadDateHeader(ParseState& state, const char* d) {
-  for (int i = 0; i < 9; ++i) {
-    if (IsLineEnd(d[i])) return false;  // the form needs nine characters on this line
-  }
-  if (!IsDigit(d[0]) || d[4] != '-' || !IsDigit(d[5]) || d[7] != '-' || !IsDigit(d[8])) {
-    return false;
-  }
-  int32_t year = ParseSignedDecimal(d);
-  if (year < 70) {
-    year += 2000;
-  } else if (year < 100) {
-    year += 1900;
-  }
-  const int32_t month = ParseSignedDecimal(d + 5);
-  const int32_t day = ParseSignedDecimal(d + 8);
-  if (year < 1970 || year > 2038 || month < 1 || month > 12 || day < 1 || day > 31) {
-    state.default_year = state.default_month = state.default_day = 0;
-    return false;
-  }
-  state.default_year = year;
-  state.default_month = month;
-  state.default_day = day;
-  return true;
+  const HeaderDate date = ReadHeaderDate(d);
+  if (!date.has_form) return false;
+  SetDefaultDate(state, date);
+  return date.in_range;
+}
+
+// "#Start-Date: yyyy-mm-dd ...", the IIS Advanced Logging form of "#Date:": a valid date
+// becomes the default date; anything else leaves it and stays a comment line.
+void ReadStartDateHeader(ParseState& state, const char* d) {
+  const HeaderDate date = ReadHeaderDate(d);
+  if (date.in_range) SetDefaultDate(state, date);
 }
 
 // Lines that begin with '#': W3C extended directives and comments.
 bool ReadCommentHeader(ParseState& state, const char* text) {
   if (StartsWith("Fields:", text)) {
     TranslateFields(state, text + 7, W3C_FIELDS);
+    PreferUtcDateTime(state, text + 7);
+    state.fields_style = FieldStyle::W3C;
   } else if (StartsWith("Software: WebSTAR", text)) {
     state.webstar_mode = true;
   } else if (StartsWith("Date: ", text)) {
     return ReadDateHeader(state, text + 6);
+  } else if (StartsWith("Start-Date: ", text)) {
+    ReadStartDateHeader(state, text + 12);
   }
   return true;
 }
@@ -80,6 +146,7 @@ bool RecogniseHeader(ParseState& state, const char* text) {
   }
   if (StartsWith("format=", text)) {
     TranslateFields(state, text + 7, NETSCAPE_VARIABLES);
+    state.fields_style = FieldStyle::TEMPLATE;
     return true;
   }
   if (text[0] == '#') return ReadCommentHeader(state, text + 1);
@@ -104,15 +171,8 @@ int32_t HeaderLineLength(const char* line) {
 }
 
 void TranslateFields(ParseState& state, const char* text, TranslationTable table) {
-  int count = 0;
-  while (count < MAX_FIELD_TOKENS && !IsLineEnd(*text)) {
-    while (IsBlank(*text)) ++text;
-    // Blanks behind the last name give one more SKIP (it reads the empty rest of a data
-    // line); blanks alone are no field list.
-    if (IsLineEnd(*text) && count == 0) break;
-    state.fields_template[count++] = LookupToken(text, table);
-    while (!IsBlank(*text) && !IsLineEnd(*text)) ++text;
-  }
+  int count = ForEachFieldWord(
+      text, [&](int i, const char* word) { state.fields_template[i] = LookupToken(word, table); });
   if (count == 0) {
     state.fields_length = 0;
     return;

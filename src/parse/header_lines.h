@@ -12,9 +12,10 @@
 // The header recogniser behind the FORMAT_LINE token: reads the header at `cursor` (on the
 // line that starts at `line`), updates the state it declares and returns PARSE_HEADER with
 // entry.line_length set, or PARSE_NO_MATCH. Never writes into the line. Recognised:
-// "!!" lines (WebSTAR mode; "!!LOG_FORMAT" field lists), "format=" (Netscape), "#Fields:",
-// "#Software: WebSTAR", "#Date: yyyy-mm-dd" (the default date), other '#' comments, and
-// "Bad URL reference received from: ".
+// "!!" lines (WebSTAR mode; "!!LOG_FORMAT" field lists), "format=" (Netscape), "#Fields:"
+// (W3C: where a list names date-local or time-local beside date or time, the UTC field
+// wins), "#Software: WebSTAR", "#Date: yyyy-mm-dd" and "#Start-Date: yyyy-mm-dd" (the
+// default date), other '#' comments, and "Bad URL reference received from: ".
 ParseResult ReadFormatLine(ParseState& state, const char* line, const char* cursor,
                            LogEntry& entry);
 

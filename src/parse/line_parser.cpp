@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <iterator>
 
 #include "base/check.h"
 #include "base/clock.h"
@@ -48,6 +49,7 @@ enum TextField : int {
 struct Span {
   char* start = nullptr;  // null: not captured
   int32_t length = 0;
+  bool doubled_quotes = false;  // W3C: holds "" pairs that stand for one quote each
 };
 
 // What one token did.
@@ -58,9 +60,19 @@ struct Reader {
   ParseState& state;
   char* const line;
   LogEntry& entry;
+  const FieldStyle style;
   char* cur;
   int separator;
+  uint8_t next_token;  // the template byte after the token being read
   Span fields[FIELD_COUNT];
+};
+
+// Where an entry may end when the rest of its template does not fit (taken at EC).
+struct Checkpoint {
+  bool taken = false;
+  char* cur = nullptr;
+  Span fields[FIELD_COUNT];
+  LogEntry entry;
 };
 
 int32_t Length(const char* from, const char* to) {
@@ -72,9 +84,11 @@ void Capture(Reader& r, TextField field, char* start, char* end) {
 }
 
 // The dash rule: a lone '-' (or nothing) is no value; the characters are still consumed.
-void CaptureDash(Reader& r, TextField field, char* start, char* end) {
+void CaptureDash(Reader& r, TextField field, char* start, char* end, bool doubled_quotes = false) {
   const int32_t length = Length(start, end);
-  if (length > 1 || (length == 1 && *start != '-')) r.fields[field] = Span{start, length};
+  if (length > 1 || (length == 1 && *start != '-')) {
+    r.fields[field] = Span{start, length, doubled_quotes};
+  }
 }
 
 // ---- Separator step and stop sets ---------------------------------------------------------
@@ -84,6 +98,10 @@ void SeparatorStep(Reader& r) {
   r.separator = static_cast<unsigned char>(c);
   if (IsBlank(c)) {
     ++r.cur;
+    // W3C extended columns may be padded: a run of spaces is one separator.
+    if (c == ' ' && r.style == FieldStyle::W3C) {
+      while (*r.cur == ' ') ++r.cur;
+    }
   } else if (c == ',') {
     ++r.cur;
     while (*r.cur == ' ') ++r.cur;
@@ -134,10 +152,13 @@ char* ScanPlainQuery(char* p) {
   }
 }
 
-// SKIP: TAB, comma or line end; a space after a space or before any separator.
+// SKIP: TAB, comma or line end; a space after a space or before any separator. W3C columns
+// are separated by blanks only, so there a comma stays inside the field (CloudFront's
+// x-forwarded-for lists addresses as "203.0.113.1, 10.0.0.1").
 char* ScanSkip(const Reader& r, char* p) {
   const bool space = SeparatorIs(r, ' ') || r.separator == NO_SEPARATOR;
-  while (!IsLineEnd(*p) && *p != '\t' && *p != ',' && !(*p == ' ' && space)) ++p;
+  const bool comma = r.style != FieldStyle::W3C;
+  while (!IsLineEnd(*p) && *p != '\t' && !(*p == ',' && comma) && !(*p == ' ' && space)) ++p;
   return p;
 }
 
@@ -163,14 +184,23 @@ bool OpensQuote(char c, unsigned quotes) {
 
 // Reads the quoted content at the cursor (which stands on the opener) into [start, end)
 // and moves past the closer. False when the closer is missing. With `line_break_closer`,
-// content that stops at a CR or LF directly followed by the closer is accepted too.
-bool ReadQuoted(Reader& r, char** start, char** end, bool line_break_closer) {
+// content that stops at a CR or LF directly followed by the closer is accepted too. In a
+// W3C line "" inside a double-quoted string is a literal quote, not the closer;
+// `*doubled_quotes` tells whether the content holds such pairs.
+bool ReadQuoted(Reader& r, char** start, char** end, bool line_break_closer, bool* doubled_quotes) {
   const char closer = *r.cur == '<' ? '>' : *r.cur;
+  const bool doubling = closer == '"' && r.style == FieldStyle::W3C;
   char* p = r.cur + 1;
   *start = p;
+  *doubled_quotes = false;
   // The content runs to the closer or a line end; strcspn also stops at the NUL.
   const char stops[] = {closer, '\r', '\n', '\0'};
   p += std::strcspn(p, stops);
+  while (doubling && *p == '"' && p[1] == '"') {
+    *doubled_quotes = true;
+    p += 2;
+    p += std::strcspn(p, stops);
+  }
   *end = p;
   if (*p == closer) {
     r.cur = p + 1;
@@ -189,13 +219,14 @@ Step ReadText(Reader& r, TextField field, unsigned quotes, Scan scan,
               bool line_break_closer = false) {
   char* start = r.cur;
   char* end = nullptr;
+  bool doubled_quotes = false;
   if (OpensQuote(*r.cur, quotes)) {
-    if (!ReadQuoted(r, &start, &end, line_break_closer)) return Step::FAIL;
+    if (!ReadQuoted(r, &start, &end, line_break_closer, &doubled_quotes)) return Step::FAIL;
   } else {
     end = scan(r.cur);
     r.cur = end;
   }
-  CaptureDash(r, field, start, end);
+  CaptureDash(r, field, start, end, doubled_quotes);
   return Step::NEXT;
 }
 
@@ -242,6 +273,46 @@ bool TwoDigits(const char* p) {
 }
 int32_t TwoDigitValue(const char* p) {
   return (p[0] - '0') * 10 + (p[1] - '0');
+}
+
+// v * multiplier / divisor rounded to the nearest integer, for v >= 0.
+int64_t RoundedScale(int64_t v, int64_t multiplier, int64_t divisor) {
+  return (v * multiplier * 2 + divisor) / (2 * divisor);
+}
+
+// TRAN_TIME_MILLI: whole milliseconds, as IIS writes time-taken, or seconds when the value
+// has a fraction, as CloudFront writes it ("0.001"); rounded to the nearest 1/600 second.
+// '-' changes nothing.
+Step ReadMilliseconds(Reader& r) {
+  if (*r.cur == '-') {
+    ++r.cur;
+    return Step::NEXT;
+  }
+  constexpr int64_t WHOLE_CAP = int64_t{1} << 40;  // far beyond INT32_MAX in any unit
+  constexpr int64_t FRACTION_DIGITS_CAP = 1'000'000'000;
+  const char* p = r.cur;
+  if (!IsDigit(*p)) return Step::FAIL;
+  int64_t whole = 0;
+  for (; IsDigit(*p); ++p) whole = std::min(whole * 10 + (*p - '0'), WHOLE_CAP);
+  int64_t ticks = 0;
+  if (*p != '.') {
+    ticks = RoundedScale(whole, 3, 5);
+  } else {
+    ++p;
+    if (!IsDigit(*p)) return Step::FAIL;
+    int64_t numerator = 0;
+    int64_t denominator = 1;
+    for (; IsDigit(*p); ++p) {
+      if (denominator >= FRACTION_DIGITS_CAP) continue;  // finer than the unit: ignored
+      numerator = numerator * 10 + (*p - '0');
+      denominator *= 10;
+    }
+    if (*p == '.') return Step::FAIL;
+    ticks = whole * 600 + RoundedScale(numerator, 600, denominator);
+  }
+  r.entry.transfer_time = Clamp32(ticks);
+  r.cur += p - r.cur;  // keeps the writable pointer
+  return Step::NEXT;
 }
 
 // TRAN_TIME_HMS: HH:MM:SS when the third character is ':', else ticks.
@@ -356,10 +427,31 @@ Step ReadDomain(Reader& r, bool keep) {
   return step;
 }
 
+// CS_HOST: the client in a WebSTAR log; elsewhere the host the client asked for, which is
+// the virtual host whatever site name or server address the line gave before it.
 Step ReadCsHost(Reader& r) {
   if (r.state.webstar_mode) return ReadText(r, F_HOST, Q_DOUBLE, ScanSetA);
-  const bool quoted = *r.cur == '"' || *r.cur == '<';
-  return ReadDomain(r, !quoted);
+  return ReadDomain(r, false);
+}
+
+// USER right before DATE_CLF, as in a common-log line: the user runs to the " [" that
+// opens the date, so a name with blanks ("John Doe") stays whole. Not when its first word
+// is a lone '-': that is the identity field of a line with a virtual host in front, which
+// VHOST_COMBINED reads.
+Step ReadUserBeforeDate(Reader& r) {
+  constexpr unsigned USER_QUOTES = Q_DOUBLE | Q_ANGLE;
+  auto set_b = [&r](char* p) { return ScanSetBC(r, p, false); };
+  if (!SeparatorIs(r, ' ') || OpensQuote(*r.cur, USER_QUOTES)) {
+    return ReadText(r, F_USER, USER_QUOTES, set_b);
+  }
+  char* p = r.cur;
+  while (!IsLineEnd(*p) && *p != '\t' && !(p[0] == ' ' && p[1] == '[')) ++p;
+  const bool before_date = p[0] == ' ' && p[1] == '[';
+  const bool identity_first = r.cur[0] == '-' && r.cur[1] == ' ';
+  if (!before_date || identity_first) return ReadText(r, F_USER, USER_QUOTES, set_b);
+  CaptureDash(r, F_USER, r.cur, p);
+  r.cur = p;
+  return Step::NEXT;
 }
 
 Step ReadW3svc(Reader& r) {
@@ -423,7 +515,7 @@ Step ReadToken(Reader& r, uint8_t token) {
     case TRAN_TIME_TICKS:
       return ReadTransferTime(r, 10, 1);
     case TRAN_TIME_MILLI:
-      return ReadTransferTime(r, 3, 5);
+      return ReadMilliseconds(r);
     case TRAN_TIME_HMS:
       return ReadTransferHms(r);
     case REFERER:
@@ -431,6 +523,7 @@ Step ReadToken(Reader& r, uint8_t token) {
     case AGENT:
       return ReadText(r, F_AGENT, ALL_QUOTES, set_b);
     case USER:
+      if (r.next_token == DATE_CLF) return ReadUserBeforeDate(r);
       return ReadText(r, F_USER, Q_DOUBLE | Q_ANGLE, set_b);
     case SESSION:
       return ReadText(r, F_SESSION, Q_DOUBLE | Q_ANGLE, set_b);
@@ -451,8 +544,9 @@ Step ReadToken(Reader& r, uint8_t token) {
     case SKIP: {
       char* start = nullptr;
       char* end = nullptr;
+      bool doubled_quotes = false;
       if (OpensQuote(*r.cur, Q_DOUBLE | Q_ANGLE)) {
-        return ReadQuoted(r, &start, &end, false) ? Step::NEXT : Step::FAIL;
+        return ReadQuoted(r, &start, &end, false, &doubled_quotes) ? Step::NEXT : Step::FAIL;
       }
       r.cur = skip(r.cur);
       return Step::NEXT;
@@ -490,7 +584,9 @@ Step ReadToken(Reader& r, uint8_t token) {
       break;
   }
   if (IsDateToken(token)) {
-    const char* next = ReadDateToken(token, r.cur, r.entry);
+    const char* next = token == TIME_24 && r.style == FieldStyle::W3C
+                           ? ReadW3cTime(r.cur, r.entry)
+                           : ReadDateToken(token, r.cur, r.entry);
     if (next == nullptr) return Step::FAIL;
     r.cur += next - r.cur;  // keeps the writable pointer
     return Step::NEXT;
@@ -513,6 +609,19 @@ bool DateIsValid(const LogEntry& e, int32_t year_limit) {
 int32_t EntryLineLength(const char* line, const char* p) {
   while (!IsLineEnd(*p)) ++p;
   return Length(line, PastLineEnd(p));
+}
+
+// Turns each "" pair of a W3C quoted string into one quote, in place; the span shrinks.
+void CollapseDoubledQuotes(Span& span) {
+  if (span.start == nullptr || !span.doubled_quotes) return;
+  char* const end = span.start + span.length;
+  char* out = span.start;
+  for (const char* in = span.start; in < end; ++in) {
+    *out++ = *in;
+    if (*in == '"' && in + 1 < end && in[1] == '"') ++in;
+  }
+  span.length = Length(span.start, out);
+  span.doubled_quotes = false;
 }
 
 char* Terminated(const Span& span) {
@@ -551,7 +660,8 @@ ParseResult FinishEntry(Reader& r) {
   if (length == 0) return PARSE_NO_MATCH;
   e.line_length = length;
 
-  // The rewrite and the join work on the captured spans, before any NUL is written.
+  // The rewrites and the join work on the captured spans, before any NUL is written.
+  for (Span& field : r.fields) CollapseDoubledQuotes(field);
   Span& uri = r.fields[F_URI];
   if (uri.start != nullptr && uri.length > 0 && uri.start[0] == ':') {
     std::replace(uri.start, uri.start + uri.length, ':', '/');
@@ -585,9 +695,13 @@ void InitParseState(ParseState& state) {
   state.year_limit = year + 1;
 }
 
-ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry) {
+ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry,
+                      FieldStyle style) {
   ResetEntry(entry);
-  Reader r{state, line, entry, line, NO_SEPARATOR, {}};
+  Reader r{state, line, entry, style, line, NO_SEPARATOR, EOL, {}};
+  // EC takes it: when a later token fails, the entry ends where EC stood, so fields that
+  // follow a combined line (a forwarded-for address, timings, a host) are passed over.
+  Checkpoint fallback;
   LogFormat t = format;
   if (*t == TAB_SEP) {
     r.separator = '\t';
@@ -607,11 +721,24 @@ ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry&
       if (c == '<') t = WN_ANGLE;
       if (IsLetter(c)) t = WN_WORD;
     } else {
+      r.next_token = *t;
       step = ReadToken(r, token);
     }
-    if (step == Step::FAIL) return PARSE_NO_MATCH;
+    if (step == Step::FAIL) {
+      if (!fallback.taken) return PARSE_NO_MATCH;
+      r.cur = fallback.cur;
+      std::copy(std::begin(fallback.fields), std::end(fallback.fields), std::begin(r.fields));
+      entry = fallback.entry;
+      break;
+    }
     if (step == Step::HEADER) return PARSE_HEADER;
     if (step == Step::DROP_REST) break;
+    if (token == EC) {
+      fallback.taken = true;
+      fallback.cur = r.cur;
+      std::copy(std::begin(r.fields), std::end(r.fields), std::begin(fallback.fields));
+      fallback.entry = entry;
+    }
     SeparatorStep(r);
   }
   return FinishEntry(r);

@@ -13,6 +13,13 @@ enum ParseResult : int {
   PARSE_ENTRY = 3,     // the entry is filled and its text fields are cut with NULs in place
 };
 
+// How the fields of a line are delimited beyond what the template's separators say.
+enum class FieldStyle : uint8_t {
+  TEMPLATE,  // as the template says: every built-in and user template
+  W3C,       // W3C extended: a run of spaces is one separator, and "" inside a
+             //   double-quoted string is a literal quote
+};
+
 // Per-input parser state; created when the input is opened, lives as long as the input.
 struct ParseState {
   int current_format = COMBINED;  // built-in slot tried first for the next line
@@ -24,9 +31,10 @@ struct ParseState {
   int year_limit = 0;                           // entries dated in this year or later are rejected
   uint8_t user_tokens[150] = {};                // compiled user templates, each ended by EOL
   uint8_t fields_template[50] = {};             // template of the latest field-list header
-  bool webstar_mode = false;                    // a WebSTAR header was seen; changes CS_HOST
-  char path_join[1024] = {};                    // the uri joined with '$' and a path argument; per
-                                                //   input, so pending entries never share it
+  FieldStyle fields_style = FieldStyle::TEMPLATE;  // how fields_template's lines are written
+  bool webstar_mode = false;                       // a WebSTAR header was seen; changes CS_HOST
+  char path_join[1024] = {};  // the uri joined with '$' and a path argument; per
+                              //   input, so pending entries never share it
 };
 
 // Prepares a fresh state: everything as above, and year_limit = the year 31 days from now
@@ -34,14 +42,18 @@ struct ParseState {
 void InitParseState(ParseState& state);
 
 // Reads `line` (writable, NUL-terminated data) against `format` (ended by EOL) into
-// `entry`. On PARSE_ENTRY and PARSE_HEADER, entry.line_length (> 0) is the number of bytes
-// to release. Nothing is written into the line unless the result is PARSE_ENTRY; the NUL
-// behind the data is never an entry of its own. A template byte above 51, or TAB_SEP
-// after the first byte, stops the program ("Invalid log format field").
-ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry);
+// `entry`, its fields delimited as `style` says. On PARSE_ENTRY and PARSE_HEADER,
+// entry.line_length (> 0) is the number of bytes to release. Nothing is written into the
+// line unless the result is PARSE_ENTRY; the NUL behind the data is never an entry of its
+// own. A template byte above 51, or TAB_SEP after the first byte, stops the program
+// ("Invalid log format field").
+ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry,
+                      FieldStyle style = FieldStyle::TEMPLATE);
 
-// Tries the user formats, then the built-in rotation from current_format (which stays on
-// the slot that fitted). Always sets entry.line_length > 0. A line that fits nothing keeps
-// its text, its CR or LF becomes a NUL, and at the end of the data without a line end it
-// counts one byte past the data. A bracketed date line or error-log line is PARSE_HEADER.
+// A blank line (nothing but spaces and TABs before its CR or LF) is PARSE_HEADER: no
+// dialect makes an entry of it. Other lines: tries the user formats, then the built-in
+// rotation from current_format (which stays on the slot that fitted). Always sets
+// entry.line_length > 0. A line that fits nothing keeps its text, its CR or LF becomes a
+// NUL, and at the end of the data without a line end it counts one byte past the data. A
+// bracketed date line or error-log line is PARSE_HEADER.
 ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry);

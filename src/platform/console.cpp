@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "platform/signals.h"
+
 namespace {
 
 termios saved_mode;  // the terminal's mode before PollConsole changed it
@@ -18,44 +20,24 @@ void RestoreAtExit() {
   RestoreConsole();
 }
 
-// Signals that end the program without running the exit handlers (Ctrl+C and Ctrl+\ are
-// ordinary keys in raw mode).
-constexpr int kEndingSignals[] = {SIGTERM, SIGHUP};
-
-// Gives the terminal its mode back, then lets the signal end the program as it would have.
-extern "C" void RestoreAndEnd(int signal_number) {
-  if (mode_changed != 0) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
-// Catches the ending signals whose action is still the default; one that is ignored (as
-// under nohup) or handled elsewhere stays as it is.
-void RestoreOnEndingSignals() {
-  for (int signal_number : kEndingSignals) {
-    struct sigaction current {};
-    if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) {
-      continue;
-    }
-    struct sigaction action {};
-    action.sa_handler = RestoreAndEnd;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
-  }
-}
-
 // Raw input without touching output processing, so printed lines still end as usual.
-// The restore is registered first: a terminal is never left changed with no way back.
+// The signal keys stay as the user set them (ISIG untouched), so Ctrl+C still interrupts;
+// only the quit and suspend keys become plain keys, since a core dump or a stop would
+// leave the terminal raw. The restore is registered first,
+// for an exit and for the ending signals: a terminal is never left changed with no way
+// back.
 bool EnterRawMode() {
   if (!restore_registered) {
     restore_registered = std::atexit(RestoreAtExit) == 0;
-    if (restore_registered) RestoreOnEndingSignals();
+    if (restore_registered) InstallSignalHandlers();
   }
   if (!restore_registered) return false;
   termios mode;
   if (tcgetattr(STDIN_FILENO, &mode) != 0) return false;
   saved_mode = mode;
-  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+  mode.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | IEXTEN);
+  mode.c_cc[VQUIT] = _POSIX_VDISABLE;
+  mode.c_cc[VSUSP] = _POSIX_VDISABLE;
   mode.c_cc[VMIN] = 1;
   mode.c_cc[VTIME] = 0;
   // TCSANOW, not TCSAFLUSH: keys already typed stay pending for the polls.
@@ -89,4 +71,8 @@ void RestoreConsole() {
   if (mode_changed == 0) return;
   tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
   mode_changed = 0;
+}
+
+void RestoreConsoleFromSignal() {
+  if (mode_changed != 0) tcsetattr(STDIN_FILENO, TCSANOW, &saved_mode);
 }

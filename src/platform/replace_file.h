@@ -1,0 +1,40 @@
+#pragma once
+// Replacing a file safely in a directory others may write to: the new content goes into a
+// new file of a unique, unpredictable name beside the final one, which is made durable and
+// given the old file's mode and group before it is renamed over the final name.
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+// ---- A new file nobody prepared -------------------------------------------------------------
+// Characters (letters and digits) of the random part of a CreateUniqueFile name.
+inline constexpr size_t kUniqueRandomCharacters = 12;
+
+// Creates a new file named `prefix` + random letters and digits + `suffix` for writing,
+// exclusively and without following links: whatever already has a name there (a file, a
+// symlink, a FIFO) is never opened, truncated or waited on; another name is tried instead.
+// Mode 0666 less the umask. Returns the descriptor and sets `path`; -1 when no file could
+// be created.
+int CreateUniqueFile(const std::string& prefix, const char* suffix, std::string& path);
+
+// A buffered stream writing to a duplicate of `fd` (the caller keeps `fd` open for
+// SyncFile); null when it cannot be made.
+std::FILE* WriteStreamOn(int fd);
+
+// ---- Faithful and durable replacement -------------------------------------------------------
+// Gives the file open on `fd` the permission bits and group of the regular file named
+// `path`, when there is one and it belongs to this user (a symlink, any other kind of file
+// or another user's file lends nothing). A group the user may not give is left as it was.
+// False when the mode could not be set.
+bool TakeModeAndGroup(int fd, const char* path);
+
+// Writes the file's data through to the disk; false when the system reports a failure.
+bool SyncFile(int fd);
+
+// Writes the directory holding `path` through to the disk, so that a rename into it
+// survives a power loss. A file system that cannot sync directories counts as done.
+bool SyncDirectoryOf(const char* path);
+
+// Closes a descriptor from CreateUniqueFile.
+void CloseFile(int fd);

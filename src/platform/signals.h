@@ -1,0 +1,25 @@
+#pragma once
+// Ending signals: Ctrl+C (SIGINT), SIGTERM and SIGHUP end a run cleanly. The temporary file
+// being written is removed, the terminal gets its mode back and the program exits with
+// 128 + the signal's number. A file-size limit (SIGXFSZ) becomes an ordinary write error.
+
+// ---- Handlers ------------------------------------------------------------------------------
+// Installs the handler for each ending signal whose action is still the default (one that
+// is ignored, as under nohup or for a background job of a shell without job control, stays
+// ignored) and ignores SIGXFSZ, so that a write beyond the file-size limit fails with an
+// error instead of killing the program. Also removes the registered file when the program
+// exits before it was published. Once per process; later calls change nothing.
+void InstallSignalHandlers();
+
+// ---- The file a signal removes --------------------------------------------------------------
+// Holds the ending signals back until ReleaseEndingSignals (a signal that arrives meanwhile
+// is handled then), so that creating or renaming a file and registering it are one step.
+void HoldEndingSignals();
+void ReleaseEndingSignals();
+
+// Makes `path` the file that an ending signal, or an exit, removes (replacing any earlier
+// one). False when the path is too long to keep; then no file is registered.
+bool RemoveOnSignal(const char* path);
+
+// No file is removed any more: it was published or removed already.
+void ForgetRemoveOnSignal();

@@ -1,0 +1,274 @@
+// The command line: the switch table, long options, values, the early switches, names from
+// a list, and the usage text the table prints.
+
+#include "driver/command_line.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "base/messages.h"
+#include "driver/settings.h"
+#include "program_runner.h"
+
+using namespace testing_support;
+
+namespace {
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetSettings();
+    ResetMessages();
+  }
+  void TearDown() override {
+    ResetSettings();
+    ResetMessages();
+  }
+
+  // argv for `args` behind a program name; the strings live as long as `storage`.
+  static std::vector<char*> Argv(std::vector<std::string>& storage) {
+    storage.insert(storage.begin(), "stitcher");
+    std::vector<char*> argv;
+    for (std::string& s : storage) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    return argv;
+  }
+
+  // Walks `args` as the late walk does; returns the result and what was said.
+  static CommandLine Walk(std::vector<std::string> args, std::string* said = nullptr) {
+    std::vector<char*> argv = Argv(args);
+    ::testing::internal::CaptureStdout();
+    CommandLine line = WalkArguments(static_cast<int>(argv.size()) - 1, argv.data());
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    if (said != nullptr) *said = printed;
+    return line;
+  }
+};
+
+using Names = std::vector<std::string>;
+
+// ---- Outcomes and names --------------------------------------------------------------------
+
+TEST_F(CommandLineTest, OutcomesNamesAndMessages) {
+  struct Case {
+    std::vector<std::string> args;
+    CommandOutcome outcome;
+    Names names;
+    std::string said;
+  };
+  const Case cases[] = {
+      {{"-v", "a.log", "-Unix", "b.log"}, CommandOutcome::Merge, {"a.log", "b.log"}, ""},
+      {{"a.log"}, CommandOutcome::Merge, {"a.log"}, ""},  // one input is a normal use
+      {{}, CommandOutcome::Usage, {}, ""},
+      {{"a.log", "-x", "b.log"}, CommandOutcome::Usage, {}, ""},  // unknown letter: silent
+      {{"a.log", "-"}, CommandOutcome::Usage, {}, ""},
+      {{"-Help", "a.log"}, CommandOutcome::Usage, {}, ""},
+      {{"--", "-x.log", "--help", "-v"}, CommandOutcome::Merge, {"-x.log", "--help", "-v"}, ""},
+      {{"a.log", "--help"}, CommandOutcome::Help, {}, ""},
+      {{"--version", "a.log"}, CommandOutcome::Version, {}, ""},
+      {{"--colour=red", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--colour=red'!\n"},
+      {{"--quiet=yes", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--quiet=yes'!\n"},
+      {{"--output", "x.gz", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--output'!\n"},
+      {{"-Output"}, CommandOutcome::Usage, {}, "Invalid -output command!\n"},
+      {{"--output=", "a.log"}, CommandOutcome::Usage, {}, "Invalid -output command!\n"},
+      {{"--config=", "a.log"},
+       CommandOutcome::Usage,
+       {},
+       "Invalid --config option: it needs a file name!\n"},
+      {{"--newlines=Dos", "a.log"}, CommandOutcome::Stop, {}, "Invalid --newlines value 'Dos'!\n"},
+      {{"--level=x", "a.log"}, CommandOutcome::Stop, {}, "Invalid --level value 'x'!\n"},
+      {{"--since=yesterday", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "Invalid --since time 'yesterday': write it as 2024-03-01T06:00:00 or 2024-03-01!\n"},
+      {{"-f"}, CommandOutcome::Usage, {}, "Invalid -format command!\n"},
+  };
+  for (const Case& c : cases) {
+    std::string label;
+    for (const auto& a : c.args) label += a + " ";
+    SCOPED_TRACE(label);
+    ResetSettings();
+    ResetMessages();
+    std::string said;
+    const CommandLine line = Walk(c.args, &said);
+    EXPECT_EQ(line.outcome, c.outcome);
+    EXPECT_EQ(line.names, c.names);
+    EXPECT_EQ(said, c.said);
+    EXPECT_EQ(FailureReported(), !c.said.empty());
+  }
+}
+
+// ---- What the switches set -----------------------------------------------------------------
+
+TEST_F(CommandLineTest, LettersInEitherCaseAndLongOptionsSetTheSettings) {
+  Walk({"-VERY", "-p", "-l5x", "-n", "-DOS"});
+  EXPECT_TRUE(settings.verbose);
+  EXPECT_FALSE(settings.compress);
+  EXPECT_EQ(settings.level, 5);
+  EXPECT_FALSE(settings.vhost);
+  EXPECT_EQ(settings.newlines, NewlineStyle::DOS);
+
+  ResetSettings();
+  Walk({"--output-format=ncsa", "--newlines=mac", "--level=3", "--normalize", "--lowercase",
+        "--trim-first-n-dirs=2", "--vhost=no", "--compress=off", "--format=HOST DATE"});
+  EXPECT_EQ(settings.output_format, OutputFormat::NCSA);
+  EXPECT_EQ(settings.newlines, NewlineStyle::MAC);
+  EXPECT_EQ(settings.level, 3);
+  EXPECT_TRUE(settings.normalize);
+  EXPECT_TRUE(settings.lowercase);
+  EXPECT_EQ(settings.trim_first_n_dirs, 2);
+  EXPECT_FALSE(settings.vhost);
+  EXPECT_FALSE(settings.compress);
+  EXPECT_STREQ(settings.user_format, "HOST DATE");
+  EXPECT_FALSE(FailureReported());
+
+  ResetSettings();
+  Walk({"--normalize", "--normalize=no", "-Output", "week.gz", "--output=-"});
+  EXPECT_FALSE(settings.normalize) << "a later switch wins";
+  EXPECT_EQ(settings.output_path, "-");
+}
+
+TEST_F(CommandLineTest, QuietAndVerboseTheLaterWins) {
+  Walk({"-v", "--quiet"});
+  EXPECT_TRUE(settings.quiet);
+  EXPECT_FALSE(settings.verbose);
+  Walk({"--quiet", "-Verbose"});
+  EXPECT_FALSE(settings.quiet);
+  EXPECT_TRUE(settings.verbose);
+  Walk({"--quiet", "--verbose"});
+  EXPECT_FALSE(settings.quiet);
+}
+
+TEST_F(CommandLineTest, TheTimeWindowTakesIsoTimes) {
+  Walk({"--since=2024-03-01", "--until=2024-03-01T06:30", "a.log"});
+  ClockTime since = 0, until = 0;
+  ASSERT_TRUE(ParseIsoTime("2024-03-01T00:00:00", since));
+  ASSERT_TRUE(ParseIsoTime("2024-03-01T06:30:00", until));
+  EXPECT_EQ(settings.window.since, since);
+  EXPECT_EQ(settings.window.until, until);
+}
+
+// The first filter switch of a list replaces what the configuration file gave it; later
+// ones append; a refused pattern changes nothing.
+TEST_F(CommandLineTest, AFilterSwitchReplacesTheFilesListThenAppends) {
+  settings.filters.host = {"10.*", "+*"};
+  settings.filters.agent = {"*bot*"};
+  std::string said;
+  Walk({"--filter-host=192.0.2.*", "--filter-host=+*", "a.log"}, &said);
+  EXPECT_EQ(settings.filters.host, (Names{"192.0.2.*", "+*"}));
+  EXPECT_EQ(settings.filters.agent, (Names{"*bot*"})) << "other lists keep the file's patterns";
+
+  settings.filters.request = {"/private/*"};
+  const CommandLine line = Walk({"--filter-request=" + std::string(512, 'x'), "a.log"}, &said);
+  EXPECT_EQ(line.outcome, CommandOutcome::Stop);
+  EXPECT_EQ(settings.filters.request, (Names{"/private/*"}));
+}
+
+// -Format that names an existing file: a log file that lost its way, refused.
+TEST_F(CommandLineTest, FormatNamingAFileIsRefused) {
+  const std::string path =
+      ::testing::TempDir() + "stitcher_cli_format_" + std::to_string(getpid()) + ".log";
+  WriteFile(path, "10.0.0.1 - - [05/Mar/2001:10:00:00 -0500] \"GET / HTTP/1.0\" 200 1\n");
+  std::string said;
+  const CommandLine line = Walk({"-f", path, "b.log", "c.log"}, &said);
+  EXPECT_EQ(line.outcome, CommandOutcome::Usage);
+  EXPECT_EQ(said, "Invalid -format command: '" + path +
+                      "' is a file, and -Format takes a list of format tokens!\n");
+  EXPECT_EQ(settings.user_format[0], '\0');
+  std::remove(path.c_str());
+}
+
+// ---- Early switches ------------------------------------------------------------------------
+
+TEST_F(CommandLineTest, EarlySwitchesActAloneAndKeepTheValuesOfOthers) {
+  std::vector<std::string> args = {
+      "-Unix", "-f",   "--config=taken-as-format", "--config=b.cfg", "--newlines=dos", "-Output",
+      "-",     "a.log"};
+  std::vector<char*> argv = Argv(args);
+  ApplyEarlySwitches(static_cast<int>(argv.size()) - 1, argv.data());
+  EXPECT_EQ(settings.config_path, "b.cfg") << "-f consumed the first --config as its value";
+  EXPECT_EQ(settings.output_path, "-");
+  EXPECT_EQ(settings.newlines, NewlineStyle::UNIX) << "the default: late switches wait";
+  EXPECT_EQ(settings.user_format[0], '\0');
+
+  // Nothing after "--" is a switch.
+  ResetSettings();
+  std::vector<std::string> ended = {"--", "--config=x.cfg"};
+  std::vector<char*> ended_argv = Argv(ended);
+  ApplyEarlySwitches(static_cast<int>(ended_argv.size()) - 1, ended_argv.data());
+  EXPECT_EQ(settings.config_path, "");
+}
+
+// ---- Names from a list ---------------------------------------------------------------------
+
+TEST_F(CommandLineTest, FilesFromJoinsTheNamesAtItsPlace) {
+  const std::string list =
+      ::testing::TempDir() + "stitcher_cli_list_" + std::to_string(getpid()) + ".txt";
+  WriteFile(list, "web1/access.log.1\r\n\nweb1/access.log.2.gz\n -odd name.log\nlast.log");
+  const CommandLine line = Walk({"first.log", "--files-from=" + list, "z.log"});
+  EXPECT_EQ(line.outcome, CommandOutcome::Merge);
+  EXPECT_EQ(line.names, (Names{"first.log", "web1/access.log.1", "web1/access.log.2.gz",
+                               " -odd name.log", "last.log", "z.log"}));
+  std::remove(list.c_str());
+
+  std::string said;
+  const CommandLine missing = Walk({"a.log", "--files-from=" + list}, &said);
+  EXPECT_EQ(missing.outcome, CommandOutcome::Stop);
+  EXPECT_TRUE(missing.names.empty());
+  EXPECT_EQ(said,
+            "Error opening the list of log files '" + list + "': No such file or directory.\n");
+}
+
+// ---- The usage text ------------------------------------------------------------------------
+
+TEST_F(CommandLineTest, UsageListsTheOriginalSwitchesFirstThenEveryLongOption) {
+  ::testing::internal::CaptureStdout();
+  PrintUsage(stdout);
+  const std::string usage = ::testing::internal::GetCapturedStdout();
+  const std::string head = std::string(VersionText()) +
+                           "\n"
+                           "Usage 'Stitcher <options> <log-file-list>'\n"
+                           "where <options> may include:\n"
+                           "  -Help display this message\n"
+                           "  -Verbose display verbose progress messages\n"
+                           "  -Novhost suppress virtual host in field two\n"
+                           "  -Format <log format>\n"
+                           "  -Mac newlines\n"
+                           "  -Unix newlines\n"
+                           "  -Dos/Windows newlines\n"
+                           "  -Plain - disable compression\n"
+                           "  -L<digit> - set compression level\n";
+  EXPECT_EQ(usage.substr(0, head.size()), head);
+  EXPECT_TRUE(usage.ends_with("and <log-file-list> is a set of text files to merge.\n"));
+  for (const char* option : {"-Output <file>",
+                             "--output=",
+                             "--config=",
+                             "--files-from=",
+                             "--since=",
+                             "--until=",
+                             "--quiet",
+                             "--output-format=",
+                             "--newlines=",
+                             "--level=",
+                             "--normalize",
+                             "--lowercase",
+                             "--trim-first-n-dirs=",
+                             "--format=",
+                             "--filter-host=",
+                             "--filter-request=",
+                             "--filter-agent=",
+                             "--filter-server=",
+                             "--filter-user=",
+                             "--help",
+                             "--version",
+                             "  -- "}) {
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
+  }
+  EXPECT_TRUE(std::string(VersionText()).starts_with("Stitcher Version "));
+}
+
+}  // namespace
