@@ -74,28 +74,28 @@ std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end)
       const long long year = e.year < 2000 ? e.year - 1900LL : e.year - 2000LL;
       return Printf(
           "%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s %s%s%s HTTP/1.0\" "
-          "%d %d \"%s\" \"%s\"%s",
+          "%d %lld \"%s\" \"%s\"%s",
           t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), year, e.hour,
           e.minute, e.second, t.method.c_str(), t.uri.c_str(), t.query ? "?" : "",
-          t.query ? t.query->c_str() : "", e.status, e.bytes, t.referer.c_str(), t.agent.c_str(),
-          end);
+          t.query ? t.query->c_str() : "", e.status, static_cast<long long>(e.bytes),
+          t.referer.c_str(), t.agent.c_str(), end);
     }
     case Kind::W3C:
       return Printf(
-          "%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %d %d %lld %s \"%s\" \"%s\" "
+          "%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %d %lld %lld %s \"%s\" \"%s\" "
           "\"%s\"%s",
           e.year, e.month, e.day, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
-          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status, e.bytes,
-          e.transfer_time * 5LL / 3, t.domain.c_str(), t.agent.c_str(), t.cookie.c_str(),
-          t.referer.c_str(), end);
+          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status,
+          static_cast<long long>(e.bytes), e.transfer_time * 5LL / 3, t.domain.c_str(),
+          t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
     case Kind::WEBSTAR:
       return Printf(
-          "%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%s\t%s\t"
+          "%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%d\t%lld\t%d\t%s\t%s\t"
           "\"%s\"\t%s%s",
           e.month, e.day, e.year, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
-          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status, e.bytes,
-          e.transfer_time / 10, t.domain.c_str(), t.agent.c_str(), t.cookie.c_str(),
-          t.referer.c_str(), end);
+          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status,
+          static_cast<long long>(e.bytes), e.transfer_time / 10, t.domain.c_str(), t.agent.c_str(),
+          t.cookie.c_str(), t.referer.c_str(), end);
   }
   return "";
 }
@@ -163,10 +163,12 @@ class RandomEntries {
     texts_.reserve(9);  // the pointers below must stay valid
     LogEntry e;
     ResetEntry(e);
-    for (int32_t* number : {&e.year, &e.month, &e.day, &e.hour, &e.minute, &e.second, &e.status,
-                            &e.bytes, &e.transfer_time}) {
+    for (int32_t* number :
+         {&e.year, &e.month, &e.day, &e.hour, &e.minute, &e.second, &e.status, &e.transfer_time}) {
       *number = Number();
     }
+    // Byte counts are 64-bit: beyond 32 bits a third of the time.
+    e.bytes = Pick(3) == 0 ? static_cast<int64_t>(Wide()) : Number();
     // Plausible dates half the time, so the ordinary paths are exercised too.
     if (Pick(2) == 0) {
       e.year = 1970 + static_cast<int32_t>(Pick(80));
@@ -182,6 +184,14 @@ class RandomEntries {
  private:
   uint32_t Pick(uint32_t count) {
     return std::uniform_int_distribution<uint32_t>(0, count - 1)(random_);
+  }
+
+  // Arbitrary 64-bit values and their boundaries.
+  uint64_t Wide() {
+    static constexpr uint64_t kSpecial[] = {uint64_t{1} << 32, 3000000000u, uint64_t{INT64_MAX},
+                                            uint64_t{1} << 63};
+    if (Pick(4) == 0) return kSpecial[Pick(std::size(kSpecial))];
+    return (uint64_t{random_()} << 32) | random_();
   }
 
   // Small, negative, boundary and arbitrary 32-bit values.
@@ -286,10 +296,10 @@ std::string Describe(const LogEntry& e) {
     return t == nullptr ? std::string("null") : std::to_string(std::strlen(t)) + " bytes";
   };
   return Printf(
-      "date %d-%d-%d %d:%d:%d status %d bytes %d transfer %d; host %s, uri %s, "
+      "date %d-%d-%d %d:%d:%d status %d bytes %lld transfer %d; host %s, uri %s, "
       "query %s, referer %s, agent %s, user %s, method %s, domain %s, cookie %s",
-      e.year, e.month, e.day, e.hour, e.minute, e.second, e.status, e.bytes, e.transfer_time,
-      text(e.client_host).c_str(), text(e.uri).c_str(), text(e.query).c_str(),
+      e.year, e.month, e.day, e.hour, e.minute, e.second, e.status, static_cast<long long>(e.bytes),
+      e.transfer_time, text(e.client_host).c_str(), text(e.uri).c_str(), text(e.query).c_str(),
       text(e.referer).c_str(), text(e.agent).c_str(), text(e.user).c_str(), text(e.method).c_str(),
       text(e.domain).c_str(), text(e.cookie).c_str());
 }

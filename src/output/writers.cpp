@@ -312,7 +312,7 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
     out.Append('\t');
     out.Append(field);
   }
-  for (int32_t number : {e.status, e.bytes, ticks}) {
+  for (int64_t number : {int64_t{e.status}, e.bytes, int64_t{ticks}}) {
     out.Append('\t');
     out.AppendDecimal(number);
   }
