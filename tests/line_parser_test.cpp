@@ -98,8 +98,7 @@ TEST(ParseLine, CombinedTemplateReadsCommonAndCombinedLines) {
         {"method", "GET"},
         {"uri", "/"},
         {"protocol", "HTTP/1.0"},
-        {"status", "404"},
-        {"bytes", "0"}}},
+        {"status", "404"}}},  // "-" bytes: none
       // EC drops the rest at a number followed by something else, and at '['.
       {"EC at 5x", combined, common + " \"-\" \"M\" 5x", PARSE_ENTRY,
        With(kCommon, {{"agent", "M"}})},
@@ -321,9 +320,24 @@ TEST(ParseLine, HostUriAndQuery) {
   });
 }
 
+TEST(ParseLine, AbsentNumbersStayAbsent) {
+  // A "-" status or byte count, and a line without those fields, invent no value.
+  const Template numbers = {STATUS, BYTES, EOL};
+  const Template host_only = {HOST, EOL};
+  for (const auto& [text, format] : {std::pair{"- -", numbers.data()}, {"h", host_only.data()}}) {
+    SCOPED_TRACE(text);
+    ParseState state = FreshState();
+    Buffer buffer(text);
+    LogEntry entry;
+    ASSERT_EQ(ParseLine(state, buffer.data(), format, entry), PARSE_ENTRY);
+    EXPECT_EQ(entry.status, NO_NUMBER);
+    EXPECT_EQ(entry.bytes, NO_NUMBER);
+  }
+}
+
 TEST(ParseLine, NumberFields) {
   RunCases({
-      {"dash status and bytes", {STATUS, BYTES, EOL}, "- -", PARSE_ENTRY, {{"bytes", "0"}}},
+      {"dash status and bytes", {STATUS, BYTES, EOL}, "- -", PARSE_ENTRY, {}},
       {"numbers", {STATUS, BYTES, EOL}, "304 0", PARSE_ENTRY, {{"status", "304"}, {"bytes", "0"}}},
       {"bytes 12.5", {STATUS, BYTES, EOL}, "200 12.5", PARSE_NO_MATCH, {}},
       {"a 3 GB download",

@@ -22,14 +22,15 @@ LogEntry Dated(int year, int month, int day, int hour, int minute, int second) {
   return e;
 }
 
-TEST(LogEntry, ResetSetsTheThreeDefaultsAndClearsTheRest) {
+TEST(LogEntry, ResetKeepsTheDefaultTimeAndInventsNoNumbers) {
   LogEntry e;
   e.uri = reinterpret_cast<char*>(&e);
   e.year = 7;
   ResetEntry(e);
   EXPECT_EQ(e.hour, 12);
-  EXPECT_EQ(e.status, 200);
-  EXPECT_EQ(e.bytes, 1024);
+  EXPECT_EQ(e.status, NO_NUMBER);
+  EXPECT_EQ(e.bytes, NO_NUMBER);
+  EXPECT_EQ(e.transfer_time, 0);
   EXPECT_EQ(e.year, 0);
   EXPECT_EQ(e.uri, nullptr);
   EXPECT_EQ(e.session, nullptr);

@@ -68,34 +68,45 @@ const char* Newline(NewlineStyle style) {
   return "\r";
 }
 
+// A status, byte count or transfer time: "-" when negative (absent).
+std::string Number(long long value) {
+  return value < 0 ? "-" : std::to_string(value);
+}
+
+bool NoRequest(const LogEntry& e) {
+  return (e.method == nullptr || e.method[0] == '\0') && (e.uri == nullptr || e.uri[0] == '\0');
+}
+
 std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end) {
+  const std::string status = Number(e.status);
+  const std::string bytes = Number(e.bytes);
   switch (kind) {
     case Kind::NCSA: {
       const long long year = e.year < 2000 ? e.year - 1900LL : e.year - 2000LL;
-      return Printf(
-          "%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s %s%s%s HTTP/1.0\" "
-          "%d %lld \"%s\" \"%s\"%s",
-          t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), year, e.hour,
-          e.minute, e.second, t.method.c_str(), t.uri.c_str(), t.query ? "?" : "",
-          t.query ? t.query->c_str() : "", e.status, static_cast<long long>(e.bytes),
-          t.referer.c_str(), t.agent.c_str(), end);
+      const std::string request =
+          NoRequest(e) ? "-"
+                       : t.method + " " + t.uri + (t.query ? "?" + *t.query : "") + " HTTP/1.0";
+      return Printf("%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s\" %s %s \"%s\" \"%s\"%s",
+                    t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), year,
+                    e.hour, e.minute, e.second, request.c_str(), status.c_str(), bytes.c_str(),
+                    t.referer.c_str(), t.agent.c_str(), end);
     }
     case Kind::W3C:
       return Printf(
-          "%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %d %lld %lld %s \"%s\" \"%s\" "
+          "%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %s %s %s %s \"%s\" \"%s\" "
           "\"%s\"%s",
           e.year, e.month, e.day, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
-          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status,
-          static_cast<long long>(e.bytes), e.transfer_time * 5LL / 3, t.domain.c_str(),
+          t.method.c_str(), t.uri.c_str(), t.query->c_str(), status.c_str(), bytes.c_str(),
+          Number(e.transfer_time < 0 ? -1 : e.transfer_time * 5LL / 3).c_str(), t.domain.c_str(),
           t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
     case Kind::WEBSTAR:
       return Printf(
-          "%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%d\t%lld\t%d\t%s\t%s\t"
+          "%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t"
           "\"%s\"\t%s%s",
           e.month, e.day, e.year, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
-          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status,
-          static_cast<long long>(e.bytes), e.transfer_time / 10, t.domain.c_str(), t.agent.c_str(),
-          t.cookie.c_str(), t.referer.c_str(), end);
+          t.method.c_str(), t.uri.c_str(), t.query->c_str(), status.c_str(), bytes.c_str(),
+          Number(e.transfer_time < 0 ? -1 : e.transfer_time / 10).c_str(), t.domain.c_str(),
+          t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
   }
   return "";
 }
@@ -111,8 +122,8 @@ std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options
   Texts t{Or(e.client_host, "-"),
           kind == Kind::NCSA && !options.vhost ? "-" : Or(e.domain, "-"),
           Or(e.user, "-"),
-          Or(e.method, "GET"),
-          Or(e.uri, "/"),
+          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.method, "GET"),
+          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.uri, "/"),
           kind == Kind::NCSA ? (e.query ? Field(e.query) : std::nullopt) : Field(Or(e.query, "-")),
           Or(e.referer, "-"),
           Or(e.agent, "-"),

@@ -3,8 +3,8 @@
 void ResetEntry(LogEntry& entry) {
   entry = LogEntry{};
   entry.hour = 12;
-  entry.status = 200;
-  entry.bytes = 1024;
+  entry.status = NO_NUMBER;
+  entry.bytes = NO_NUMBER;
 }
 
 TimeKey MakeTimeKey(const LogEntry& entry) {

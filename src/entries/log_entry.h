@@ -39,7 +39,12 @@ using TimeKey = uint64_t;
 // reaches it.
 inline constexpr TimeKey NO_ENTRY = UINT64_MAX;
 
-// Clears every field, then sets the defaults hour 12, status 200 and bytes 1024.
+// A status, byte count or transfer time the line does not have; any negative value counts
+// as absent and prints as "-".
+inline constexpr int32_t NO_NUMBER = -1;
+
+// Clears every field, then sets the default hour 12 (ordering needs a time) and marks
+// status, bytes and transfer time absent (NO_NUMBER).
 void ResetEntry(LogEntry& entry);
 
 // The packed date and time by which entries are merged:

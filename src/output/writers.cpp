@@ -38,7 +38,7 @@ constexpr Text UNKNOWN_MONTH = Literal("???");
 // Placeholders for absent text fields.
 constexpr Text NO_TEXT = Literal("-");
 constexpr Text NO_METHOD = Literal("GET");
-constexpr Text NO_URI = Literal("/");
+constexpr Text NO_URI = Literal("/");  // a method without a uri
 constexpr Text SHED_COOKIE = Literal("");
 
 // Estimated length of each line without its text fields: the fixed text, the numbers and
@@ -113,6 +113,15 @@ class LineAppender {
     at_ += length;
   }
 
+  // A status, byte count or transfer time: "-" when it is absent (negative).
+  void AppendNumber(int64_t value) {
+    if (value < 0) {
+      Append('-');
+    } else {
+      AppendDecimal(value);
+    }
+  }
+
   bool Overflowed() const { return overflowed_; }
 
   // NUL-terminates what was appended and returns its length.
@@ -168,6 +177,12 @@ constexpr ShedStep W3C_WEBSTAR_SHEDDING[] = {
 // would leave two separators side by side and shift every later field of the line.
 Text Or(const char* text, Text placeholder) {
   return text != nullptr && text[0] != '\0' ? Measure(text) : placeholder;
+}
+
+// A line without method and uri (a "-" request) has no request at all.
+bool RequestAbsent(const LogEntry& e) {
+  const auto empty = [](const char* text) { return text == nullptr || text[0] == '\0'; };
+  return empty(e.method) && empty(e.uri);
 }
 
 int64_t Length(Text text) {
@@ -249,17 +264,21 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(':');
   AppendClock(out, e);
   out.Append(Literal(" -0500] \""));
-  out.Append(t.method);
-  out.Append(' ');
-  out.Append(t.uri);
-  if (t.query.data != nullptr) {
-    out.Append('?');
-    out.Append(t.query);
+  if (RequestAbsent(e)) {
+    out.Append(Literal("-\" "));  // no request at all, as a server writes it for a 400
+  } else {
+    out.Append(t.method);
+    out.Append(' ');
+    out.Append(t.uri);
+    if (t.query.data != nullptr) {
+      out.Append('?');
+      out.Append(t.query);
+    }
+    out.Append(Literal(" HTTP/1.0\" "));
   }
-  out.Append(Literal(" HTTP/1.0\" "));
-  out.AppendDecimal(e.status);
+  out.AppendNumber(e.status);
   out.Append(' ');
-  out.AppendDecimal(e.bytes);
+  out.AppendNumber(e.bytes);
   out.Append(Literal(" \""));
   out.Append(t.referer);
   out.Append(Literal("\" \""));
@@ -270,7 +289,7 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 // ---- W3C ---------------------------------------------------------------------------------
 
 void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  const int64_t milliseconds = int64_t{e.transfer_time} * 5 / 3;
+  const int64_t milliseconds = e.transfer_time < 0 ? NO_NUMBER : int64_t{e.transfer_time} * 5 / 3;
   out.AppendDecimal(e.year, 4);
   out.Append('-');
   out.AppendDecimal(e.month, 2);
@@ -283,11 +302,11 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
     out.Append(field);
   }
   out.Append(' ');
-  out.AppendDecimal(e.status);
+  out.AppendNumber(e.status);
   out.Append(' ');
-  out.AppendDecimal(e.bytes);
+  out.AppendNumber(e.bytes);
   out.Append(' ');
-  out.AppendDecimal(milliseconds);
+  out.AppendNumber(milliseconds);
   out.Append(' ');
   out.Append(t.domain);
   for (Text field : {t.agent, t.cookie, t.referer}) {
@@ -300,7 +319,7 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 // ---- WebSTAR -----------------------------------------------------------------------------
 
 void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  const int32_t ticks = e.transfer_time / 10;
+  const int32_t ticks = e.transfer_time < 0 ? NO_NUMBER : e.transfer_time / 10;
   out.AppendDecimal(e.month, 2);
   out.Append('/');
   out.AppendDecimal(e.day, 2);
@@ -314,7 +333,7 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   }
   for (int64_t number : {int64_t{e.status}, e.bytes, int64_t{ticks}}) {
     out.Append('\t');
-    out.AppendDecimal(number);
+    out.AppendNumber(number);
   }
   out.Append('\t');
   out.Append(t.domain);
@@ -326,11 +345,19 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(t.referer);
 }
 
-// W3C and WebSTAR print every field, placeholders included.
+// W3C and WebSTAR print every field, placeholders included; a request that is not there
+// prints "-" as its method and its uri.
 LineTexts FullTexts(const LogEntry& e) {
-  return LineTexts{Or(e.client_host, NO_TEXT), Or(e.domain, NO_TEXT), Or(e.user, NO_TEXT),
-                   Or(e.method, NO_METHOD),    Or(e.uri, NO_URI),     Or(e.query, NO_TEXT),
-                   Or(e.referer, NO_TEXT),     Or(e.agent, NO_TEXT),  Or(e.cookie, NO_TEXT)};
+  const bool no_request = RequestAbsent(e);
+  return LineTexts{Or(e.client_host, NO_TEXT),
+                   Or(e.domain, NO_TEXT),
+                   Or(e.user, NO_TEXT),
+                   no_request ? NO_TEXT : Or(e.method, NO_METHOD),
+                   no_request ? NO_TEXT : Or(e.uri, NO_URI),
+                   Or(e.query, NO_TEXT),
+                   Or(e.referer, NO_TEXT),
+                   Or(e.agent, NO_TEXT),
+                   Or(e.cookie, NO_TEXT)};
 }
 
 int64_t FullEstimate(const LineTexts& t, int64_t base) {

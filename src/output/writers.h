@@ -7,7 +7,9 @@
 // terminator included, NUL-terminated, or the empty text when the entry cannot be fitted
 // into the buffer even after its long, less important fields have been shed. A line is
 // never cut short. Absent and empty text fields print as their placeholders ("-", the
-// method "GET", the path "/"), so no field of a line is ever empty. Each writer returns the length
+// method "GET", the path "/" of a method without a uri), so no field of a line is ever
+// empty. An absent status, byte count or transfer time prints as "-", and an entry without
+// method and uri prints its request as "-" (NCSA: "\"-\""). Each writer returns the length
 // of what it wrote (0 for the empty text, and for a zero-size buffer, which it leaves untouched).
 
 #include <cstddef>

@@ -524,11 +524,11 @@ Step ReadToken(Reader& r, uint8_t token) {
     case URI_QUERY:
       return ReadText(r, F_QUERY, Q_DOUBLE, set_c);
     case STATUS:
-      return ReadStatusOrBytes(r, &r.entry.status, 200);
+      return ReadStatusOrBytes(r, &r.entry.status, NO_NUMBER);
     case WEBSTAR_RESULT:
       return ReadWebstarResult(r);
     case BYTES:
-      return ReadBytes(r, 0);
+      return ReadBytes(r, NO_NUMBER);
     case TRAN_TIME_SECS:
       return ReadTransferTime(r, 600, 1);
     case TRAN_TIME_TICKS:
