@@ -400,6 +400,18 @@ size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
                    W3C_WEBSTAR_SHEDDING, WebstarLayout);
 }
 
+size_t LineSizeBound(const LogEntry& entry) {
+  // The fixed text, the stamp, the numbers at their widest and every placeholder take far
+  // less than this; the texts add their own lengths.
+  constexpr size_t FIXED_PART = 512;
+  size_t bound = FIXED_PART;
+  for (const char* text : {entry.client_host, entry.domain, entry.user, entry.method, entry.uri,
+                           entry.query, entry.referer, entry.agent, entry.cookie}) {
+    if (text != nullptr) bound += std::strlen(text);
+  }
+  return bound > LINE_BUFFER_SIZE ? bound : LINE_BUFFER_SIZE;
+}
+
 namespace {
 
 // Writer and header of each output format, in the order of OutputFormat.

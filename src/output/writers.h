@@ -57,6 +57,10 @@ size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry,
 size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
                          const WriterOptions& options);
 
+// Bytes of a buffer that holds the entry's whole line in every dialect (terminator and NUL
+// included), so that no field is shed: at least LINE_BUFFER_SIZE, more for long fields.
+size_t LineSizeBound(const LogEntry& entry);
+
 // ---- Choosing by output format -----------------------------------------------------------
 
 using LineWriter = size_t (*)(char* buffer, size_t size, const LogEntry& entry,
