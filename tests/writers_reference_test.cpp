@@ -128,6 +128,30 @@ std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options
           Or(e.referer, "-"),
           Or(e.agent, "-"),
           kind == Kind::NCSA ? "" : Or(e.cookie, "-")};
+  // No field holds a separator or a line end: blanks, tabs, CR and LF become '+' in the
+  // unquoted fields of W3C and NCSA lines (the request included), blanks on WebSTAR lines.
+  const auto map = [](std::string& text, char blank_as) {
+    for (char& c : text) {
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') c = blank_as;
+    }
+  };
+  const char plus = kind == Kind::WEBSTAR ? ' ' : '+';
+  for (std::string* field : {&t.host, &t.domain, &t.user, &t.method, &t.uri}) map(*field, plus);
+  if (t.query) map(*t.query, plus);
+  // Between quotes only CR and LF go: '+' on W3C lines, a blank elsewhere; WebSTAR's
+  // unquoted agent and referer lose their tabs too.
+  const auto map_line_ends = [](std::string& text, char line_end_as) {
+    for (char& c : text) {
+      if (c == '\r' || c == '\n') c = line_end_as;
+    }
+  };
+  for (std::string* field : {&t.referer, &t.agent, &t.cookie}) {
+    if (kind == Kind::WEBSTAR && field != &t.cookie) {
+      map(*field, ' ');
+    } else {
+      map_line_ends(*field, kind == Kind::W3C ? '+' : ' ');
+    }
+  }
   const auto len = [](const std::string& s) { return static_cast<long long>(s.size()); };
   long long estimate = len(t.host) + len(t.domain) + len(t.user) + len(t.method) + len(t.uri) +
                        len(t.referer) + len(t.agent);

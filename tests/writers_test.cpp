@@ -85,6 +85,35 @@ TEST_F(Writers, WorkedExampleInEveryDialect) {
   }
 }
 
+// No field holds its line's separator or a line end: the IIS user "NT AUTHORITY\LOCAL
+// SERVICE" and an agent with a line break keep every later field in its column.
+TEST_F(Writers, SeparatorsAndLineEndsInsideFieldsAreWrittenSafely) {
+  char user[] = "NT AUTHORITY\\LOCAL SERVICE", uri[] = "/a\tb", agent[] = "Bot\r\n1 (x)";
+  LogEntry e = Example();
+  e.user = user;
+  e.uri = uri;
+  e.agent = agent;
+  struct Case {
+    LineWriter writer;
+    const char* line;
+  };
+  const Case cases[] = {
+      {FormatNcsaLine,
+       "- - NT+AUTHORITY\\LOCAL+SERVICE [05/Mar/01:14:07:09 -0500] \"GET /a+b HTTP/1.0\" 200 "
+       "1024 \"-\" \"Bot  1 (x)\"\n"},
+      {FormatW3cLine,
+       "2001-03-05 14:07:09 - NT+AUTHORITY\\LOCAL+SERVICE GET /a+b - 200 1024 1000 - "
+       "\"Bot++1 (x)\" \"-\" \"-\"\n"},
+      {FormatWebstarLine,
+       "03/05/2001\t14:07:09\t-\tNT AUTHORITY\\LOCAL SERVICE\tGET\t/a b\t-\t200\t1024\t60\t-\t"
+       "Bot  1 (x)\t\"-\"\t-\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(Format(c.writer, e), c.line);
+  }
+}
+
 TEST_F(Writers, EveryFieldLandsInItsPlace) {
   char host[] = "10.0.0.1", user[] = "ann", method[] = "POST", uri[] = "/a b.html", query[] = "x=1",
        referer[] = "http://r/", agent[] = "Moz \"q\"", domain[] = "www.x", cookie[] = "id=7";
@@ -103,10 +132,10 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
   e.transfer_time = 31;
   // No field is escaped: blanks and quotes are written as they are.
   EXPECT_EQ(Format(FormatNcsaLine, e),
-            "10.0.0.1 www.x ann [05/Mar/01:14:07:09 -0500] \"POST /a b.html?x=1 HTTP/1.0\" "
+            "10.0.0.1 www.x ann [05/Mar/01:14:07:09 -0500] \"POST /a+b.html?x=1 HTTP/1.0\" "
             "404 17 \"http://r/\" \"Moz \"q\"\"\n");
   EXPECT_EQ(Format(FormatW3cLine, e),
-            "2001-03-05 14:07:09 10.0.0.1 ann POST /a b.html x=1 404 17 51 www.x "
+            "2001-03-05 14:07:09 10.0.0.1 ann POST /a+b.html x=1 404 17 51 www.x "
             "\"Moz \"q\"\" \"id=7\" \"http://r/\"\n");
   EXPECT_EQ(Format(FormatWebstarLine, e),
             "03/05/2001\t14:07:09\t10.0.0.1\tann\tPOST\t/a b.html\tx=1\t404\t17\t3\twww.x\t"

@@ -69,6 +69,28 @@ class LineAppender {
     at_ += text.size;
   }
 
+  // Appends `text` with every blank, tab, CR and LF written as `blank_as`, so that a field
+  // never holds its line's separator or a line end. The length does not change.
+  void AppendField(Text text, char blank_as) {
+    char* const start = at_;
+    Append(text);
+    if (overflowed_) return;
+    for (char* c = start; c != at_; ++c) {
+      if (*c == ' ' || *c == '\t' || *c == '\r' || *c == '\n') *c = blank_as;
+    }
+  }
+
+  // Appends a field that stands between quotes, where blanks and tabs are safe: only CR
+  // and LF are written as `line_end_as`.
+  void AppendQuoted(Text text, char line_end_as) {
+    char* const start = at_;
+    Append(text);
+    if (overflowed_) return;
+    for (char* c = start; c != at_; ++c) {
+      if (*c == '\r' || *c == '\n') *c = line_end_as;
+    }
+  }
+
   void Append(char c) {
     if (at_ == end_) {
       overflowed_ = true;
@@ -250,11 +272,11 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   // Two-digit year: 1999 prints as 99, 2001 as 01. Computed in 64 bits so no year
   // overflows.
   const int64_t year = e.year < 2000 ? int64_t{e.year} - 1900 : int64_t{e.year} - 2000;
-  out.Append(t.client_host);
+  out.AppendField(t.client_host, '+');
   out.Append(' ');
-  out.Append(t.domain);
+  out.AppendField(t.domain, '+');
   out.Append(' ');
-  out.Append(t.user);
+  out.AppendField(t.user, '+');
   out.Append(Literal(" ["));
   out.AppendDecimal(e.day, 2);
   out.Append('/');
@@ -267,12 +289,12 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   if (RequestAbsent(e)) {
     out.Append(Literal("-\" "));  // no request at all, as a server writes it for a 400
   } else {
-    out.Append(t.method);
+    out.AppendField(t.method, '+');
     out.Append(' ');
-    out.Append(t.uri);
+    out.AppendField(t.uri, '+');
     if (t.query.data != nullptr) {
       out.Append('?');
-      out.Append(t.query);
+      out.AppendField(t.query, '+');
     }
     out.Append(Literal(" HTTP/1.0\" "));
   }
@@ -280,9 +302,9 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(' ');
   out.AppendNumber(e.bytes);
   out.Append(Literal(" \""));
-  out.Append(t.referer);
+  out.AppendQuoted(t.referer, ' ');
   out.Append(Literal("\" \""));
-  out.Append(t.agent);
+  out.AppendQuoted(t.agent, ' ');
   out.Append('"');
 }
 
@@ -299,7 +321,7 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   AppendClock(out, e);
   for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
     out.Append(' ');
-    out.Append(field);
+    out.AppendField(field, '+');
   }
   out.Append(' ');
   out.AppendNumber(e.status);
@@ -308,10 +330,10 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(' ');
   out.AppendNumber(milliseconds);
   out.Append(' ');
-  out.Append(t.domain);
+  out.AppendField(t.domain, '+');
   for (Text field : {t.agent, t.cookie, t.referer}) {
     out.Append(Literal(" \""));
-    out.Append(field);
+    out.AppendQuoted(field, '+');
     out.Append('"');
   }
 }
@@ -329,20 +351,20 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   AppendClock(out, e);
   for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
     out.Append('\t');
-    out.Append(field);
+    out.AppendField(field, ' ');
   }
   for (int64_t number : {int64_t{e.status}, e.bytes, int64_t{ticks}}) {
     out.Append('\t');
     out.AppendNumber(number);
   }
   out.Append('\t');
-  out.Append(t.domain);
+  out.AppendField(t.domain, ' ');
   out.Append('\t');
-  out.Append(t.agent);
+  out.AppendField(t.agent, ' ');
   out.Append(Literal("\t\""));
-  out.Append(t.cookie);
+  out.AppendQuoted(t.cookie, ' ');
   out.Append(Literal("\"\t"));
-  out.Append(t.referer);
+  out.AppendField(t.referer, ' ');
 }
 
 // W3C and WebSTAR print every field, placeholders included; a request that is not there
