@@ -19,8 +19,8 @@ using testing_support::RunStitcher;
 
 const fs::path kSamples = fs::path(STITCHER_SOURCE_DIR) / "tests/e2e/output-dialect-w3c/in";
 
-// IIS writes blanks in fields as '+'; this W3C service log has a user with a blank (from a
-// tool that did not), a request without bytes and a 408 without any request.
+// An IIS log (blanks in fields written as '+') with a user like "NT AUTHORITY\LOCAL
+// SERVICE", a request without a byte count and a 408 without any request.
 constexpr char kAwkwardLog[] =
     "#Software: Microsoft Internet Information Services 6.0\n"
     "#Fields: date time c-ip cs-username cs-method cs-uri-stem cs-uri-query sc-status sc-bytes\n"
