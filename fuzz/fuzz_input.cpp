@@ -25,7 +25,7 @@ void Require(bool condition, const char* what) {
 
 void CheckWindow(const InputFile* in) {
   Require(in->buff_cnt >= 0 && in->buff_pos >= 0, "negative window");
-  Require(in->buff_pos + in->buff_cnt < IN_BUFF_SIZE, "window past the buffer");
+  Require(in->buff_pos + in->buff_cnt < in->buff_size, "window past the buffer");
   Require(in->buff[in->buff_pos + in->buff_cnt] == '\0', "unread data not NUL-terminated");
 }
 
@@ -49,10 +49,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (file == nullptr) return 0;
   MemoryPool* pool = MPNew();
   const char* not_read = nullptr;
-  InputFile* in = INAttach(file, pool, &not_read);
-  // An open stream gives an input unless it holds a container that is not read; then the
-  // stream is closed and the container named.
-  Require((in != nullptr) != (not_read != nullptr), "no input and no container named");
+  const char* damaged = nullptr;
+  InputFile* in = INAttach(file, pool, &not_read, &damaged);
+  // An open stream gives an input unless it holds a container that is not read, or a
+  // container that is read but damaged beyond reading; then the stream is closed and the
+  // reason given.
+  Require((in != nullptr) != (not_read != nullptr || damaged != nullptr),
+          "no input and no reason given");
+  Require(not_read == nullptr || damaged == nullptr, "two reasons given");
   if (in == nullptr) {
     MPDispose(pool);
     return 0;

@@ -303,7 +303,11 @@ TEST(ParseEntry, LineThatFitsNothingIsSkipped) {
       {"garbage\n\nnext", 8, 7},
       {"garbage", 8, -1},  // one past the end of the data
       {"", 1, -1},
-      {"\0\n", 1, -1},  // a NUL byte is no blank line
+      {"\0\n", 1, -1},                    // a NUL byte is no blank line
+      {std::string("\0\0\0", 3), 1, -1},  // a run of NULs goes one byte at a time
+      // Lines with a digit or a header character try every template, and fit none.
+      {"garbage 42\n", 11, 10},
+      {"key: value\n", 11, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);

@@ -12,10 +12,6 @@
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
 // ---- Value checks: each sets its setting and returns true, or returns false ------------
 
 // Prefixes tested in this order, case included; whatever follows the prefix is ignored.

@@ -165,10 +165,13 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
   const std::string display = EscapedName(input.name);
   errno = 0;
   const char* not_read = nullptr;
-  input.stream = INOpen(spec, pool, &not_read);
+  const char* damaged = nullptr;
+  input.stream = INOpen(spec, pool, &not_read, &damaged);
   if (input.stream == nullptr) {
     const int reason = errno;
-    if (not_read != nullptr) {
+    if (damaged != nullptr) {
+      SayInputLost("Error reading input file '%s': %s.\n", display.c_str(), damaged);
+    } else if (not_read != nullptr) {
       SayInputLost("Left out '%s': %s files are not read.\n", display.c_str(), not_read);
     } else if (reason == EMFILE) {
       SayInputLost("Error opening input file '%s': too many open files; limit %lld.\n",
@@ -197,6 +200,12 @@ void NextEntry(MergeInput& input) {
     // The pending entry points into its line, so the line is released only now.
     if (input.entry.line_length > 0) INAdvance(input.stream, input.entry.line_length);
     char* line = INPeek(input.stream);
+    // Lines too long to be read were passed over whole: read, and corrupt.
+    if (input.stream->lines_dropped > 0) {
+      input.lines_read += input.stream->lines_dropped;
+      input.lines_corrupt += input.stream->lines_dropped;
+      input.stream->lines_dropped = 0;
+    }
     if (line == nullptr) {
       FinishInput(input);
       return;

@@ -1,5 +1,6 @@
 #include "input/input.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -179,41 +180,92 @@ const Container* ContainerNotRead(const InputFile* in) {
   return nullptr;
 }
 
-// Notes the position, reads the first bytes and goes back. A stream that cannot go back
-// (a pipe) keeps what was read as the start of its plain data.
-void Detect(InputFile* in, MemoryPool* pool) {
+// A stream that cannot go back (a pipe, a FIFO, /dev/stdin) read through this one: the bytes
+// read for detection first, then the rest of the stream, so a decoder sees them all.
+struct Replay {
+  std::FILE* file;
+  int32_t at;
+  int32_t count;
+  char head[kMagicBytes];
+};
+
+ssize_t ReplayRead(void* cookie, char* out, size_t size) {
+  auto* r = static_cast<Replay*>(cookie);
+  if (r->at < r->count) {
+    size_t n = static_cast<size_t>(r->count - r->at);
+    if (n > size) n = size;
+    std::memcpy(out, r->head + r->at, n);
+    r->at += static_cast<int32_t>(n);
+    return static_cast<ssize_t>(n);
+  }
+  const size_t n = std::fread(out, 1, size, r->file);
+  if (n == 0 && std::ferror(r->file) != 0) return -1;
+  return static_cast<ssize_t>(n);
+}
+
+int ReplayClose(void* cookie) {
+  return std::fclose(static_cast<Replay*>(cookie)->file);
+}
+
+// The stream over `file` that gives `head` first; null when none can be made.
+std::FILE* Replaying(std::FILE* file, const unsigned char* head, int32_t got, MemoryPool* pool) {
+  auto* r = static_cast<Replay*>(MPAllocAligned(pool, sizeof(Replay)));
+  r->file = file;
+  r->at = 0;
+  r->count = got;
+  std::memcpy(r->head, head, static_cast<size_t>(got));
+  const cookie_io_functions_t functions{ReplayRead, nullptr, nullptr, ReplayClose};
+  return fopencookie(r, "rb", functions);
+}
+
+// Notes the position, reads the first bytes and goes back; a stream that cannot go back is
+// read through a Replay. Returns why the file cannot be read although its container is
+// (a damaged zip archive), or null.
+const char* Detect(InputFile* in, MemoryPool* pool) {
   unsigned char head[kMagicBytes];
   const long start = std::ftell(in->file);
   const int32_t got = static_cast<int32_t>(std::fread(head, 1, kMagicBytes, in->file));
   std::clearerr(in->file);
-  if (start < 0 || std::fseek(in->file, start, SEEK_SET) != 0) {
-    std::memcpy(in->buff, head, static_cast<size_t>(got));
-    in->buff_cnt = got;
-    return;
+  const bool seekable = start >= 0 && std::fseek(in->file, start, SEEK_SET) == 0;
+  if (!seekable) {
+    std::FILE* replay = Replaying(in->file, head, got, pool);
+    if (replay == nullptr) {
+      // Read as plain text, starting with the bytes already read.
+      std::memcpy(in->buff, head, static_cast<size_t>(got));
+      in->buff_cnt = got;
+      return nullptr;
+    }
+    in->file = replay;
+    in->reader = replay;
   }
   const Container& container = DetectContainer(head, got);
-  if (container.type == IN_PLAIN) return;
+  if (container.type == IN_PLAIN) return nullptr;
+  // A zip archive is read through its directory, at its end: a pipe cannot go there.
+  if (container.type == IN_ZIP && !seekable) return "a zip archive cannot be read from a pipe";
   void* reader = container.reader.open(in->file, pool);
   if (reader != nullptr) {
     in->type = container.type;
     in->reader = reader;
-    return;
+    return nullptr;
+  }
+  // A zip archive cut short has lost its directory, and with it where its members are.
+  if (container.type == IN_ZIP) {
+    std::clearerr(in->file);
+    std::fseek(in->file, start, SEEK_SET);
+    if (!ZipHasDirectory(in->file)) return "the zip archive is damaged (no central directory)";
   }
   // Read as plain from the first byte; the failed reader may have moved the stream.
   std::clearerr(in->file);
   std::fseek(in->file, start, SEEK_SET);
+  return nullptr;
 }
 
 // ---- Refill ----------------------------------------------------------------------------------
 
-void INFill(InputFile* in, int32_t consumed) {
-  in->buff_pos += consumed;
-  in->buff_cnt -= consumed;
-  if (in->buff_cnt >= IN_MIN_AHEAD || in->at_eof) {
-    in->buff[in->buff_pos + in->buff_cnt] = 0;
-    return;
-  }
-  if (in->buff_cnt > 0)
+// Moves the unread bytes to the front and appends what the reader gives of one chunk.
+// The window has room for them, one chunk and the NUL.
+void ReadChunk(InputFile* in) {
+  if (in->buff_cnt > 0 && in->buff_pos > 0)
     std::memmove(in->buff, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
   in->buff_pos = 0;
   DecodeResult r{0, false};
@@ -231,22 +283,91 @@ void INFill(InputFile* in, int32_t consumed) {
   in->buff[in->buff_cnt] = 0;
 }
 
+void INFill(InputFile* in, int32_t consumed) {
+  in->buff_pos += consumed;
+  in->buff_cnt -= consumed;
+  if (in->buff_cnt >= IN_MIN_AHEAD || in->at_eof) {
+    in->buff[in->buff_pos + in->buff_cnt] = 0;
+    return;
+  }
+  ReadChunk(in);
+}
+
+// Makes room for one more chunk behind the unread bytes, when they are one long line: a
+// larger window, twice the size each time, which the input owns until INClose. False when
+// no memory is left for it.
+bool MakeRoom(InputFile* in) {
+  if (in->buff_cnt + IN_CHUNK + 1 <= in->buff_size) return true;
+  int32_t size = in->buff_size * 2;
+  if (size > IN_MAX_BUFF_SIZE) size = IN_MAX_BUFF_SIZE;
+  auto* larger = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+  if (larger == nullptr) return false;
+  std::memcpy(larger, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
+  larger[in->buff_cnt] = 0;
+  if (in->buff != in->first_buff) std::free(in->buff);
+  in->buff = larger;
+  in->buff_size = size;
+  in->buff_pos = 0;
+  return true;
+}
+
+// Bytes of the text at `p` before its first CR, LF or NUL (the NUL behind the data included).
+int32_t TextLength(const char* p) {
+  return static_cast<int32_t>(std::strcspn(p, "\r\n"));
+}
+
+// Passes over the line at the front, longer than IN_LINE_MAX, through its line end (CR LF
+// and LF CR as one; a NUL in the data ends it too) or the end of the input.
+void DropLongLine(InputFile* in) {
+  ++in->lines_dropped;
+  for (;;) {
+    const char* p = in->buff + in->buff_pos;
+    const int32_t text = TextLength(p);
+    // A line end as the last byte read waits for the next one: it may be half of a pair.
+    if (text + 1 < in->buff_cnt || (text < in->buff_cnt && in->at_eof)) {
+      const char end = p[text];
+      const bool pair =
+          (end == '\r' && p[text + 1] == '\n') || (end == '\n' && p[text + 1] == '\r');
+      INFill(in, text + (pair ? 2 : 1));
+      return;
+    }
+    if (in->at_eof) {
+      INFill(in, in->buff_cnt);
+      return;
+    }
+    // Keep a trailing line-end byte; drop the rest.
+    const int32_t keep = text < in->buff_cnt ? 1 : 0;
+    in->buff_pos += in->buff_cnt - keep;
+    in->buff_cnt = keep;
+    ReadChunk(in);
+  }
+}
+
 }  // namespace
 
 // ---- Opening and closing ---------------------------------------------------------------------
 
-InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read) {
+InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read,
+                    const char** damaged) {
   if (not_read != nullptr) *not_read = nullptr;
+  if (damaged != nullptr) *damaged = nullptr;
   if (file == nullptr) return nullptr;
   auto* in = static_cast<InputFile*>(MPAllocAligned(pool, sizeof(InputFile)));
   in->file = file;
   in->reader = file;
+  in->buff = in->first_buff;
+  in->buff_size = IN_BUFF_SIZE;
+  in->lines_dropped = 0;
   in->type = IN_PLAIN;
   in->buff_cnt = 0;
   in->buff_pos = 0;
   in->at_eof = 0;
   in->read_failed = 0;
-  Detect(in, pool);
+  if (const char* reason = Detect(in, pool)) {
+    INClose(in);
+    if (damaged != nullptr) *damaged = reason;
+    return nullptr;
+  }
   INFill(in, 0);
   if (const Container* container = ContainerNotRead(in)) {
     INClose(in);
@@ -257,6 +378,9 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read) {
 }
 
 void INClose(InputFile* in) {
+  if (in->buff != in->first_buff) std::free(in->buff);
+  in->buff = in->first_buff;
+  in->buff_size = IN_BUFF_SIZE;
   if (const Container* container = ContainerOf(in->type)) {
     container->reader.close(in->reader);
   } else {
@@ -267,7 +391,27 @@ void INClose(InputFile* in) {
 // ---- Reading -------------------------------------------------------------------------------
 
 char* INPeek(InputFile* in) {
-  return in->buff_cnt > 0 ? in->buff + in->buff_pos : nullptr;
+  int32_t scanned = 0;  // bytes of the line known to hold no line end
+  for (;;) {
+    if (in->buff_cnt == 0) return nullptr;
+    char* line = in->buff + in->buff_pos;
+    const int32_t text = scanned + TextLength(line + scanned);
+    if (text > IN_LINE_MAX) {
+      DropLongLine(in);
+      scanned = 0;
+      continue;
+    }
+    // Whole: its line end is followed by one more byte (the second of a pair), or the
+    // input has no more to give.
+    if (text + 1 < in->buff_cnt || in->at_eof) return line;
+    scanned = text < in->buff_cnt ? text : in->buff_cnt;
+    if (!MakeRoom(in)) {
+      DropLongLine(in);
+      scanned = 0;
+      continue;
+    }
+    ReadChunk(in);
+  }
 }
 
 void INAdvance(InputFile* in, int32_t len) {

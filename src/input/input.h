@@ -16,6 +16,11 @@ inline constexpr int32_t IN_CHUNK = 32768;     // bytes asked of the decoder per
 inline constexpr int32_t IN_MIN_AHEAD = 8192;  // refill as soon as fewer unread bytes remain
 // At most IN_MIN_AHEAD - 1 carried-over bytes, one chunk and the terminating NUL (one spare).
 inline constexpr int32_t IN_BUFF_SIZE = IN_MIN_AHEAD + IN_CHUNK + 2;
+// The longest line delivered, in bytes before its line end. A longer line (a client's forged agent,
+// say) is passed over whole, to its line end, so no part of it is ever read as a line of its own.
+inline constexpr int32_t IN_LINE_MAX = 1 << 20;
+// The window grows up to this to hold a long line whole; INClose releases it.
+inline constexpr int32_t IN_MAX_BUFF_SIZE = IN_LINE_MAX + IN_CHUNK + 2;
 
 // ---- Type codes ---------------------------------------------------------------------------
 inline constexpr int32_t IN_PLAIN = 0;  // the file stream itself
@@ -26,34 +31,44 @@ inline constexpr int32_t IN_XZ = 4;     // xz streams, one after the other (libl
 inline constexpr int32_t IN_ZSTD = 5;   // zstd frames, one after the other (libzstd)
 
 // One open log file. Taken from the pool in one piece and never freed on its own.
-// Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach and after every INAdvance.
+// Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach, INPeek and every INAdvance.
 struct InputFile {
-  std::FILE* file;          // the stream; always set, owned by the input
-  void* reader;             // the container reader's state (for plain text, the stream)
-  int32_t type;             // IN_PLAIN .. IN_ZSTD: the row of the table of containers
-  int32_t buff_cnt;         // unread bytes in buff
-  int32_t buff_pos;         // offset of the first unread byte
-  uint8_t at_eof;           // the reader reported the end or an error: no more reads
-  uint8_t read_failed;      // the reader reported an error: the input ended early
-  char buff[IN_BUFF_SIZE];  // decoded bytes; the unread ones are writable
+  std::FILE* file;        // the stream; always set, owned by the input
+  void* reader;           // the container reader's state (for plain text, the stream)
+  MemoryPool* pool;       // where a larger window comes from
+  char* buff;             // decoded bytes (first_buff, or a larger window); unread ones writable
+  int32_t buff_size;      // bytes at buff
+  int32_t type;           // IN_PLAIN .. IN_ZSTD: the row of the table of containers
+  int32_t buff_cnt;       // unread bytes in buff
+  int32_t buff_pos;       // offset of the first unread byte
+  int64_t lines_dropped;  // lines longer than IN_LINE_MAX passed over (the caller may reset)
+  uint8_t at_eof;         // the reader reported the end or an error: no more reads
+  uint8_t read_failed;    // the reader reported an error: the input ended early
+  char first_buff[IN_BUFF_SIZE];  // the window until a long line needs more
 };
 
 // ---- Opening and closing -------------------------------------------------------------------
-// Opens the file with spec.Open("rb"), detects its type and reads the first chunk.
-// Null when the file cannot be opened (the caller reports it), or when it holds a container
-// that is not read: then the file is closed and `*not_read`, where given, names the container
-// ("7z", "tar", ...) for the caller's message; otherwise `*not_read` is set to null.
-InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read = nullptr);
+// Opens the file with spec.Open("rb"), detects its type and reads the first chunk. A stream
+// that cannot seek (a pipe, a FIFO, /dev/stdin) is detected the same way: the bytes read
+// for detection reach its decoder. Null when the file cannot be opened (the caller reports
+// it); when it holds a container that is not read, `*not_read`, where given, names it ("7z",
+// "tar", ...); when its container is read but this file cannot be (a zip archive cut short,
+// or one in a pipe), `*damaged`, where given, says why. Then the file is closed. Each is
+// set to null otherwise.
+InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read = nullptr,
+                  const char** damaged = nullptr);
 
 // The same over an already-open stream, which the input then owns. Null for a null stream.
-InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read = nullptr);
+InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read = nullptr,
+                    const char** damaged = nullptr);
 
 // Releases the container reader and closes the file stream.
 void INClose(InputFile* in);
 
 // ---- Reading ------------------------------------------------------------------------------
 // The first unread byte, or null at the end of the input. The unread data is writable and
-// NUL-terminated; a line of up to 8192 bytes is always whole in it.
+// NUL-terminated; the line there is whole in it, with the byte after its line end. A line
+// longer than IN_LINE_MAX is passed over first, counted in lines_dropped.
 char* INPeek(InputFile* in);
 
 // Releases `len` bytes (0 < len <= unread + 1; one more than is left is accepted for a

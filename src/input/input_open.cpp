@@ -2,6 +2,7 @@
 // (tests, fuzzing) does not need the file-specification module linked in.
 #include "input/input.h"
 
-InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read) {
-  return INAttach(spec.Open("rb"), pool, not_read);
+InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read,
+                  const char** damaged) {
+  return INAttach(spec.Open("rb"), pool, not_read, damaged);
 }

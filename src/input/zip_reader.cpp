@@ -297,6 +297,13 @@ void ZipClose(void* reader) {
   std::fclose(r->file);
 }
 
+bool ZipHasDirectory(std::FILE* file) {
+  unzFile unz = OpenArchive(file);
+  if (unz == nullptr) return false;
+  unzClose(unz);
+  return true;
+}
+
 bool ZipMembersDone(const void* reader) {
   return static_cast<const ZipReader*>(reader)->done;
 }

@@ -21,6 +21,11 @@ DecodeResult ZipRead(void* reader, char* out, int32_t want);
 // Closes the open member, if any, the archive and the stream.
 void ZipClose(void* reader);
 
+// ---- Detection -------------------------------------------------------------------------------
+// Whether the stream, from where it stands, holds a zip directory minizip can find (a zip
+// cut short has none). Leaves the stream at an unknown place.
+bool ZipHasDirectory(std::FILE* file);
+
 // ---- State -------------------------------------------------------------------------------------
 // True once no member is open any more: the last one ended, or one failed.
 bool ZipMembersDone(const void* reader);

@@ -34,6 +34,19 @@ int32_t SkipLine(char* line) {
   return static_cast<int32_t>(next - line);
 }
 
+// Whether a built-in template could fit the line. Every entry template needs a date or a
+// time, hence a digit; a line without one can only be a header line ("#Fields:", "format=",
+// "!!", a '#' comment, "Bad URL reference received from: "), each of which holds '#', '!',
+// '=' or ':'. Anything else (a run of NULs, binary noise) fits nothing and is passed over
+// without trying every template in turn.
+bool MayFitBuiltin(const char* line) {
+  for (const char* p = line; !IsLineEnd(*p); ++p) {
+    const char c = *p;
+    if (IsDigit(c) || c == '#' || c == '!' || c == '=' || c == ':') return true;
+  }
+  return false;
+}
+
 ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry) {
   if (slot == FIELDS) {
     if (state.fields_length == 0) return PARSE_NO_MATCH;
@@ -62,7 +75,8 @@ ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
     const ParseResult result = ParseLine(state, line, state.user_tokens + start, entry);
     if (result != PARSE_NO_MATCH) return result;
   }
-  for (int tries = 0; tries < BUILTIN_FORMAT_COUNT; ++tries) {
+  for (int tries = MayFitBuiltin(line) ? 0 : BUILTIN_FORMAT_COUNT; tries < BUILTIN_FORMAT_COUNT;
+       ++tries) {
     const ParseResult result = TryBuiltin(state, state.current_format, line, entry);
     if (result != PARSE_NO_MATCH) return result;
     state.current_format = (state.current_format + 1) % BUILTIN_FORMAT_COUNT;
