@@ -215,7 +215,8 @@ TEST(FormatLine, DateHeaderSetsTheDefaultDate) {
       {"#Date: 0001-03-05", PARSE_HEADER, 2001, 3, 5},  // below 70: plus 2000
       {"#Date: 0099-03-05", PARSE_HEADER, 1999, 3, 5},  // 70 to 99: plus 1900
       {"#Date: 1969-03-05", PARSE_NO_MATCH, 0, 0, 0},   // out of range clears it
-      {"#Date: 2039-03-05", PARSE_NO_MATCH, 0, 0, 0},
+      {"#Date: 2039-03-05", PARSE_HEADER, 2039, 3, 5},  // past 2038; entries check the limit
+      {"#Date: 9999-12-31", PARSE_HEADER, 9999, 12, 31},
       {"#Date: 2001-13-05", PARSE_NO_MATCH, 0, 0, 0},
       {"#Date: 2001-00-05", PARSE_NO_MATCH, 0, 0, 0},
       {"#Date: 2001-03-32", PARSE_NO_MATCH, 0, 0, 0},
@@ -227,7 +228,7 @@ TEST(FormatLine, DateHeaderSetsTheDefaultDate) {
       {"#Date:2001-03-05", PARSE_HEADER, 1999, 9, 9},      // another comment
       // IIS Advanced Logging's form; anything but a valid date leaves it a plain comment.
       {"#Start-Date: 2012-05-01 00:00:00.000", PARSE_HEADER, 2012, 5, 1},
-      {"#Start-Date: 2039-05-01 00:00:00.000", PARSE_HEADER, 1999, 9, 9},
+      {"#Start-Date: 2039-05-01 00:00:00.000", PARSE_HEADER, 2039, 5, 1},
       {"#Start-Date: unknown", PARSE_HEADER, 1999, 9, 9},
       {"#End-Date: 2012-05-02 00:00:00.000", PARSE_HEADER, 1999, 9, 9},
   };

@@ -98,8 +98,7 @@ TEST(ParseLine, CombinedTemplateReadsCommonAndCombinedLines) {
         {"method", "GET"},
         {"uri", "/"},
         {"protocol", "HTTP/1.0"},
-        {"status", "404"},
-        {"bytes", "0"}}},
+        {"status", "404"}}},  // "-" bytes: none
       // EC drops the rest at a number followed by something else, and at '['.
       {"EC at 5x", combined, common + " \"-\" \"M\" 5x", PARSE_ENTRY,
        With(kCommon, {{"agent", "M"}})},
@@ -321,11 +320,36 @@ TEST(ParseLine, HostUriAndQuery) {
   });
 }
 
+TEST(ParseLine, AbsentNumbersStayAbsent) {
+  // A "-" status or byte count, and a line without those fields, invent no value.
+  const Template numbers = {STATUS, BYTES, EOL};
+  const Template host_only = {HOST, EOL};
+  for (const auto& [text, format] : {std::pair{"- -", numbers.data()}, {"h", host_only.data()}}) {
+    SCOPED_TRACE(text);
+    ParseState state = FreshState();
+    Buffer buffer(text);
+    LogEntry entry;
+    ASSERT_EQ(ParseLine(state, buffer.data(), format, entry), PARSE_ENTRY);
+    EXPECT_EQ(entry.status, NO_NUMBER);
+    EXPECT_EQ(entry.bytes, NO_NUMBER);
+  }
+}
+
 TEST(ParseLine, NumberFields) {
   RunCases({
-      {"dash status and bytes", {STATUS, BYTES, EOL}, "- -", PARSE_ENTRY, {{"bytes", "0"}}},
+      {"dash status and bytes", {STATUS, BYTES, EOL}, "- -", PARSE_ENTRY, {}},
       {"numbers", {STATUS, BYTES, EOL}, "304 0", PARSE_ENTRY, {{"status", "304"}, {"bytes", "0"}}},
       {"bytes 12.5", {STATUS, BYTES, EOL}, "200 12.5", PARSE_NO_MATCH, {}},
+      {"a 3 GB download",
+       {STATUS, BYTES, EOL},
+       "200 3000000000",
+       PARSE_ENTRY,
+       {{"bytes", "3000000000"}}},
+      {"bytes beyond 64 bits stay at the largest count",
+       {STATUS, BYTES, EOL},
+       "200 99999999999999999999",
+       PARSE_ENTRY,
+       {{"bytes", "9223372036854775807"}}},
       {"status 2.0", {STATUS, EOL}, "2.0", PARSE_NO_MATCH, {}},
       {"status not a number", {STATUS, EOL}, "x", PARSE_NO_MATCH, {}},
       {"status at line end", {HOST, STATUS, EOL}, "h", PARSE_NO_MATCH, {}},
@@ -693,6 +717,15 @@ TEST(ParseLine, DateCompletionAndValidation) {
   LogEntry entry;
   ASSERT_EQ(ParseLine(state, buffer.data(), time_only.data(), entry), PARSE_ENTRY);
   EXPECT_EQ(Describe(entry), (Fields{{"date", "2001-03-05"}, {"time", "10:00:00"}, {"host", "h"}}));
+
+  // Below year_limit every year up to 9999 is accepted: nothing stops at 2038.
+  state.year_limit = 10000;
+  for (const char* date : {"2039-01-19", "2044-06-30", "9999-12-31"}) {
+    SCOPED_TRACE(date);
+    Buffer far(std::string(date) + " 10:00:00");
+    ASSERT_EQ(ParseLine(state, far.data(), ymd.data(), entry), PARSE_ENTRY);
+    EXPECT_EQ(Describe(entry), (Fields{{"date", date}, {"time", "10:00:00"}}));
+  }
 
   // Entries dated in year_limit or later are rejected.
   state.year_limit = 2001;

@@ -22,14 +22,15 @@ LogEntry Dated(int year, int month, int day, int hour, int minute, int second) {
   return e;
 }
 
-TEST(LogEntry, ResetSetsTheThreeDefaultsAndClearsTheRest) {
+TEST(LogEntry, ResetKeepsTheDefaultTimeAndInventsNoNumbers) {
   LogEntry e;
   e.uri = reinterpret_cast<char*>(&e);
   e.year = 7;
   ResetEntry(e);
   EXPECT_EQ(e.hour, 12);
-  EXPECT_EQ(e.status, 200);
-  EXPECT_EQ(e.bytes, 1024);
+  EXPECT_EQ(e.status, NO_NUMBER);
+  EXPECT_EQ(e.bytes, NO_NUMBER);
+  EXPECT_EQ(e.transfer_time, 0);
   EXPECT_EQ(e.year, 0);
   EXPECT_EQ(e.uri, nullptr);
   EXPECT_EQ(e.session, nullptr);
@@ -39,24 +40,36 @@ TEST(LogEntry, ResetSetsTheThreeDefaultsAndClearsTheRest) {
 TEST(LogEntry, TimeKeyPacksTheFieldsInOrder) {
   struct Case {
     LogEntry entry;
-    uint32_t key;
+    uint64_t key;
   };
   const Case cases[] = {
-      {Dated(1980, 0, 0, 0, 0, 0), 0u},
+      {Dated(0, 0, 0, 12, 0, 0), 12u << 12},  // no date at all sorts first
       {Dated(2001, 3, 5, 14, 7, 9),
-       (21u << 26) + (3u << 22) + (5u << 17) + (14u << 12) + (7u << 6) + 9u},
-      {Dated(2043, 12, 31, 23, 59, 59),
-       (63u << 26) + (12u << 22) + (31u << 17) + (23u << 12) + (59u << 6) + 59u},
-      // Years before 1980 wrap around: 1970 orders like 2034, the year 0 like 1984.
-      {Dated(1970, 1, 1, 0, 0, 0), (54u << 26) + (1u << 22) + (1u << 17)},
-      {Dated(0, 0, 0, 12, 0, 0), (4u << 26) + (12u << 12)},
+       (2001ull << 26) + (3u << 22) + (5u << 17) + (14u << 12) + (7u << 6) + 9u},
+      {Dated(9999, 12, 31, 23, 59, 59),
+       (9999ull << 26) + (12u << 22) + (31u << 17) + (23u << 12) + (59u << 6) + 59u},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.entry.year);
     EXPECT_EQ(MakeTimeKey(c.entry), c.key);
   }
-  EXPECT_LT(MakeTimeKey(Dated(2001, 1, 1, 10, 0, 0)), MakeTimeKey(Dated(2001, 1, 1, 10, 0, 1)));
-  EXPECT_NE(MakeTimeKey(Dated(2038, 12, 31, 23, 59, 59)), NO_ENTRY);
+}
+
+TEST(LogEntry, TimeKeysOrderEveryAcceptedDate) {
+  // Each entry is later than the one before it; the 32-bit key wrapped at 2044 and put
+  // 1970-1979 after 2038.
+  const LogEntry ascending[] = {
+      Dated(1970, 1, 1, 0, 0, 0),  Dated(1979, 12, 31, 23, 59, 59),
+      Dated(1980, 1, 1, 0, 0, 0),  Dated(2001, 1, 1, 10, 0, 0),
+      Dated(2001, 1, 1, 10, 0, 1), Dated(2038, 1, 19, 3, 14, 8),
+      Dated(2039, 3, 5, 0, 0, 0),  Dated(2043, 12, 31, 23, 59, 59),
+      Dated(2044, 1, 1, 0, 0, 0),  Dated(9999, 12, 31, 23, 59, 59),
+  };
+  for (size_t i = 1; i < std::size(ascending); ++i) {
+    SCOPED_TRACE(ascending[i].year);
+    EXPECT_LT(MakeTimeKey(ascending[i - 1]), MakeTimeKey(ascending[i]));
+  }
+  EXPECT_LT(MakeTimeKey(Dated(9999, 12, 31, 23, 59, 59)), NO_ENTRY);
 }
 
 TEST(Helpers, ParseSignedDecimal) {

@@ -40,9 +40,14 @@ inline Fields Describe(const LogEntry& e) {
     std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", e.hour, e.minute, e.second);
     f["time"] = buffer;
   }
-  if (e.status != 200) f["status"] = std::to_string(e.status);
-  if (e.bytes != 1024) f["bytes"] = std::to_string(e.bytes);
-  if (e.transfer_time != 0) f["transfer"] = std::to_string(e.transfer_time);
+  // A number the line does not have, and the commonest values (status 200, 1024 bytes, no
+  // transfer time) stay out of the tables; tests of absent numbers check the entry itself.
+  const auto number = [&f](const char* name, int64_t value, int64_t common) {
+    if (value >= 0 && value != common) f[name] = std::to_string(value);
+  };
+  number("status", e.status, 200);
+  number("bytes", e.bytes, 1024);
+  number("transfer", e.transfer_time, 0);
   return f;
 }
 

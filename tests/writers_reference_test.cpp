@@ -68,34 +68,45 @@ const char* Newline(NewlineStyle style) {
   return "\r";
 }
 
+// A status, byte count or transfer time: "-" when negative (absent).
+std::string Number(long long value) {
+  return value < 0 ? "-" : std::to_string(value);
+}
+
+bool NoRequest(const LogEntry& e) {
+  return (e.method == nullptr || e.method[0] == '\0') && (e.uri == nullptr || e.uri[0] == '\0');
+}
+
 std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end) {
+  const std::string status = Number(e.status);
+  const std::string bytes = Number(e.bytes);
   switch (kind) {
     case Kind::NCSA: {
       const long long year = e.year < 2000 ? e.year - 1900LL : e.year - 2000LL;
-      return Printf(
-          "%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s %s%s%s HTTP/1.0\" "
-          "%d %d \"%s\" \"%s\"%s",
-          t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), year, e.hour,
-          e.minute, e.second, t.method.c_str(), t.uri.c_str(), t.query ? "?" : "",
-          t.query ? t.query->c_str() : "", e.status, e.bytes, t.referer.c_str(), t.agent.c_str(),
-          end);
+      const std::string request =
+          NoRequest(e) ? "-"
+                       : t.method + " " + t.uri + (t.query ? "?" + *t.query : "") + " HTTP/1.0";
+      return Printf("%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s\" %s %s \"%s\" \"%s\"%s",
+                    t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), year,
+                    e.hour, e.minute, e.second, request.c_str(), status.c_str(), bytes.c_str(),
+                    t.referer.c_str(), t.agent.c_str(), end);
     }
     case Kind::W3C:
       return Printf(
-          "%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %d %d %lld %s \"%s\" \"%s\" "
+          "%04d-%02d-%02d %02d:%02d:%02d %s %s %s %s %s %s %s %s %s \"%s\" \"%s\" "
           "\"%s\"%s",
           e.year, e.month, e.day, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
-          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status, e.bytes,
-          e.transfer_time * 5LL / 3, t.domain.c_str(), t.agent.c_str(), t.cookie.c_str(),
-          t.referer.c_str(), end);
+          t.method.c_str(), t.uri.c_str(), t.query->c_str(), status.c_str(), bytes.c_str(),
+          Number(e.transfer_time < 0 ? -1 : e.transfer_time * 5LL / 3).c_str(), t.domain.c_str(),
+          t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
     case Kind::WEBSTAR:
       return Printf(
-          "%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%d\t%d\t%d\t%s\t%s\t"
+          "%02d/%02d/%04d\t%02d:%02d:%02d\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t"
           "\"%s\"\t%s%s",
           e.month, e.day, e.year, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
-          t.method.c_str(), t.uri.c_str(), t.query->c_str(), e.status, e.bytes,
-          e.transfer_time / 10, t.domain.c_str(), t.agent.c_str(), t.cookie.c_str(),
-          t.referer.c_str(), end);
+          t.method.c_str(), t.uri.c_str(), t.query->c_str(), status.c_str(), bytes.c_str(),
+          Number(e.transfer_time < 0 ? -1 : e.transfer_time / 10).c_str(), t.domain.c_str(),
+          t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
   }
   return "";
 }
@@ -111,12 +122,36 @@ std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options
   Texts t{Or(e.client_host, "-"),
           kind == Kind::NCSA && !options.vhost ? "-" : Or(e.domain, "-"),
           Or(e.user, "-"),
-          Or(e.method, "GET"),
-          Or(e.uri, "/"),
+          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.method, "GET"),
+          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.uri, "/"),
           kind == Kind::NCSA ? (e.query ? Field(e.query) : std::nullopt) : Field(Or(e.query, "-")),
           Or(e.referer, "-"),
           Or(e.agent, "-"),
           kind == Kind::NCSA ? "" : Or(e.cookie, "-")};
+  // No field holds a separator or a line end: blanks, tabs, CR and LF become '+' in the
+  // unquoted fields of W3C and NCSA lines (the request included), blanks on WebSTAR lines.
+  const auto map = [](std::string& text, char blank_as) {
+    for (char& c : text) {
+      if (c == ' ' || c == '\t' || c == '\r' || c == '\n') c = blank_as;
+    }
+  };
+  const char plus = kind == Kind::WEBSTAR ? ' ' : '+';
+  for (std::string* field : {&t.host, &t.domain, &t.user, &t.method, &t.uri}) map(*field, plus);
+  if (t.query) map(*t.query, plus);
+  // Between quotes only CR and LF go: '+' on W3C lines, a blank elsewhere; WebSTAR's
+  // unquoted agent and referer lose their tabs too.
+  const auto map_line_ends = [](std::string& text, char line_end_as) {
+    for (char& c : text) {
+      if (c == '\r' || c == '\n') c = line_end_as;
+    }
+  };
+  for (std::string* field : {&t.referer, &t.agent, &t.cookie}) {
+    if (kind == Kind::WEBSTAR && field != &t.cookie) {
+      map(*field, ' ');
+    } else {
+      map_line_ends(*field, kind == Kind::W3C ? '+' : ' ');
+    }
+  }
   const auto len = [](const std::string& s) { return static_cast<long long>(s.size()); };
   long long estimate = len(t.host) + len(t.domain) + len(t.user) + len(t.method) + len(t.uri) +
                        len(t.referer) + len(t.agent);
@@ -163,10 +198,12 @@ class RandomEntries {
     texts_.reserve(9);  // the pointers below must stay valid
     LogEntry e;
     ResetEntry(e);
-    for (int32_t* number : {&e.year, &e.month, &e.day, &e.hour, &e.minute, &e.second, &e.status,
-                            &e.bytes, &e.transfer_time}) {
+    for (int32_t* number :
+         {&e.year, &e.month, &e.day, &e.hour, &e.minute, &e.second, &e.status, &e.transfer_time}) {
       *number = Number();
     }
+    // Byte counts are 64-bit: beyond 32 bits a third of the time.
+    e.bytes = Pick(3) == 0 ? static_cast<int64_t>(Wide()) : Number();
     // Plausible dates half the time, so the ordinary paths are exercised too.
     if (Pick(2) == 0) {
       e.year = 1970 + static_cast<int32_t>(Pick(80));
@@ -182,6 +219,14 @@ class RandomEntries {
  private:
   uint32_t Pick(uint32_t count) {
     return std::uniform_int_distribution<uint32_t>(0, count - 1)(random_);
+  }
+
+  // Arbitrary 64-bit values and their boundaries.
+  uint64_t Wide() {
+    static constexpr uint64_t kSpecial[] = {uint64_t{1} << 32, 3000000000u, uint64_t{INT64_MAX},
+                                            uint64_t{1} << 63};
+    if (Pick(4) == 0) return kSpecial[Pick(std::size(kSpecial))];
+    return (uint64_t{random_()} << 32) | random_();
   }
 
   // Small, negative, boundary and arbitrary 32-bit values.
@@ -286,10 +331,10 @@ std::string Describe(const LogEntry& e) {
     return t == nullptr ? std::string("null") : std::to_string(std::strlen(t)) + " bytes";
   };
   return Printf(
-      "date %d-%d-%d %d:%d:%d status %d bytes %d transfer %d; host %s, uri %s, "
+      "date %d-%d-%d %d:%d:%d status %d bytes %lld transfer %d; host %s, uri %s, "
       "query %s, referer %s, agent %s, user %s, method %s, domain %s, cookie %s",
-      e.year, e.month, e.day, e.hour, e.minute, e.second, e.status, e.bytes, e.transfer_time,
-      text(e.client_host).c_str(), text(e.uri).c_str(), text(e.query).c_str(),
+      e.year, e.month, e.day, e.hour, e.minute, e.second, e.status, static_cast<long long>(e.bytes),
+      e.transfer_time, text(e.client_host).c_str(), text(e.uri).c_str(), text(e.query).c_str(),
       text(e.referer).c_str(), text(e.agent).c_str(), text(e.user).c_str(), text(e.method).c_str(),
       text(e.domain).c_str(), text(e.cookie).c_str());
 }

@@ -22,17 +22,23 @@ class Writers : public ::testing::Test {
   void SetUp() override { options = WriterOptions{.vhost = true, .newlines = NewlineStyle::UNIX}; }
 };
 
-// The entry of the worked example: every text absent, 2001-03-05 14:07:09, status 200,
-// 1024 bytes, transfer time 600 (one second).
+// The entry of the worked example: the request "GET /", every other text absent,
+// 2001-03-05 14:07:09, status 200, 1024 bytes, transfer time 600 (one second).
 LogEntry Example() {
+  static char method[] = "GET";
+  static char uri[] = "/";
   LogEntry e;
   ResetEntry(e);
+  e.method = method;
+  e.uri = uri;
   e.year = 2001;
   e.month = 3;
   e.day = 5;
   e.hour = 14;
   e.minute = 7;
   e.second = 9;
+  e.status = 200;
+  e.bytes = 1024;
   e.transfer_time = 600;
   return e;
 }
@@ -79,6 +85,35 @@ TEST_F(Writers, WorkedExampleInEveryDialect) {
   }
 }
 
+// No field holds its line's separator or a line end: the IIS user "NT AUTHORITY\LOCAL
+// SERVICE" and an agent with a line break keep every later field in its column.
+TEST_F(Writers, SeparatorsAndLineEndsInsideFieldsAreWrittenSafely) {
+  char user[] = "NT AUTHORITY\\LOCAL SERVICE", uri[] = "/a\tb", agent[] = "Bot\r\n1 (x)";
+  LogEntry e = Example();
+  e.user = user;
+  e.uri = uri;
+  e.agent = agent;
+  struct Case {
+    LineWriter writer;
+    const char* line;
+  };
+  const Case cases[] = {
+      {FormatNcsaLine,
+       "- - NT+AUTHORITY\\LOCAL+SERVICE [05/Mar/01:14:07:09 -0500] \"GET /a+b HTTP/1.0\" 200 "
+       "1024 \"-\" \"Bot  1 (x)\"\n"},
+      {FormatW3cLine,
+       "2001-03-05 14:07:09 - NT+AUTHORITY\\LOCAL+SERVICE GET /a+b - 200 1024 1000 - "
+       "\"Bot++1 (x)\" \"-\" \"-\"\n"},
+      {FormatWebstarLine,
+       "03/05/2001\t14:07:09\t-\tNT AUTHORITY\\LOCAL SERVICE\tGET\t/a b\t-\t200\t1024\t60\t-\t"
+       "Bot  1 (x)\t\"-\"\t-\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(Format(c.writer, e), c.line);
+  }
+}
+
 TEST_F(Writers, EveryFieldLandsInItsPlace) {
   char host[] = "10.0.0.1", user[] = "ann", method[] = "POST", uri[] = "/a b.html", query[] = "x=1",
        referer[] = "http://r/", agent[] = "Moz \"q\"", domain[] = "www.x", cookie[] = "id=7";
@@ -97,18 +132,39 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
   e.transfer_time = 31;
   // No field is escaped: blanks and quotes are written as they are.
   EXPECT_EQ(Format(FormatNcsaLine, e),
-            "10.0.0.1 www.x ann [05/Mar/01:14:07:09 -0500] \"POST /a b.html?x=1 HTTP/1.0\" "
+            "10.0.0.1 www.x ann [05/Mar/01:14:07:09 -0500] \"POST /a+b.html?x=1 HTTP/1.0\" "
             "404 17 \"http://r/\" \"Moz \"q\"\"\n");
   EXPECT_EQ(Format(FormatW3cLine, e),
-            "2001-03-05 14:07:09 10.0.0.1 ann POST /a b.html x=1 404 17 51 www.x "
+            "2001-03-05 14:07:09 10.0.0.1 ann POST /a+b.html x=1 404 17 51 www.x "
             "\"Moz \"q\"\" \"id=7\" \"http://r/\"\n");
   EXPECT_EQ(Format(FormatWebstarLine, e),
             "03/05/2001\t14:07:09\t10.0.0.1\tann\tPOST\t/a b.html\tx=1\t404\t17\t3\twww.x\t"
             "Moz \"q\"\t\"id=7\"\thttp://r/\n");
 }
 
-// A present but empty text (a request with no path, a host that normalisation emptied)
-// prints like an absent one, so the fields of a line never run together.
+// A present but empty text (a host that normalisation emptied) prints like an absent one,
+// so the fields of a line never run together; with method and uri both empty there is no
+// request at all.
+// Values the input did not have print as "-" in every dialect: nothing is invented.
+TEST_F(Writers, AbsentNumbersAndRequestPrintAsDashes) {
+  LogEntry e = Example();
+  e.method = nullptr;
+  e.uri = nullptr;
+  e.status = NO_NUMBER;
+  e.bytes = NO_NUMBER;
+  e.transfer_time = NO_NUMBER;
+  EXPECT_EQ(Format(FormatNcsaLine, e), "- - - [05/Mar/01:14:07:09 -0500] \"-\" - - \"-\" \"-\"\n");
+  EXPECT_EQ(Format(FormatW3cLine, e), "2001-03-05 14:07:09 - - - - - - - - - \"-\" \"-\" \"-\"\n");
+  EXPECT_EQ(Format(FormatWebstarLine, e),
+            "03/05/2001\t14:07:09\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t\"-\"\t-\n");
+  // A 3 GB download keeps its size; a method without a uri still names the path "/".
+  e.bytes = 3000000000;
+  static char post[] = "POST";
+  e.method = post;
+  EXPECT_EQ(Format(FormatNcsaLine, e),
+            "- - - [05/Mar/01:14:07:09 -0500] \"POST / HTTP/1.0\" - 3000000000 \"-\" \"-\"\n");
+}
+
 TEST_F(Writers, EmptyTextsPrintTheirPlaceholders) {
   char empty[][1] = {"", "", "", "", "", "", "", "", ""};
   LogEntry e = Example();
@@ -121,12 +177,12 @@ TEST_F(Writers, EmptyTextsPrintTheirPlaceholders) {
   e.domain = empty[6];
   e.cookie = empty[7];
   EXPECT_EQ(Format(FormatNcsaLine, e),
-            "- - - [05/Mar/01:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n");
+            "- - - [05/Mar/01:14:07:09 -0500] \"-\" 200 1024 \"-\" \"-\"\n");
   e.query = empty[8];
   EXPECT_EQ(Format(FormatW3cLine, e),
-            "2001-03-05 14:07:09 - - GET / - 200 1024 1000 - \"-\" \"-\" \"-\"\n");
+            "2001-03-05 14:07:09 - - - - - 200 1024 1000 - \"-\" \"-\" \"-\"\n");
   EXPECT_EQ(Format(FormatWebstarLine, e),
-            "03/05/2001\t14:07:09\t-\t-\tGET\t/\t-\t200\t1024\t60\t-\t-\t\"-\"\t-\n");
+            "03/05/2001\t14:07:09\t-\t-\t-\t-\t-\t200\t1024\t60\t-\t-\t\"-\"\t-\n");
 }
 
 TEST_F(Writers, WritersLeaveTheEntryUnchanged) {
@@ -230,11 +286,11 @@ TEST_F(Writers, TransferTimeInMillisecondsAndTicks) {
       {0, " 0 ", "\t0\t"},
       {1, " 1 ", "\t0\t"},
       {19, " 31 ", "\t1\t"},
-      {-7, " -11 ", "\t0\t"},
-      {-25, " -41 ", "\t-2\t"},
+      {-1, " - ", "\t-\t"},  // absent
+      {-7, " - ", "\t-\t"},
       // The product is taken in 64 bits: no overflow.
       {INT32_MAX, " 3579139411 ", "\t214748364\t"},
-      {INT32_MIN, " -3579139413 ", "\t-214748364\t"},
+      {INT32_MIN, " - ", "\t-\t"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.transfer);

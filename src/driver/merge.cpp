@@ -116,8 +116,8 @@ void FinishInput(MergeInput& input) {
 
 // Writes every pending entry in order until all inputs are done or a write fails; returns
 // the number of entries written. Lines are formatted straight into a batch, each into a
-// space of LINE_BUFFER_SIZE bytes, and the sink gets a whole batch at a time rather than
-// one call per line.
+// space that holds its whole line (LineSizeBound), and the sink gets a whole batch at a time rather
+// than one call per line.
 int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSchedule& schedule) {
   std::vector<char> batch(kBatchSize);
   size_t used = 0;          // bytes of the batch filled
@@ -133,9 +133,15 @@ int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSc
     return ok;
   };
   while (!pending.Empty()) {
-    if (batch.size() - used < LINE_BUFFER_SIZE && !write_batch()) return sink.Written();
     MergeInput& input = inputs[pending.Top()];
-    used += format(batch.data() + used, LINE_BUFFER_SIZE, input.entry, options);
+    // An entry longer than the usual space gets a batch of its own size, so it is written
+    // whole instead of losing fields or the whole line.
+    const size_t room = LineSizeBound(input.entry);
+    if (batch.size() - used < room) {
+      if (!write_batch()) return sink.Written();
+      if (batch.size() < room) batch.resize(room);
+    }
+    used += format(batch.data() + used, room, input.entry, options);
     ++batch_lines;
     NextEntry(input);
     pending.ReplaceTop(input.time_key);

@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-// One parsed log line. Integers are signed 32-bit; every text field is null or points to
-// NUL-terminated text owned elsewhere (normally the input's window), which stays
+// One parsed log line. Integers are signed 32-bit, byte counts 64-bit; every text field is null or
+// points to NUL-terminated text owned elsewhere (normally the input's window), which stays
 // unchanged until the entry has been written.
 struct LogEntry {
   int32_t line_length;  // bytes of the input this line occupies, line end included
@@ -18,7 +18,7 @@ struct LogEntry {
   char* uri;
   char* query;  // without its leading '?'
   int32_t status;
-  int32_t bytes;
+  int64_t bytes;          // a download of several gigabytes fits
   int32_t transfer_time;  // in units of 1/600 second
   char* referer;
   char* agent;
@@ -31,17 +31,24 @@ struct LogEntry {
   char* session;  // parsed, never written out
 };
 
-// The key by which entries are merged: a smaller key is written first.
-using TimeKey = uint32_t;
+// The key by which entries are merged: a smaller key is written first. 64 bits, so every
+// date from the year 0 (not given) to 9999 has its own place in the order.
+using TimeKey = uint64_t;
 
 // Key of an input that has no pending entry (finished or never opened). No valid entry
 // reaches it.
-inline constexpr TimeKey NO_ENTRY = 0xFFFFFFFFu;
+inline constexpr TimeKey NO_ENTRY = UINT64_MAX;
 
-// Clears every field, then sets the defaults hour 12, status 200 and bytes 1024.
+// A status, byte count or transfer time the line does not have; any negative value counts
+// as absent and prints as "-".
+inline constexpr int32_t NO_NUMBER = -1;
+
+// Clears every field, then sets the default hour 12 (ordering needs a time) and marks
+// status, bytes and transfer time absent (NO_NUMBER).
 void ResetEntry(LogEntry& entry);
 
 // The packed date and time by which entries are merged:
-// (year-1980)<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second, computed with
-// 32-bit wrap-around (years before 1980, and the year 0, wrap).
+// year<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second. Every field of an
+// accepted entry is small and non-negative, so keys order the dates exactly; a negative
+// field counts as 0.
 TimeKey MakeTimeKey(const LogEntry& entry);

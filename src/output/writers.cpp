@@ -38,7 +38,7 @@ constexpr Text UNKNOWN_MONTH = Literal("???");
 // Placeholders for absent text fields.
 constexpr Text NO_TEXT = Literal("-");
 constexpr Text NO_METHOD = Literal("GET");
-constexpr Text NO_URI = Literal("/");
+constexpr Text NO_URI = Literal("/");  // a method without a uri
 constexpr Text SHED_COOKIE = Literal("");
 
 // Estimated length of each line without its text fields: the fixed text, the numbers and
@@ -67,6 +67,28 @@ class LineAppender {
     }
     std::memcpy(at_, text.data, text.size);
     at_ += text.size;
+  }
+
+  // Appends `text` with every blank, tab, CR and LF written as `blank_as`, so that a field
+  // never holds its line's separator or a line end. The length does not change.
+  void AppendField(Text text, char blank_as) {
+    char* const start = at_;
+    Append(text);
+    if (overflowed_) return;
+    for (char* c = start; c != at_; ++c) {
+      if (*c == ' ' || *c == '\t' || *c == '\r' || *c == '\n') *c = blank_as;
+    }
+  }
+
+  // Appends a field that stands between quotes, where blanks and tabs are safe: only CR
+  // and LF are written as `line_end_as`.
+  void AppendQuoted(Text text, char line_end_as) {
+    char* const start = at_;
+    Append(text);
+    if (overflowed_) return;
+    for (char* c = start; c != at_; ++c) {
+      if (*c == '\r' || *c == '\n') *c = line_end_as;
+    }
   }
 
   void Append(char c) {
@@ -111,6 +133,15 @@ class LineAppender {
     while (digit > at_ + sign) *--digit = '0';
     if (negative) *at_ = '-';
     at_ += length;
+  }
+
+  // A status, byte count or transfer time: "-" when it is absent (negative).
+  void AppendNumber(int64_t value) {
+    if (value < 0) {
+      Append('-');
+    } else {
+      AppendDecimal(value);
+    }
   }
 
   bool Overflowed() const { return overflowed_; }
@@ -168,6 +199,12 @@ constexpr ShedStep W3C_WEBSTAR_SHEDDING[] = {
 // would leave two separators side by side and shift every later field of the line.
 Text Or(const char* text, Text placeholder) {
   return text != nullptr && text[0] != '\0' ? Measure(text) : placeholder;
+}
+
+// A line without method and uri (a "-" request) has no request at all.
+bool RequestAbsent(const LogEntry& e) {
+  const auto empty = [](const char* text) { return text == nullptr || text[0] == '\0'; };
+  return empty(e.method) && empty(e.uri);
 }
 
 int64_t Length(Text text) {
@@ -235,11 +272,11 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   // Two-digit year: 1999 prints as 99, 2001 as 01. Computed in 64 bits so no year
   // overflows.
   const int64_t year = e.year < 2000 ? int64_t{e.year} - 1900 : int64_t{e.year} - 2000;
-  out.Append(t.client_host);
+  out.AppendField(t.client_host, '+');
   out.Append(' ');
-  out.Append(t.domain);
+  out.AppendField(t.domain, '+');
   out.Append(' ');
-  out.Append(t.user);
+  out.AppendField(t.user, '+');
   out.Append(Literal(" ["));
   out.AppendDecimal(e.day, 2);
   out.Append('/');
@@ -249,28 +286,32 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(':');
   AppendClock(out, e);
   out.Append(Literal(" -0500] \""));
-  out.Append(t.method);
-  out.Append(' ');
-  out.Append(t.uri);
-  if (t.query.data != nullptr) {
-    out.Append('?');
-    out.Append(t.query);
+  if (RequestAbsent(e)) {
+    out.Append(Literal("-\" "));  // no request at all, as a server writes it for a 400
+  } else {
+    out.AppendField(t.method, '+');
+    out.Append(' ');
+    out.AppendField(t.uri, '+');
+    if (t.query.data != nullptr) {
+      out.Append('?');
+      out.AppendField(t.query, '+');
+    }
+    out.Append(Literal(" HTTP/1.0\" "));
   }
-  out.Append(Literal(" HTTP/1.0\" "));
-  out.AppendDecimal(e.status);
+  out.AppendNumber(e.status);
   out.Append(' ');
-  out.AppendDecimal(e.bytes);
+  out.AppendNumber(e.bytes);
   out.Append(Literal(" \""));
-  out.Append(t.referer);
+  out.AppendQuoted(t.referer, ' ');
   out.Append(Literal("\" \""));
-  out.Append(t.agent);
+  out.AppendQuoted(t.agent, ' ');
   out.Append('"');
 }
 
 // ---- W3C ---------------------------------------------------------------------------------
 
 void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  const int64_t milliseconds = int64_t{e.transfer_time} * 5 / 3;
+  const int64_t milliseconds = e.transfer_time < 0 ? NO_NUMBER : int64_t{e.transfer_time} * 5 / 3;
   out.AppendDecimal(e.year, 4);
   out.Append('-');
   out.AppendDecimal(e.month, 2);
@@ -280,19 +321,19 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   AppendClock(out, e);
   for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
     out.Append(' ');
-    out.Append(field);
+    out.AppendField(field, '+');
   }
   out.Append(' ');
-  out.AppendDecimal(e.status);
+  out.AppendNumber(e.status);
   out.Append(' ');
-  out.AppendDecimal(e.bytes);
+  out.AppendNumber(e.bytes);
   out.Append(' ');
-  out.AppendDecimal(milliseconds);
+  out.AppendNumber(milliseconds);
   out.Append(' ');
-  out.Append(t.domain);
+  out.AppendField(t.domain, '+');
   for (Text field : {t.agent, t.cookie, t.referer}) {
     out.Append(Literal(" \""));
-    out.Append(field);
+    out.AppendQuoted(field, '+');
     out.Append('"');
   }
 }
@@ -300,7 +341,7 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 // ---- WebSTAR -----------------------------------------------------------------------------
 
 void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  const int32_t ticks = e.transfer_time / 10;
+  const int32_t ticks = e.transfer_time < 0 ? NO_NUMBER : e.transfer_time / 10;
   out.AppendDecimal(e.month, 2);
   out.Append('/');
   out.AppendDecimal(e.day, 2);
@@ -310,27 +351,35 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   AppendClock(out, e);
   for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
     out.Append('\t');
-    out.Append(field);
+    out.AppendField(field, ' ');
   }
-  for (int32_t number : {e.status, e.bytes, ticks}) {
+  for (int64_t number : {int64_t{e.status}, e.bytes, int64_t{ticks}}) {
     out.Append('\t');
-    out.AppendDecimal(number);
+    out.AppendNumber(number);
   }
   out.Append('\t');
-  out.Append(t.domain);
+  out.AppendField(t.domain, ' ');
   out.Append('\t');
-  out.Append(t.agent);
+  out.AppendField(t.agent, ' ');
   out.Append(Literal("\t\""));
-  out.Append(t.cookie);
+  out.AppendQuoted(t.cookie, ' ');
   out.Append(Literal("\"\t"));
-  out.Append(t.referer);
+  out.AppendField(t.referer, ' ');
 }
 
-// W3C and WebSTAR print every field, placeholders included.
+// W3C and WebSTAR print every field, placeholders included; a request that is not there
+// prints "-" as its method and its uri.
 LineTexts FullTexts(const LogEntry& e) {
-  return LineTexts{Or(e.client_host, NO_TEXT), Or(e.domain, NO_TEXT), Or(e.user, NO_TEXT),
-                   Or(e.method, NO_METHOD),    Or(e.uri, NO_URI),     Or(e.query, NO_TEXT),
-                   Or(e.referer, NO_TEXT),     Or(e.agent, NO_TEXT),  Or(e.cookie, NO_TEXT)};
+  const bool no_request = RequestAbsent(e);
+  return LineTexts{Or(e.client_host, NO_TEXT),
+                   Or(e.domain, NO_TEXT),
+                   Or(e.user, NO_TEXT),
+                   no_request ? NO_TEXT : Or(e.method, NO_METHOD),
+                   no_request ? NO_TEXT : Or(e.uri, NO_URI),
+                   Or(e.query, NO_TEXT),
+                   Or(e.referer, NO_TEXT),
+                   Or(e.agent, NO_TEXT),
+                   Or(e.cookie, NO_TEXT)};
 }
 
 int64_t FullEstimate(const LineTexts& t, int64_t base) {
@@ -371,6 +420,18 @@ size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
   const LineTexts texts = FullTexts(entry);
   return WriteLine(buffer, size, entry, options, texts, FullEstimate(texts, WEBSTAR_BASE),
                    W3C_WEBSTAR_SHEDDING, WebstarLayout);
+}
+
+size_t LineSizeBound(const LogEntry& entry) {
+  // The fixed text, the stamp, the numbers at their widest and every placeholder take far
+  // less than this; the texts add their own lengths.
+  constexpr size_t FIXED_PART = 512;
+  size_t bound = FIXED_PART;
+  for (const char* text : {entry.client_host, entry.domain, entry.user, entry.method, entry.uri,
+                           entry.query, entry.referer, entry.agent, entry.cookie}) {
+    if (text != nullptr) bound += std::strlen(text);
+  }
+  return bound > LINE_BUFFER_SIZE ? bound : LINE_BUFFER_SIZE;
 }
 
 namespace {

@@ -7,7 +7,9 @@
 // terminator included, NUL-terminated, or the empty text when the entry cannot be fitted
 // into the buffer even after its long, less important fields have been shed. A line is
 // never cut short. Absent and empty text fields print as their placeholders ("-", the
-// method "GET", the path "/"), so no field of a line is ever empty. Each writer returns the length
+// method "GET", the path "/" of a method without a uri), so no field of a line is ever
+// empty. An absent status, byte count or transfer time prints as "-", and an entry without
+// method and uri prints its request as "-" (NCSA: "\"-\""). Each writer returns the length
 // of what it wrote (0 for the empty text, and for a zero-size buffer, which it leaves untouched).
 
 #include <cstddef>
@@ -54,6 +56,10 @@ size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry,
 // of 1/60 second. Sheds like FormatW3cLine.
 size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
                          const WriterOptions& options);
+
+// Bytes of a buffer that holds the entry's whole line in every dialect (terminator and NUL
+// included), so that no field is shed: at least LINE_BUFFER_SIZE, more for long fields.
+size_t LineSizeBound(const LogEntry& entry);
 
 // ---- Choosing by output format -----------------------------------------------------------
 

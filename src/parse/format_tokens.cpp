@@ -30,7 +30,7 @@ constexpr TokenRow kTokens[] = {
     {HOST, "HOST", "the client host, plain or in double quotes"},
     {URI, "URI", "one field, split at '?' into uri and query"},
     {URI_QUERY, "URI-QUERY", "the query, one field"},
-    {STATUS, "STATUS", "the status code, decimal; '-' means 200"},
+    {STATUS, "STATUS", "the status code, decimal; '-' means none"},
     {WEBSTAR_RESULT, "WEBSTAR-RESULT",
      "a result word: OK 200, ERR! 404, PRIV 401, anything else 200"},
     {BYTES, "BYTES", "the bytes sent, decimal; '-' means 0"},

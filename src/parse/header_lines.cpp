@@ -96,7 +96,7 @@ HeaderDate ReadHeaderDate(const char* d) {
   }
   date.month = ParseSignedDecimal(d + 5);
   date.day = ParseSignedDecimal(d + 8);
-  date.in_range = date.year >= 1970 && date.year <= 2038 && date.month >= 1 && date.month <= 12 &&
+  date.in_range = date.year >= 1970 && date.year <= 9999 && date.month >= 1 && date.month <= 12 &&
                   date.day >= 1 && date.day <= 31;
   return date;
 }

@@ -256,6 +256,25 @@ Step ReadStatusOrBytes(Reader& r, int32_t* field, int32_t dash_value) {
   return ReadDecimal(r, field) ? Step::NEXT : Step::FAIL;
 }
 
+// BYTES: a 64-bit count, so downloads of several gigabytes keep their size; a count beyond
+// INT64_MAX stays at INT64_MAX. '-' gives `dash_value`.
+Step ReadBytes(Reader& r, int64_t dash_value) {
+  if (*r.cur == '-') {
+    r.entry.bytes = dash_value;
+    ++r.cur;
+    return Step::NEXT;
+  }
+  if (!IsDigit(*r.cur)) return Step::FAIL;
+  uint64_t value = 0;
+  constexpr uint64_t CAP = static_cast<uint64_t>(INT64_MAX);
+  for (; IsDigit(*r.cur); ++r.cur) {
+    const auto digit = static_cast<uint64_t>(*r.cur - '0');
+    value = value > (CAP - digit) / 10 ? CAP : value * 10 + digit;
+  }
+  r.entry.bytes = static_cast<int64_t>(value);
+  return *r.cur != '.' ? Step::NEXT : Step::FAIL;
+}
+
 // TRAN_TIME_SECS/TICKS/MILLI: n * multiplier / divisor in 1/600 second; '-' changes nothing.
 Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
   if (*r.cur == '-') {
@@ -505,11 +524,11 @@ Step ReadToken(Reader& r, uint8_t token) {
     case URI_QUERY:
       return ReadText(r, F_QUERY, Q_DOUBLE, set_c);
     case STATUS:
-      return ReadStatusOrBytes(r, &r.entry.status, 200);
+      return ReadStatusOrBytes(r, &r.entry.status, NO_NUMBER);
     case WEBSTAR_RESULT:
       return ReadWebstarResult(r);
     case BYTES:
-      return ReadStatusOrBytes(r, &r.entry.bytes, 0);
+      return ReadBytes(r, NO_NUMBER);
     case TRAN_TIME_SECS:
       return ReadTransferTime(r, 600, 1);
     case TRAN_TIME_TICKS:
@@ -599,7 +618,7 @@ Step ReadToken(Reader& r, uint8_t token) {
 // ---- Finishing an entry ------------------------------------------------------------------
 
 bool DateIsValid(const LogEntry& e, int32_t year_limit) {
-  const bool year_ok = e.year == 0 || (e.year >= 1970 && e.year <= 2038 && e.year < year_limit);
+  const bool year_ok = e.year == 0 || (e.year >= 1970 && e.year <= 9999 && e.year < year_limit);
   return year_ok && e.month >= 0 && e.month <= 12 && e.day >= 0 && e.day <= 31 && e.hour >= 0 &&
          e.hour <= 23 && e.minute >= 0 && e.minute <= 59 && e.second >= 0 && e.second <= 59;
 }
