@@ -81,6 +81,18 @@ TEST_F(CommandLineTest, OutcomesNamesAndMessages) {
        "Invalid --config option: it needs a file name!\n"},
       {{"--newlines=Dos", "a.log"}, CommandOutcome::Stop, {}, "Invalid --newlines value 'Dos'!\n"},
       {{"--level=x", "a.log"}, CommandOutcome::Stop, {}, "Invalid --level value 'x'!\n"},
+      {{"--threads=257", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "Invalid --threads value '257': give a number from 0 (one per core) to 256!\n"},
+      {{"--threads=2x", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "Invalid --threads value '2x': give a number from 0 (one per core) to 256!\n"},
+      {{"--threads=", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "Invalid --threads value '': give a number from 0 (one per core) to 256!\n"},
       {{"--since=yesterday", "a.log"},
        CommandOutcome::Stop,
        {},
@@ -127,8 +139,9 @@ TEST_F(CommandLineTest, LettersInEitherCaseAndLongOptionsSetTheSettings) {
   EXPECT_FALSE(FailureReported());
 
   ResetSettings();
-  Walk({"--normalize", "--normalize=no", "-Output", "week.gz", "--output=-"});
+  Walk({"--normalize", "--normalize=no", "-Output", "week.gz", "--output=-", "--threads=4"});
   EXPECT_FALSE(settings.normalize) << "a later switch wins";
+  EXPECT_EQ(settings.threads, 4);
   EXPECT_EQ(settings.output_path, "-");
 }
 
@@ -251,6 +264,7 @@ TEST_F(CommandLineTest, UsageListsTheOriginalSwitchesFirstThenEveryLongOption) {
                              "--since=",
                              "--until=",
                              "--quiet",
+                             "--threads=",
                              "--output-format=",
                              "--newlines=",
                              "--level=",

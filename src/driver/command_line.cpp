@@ -202,6 +202,21 @@ Walk SetTimeBound(const Switch& row, const char* value, std::optional<ClockTime>
   bound = time;
   return Walk::Continue;
 }
+// --threads=N: 1..256 threads compress the merged log; 0 (the default) is one per core.
+Walk SetThreads(WalkState&, const Switch&, const char* value) {
+  constexpr int kMaxThreads = 256;
+  int threads = 0;
+  const char* p = value;
+  for (; IsDigit(*p) && threads <= kMaxThreads; ++p) threads = threads * 10 + (*p - '0');
+  if (p == value || *p != '\0' || threads > kMaxThreads) {
+    SayFailure("Invalid --threads value '%s': give a number from 0 (one per core) to %d!\n",
+               EscapedName(value).c_str(), kMaxThreads);
+    return Walk::Stop;
+  }
+  settings.threads = threads;
+  return Walk::Continue;
+}
+
 Walk SetSince(WalkState&, const Switch& row, const char* value) {
   return SetTimeBound(row, value, settings.window.since);
 }
@@ -276,6 +291,8 @@ constexpr Switch kSwitches[] = {
      "  --since=<time> keep entries from this time on (2024-03-01T06:00:00 or 2024-03-01)\n"},
     {'\0', "until", Takes::Value, L, SetUntil, "  --until=<time> keep entries before this time\n"},
     {'\0', "quiet", Takes::Nothing, L, SetQuietRun, "  --quiet print nothing but problems\n"},
+    {'\0', "threads", Takes::Value, L, SetThreads,
+     "  --threads=<n> threads compressing the merged log (default: one per core)\n"},
     {'\0', "output-format", Takes::Value, L, SetConfigKey,
      "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
     {'\0', "newlines", Takes::Value, L, SetConfigKey,

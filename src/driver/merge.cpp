@@ -241,7 +241,7 @@ bool MergeLogs(int count, MergeInput* inputs) {
   RaiseOpenFileLimit(static_cast<int64_t>(count) + 16);
   const DestinationOptions options{
       settings.compress, settings.level,
-      settings.output_path.empty() ? nullptr : settings.output_path.c_str()};
+      settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads};
   Destination destination = DestinationBeside(OutputAnchor(inputs, count), options);
   if (!DestinationUsable(destination)) return false;
   MemoryPool* pool = MPNew();

@@ -23,6 +23,7 @@ struct Settings {
   char user_format[512] = {};  // user log formats; empty = none
   TimeWindow window;           // --since / --until; unbounded by default
   bool quiet = false;          // say nothing but problems
+  int threads = 0;             // threads compressing the merged log; 0 = one per core
   std::string output_path;     // the merged log's path; empty = beside the first input; "-" =
                                // standard output
   std::string config_path;     // the configuration file; empty = "Stitcher.cfg"
