@@ -67,27 +67,6 @@ bool IsGzip(const std::string& bytes) {
          static_cast<unsigned char>(bytes[1]) == 0x8B;
 }
 
-// Inflates a gzip stream; a damaged stream yields what could be read plus a marker, so the
-// comparison fails visibly.
-std::string Gunzip(const std::string& bytes) {
-  z_stream z{};
-  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return "<inflateInit2 failed>";
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  std::string out;
-  char buffer[16384];
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    z.next_out = reinterpret_cast<Bytef*>(buffer);
-    z.avail_out = sizeof buffer;
-    rc = inflate(&z, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - z.avail_out);
-  }
-  inflateEnd(&z);
-  if (rc != Z_STREAM_END) out += "<damaged gzip stream>";
-  return out;
-}
-
 std::string ProducedText(const fs::path& path) {
   const std::string bytes = ReadFile(path);
   return IsGzip(bytes) ? Gunzip(bytes) : bytes;

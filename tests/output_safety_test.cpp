@@ -36,26 +36,6 @@ std::string Lines(int host, int count, int first_second) {
   return text;
 }
 
-// The text of a whole gzip file, or a marker when the data is damaged or cut short.
-std::string Gunzip(const std::string& bytes) {
-  z_stream z{};
-  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return "<no inflate>";
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  std::string out;
-  char buffer[16384];
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    z.next_out = reinterpret_cast<Bytef*>(buffer);
-    z.avail_out = sizeof buffer;
-    rc = inflate(&z, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - z.avail_out);
-  }
-  const bool whole = rc == Z_STREAM_END && z.avail_in == 0;
-  inflateEnd(&z);
-  return whole ? out : out + "<damaged or incomplete gzip data>";
-}
-
 // The merged text the program makes of `logs` (name, content) in a directory of its own.
 std::string ReferenceMerge(const std::vector<std::pair<std::string, std::string>>& logs) {
   const fs::path dir = FreshDirectory("safety-reference");

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <array>
 #include <atomic>
@@ -48,6 +49,32 @@ inline std::string ShellQuote(const std::string& word) {
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The text of a whole gzip file, every member of it (the merged log is several members), or
+// what could be read plus a marker when the data is damaged or cut short, so a comparison
+// fails visibly.
+inline std::string Gunzip(const std::string& bytes) {
+  z_stream z{};
+  if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return "<no inflate>";
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  z.avail_in = static_cast<uInt>(bytes.size());
+  std::string out;
+  char buffer[16384];
+  int rc = Z_OK;
+  for (;;) {
+    z.next_out = reinterpret_cast<Bytef*>(buffer);
+    z.avail_out = sizeof buffer;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - z.avail_out);
+    if (rc == Z_STREAM_END && z.avail_in > 0) {
+      rc = inflateReset(&z);  // the next member
+    }
+    if (rc != Z_OK) break;
+  }
+  const bool whole = rc == Z_STREAM_END && z.avail_in == 0;
+  inflateEnd(&z);
+  return whole ? out : out + "<damaged or incomplete gzip data>";
 }
 
 // Runs `program` with `args` in `directory`.
