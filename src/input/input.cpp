@@ -268,6 +268,7 @@ void ReadChunk(InputFile* in) {
   if (in->buff_cnt > 0 && in->buff_pos > 0)
     std::memmove(in->buff, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
   in->buff_pos = 0;
+  in->whole_before = 0;
   DecodeResult r{0, false};
   if (const Container* container = ContainerOf(in->type)) {
     r = container->reader.read(in->reader, in->buff + in->buff_cnt, IN_CHUNK);
@@ -308,12 +309,23 @@ bool MakeRoom(InputFile* in) {
   in->buff = larger;
   in->buff_size = size;
   in->buff_pos = 0;
+  in->whole_before = 0;
   return true;
 }
 
 // Bytes of the text at `p` before its first CR, LF or NUL (the NUL behind the data included).
 int32_t TextLength(const char* p) {
   return static_cast<int32_t>(std::strcspn(p, "\r\n"));
+}
+
+// Finds the last line end of the unread data that is followed by one more byte (at least
+// the one at `first_end`, the end of the line at the front), so the lines before it are
+// known to be whole until the data moves. One backward scan a window.
+void NoteLastLineEnd(InputFile* in, int32_t first_end) {
+  const char* data = in->buff + in->buff_pos;
+  int32_t end = in->buff_cnt - 2;
+  while (end > first_end && data[end] != '\n' && data[end] != '\r') --end;
+  in->whole_before = in->buff_pos + end + 1;
 }
 
 // Passes over the line at the front, longer than IN_LINE_MAX, through its line end (CR LF
@@ -361,6 +373,7 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read,
   in->type = IN_PLAIN;
   in->buff_cnt = 0;
   in->buff_pos = 0;
+  in->whole_before = 0;
   in->at_eof = 0;
   in->read_failed = 0;
   if (const char* reason = Detect(in, pool)) {
@@ -391,6 +404,9 @@ void INClose(InputFile* in) {
 // ---- Reading -------------------------------------------------------------------------------
 
 char* INPeek(InputFile* in) {
+  // Most lines start before the last line end of the window: whole without a scan of their
+  // own. The first window holds no line longer than IN_LINE_MAX.
+  if (in->buff_pos < in->whole_before && in->buff_cnt > 0) return in->buff + in->buff_pos;
   int32_t scanned = 0;  // bytes of the line known to hold no line end
   for (;;) {
     if (in->buff_cnt == 0) return nullptr;
@@ -403,7 +419,11 @@ char* INPeek(InputFile* in) {
     }
     // Whole: its line end is followed by one more byte (the second of a pair), or the
     // input has no more to give.
-    if (text + 1 < in->buff_cnt || in->at_eof) return line;
+    if (text + 1 < in->buff_cnt) {
+      if (in->buff == in->first_buff) NoteLastLineEnd(in, text);
+      return line;
+    }
+    if (in->at_eof) return line;
     scanned = text < in->buff_cnt ? text : in->buff_cnt;
     if (!MakeRoom(in)) {
       DropLongLine(in);

@@ -33,14 +33,17 @@ inline constexpr int32_t IN_ZSTD = 5;   // zstd frames, one after the other (lib
 // One open log file. Taken from the pool in one piece and never freed on its own.
 // Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach, INPeek and every INAdvance.
 struct InputFile {
-  std::FILE* file;        // the stream; always set, owned by the input
-  void* reader;           // the container reader's state (for plain text, the stream)
-  MemoryPool* pool;       // where a larger window comes from
-  char* buff;             // decoded bytes (first_buff, or a larger window); unread ones writable
-  int32_t buff_size;      // bytes at buff
-  int32_t type;           // IN_PLAIN .. IN_ZSTD: the row of the table of containers
-  int32_t buff_cnt;       // unread bytes in buff
-  int32_t buff_pos;       // offset of the first unread byte
+  std::FILE* file;    // the stream; always set, owned by the input
+  void* reader;       // the container reader's state (for plain text, the stream)
+  MemoryPool* pool;   // where a larger window comes from
+  char* buff;         // decoded bytes (first_buff, or a larger window); unread ones writable
+  int32_t buff_size;  // bytes at buff
+  int32_t type;       // IN_PLAIN .. IN_ZSTD: the row of the table of containers
+  int32_t buff_cnt;   // unread bytes in buff
+  int32_t buff_pos;   // offset of the first unread byte
+  // A line that starts before this offset is known to be whole in the window: the last line
+  // end found there is followed by another byte. 0 when unknown (the data moved).
+  int32_t whole_before;
   int64_t lines_dropped;  // lines longer than IN_LINE_MAX passed over (the caller may reset)
   uint8_t at_eof;         // the reader reported the end or an error: no more reads
   uint8_t read_failed;    // the reader reported an error: the input ended early
