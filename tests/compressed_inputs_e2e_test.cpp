@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,13 +32,6 @@ std::string LinesOf(int file, int from, int to) {
   std::string text;
   for (int line = from; line < to; ++line) text += EntryLine(file, line);
   return text;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 TEST(CompressedInputs, PlainGzipBzip2ZipXzAndZstdLogsMergeLikePlainOnes) {

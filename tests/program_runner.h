@@ -51,6 +51,19 @@ inline std::string ReadFile(const std::filesystem::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The lines of a text, without their LF; a last line without one counts too.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 // The text of a whole gzip file, every member of it (the merged log is several members), or
 // what could be read plus a marker when the data is damaged or cut short, so a comparison
 // fails visibly.
