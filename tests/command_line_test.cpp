@@ -72,6 +72,10 @@ TEST_F(CommandLineTest, OutcomesNamesAndMessages) {
       {{"--version", "a.log"}, CommandOutcome::Version, {}, ""},
       {{"--colour=red", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--colour=red'!\n"},
       {{"--quiet=yes", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--quiet=yes'!\n"},
+      {{"--no-header=no", "a.log"},
+       CommandOutcome::Usage,
+       {},
+       "Invalid option '--no-header=no'!\n"},
       {{"--output", "x.gz", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--output'!\n"},
       {{"-Output"}, CommandOutcome::Usage, {}, "Invalid -output command!\n"},
       {{"--output=", "a.log"}, CommandOutcome::Usage, {}, "Invalid -output command!\n"},
@@ -154,6 +158,12 @@ TEST_F(CommandLineTest, QuietAndVerboseTheLaterWins) {
   EXPECT_TRUE(settings.verbose);
   Walk({"--quiet", "--verbose"});
   EXPECT_FALSE(settings.quiet);
+}
+
+TEST_F(CommandLineTest, NoHeaderTakesNoValue) {
+  EXPECT_TRUE(settings.header);
+  Walk({"--no-header", "a.log"});
+  EXPECT_FALSE(settings.header);
 }
 
 TEST_F(CommandLineTest, TheTimeWindowTakesIsoTimes) {

@@ -82,6 +82,12 @@ Walk SetQuietRun(WalkState&, const Switch&, const char*) {
   settings.verbose = false;
   return Walk::Continue;
 }
+// A time slice after the first is appended to the slices before it: its header would
+// land in the middle of the log.
+Walk SetNoHeader(WalkState&, const Switch&, const char*) {
+  settings.header = false;
+  return Walk::Continue;
+}
 Walk SetNoVhost(WalkState&, const Switch&, const char*) {
   settings.vhost = false;
   return Walk::Continue;
@@ -290,6 +296,8 @@ constexpr Switch kSwitches[] = {
     {'\0', "since", Takes::Value, L, SetSince,
      "  --since=<time> keep entries from this time on (2024-03-01T06:00:00 or 2024-03-01)\n"},
     {'\0', "until", Takes::Value, L, SetUntil, "  --until=<time> keep entries before this time\n"},
+    {'\0', "no-header", Takes::Nothing, L, SetNoHeader,
+     "  --no-header leave out the header line(s) of the output format\n"},
     {'\0', "quiet", Takes::Nothing, L, SetQuietRun, "  --quiet print nothing but problems\n"},
     {'\0', "threads", Takes::Value, L, SetThreads,
      "  --threads=<n> threads compressing the merged log (default: one per core)\n"},

@@ -267,7 +267,8 @@ bool MergeLogs(int count, MergeInput* inputs) {
   SayInfo("Merging . . .\n");
 
   int64_t merged = 0;
-  if (sink->Write(HeaderFor(settings.output_format), 0)) {
+  // Without its header the merged log can follow another slice of the same merge.
+  if (sink->Write(settings.header ? HeaderFor(settings.output_format) : "", 0)) {
     merged = MergeEntries(inputs, count, *sink, schedule);
   }
   if (settings.verbose)

@@ -23,6 +23,7 @@ struct Settings {
   char user_format[512] = {};  // user log formats; empty = none
   TimeWindow window;           // --since / --until; unbounded by default
   bool quiet = false;          // say nothing but problems
+  bool header = true;          // the output dialect's header line(s) open the merged log
   int threads = 0;             // threads compressing the merged log; 0 = one per core
   std::string output_path;     // the merged log's path; empty = beside the first input; "-" =
                                // standard output
