@@ -3,9 +3,12 @@
 # Usage: scripts/install-deps.sh [extra-package ...]
 set -euo pipefail
 
-# clang-format-14 is the version the sources are formatted with (Debian 12's clang-format).
+# clang-format-14 is the version the sources are formatted with (Debian 12's clang-format);
+# scdoc builds the manual page; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the
+# .deb package's dependencies.
 packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
-          libzstd-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev clang-format-14 "$@")
+          libzstd-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev clang-format-14
+          scdoc dpkg-dev file "$@")
 
 missing=()
 for p in "${packages[@]}"; do
