@@ -249,3 +249,9 @@ bool ReadConfigFile(const char* path, bool required) {
   std::fclose(file);
   return true;
 }
+
+std::vector<std::string_view> ConfigKeyNames() {
+  std::vector<std::string_view> names;
+  for (const ConfigKey& k : kConfigKeys) names.emplace_back(k.key);
+  return names;
+}

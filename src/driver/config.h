@@ -8,6 +8,7 @@
 // skipped; every other line must be valid.
 
 #include <string_view>
+#include <vector>
 
 // ---- Bounds ----------------------------------------------------------------------------
 inline constexpr int CONFIG_LINE_MAX = 519;             // characters, line end included
@@ -37,3 +38,6 @@ bool ApplyConfigLine(char* line);
 // appends). False, with nothing said and nothing changed, for an unknown key or a value
 // the key refuses.
 bool ApplySetting(std::string_view key, const char* value);
+
+// The names of the configuration keys, in the order they are tested.
+std::vector<std::string_view> ConfigKeyNames();
