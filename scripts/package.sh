@@ -10,8 +10,9 @@ out=$(realpath -m "${1:-.}")
 "$root/scripts/install-deps.sh"
 
 build="$root/build/package"
+# Installing (as cpack does) needs only the program and its page, not the benchmarks.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr
+  -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 cmake --build "$build" --target stitcher
 (cd "$build" && cpack -G DEB)
 
