@@ -514,6 +514,10 @@ TEST_F(InputTest, DamagedFilesDeliverWhatDecodedThenEnd) {
   const std::string first = NumberedLines(100, "first ");
   const std::string gz = GzipBytes(text);
   const std::string bz = Bzip2Bytes(text, 1);
+  // Several of the bzip2 reader's 1 MiB turns, cut two thirds in: the turns before the cut
+  // and the part of the last one decoded before it all arrive, then the error.
+  const std::string long_text = NumberedLines(150000, "long entry ");
+  const std::string long_bz = Bzip2Bytes(long_text, 1);
   const std::string xz = XzBytes(text);
   const std::string zst = ZstdBytes(text);
   std::string gz_bad_crc = GzipBytes(first);
@@ -539,6 +543,8 @@ TEST_F(InputTest, DamagedFilesDeliverWhatDecodedThenEnd) {
       {"gzip followed by a cut member", GzipBytes(first) + gz.substr(0, 100), IN_GZIP, first,
        first + text},
       {"truncated bzip2", bz.substr(0, bz.size() / 2), IN_BZIP2, "", text},
+      {"bzip2 cut after several turns", long_bz.substr(0, long_bz.size() * 2 / 3), IN_BZIP2,
+       long_text.substr(0, long_text.size() / 3), long_text},
       {"bzip2 magic then garbage", "BZh91AY&SY" + std::string(40, 'g'), IN_BZIP2, "", "-"},
       {"bzip2 followed by garbage", Bzip2Bytes(first) + "garbage", IN_BZIP2, first, first},
       {"zip with a corrupt second member", zip_corrupt, IN_ZIP, first, ""},

@@ -2,7 +2,17 @@
 
 #include <bzlib.h>
 
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
 namespace {
+
+// Bytes decoded per turn. The merge asks each input for a small piece at a time; several
+// bzip2 decoders working in such small alternating steps evict each other's large tables
+// from the cache, so each one decodes a long run at once and hands it out from there.
+constexpr int32_t kTurn = 1 << 20;
 
 struct Bzip2Reader {
   bz_stream bz;
@@ -10,6 +20,9 @@ struct Bzip2Reader {
   ByteSource source;
   bool ended;
   bool failed;
+  std::unique_ptr<char[]> staged;  // kTurn bytes, taken at the first read
+  int32_t staged_begin;            // bytes of `staged` already handed out
+  int32_t staged_end;              // bytes of `staged` decoded
 };
 
 bool Start(Bzip2Reader* r) {
@@ -48,19 +61,9 @@ void NextStream(Bzip2Reader* r) {
   r->bz.avail_in = avail_in;
 }
 
-}  // namespace
-
-void* Bzip2Open(std::FILE* file, MemoryPool* pool, const Bzip2Allocator& allocator) {
-  auto* r = static_cast<Bzip2Reader*>(MPAllocAligned(pool, sizeof(Bzip2Reader)));
-  *r = Bzip2Reader{};
-  r->allocator = allocator;
-  InitByteSource(&r->source, file, pool);
-  if (!Start(r)) return nullptr;
-  return r;
-}
-
-DecodeResult Bzip2Read(void* reader, char* out, int32_t want) {
-  auto* r = static_cast<Bzip2Reader*>(reader);
+// Decodes up to `want` bytes at `out`; returns how many were produced. Sets `ended` or
+// `failed` when the file has no more to give.
+int32_t Decode(Bzip2Reader* r, char* out, int32_t want) {
   r->bz.next_out = out;
   r->bz.avail_out = static_cast<unsigned>(want);
   while (r->bz.avail_out > 0 && !r->ended && !r->failed) {
@@ -78,11 +81,39 @@ DecodeResult Bzip2Read(void* reader, char* out, int32_t want) {
       r->failed = true;  // the stream is cut short: no input left and no progress
     }
   }
-  return {want - static_cast<int32_t>(r->bz.avail_out), r->failed};
+  return want - static_cast<int32_t>(r->bz.avail_out);
+}
+
+}  // namespace
+
+void* Bzip2Open(std::FILE* file, MemoryPool* pool, const Bzip2Allocator& allocator) {
+  auto* r = new (MPAllocAligned(pool, sizeof(Bzip2Reader))) Bzip2Reader{};
+  r->allocator = allocator;
+  InitByteSource(&r->source, file, pool);
+  if (!Start(r)) {
+    r->~Bzip2Reader();
+    return nullptr;
+  }
+  return r;
+}
+
+DecodeResult Bzip2Read(void* reader, char* out, int32_t want) {
+  auto* r = static_cast<Bzip2Reader*>(reader);
+  if (r->staged_begin == r->staged_end && !r->ended && !r->failed) {
+    if (!r->staged) r->staged = std::make_unique_for_overwrite<char[]>(kTurn);
+    r->staged_begin = 0;
+    r->staged_end = Decode(r, r->staged.get(), kTurn);
+  }
+  const int32_t count = std::min(want, r->staged_end - r->staged_begin);
+  if (count > 0) std::memcpy(out, r->staged.get() + r->staged_begin, static_cast<size_t>(count));
+  r->staged_begin += count;
+  // A failure is reported with the last bytes decoded before it, never ahead of them.
+  return {count, r->failed && r->staged_begin == r->staged_end};
 }
 
 void Bzip2Close(void* reader) {
   auto* r = static_cast<Bzip2Reader*>(reader);
   BZ2_bzDecompressEnd(&r->bz);
   std::fclose(r->source.file);
+  r->~Bzip2Reader();
 }
