@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Every speed and memory goal of the program against the tools a user would run instead,
+# side by side in one run, each writing its output to a file; prints each ratio beside its
+# goal.
+#
+#   bench/goals.sh [files] [lines] [runs]     (default 4 files x 250,000 lines, 3 runs)
+#
+#   plain -> default merged.gz  vs  mergelog | gzip -9          goal <= 0.2
+#   plain -> default merged.gz  vs  mergelog | pigz -9 -p<cores> goal <= 0.4
+#   gzip  -> default merged.gz  vs  zmergelog | gzip -9         goal <= 0.2
+#   gzip  -> plain              vs  zmergelog                   goal <= 0.25
+#   plain -> plain              vs  mergelog                    goal <= 0.3
+#   bzip2 -> plain              vs  bzcat of the inputs in turn goal <= 0.6
+#   10,000 inputs               vs  2 inputs, same total lines  goal <= 1.5
+#   peak memory, 200 plain inputs                               goal <= 20 MB
+#
+# Times are hyperfine's medians. Smaller corpora (e.g. `bench/goals.sh 4 50000 2`) give a
+# quick look; the figures in the README come from the defaults.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+files=${1:-4}
+lines=${2:-250000}
+runs=${3:-3}
+
+scripts/install-deps.sh mergelog pigz hyperfine python3 gzip bzip2 time
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target stitcher >/dev/null
+stitcher="$root/build/release/stitcher"
+cores=$(nproc)
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+python3 bench/make_corpus.py "$work/plain" --files "$files" --lines "$lines" >/dev/null
+mkdir "$work/gz" "$work/bz2"
+for f in "$work"/plain/access*.log; do
+  gzip -6 -c "$f" >"$work/gz/$(basename "$f").gz"
+  bzip2 -9 -c "$f" >"$work/bz2/$(basename "$f").bz2"
+done
+# The many-inputs pair: the same total lines in 2 files and in 10,000.
+total=$((files * lines))
+python3 bench/make_corpus.py "$work/two" --files 2 --lines $((total / 2)) >/dev/null
+python3 bench/make_corpus.py "$work/many" --files 10000 --lines $((total / 10000)) >/dev/null
+for dir in plain gz bz2 two many; do
+  printf 'newlines unix\n' >"$work/$dir/Stitcher.cfg"
+done
+cat "$work"/plain/* "$work"/gz/* "$work"/bz2/* >/dev/null  # into the page cache
+ulimit -n "$(ulimit -Hn)"  # 10,000 inputs open at once
+
+echo "Corpus: $files files x $lines lines, $(du -sm "$work/plain" | cut -f1) MB plain;" \
+  "$cores cores; $runs runs each"
+cd "$work"
+plain_out="--compress=no --output-format=ncsa"
+hyperfine --style basic --warmup 1 --runs "$runs" --export-json times.json \
+  -n stitcher-plain-gz "cd plain && $stitcher access*.log >/dev/null" \
+  -n mergelog-gzip "cd plain && mergelog access*.log | gzip -9 >../mergelog.gz" \
+  -n mergelog-pigz "cd plain && mergelog access*.log | pigz -9 -p$cores >../mergelog-pigz.gz" \
+  -n stitcher-gz-gz "cd gz && $stitcher access*.log.gz >/dev/null" \
+  -n zmergelog-gzip "cd gz && zmergelog access*.log.gz | gzip -9 >../zmergelog.gz" \
+  -n stitcher-gz-plain "cd gz && $stitcher $plain_out access*.log.gz >/dev/null" \
+  -n zmergelog "cd gz && zmergelog access*.log.gz >../zmergelog.log" \
+  -n stitcher-plain-plain "cd plain && $stitcher $plain_out access*.log >/dev/null" \
+  -n mergelog "cd plain && mergelog access*.log >../mergelog.log" \
+  -n stitcher-bz2-plain "cd bz2 && $stitcher $plain_out access*.log.bz2 >/dev/null" \
+  -n bzcat "cd bz2 && for f in access*.log.bz2; do bzcat \$f; done >../bzcat.log" \
+  -n stitcher-2-inputs "cd two && $stitcher $plain_out access*.log >/dev/null" \
+  -n stitcher-10000-inputs "cd many && $stitcher $plain_out access*.log >/dev/null"
+
+# Peak memory for 200 small plain inputs, and for 2 of the same size to show the per-input cost.
+peak_kb() {
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}'
+}
+for count in 2 200; do
+  python3 "$root/bench/make_corpus.py" "mem$count" --files "$count" --lines 2000 >/dev/null
+  (cd "mem$count" && echo "$count $(peak_kb "$stitcher" --compress=no --quiet access*.log)") \
+    >>memory.txt
+done
+
+gzip -dc plain/merged.gz | gzip -9 >content-gzip9.gz
+echo
+python3 - times.json memory.txt <<'EOF'
+import json, os, sys
+median = {r["command"]: r["median"] for r in json.load(open(sys.argv[1]))["results"]}
+rows = [
+    ("plain -> merged.gz", "stitcher-plain-gz", "mergelog-gzip", 0.2),
+    ("plain -> merged.gz", "stitcher-plain-gz", "mergelog-pigz", 0.4),
+    ("gzip -> merged.gz", "stitcher-gz-gz", "zmergelog-gzip", 0.2),
+    ("gzip -> plain", "stitcher-gz-plain", "zmergelog", 0.25),
+    ("plain -> plain", "stitcher-plain-plain", "mergelog", 0.3),
+    ("bzip2 -> plain", "stitcher-bz2-plain", "bzcat", 0.6),
+    ("10,000 inputs", "stitcher-10000-inputs", "stitcher-2-inputs", 1.5),
+]
+print(f"{'job':20} {'ours':>8} {'theirs':>8}  {'against':22} {'ratio':>6}  goal")
+for job, ours, theirs, goal in rows:
+    r = median[ours] / median[theirs]
+    mark = "met" if r <= goal else "missed"
+    print(f"{job:20} {median[ours]:7.2f}s {median[theirs]:7.2f}s  {theirs:22} {r:6.3f}  "
+          f"<= {goal} {mark}")
+ours, gzip9 = os.path.getsize("plain/merged.gz"), os.path.getsize("content-gzip9.gz")
+print(f"merged.gz {ours:,} bytes; gzip -9 of the same content {gzip9:,} bytes ({ours / gzip9:.3f})")
+memory = dict(line.split() for line in open(sys.argv[2]))
+mb = int(memory["200"]) / 1024
+print(f"peak memory: 2 inputs {int(memory['2']) / 1024:.1f} MB, 200 inputs {mb:.1f} MB "
+      f"(<= 20 MB {'met' if mb <= 20 else 'missed'}); "
+      f"{(int(memory['200']) - int(memory['2'])) / 198:.0f} KB per further input")
+EOF
