@@ -82,14 +82,15 @@ std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end)
   const std::string bytes = Number(e.bytes);
   switch (kind) {
     case Kind::NCSA: {
-      const long long year = e.year < 2000 ? e.year - 1900LL : e.year - 2000LL;
+      const int32_t offset = e.utc_offset < 0 ? -e.utc_offset : e.utc_offset;
       const std::string request =
           NoRequest(e) ? "-"
                        : t.method + " " + t.uri + (t.query ? "?" + *t.query : "") + " HTTP/1.0";
-      return Printf("%s %s %s [%02d/%s/%02lld:%02d:%02d:%02d -0500] \"%s\" %s %s \"%s\" \"%s\"%s",
-                    t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), year,
-                    e.hour, e.minute, e.second, request.c_str(), status.c_str(), bytes.c_str(),
-                    t.referer.c_str(), t.agent.c_str(), end);
+      return Printf(
+          "%s %s %s [%02d/%s/%04d:%02d:%02d:%02d %c%02d%02d] \"%s\" %s %s \"%s\" \"%s\"%s",
+          t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), e.year, e.hour,
+          e.minute, e.second, e.utc_offset < 0 ? '-' : '+', offset / 60, offset % 60,
+          request.c_str(), status.c_str(), bytes.c_str(), t.referer.c_str(), t.agent.c_str(), end);
     }
     case Kind::W3C:
       return Printf(
@@ -202,6 +203,8 @@ class RandomEntries {
          {&e.year, &e.month, &e.day, &e.hour, &e.minute, &e.second, &e.status, &e.transfer_time}) {
       *number = Number();
     }
+    // Every offset a zone can have, east and west.
+    e.utc_offset = static_cast<int32_t>(Pick(1681)) - 840;
     // Byte counts are 64-bit: beyond 32 bits a third of the time.
     e.bytes = Pick(3) == 0 ? static_cast<int64_t>(Wide()) : Number();
     // Plausible dates half the time, so the ordinary paths are exercised too.

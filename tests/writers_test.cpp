@@ -32,6 +32,7 @@ LogEntry Example() {
   e.method = method;
   e.uri = uri;
   e.year = 2001;
+  e.utc_offset = -300;  // as a common-log stamp at -0500 gives it
   e.month = 3;
   e.day = 5;
   e.hour = 14;
@@ -75,7 +76,7 @@ TEST_F(Writers, WorkedExampleInEveryDialect) {
   };
   const Case cases[] = {
       {FormatNcsaLine,
-       "- - - [05/Mar/01:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
+       "- - - [05/Mar/2001:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n"},
       {FormatW3cLine, "2001-03-05 14:07:09 - - GET / - 200 1024 1000 - \"-\" \"-\" \"-\"\n"},
       {FormatWebstarLine, "03/05/2001\t14:07:09\t-\t-\tGET\t/\t-\t200\t1024\t60\t-\t-\t\"-\"\t-\n"},
   };
@@ -99,7 +100,7 @@ TEST_F(Writers, SeparatorsAndLineEndsInsideFieldsAreWrittenSafely) {
   };
   const Case cases[] = {
       {FormatNcsaLine,
-       "- - NT+AUTHORITY\\LOCAL+SERVICE [05/Mar/01:14:07:09 -0500] \"GET /a+b HTTP/1.0\" 200 "
+       "- - NT+AUTHORITY\\LOCAL+SERVICE [05/Mar/2001:14:07:09 -0500] \"GET /a+b HTTP/1.0\" 200 "
        "1024 \"-\" \"Bot  1 (x)\"\n"},
       {FormatW3cLine,
        "2001-03-05 14:07:09 - NT+AUTHORITY\\LOCAL+SERVICE GET /a+b - 200 1024 1000 - "
@@ -132,7 +133,7 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
   e.transfer_time = 31;
   // No field is escaped: blanks and quotes are written as they are.
   EXPECT_EQ(Format(FormatNcsaLine, e),
-            "10.0.0.1 www.x ann [05/Mar/01:14:07:09 -0500] \"POST /a+b.html?x=1 HTTP/1.0\" "
+            "10.0.0.1 www.x ann [05/Mar/2001:14:07:09 -0500] \"POST /a+b.html?x=1 HTTP/1.0\" "
             "404 17 \"http://r/\" \"Moz \"q\"\"\n");
   EXPECT_EQ(Format(FormatW3cLine, e),
             "2001-03-05 14:07:09 10.0.0.1 ann POST /a+b.html x=1 404 17 51 www.x "
@@ -153,7 +154,8 @@ TEST_F(Writers, AbsentNumbersAndRequestPrintAsDashes) {
   e.status = NO_NUMBER;
   e.bytes = NO_NUMBER;
   e.transfer_time = NO_NUMBER;
-  EXPECT_EQ(Format(FormatNcsaLine, e), "- - - [05/Mar/01:14:07:09 -0500] \"-\" - - \"-\" \"-\"\n");
+  EXPECT_EQ(Format(FormatNcsaLine, e),
+            "- - - [05/Mar/2001:14:07:09 -0500] \"-\" - - \"-\" \"-\"\n");
   EXPECT_EQ(Format(FormatW3cLine, e), "2001-03-05 14:07:09 - - - - - - - - - \"-\" \"-\" \"-\"\n");
   EXPECT_EQ(Format(FormatWebstarLine, e),
             "03/05/2001\t14:07:09\t-\t-\t-\t-\t-\t-\t-\t-\t-\t-\t\"-\"\t-\n");
@@ -162,7 +164,7 @@ TEST_F(Writers, AbsentNumbersAndRequestPrintAsDashes) {
   static char post[] = "POST";
   e.method = post;
   EXPECT_EQ(Format(FormatNcsaLine, e),
-            "- - - [05/Mar/01:14:07:09 -0500] \"POST / HTTP/1.0\" - 3000000000 \"-\" \"-\"\n");
+            "- - - [05/Mar/2001:14:07:09 -0500] \"POST / HTTP/1.0\" - 3000000000 \"-\" \"-\"\n");
 }
 
 TEST_F(Writers, EmptyTextsPrintTheirPlaceholders) {
@@ -177,7 +179,7 @@ TEST_F(Writers, EmptyTextsPrintTheirPlaceholders) {
   e.domain = empty[6];
   e.cookie = empty[7];
   EXPECT_EQ(Format(FormatNcsaLine, e),
-            "- - - [05/Mar/01:14:07:09 -0500] \"-\" 200 1024 \"-\" \"-\"\n");
+            "- - - [05/Mar/2001:14:07:09 -0500] \"-\" 200 1024 \"-\" \"-\"\n");
   e.query = empty[8];
   EXPECT_EQ(Format(FormatW3cLine, e),
             "2001-03-05 14:07:09 - - - - - 200 1024 1000 - \"-\" \"-\" \"-\"\n");
@@ -218,8 +220,8 @@ TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
       {nullptr, domain, false, "- - -", "GET /p HTTP/1.0"},
   };
   for (const auto& c : cases) {
-    const std::string line = std::string(c.fields) + " [05/Mar/01:14:07:09 -0500] \"" + c.request +
-                             "\" 200 1024 \"-\" \"-\"\n";
+    const std::string line = std::string(c.fields) + " [05/Mar/2001:14:07:09 -0500] \"" +
+                             c.request + "\" 200 1024 \"-\" \"-\"\n";
     SCOPED_TRACE(line);
     options.vhost = c.vhost;
     LogEntry e = Example();
@@ -247,14 +249,14 @@ TEST_F(Writers, NcsaStampYearsAndMonths) {
     const char* stamp;
   };
   const Case cases[] = {
-      {1999, 12, 31, "[31/Dec/99:14:07:09 -0500]"},
-      {2000, 1, 1, "[01/Jan/00:14:07:09 -0500]"},
-      {2038, 6, 9, "[09/Jun/38:14:07:09 -0500]"},
-      {1970, 2, 28, "[28/Feb/70:14:07:09 -0500]"},
+      {1999, 12, 31, "[31/Dec/1999:14:07:09 -0500]"},
+      {2000, 1, 1, "[01/Jan/2000:14:07:09 -0500]"},
+      {2038, 6, 9, "[09/Jun/2038:14:07:09 -0500]"},
+      {1970, 2, 28, "[28/Feb/1970:14:07:09 -0500]"},
       // No date at all: the zeros print as they are and the month shows as "???".
-      {0, 0, 0, "[00/?\?\?/-1900:14:07:09 -0500]"},
-      {2001, 13, 1, "[01/?\?\?/01:14:07:09 -0500]"},
-      {2001, -1, 1, "[01/?\?\?/01:14:07:09 -0500]"},
+      {0, 0, 0, "[00/?\?\?/0000:14:07:09 -0500]"},
+      {2001, 13, 1, "[01/?\?\?/2001:14:07:09 -0500]"},
+      {2001, -1, 1, "[01/?\?\?/2001:14:07:09 -0500]"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stamp);
@@ -435,7 +437,7 @@ TEST_F(Writers, NcsaShedsRefererAndAgentTogether) {
   e.agent = agent;
   e.cookie = cookie;
   EXPECT_EQ(Format(FormatNcsaLine, e),
-            "- - - [05/Mar/01:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n");
+            "- - - [05/Mar/2001:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n");
 }
 
 TEST_F(Writers, NcsaWithAnOverlongUriWritesNothing) {

@@ -24,12 +24,16 @@ struct LogEntry {
   char* agent;
   char* user;
   char* method;
-  char* protocol;  // parsed, never written out
+  char* protocol;  // as read; null when the line has none
   char* domain;    // the virtual host
   char* server;    // parsed, never written out
   char* cookie;
-  char* session;  // parsed, never written out
+  char* session;       // parsed, never written out
+  int32_t utc_offset;  // minutes east of UTC as the input gave it; NO_OFFSET when not given
 };
+
+// The UTC offset of an entry whose input carries no zone.
+inline constexpr int32_t NO_OFFSET = INT32_MIN;
 
 // The key by which entries are merged: a smaller key is written first. 64 bits, so every
 // date from the year 0 (not given) to 9999 has its own place in the order.
@@ -43,8 +47,8 @@ inline constexpr TimeKey NO_ENTRY = UINT64_MAX;
 // as absent and prints as "-".
 inline constexpr int32_t NO_NUMBER = -1;
 
-// Clears every field, then sets the default hour 12 (ordering needs a time) and marks
-// status, bytes and transfer time absent (NO_NUMBER).
+// Clears every field, then sets the default hour 12 (ordering needs a time), marks
+// status, bytes and transfer time absent (NO_NUMBER) and the UTC offset unknown.
 void ResetEntry(LogEntry& entry);
 
 // The packed date and time by which entries are merged:

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <span>
 
 #include "base/check.h"
@@ -268,10 +269,41 @@ void AppendClock(LineAppender& out, const LogEntry& e) {
 
 // ---- NCSA --------------------------------------------------------------------------------
 
+// This machine's UTC offset in minutes at the given local clock time. Entries arrive in
+// time order, so one remembered hour per thread spares almost every zone lookup.
+int32_t LocalOffsetAt(const LogEntry& e) {
+  thread_local int64_t cached_hour = -1;
+  thread_local int32_t cached_offset = 0;
+  const int64_t hour = ((int64_t{e.year} * 13 + e.month) * 32 + e.day) * 24 + e.hour;
+  if (hour != cached_hour) {
+    std::tm local{};
+    local.tm_year = e.year - 1900;
+    local.tm_mon = e.month - 1;
+    local.tm_mday = e.day;
+    local.tm_hour = e.hour;
+    local.tm_isdst = -1;
+    const std::time_t instant = std::mktime(&local);
+    std::tm broken{};
+    cached_offset =
+        instant == static_cast<std::time_t>(-1) || localtime_r(&instant, &broken) == nullptr
+            ? 0
+            : static_cast<int32_t>(broken.tm_gmtoff / 60);
+    cached_hour = hour;
+  }
+  return cached_offset;
+}
+
+// " +hhmm" or " -hhmm": the entry's own offset, else this machine's at that time.
+void AppendOffset(LineAppender& out, const LogEntry& e) {
+  int32_t offset = e.utc_offset != NO_OFFSET ? e.utc_offset : LocalOffsetAt(e);
+  out.Append(' ');
+  out.Append(offset < 0 ? '-' : '+');
+  if (offset < 0) offset = -offset;
+  out.AppendDecimal(offset / 60, 2);
+  out.AppendDecimal(offset % 60, 2);
+}
+
 void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  // Two-digit year: 1999 prints as 99, 2001 as 01. Computed in 64 bits so no year
-  // overflows.
-  const int64_t year = e.year < 2000 ? int64_t{e.year} - 1900 : int64_t{e.year} - 2000;
   out.AppendField(t.client_host, '+');
   out.Append(' ');
   out.AppendField(t.domain, '+');
@@ -282,10 +314,11 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append('/');
   out.Append(MonthName(e.month));
   out.Append('/');
-  out.AppendDecimal(year, 2);
+  out.AppendDecimal(e.year, 4);
   out.Append(':');
   AppendClock(out, e);
-  out.Append(Literal(" -0500] \""));
+  AppendOffset(out, e);
+  out.Append(Literal("] \""));
   if (RequestAbsent(e)) {
     out.Append(Literal("-\" "));  // no request at all, as a server writes it for a 400
   } else {

@@ -113,7 +113,20 @@ bool ReadClock(const char*& p, LogEntry& e) {
          AcceptDateSeparator(p) && ReadShortNumber(p, e.second);
 }
 
-// [Mon, 01/Jan/2001:10:00:00 -0500] or the same in double quotes; the zone is ignored.
+// " +hhmm" or " -hhmm" after a common-log clock, kept as minutes east of UTC.
+void ReadClfOffset(const char*& p, LogEntry& e) {
+  if (p[0] != ' ' || (p[1] != '+' && p[1] != '-')) return;
+  for (int i = 2; i < 6; ++i) {
+    if (!IsDigit(p[i])) return;
+  }
+  const int32_t hours = DigitValue(p[2]) * 10 + DigitValue(p[3]);
+  const int32_t minutes = DigitValue(p[4]) * 10 + DigitValue(p[5]);
+  if (hours > 23 || minutes > 59) return;
+  e.utc_offset = (p[1] == '-' ? -1 : 1) * (hours * 60 + minutes);
+  p += 6;
+}
+
+// [Mon, 01/Jan/2001:10:00:00 -0500] or the same in double quotes; the zone is kept.
 bool ReadDateClf(const char*& p, LogEntry& e) {
   if (!Accept(p, '[') && !Accept(p, '"')) return false;
   if (IsLetter(p[0]) && IsLetter(p[1]) && IsLetter(p[2]) && p[3] == ',' && p[4] == ' ') {
@@ -123,7 +136,8 @@ bool ReadDateClf(const char*& p, LogEntry& e) {
   e.day = (*p == ' ' ? 0 : DigitValue(*p) * 10) + DigitValue(p[1]);
   p += 2;
   return Accept(p, '/') && ReadMonthName(p, e.month) && Accept(p, '/') && ReadYear(p, e.year) &&
-         Accept(p, ':') && ReadClockTwoDigits(p, e) && SkipPastCloser(p, ']', '"');
+         Accept(p, ':') && ReadClockTwoDigits(p, e) && (ReadClfOffset(p, e), true) &&
+         SkipPastCloser(p, ']', '"');
 }
 
 bool ReadDateMdy(const char*& p, LogEntry& e) {
