@@ -275,3 +275,28 @@ TEST(IsDateToken, SixteenKinds) {
 }
 
 }  // namespace
+
+TEST(ReadDateToken, CommonLogStampKeepsItsUtcOffset) {
+  struct Case {
+    const char* text;
+    int32_t offset;
+  };
+  const Case cases[] = {
+      {"[01/Jan/2001:10:00:00 -0500]", -300},      {"[01/Jan/2001:10:00:00 +0100]", 60},
+      {"[01/Jan/2001:10:00:00 +0545]", 345},  // Nepal: minutes count too
+      {"[01/Jan/2001:10:00:00 -0000]", 0},         {"[01/Jan/2001:10:00:00 +1400]", 840},
+      {"[01/Jan/2001:10:00:00]", NO_OFFSET},        // no zone written
+      {"[01/Jan/2001:10:00:00 -05]", NO_OFFSET},    // too short to be an offset
+      {"[01/Jan/2001:10:00:00 +0560]", NO_OFFSET},  // not a clock offset
+      {"[01/Jan/2001:10:00:00 EST]", NO_OFFSET},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto text = Exact(c.text);
+    LogEntry entry;
+    ResetEntry(entry);
+    ASSERT_NE(ReadDateToken(DATE_CLF, text.get(), entry), nullptr);
+    EXPECT_EQ(entry.utc_offset, c.offset);
+    EXPECT_EQ(entry.hour, 10);
+  }
+}
