@@ -2,11 +2,14 @@
 // by line as the merge engine does (or is left out, when it holds a container that is not
 // read). Checks that the unread data is always NUL-terminated and inside the window, that
 // every advance is accepted, and that the input ends.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <utility>
 
 #include "input/input.h"
 #include "input/memory_pool.h"
@@ -43,14 +46,19 @@ int32_t LineLength(const char* p) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool lock_ready = (MPLockInit(), true);
   (void)lock_ready;
-  if (size == 0) return 0;  // an empty memory stream cannot be made; covered by unit tests
-  std::vector<char> bytes(data, data + size);
-  std::FILE* file = fmemopen(bytes.data(), bytes.size(), "rb");
-  if (file == nullptr) return 0;
+  // The bytes as a file in memory, read through its descriptor as any input is.
+  FileDescriptor file(memfd_create("fuzz_input", MFD_CLOEXEC));
+  if (!file.IsOpen()) return 0;
+  for (size_t at = 0; at < size;) {
+    const ssize_t n = write(file.Get(), data + at, size - at);
+    if (n <= 0) return 0;
+    at += static_cast<size_t>(n);
+  }
+  lseek(file.Get(), 0, SEEK_SET);
   MemoryPool* pool = MPNew();
   const char* not_read = nullptr;
   const char* damaged = nullptr;
-  InputFile* in = INAttach(file, pool, &not_read, &damaged);
+  InputFile* in = INAttach(std::move(file), pool, &not_read, &damaged);
   // An open stream gives an input unless it holds a container that is not read, or a
   // container that is read but damaged beyond reading; then the stream is closed and the
   // reason given.

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "platform/descriptor.h"
 #include "platform/shortcut.h"
 #include "program_runner.h"
 
@@ -208,16 +210,16 @@ class FileSpecOpen : public ::testing::Test {
   }
 };
 
-TEST_F(FileSpecOpen, OpenReadsAndWritesThePath) {
-  std::FILE* out = InDir("x.lnk").Open("wb");  // a shortcut name is an ordinary file here
-  ASSERT_NE(out, nullptr);
-  std::fputs("line\n", out);
-  std::fclose(out);
-  EXPECT_EQ(testing_support::ReadFile(dir / "x.lnk"), "line\n");
-  std::FILE* in = InDir("x.lnk").Open("rb");
-  ASSERT_NE(in, nullptr);
-  std::fclose(in);
-  EXPECT_EQ(InDir("missing.log").Open("rb"), nullptr);
+TEST_F(FileSpecOpen, OpenReadsThePath) {
+  testing_support::WriteFile(dir / "x.lnk", "line\n");  // a shortcut name is an ordinary file
+  const FileDescriptor in = InDir("x.lnk").OpenForReading();
+  ASSERT_TRUE(in.IsOpen());
+  char got[8] = {};
+  EXPECT_EQ(ReadSome(in.Get(), got, sizeof got), 5);
+  EXPECT_STREQ(got, "line\n");
+  errno = 0;
+  EXPECT_FALSE(InDir("missing.log").OpenForReading().IsOpen());
+  EXPECT_EQ(errno, ENOENT);
 }
 
 // A path cut at the system's limit names another file than the one asked for: it is never
@@ -238,18 +240,15 @@ TEST_F(FileSpecOpen, APathThatWasCutIsNeverOpened) {
   spec.Set((sub / "first.log").c_str());
   spec.Set("merged.gz");
   ASSERT_EQ(spec.Path(), (sub / "merged.g").string());
-  EXPECT_EQ(spec.Open("rb"), nullptr);
-  EXPECT_EQ(spec.Open("wb"), nullptr);
+  EXPECT_FALSE(spec.OpenForReading().IsOpen());
   EXPECT_EQ(testing_support::ReadFile(sub / "merged.g"), "an unrelated file\n");
 
   // A later name that fits beside the cut one is still refused: the directory part kept
   // may itself have been cut. A new absolute path starts afresh.
   spec.Set("a");
-  EXPECT_EQ(spec.Open("rb"), nullptr);
+  EXPECT_FALSE(spec.OpenForReading().IsOpen());
   spec.Set((sub / "merged.g").c_str());
-  std::FILE* file = spec.Open("rb");
-  ASSERT_NE(file, nullptr);
-  std::fclose(file);
+  EXPECT_TRUE(spec.OpenForReading().IsOpen());
 }
 
 }  // namespace

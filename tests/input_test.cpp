@@ -20,19 +20,22 @@ using namespace testing_support;
 
 // ---- Helpers ----------------------------------------------------------------------------------
 
-// A temporary stream holding `bytes`, positioned at the start.
-std::FILE* StreamOf(const std::string& bytes) {
+// A temporary file holding `bytes`, open at its start.
+FileDescriptor StreamOf(const std::string& bytes) {
   std::FILE* f = std::tmpfile();
-  if (f == nullptr) return nullptr;
+  if (f == nullptr) return FileDescriptor();
   std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::rewind(f);
-  return f;
+  std::fflush(f);
+  FileDescriptor file = DuplicateDescriptor(fileno(f));
+  std::fclose(f);
+  if (file.IsOpen()) lseek(file.Get(), 0, SEEK_SET);
+  return file;
 }
 
 // A pipe whose other end a thread fills with `bytes` and then closes.
-std::FILE* PipeOf(const std::string& bytes) {
+FileDescriptor PipeOf(const std::string& bytes) {
   int ends[2];
-  if (pipe(ends) != 0) return nullptr;
+  if (pipe(ends) != 0) return FileDescriptor();
   std::thread([fd = ends[1], bytes] {
     size_t at = 0;
     while (at < bytes.size()) {
@@ -42,7 +45,7 @@ std::FILE* PipeOf(const std::string& bytes) {
     }
     close(fd);
   }).detach();
-  return fdopen(ends[0], "rb");
+  return FileDescriptor(ends[0]);
 }
 
 // Length of the line at `p` as the parser reports it: up to and including the line end, or
@@ -79,9 +82,9 @@ class InputTest : public ::testing::Test {
   void TearDown() override { MPDispose(pool_); }
 
   InputFile* Attach(const std::string& bytes) {
-    std::FILE* f = StreamOf(bytes);
-    EXPECT_NE(f, nullptr);
-    return INAttach(f, pool_);
+    FileDescriptor f = StreamOf(bytes);
+    EXPECT_TRUE(f.IsOpen());
+    return INAttach(std::move(f), pool_);
   }
 
   // Attaches, checks the detected type, drains and closes; returns the text delivered.
@@ -124,7 +127,7 @@ TEST_F(InputTest, AnEmptyFileEndsAtOnce) {
 }
 
 TEST_F(InputTest, ANullStreamGivesNoInput) {
-  EXPECT_EQ(INAttach(nullptr, pool_), nullptr);
+  EXPECT_EQ(INAttach(FileDescriptor(), pool_), nullptr);
 }
 
 TEST_F(InputTest, PlainLinesArriveWholeAndInOrder) {
@@ -245,9 +248,8 @@ TEST_F(InputTest, AnOverLongLastLineWithoutALineEndIsPassedOver) {
   INClose(in);
 }
 
-TEST_F(InputTest, AnInvalidTypeReadsNothingAndClosesNothing) {
+TEST_F(InputTest, AnInvalidTypeReadsNothingAndClosesOnlyTheFile) {
   InputFile* in = Attach(std::string(20000, 'x'));
-  std::FILE* file = in->file;
   in->type = 7;
   ::testing::internal::CaptureStdout();
   INAdvance(in, 15000);  // below the look-ahead: a refill is attempted
@@ -256,7 +258,7 @@ TEST_F(InputTest, AnInvalidTypeReadsNothingAndClosesNothing) {
             "Invalid file type in fill input buffer (7)!\nInvalid file type in INClose!\n");
   EXPECT_TRUE(in->at_eof);
   EXPECT_EQ(in->buff_cnt, 20000 - 15000);
-  std::fclose(file);
+  EXPECT_FALSE(in->descriptor.IsOpen());
 }
 
 // ---- Containers --------------------------------------------------------------------------
@@ -369,9 +371,9 @@ TEST_F(InputTest, CompressedDataThroughAPipeIsDecoded) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::FILE* pipe = PipeOf(c.bytes);
-    ASSERT_NE(pipe, nullptr);
-    InputFile* in = INAttach(pipe, pool_);
+    FileDescriptor pipe = PipeOf(c.bytes);
+    ASSERT_TRUE(pipe.IsOpen());
+    InputFile* in = INAttach(std::move(pipe), pool_);
     ASSERT_NE(in, nullptr);
     EXPECT_EQ(in->type, c.type);
     const std::string got = Joined(DrainLines(in));
@@ -651,7 +653,7 @@ TEST_F(InputTest, ContainersThatAreNotReadAreLeftOutByName) {
 TEST_F(InputTest, NoNameIsNeededToLeaveAContainerOut) {
   EXPECT_EQ(INAttach(StreamOf(TarBytes("a.log", "a\n")), pool_), nullptr);
   const char* not_read = "unset";
-  EXPECT_EQ(INAttach(nullptr, pool_, &not_read), nullptr);
+  EXPECT_EQ(INAttach(FileDescriptor(), pool_, &not_read), nullptr);
   EXPECT_EQ(not_read, nullptr);  // a null stream is no container
 }
 

@@ -292,7 +292,8 @@ TEST(Adapters, TheMergedLogWriterTakesNoPoolMemoryWhileAGzipInputIsOpen) {
   const std::string gz = GzipBytes("192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /\" 200 1\n");
   std::fwrite(gz.data(), 1, gz.size(), stream);
   std::rewind(stream);
-  InputFile* in = INAttach(stream, pool);
+  InputFile* in = INAttach(DuplicateDescriptor(fileno(stream)), pool);
+  std::fclose(stream);
   ASSERT_EQ(in->type, IN_GZIP);
   const int32_t room = MPRoom(pool);
   const int32_t blocks = MPBlockCount(pool);

@@ -84,9 +84,9 @@ void FileSpec::GetName(char* out) const {
   std::memcpy(out, name, std::strlen(name) + 1);
 }
 
-std::FILE* FileSpec::Open(const char* mode) const {
-  if (cut_) return nullptr;
+FileDescriptor FileSpec::OpenForReading() const {
+  if (cut_) return FileDescriptor();
   char resolved[kPathSize];
   ResolveShortcut(resolved, path_);
-  return std::fopen(resolved, mode);
+  return ::OpenForReading(resolved);
 }

@@ -3,8 +3,7 @@
 // combined with further paths (a relative name replaces the last component), its name part
 // for messages, and opening it.
 
-#include <cstdio>
-
+#include "platform/descriptor.h"
 #include "platform/shortcut.h"
 
 // How paths are spelled: Windows (both slashes separate, drive prefixes, names after the
@@ -35,9 +34,9 @@ class FileSpec {
   // True when Set had to cut the path: it names some other file than the one meant.
   bool WasCut() const { return cut_; }
 
-  // Opens the path (a shortcut resolved first where the platform has them) as a buffered
-  // stream; null when it cannot be opened or was cut.
-  std::FILE* Open(const char* mode) const;
+  // Opens the path (a shortcut resolved first where the platform has them) for reading;
+  // holds no descriptor when it cannot be opened (errno says why) or was cut (errno 0).
+  FileDescriptor OpenForReading() const;
 
  private:
   PathStyle style_;

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "base/file_spec.h"
@@ -25,6 +26,7 @@
 #include "parse/parse_logs.h"
 #include "parse/user_formats.h"
 #include "platform/console.h"
+#include "platform/descriptor.h"
 #include "platform/signals.h"
 #include "platform/system.h"
 
@@ -158,17 +160,26 @@ int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSc
 
 // ---- Inputs ----------------------------------------------------------------------------------
 
-void OpenInput(MergeInput& input, MemoryPool* pool) {
+bool OpenInput(MergeInput& input, MemoryPool* pool, const Destination* destination) {
   FileSpec spec;
   spec.Set(input.name);
   // Messages show the path as given, so two inputs that share a base name stay apart.
   const std::string display = EscapedName(input.name);
+  input.time_key = NO_ENTRY;
   errno = 0;
+  FileDescriptor file = spec.OpenForReading();
+  const int reason = errno;
+  // One fstat of the open file serves the same-file guard and the input's window.
+  const FileFacts facts = FactsOf(file.Get());
+  if (destination != nullptr) {
+    const bool left_out = file.IsOpen() ? IsDestination(*destination, input.name, facts)
+                                        : IsDestination(*destination, input.name);
+    if (left_out) return false;
+  }
   const char* not_read = nullptr;
   const char* damaged = nullptr;
-  input.stream = INOpen(spec, pool, &not_read, &damaged);
+  input.stream = INAttach(std::move(file), facts, pool, &not_read, &damaged);
   if (input.stream == nullptr) {
-    const int reason = errno;
     if (damaged != nullptr) {
       SayInputLost("Error reading input file '%s': %s.\n", display.c_str(), damaged);
     } else if (not_read != nullptr) {
@@ -180,8 +191,7 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
       SayInputLost("Error opening input file '%s': %s.\n", display.c_str(),
                    reason != 0 ? std::strerror(reason) : "its name is too long");
     }
-    input.time_key = NO_ENTRY;
-    return;
+    return false;
   }
   input.parse_state = new (MPAlloc(pool, sizeof(ParseState))) ParseState;
   InitParseState(*input.parse_state);
@@ -192,6 +202,7 @@ void OpenInput(MergeInput& input, MemoryPool* pool) {
   input.lines_corrupt = 0;
   input.lines_skipped = 0;
   if (settings.verbose) SayInfo("Opened '%s'.\n", display.c_str());
+  return true;
 }
 
 void NextEntry(MergeInput& input) {
@@ -247,12 +258,7 @@ bool MergeLogs(int count, MergeInput* inputs) {
   MemoryPool* pool = MPNew();
 
   for (int i = 0; i < count; ++i) {
-    if (IsDestination(destination, inputs[i].name)) {
-      inputs[i].time_key = NO_ENTRY;
-      continue;
-    }
-    OpenInput(inputs[i], pool);
-    NextEntry(inputs[i]);
+    if (OpenInput(inputs[i], pool, &destination)) NextEntry(inputs[i]);
   }
 
   std::unique_ptr<OutputSink> sink = OpenDestination(destination);

@@ -6,6 +6,7 @@
 
 #include "entries/log_entry.h"
 
+struct Destination;
 struct InputFile;
 struct ParseState;
 struct MemoryPool;
@@ -32,10 +33,11 @@ struct MergeInput {
 // its end.
 bool MergeLogs(int count, MergeInput* inputs);
 
-// Opens one slot's file, parser state and counters. A file that cannot be opened is
-// reported with the system's reason as a lost input (exit status 2) and the slot's key
-// becomes NO_ENTRY.
-void OpenInput(MergeInput& input, MemoryPool* pool);
+// Opens one slot's file, parser state and counters; true when the slot has an input to read.
+// A file that cannot be opened is reported with the system's reason as a lost input (exit
+// status 2); one that is the merged log of `destination` (where given) is left out with a
+// message. Either way the slot's key becomes NO_ENTRY.
+bool OpenInput(MergeInput& input, MemoryPool* pool, const Destination* destination = nullptr);
 
 // Releases the slot's current line and makes its next accepted entry pending, or finishes
 // the slot (parser state dropped, stream closed, key NO_ENTRY) at the end of its input.

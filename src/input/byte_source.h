@@ -1,17 +1,18 @@
 #pragma once
-// The byte source: a log file's bytes as they are stored. A plain-text file is read from it
-// directly; every decoder takes its compressed input from it through a buffer.
+// The byte source: a log file's bytes as they are stored, read from its descriptor. The
+// first few bytes are read ahead to recognise the container and handed out again before the
+// rest, so a pipe is read the same way as a file. A plain-text file is read from it directly;
+// every decoder takes its compressed input from it through a buffer.
 //
 // Every container reader (this one for plain text, and one per compressed container) has the
 // same three entry points, so one table can list them all:
-//   open  (stream, pool) -> the reader's state, or null when the container cannot be read
+//   open  (file, pool) -> the reader's state, or null when the container cannot be read
 //   read  (state, out, want) -> up to `want` decoded bytes at `out`
-//   close (state) -> releases the reader and closes the stream
+//   close (state) -> releases the reader; the descriptor stays with the input that owns it
 // A read reports how many bytes it produced and whether it failed; bytes produced before a
 // failure are counted, so the caller still delivers them. 0 bytes without failing is the end.
 
 #include <cstdint>
-#include <cstdio>
 
 #include "input/memory_pool.h"
 
@@ -20,26 +21,54 @@ struct DecodeResult {
   bool failed;    // a read or data error happened after those bytes
 };
 
+// ---- The stored bytes ------------------------------------------------------------------------
+inline constexpr int32_t SOURCE_HEAD = 16;  // bytes read ahead to recognise the container
+
+struct SourceFile {
+  int fd;              // the open file; owned by the input, not by the source
+  int64_t size;        // bytes of a regular file when opened; -1 for a pipe or device
+  int32_t head_count;  // bytes read ahead into `head`
+  int32_t head_at;     // bytes of `head` already handed out again
+  int64_t taken;       // bytes read from the descriptor after `head`
+  unsigned char head[SOURCE_HEAD];
+};
+
+// Starts a source on `fd`; `size` as above. Nothing is read yet.
+void InitSourceFile(SourceFile* file, int fd, int64_t size);
+// Reads the first SOURCE_HEAD bytes (fewer when the file is shorter, or on a read error,
+// which the next read meets again) and returns how many there are.
+int32_t ReadHead(SourceFile* file);
+// Up to `want` bytes at `out`: the head first, then the descriptor. The number of bytes,
+// 0 at the end, -1 on a read error.
+int64_t ReadSource(SourceFile* file, void* out, int64_t want);
+// Hands the head out again from its first byte. False when bytes after it were read and the
+// descriptor cannot go back to them.
+bool RewindSource(SourceFile* file);
+// The offset of the source's first byte in the file, for readers that read at offsets of
+// their own (a zip archive's directory); -1 when the descriptor cannot seek (a pipe).
+int64_t SourceStart(const SourceFile* file);
+
 // ---- Plain text ------------------------------------------------------------------------------
-// The reader's state is the stream itself; opening never fails.
-void* PlainOpen(std::FILE* file, MemoryPool* pool);
-// One read of up to `want` bytes from the stream.
+// The reader's state is the source itself; opening never fails.
+void* PlainOpen(SourceFile* file, MemoryPool* pool);
+// One read of up to `want` bytes from the source.
 DecodeResult PlainRead(void* reader, char* out, int32_t want);
-// Closes the stream.
+// Nothing to release.
 void PlainClose(void* reader);
 
 // ---- Compressed input for the decoders --------------------------------------------------------
 inline constexpr int32_t SOURCE_CHUNK = 16384;  // compressed bytes read from the file at a time
 
 struct ByteSource {
-  std::FILE* file;
-  unsigned char* buffer;  // SOURCE_CHUNK bytes of pool memory
+  SourceFile* file;
+  unsigned char* buffer;  // `capacity` bytes of pool memory
+  int32_t capacity;       // SOURCE_CHUNK, or less for a smaller regular file
   bool eof;               // the file has no more bytes
   bool error;             // reading the file failed
 };
 
-// Takes the buffer from `pool`; nothing is read yet.
-void InitByteSource(ByteSource* source, std::FILE* file, MemoryPool* pool);
+// Takes the buffer from `pool`, no larger than a small regular file needs; nothing is read yet.
+void InitByteSource(ByteSource* source, SourceFile* file, MemoryPool* pool);
 // Reads the next piece of the file into the buffer; returns the number of bytes now there,
 // 0 at the end of the file or on a read error (which sets `error`). Once at the end it reads
 // no more.

@@ -86,7 +86,7 @@ int32_t Decode(Bzip2Reader* r, char* out, int32_t want) {
 
 }  // namespace
 
-void* Bzip2Open(std::FILE* file, MemoryPool* pool, const Bzip2Allocator& allocator) {
+void* Bzip2Open(SourceFile* file, MemoryPool* pool, const Bzip2Allocator& allocator) {
   auto* r = new (MPAllocAligned(pool, sizeof(Bzip2Reader))) Bzip2Reader{};
   r->allocator = allocator;
   InitByteSource(&r->source, file, pool);
@@ -114,6 +114,5 @@ DecodeResult Bzip2Read(void* reader, char* out, int32_t want) {
 void Bzip2Close(void* reader) {
   auto* r = static_cast<Bzip2Reader*>(reader);
   BZ2_bzDecompressEnd(&r->bz);
-  std::fclose(r->source.file);
   r->~Bzip2Reader();
 }

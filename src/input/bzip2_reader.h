@@ -3,7 +3,6 @@
 // tools write them), through libbz2.
 
 #include <cstdint>
-#include <cstdio>
 
 #include "input/byte_source.h"
 #include "input/memory_pool.h"
@@ -11,7 +10,7 @@
 // ---- Container entry points (see byte_source.h) ------------------------------------------------
 // Starts the decoder on `file`; its working storage comes through `allocator` (kept for the
 // later streams too), its record and input buffer from `pool`. Null when it cannot start.
-void* Bzip2Open(std::FILE* file, MemoryPool* pool, const Bzip2Allocator& allocator);
+void* Bzip2Open(SourceFile* file, MemoryPool* pool, const Bzip2Allocator& allocator);
 DecodeResult Bzip2Read(void* reader, char* out, int32_t want);
-// Ends the decoder and closes the stream.
+// Ends the decoder; the file stays open for its owner.
 void Bzip2Close(void* reader);

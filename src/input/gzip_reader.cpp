@@ -57,7 +57,7 @@ void NextMember(GzipReader* r) {
 
 }  // namespace
 
-void* GzipOpen(std::FILE* file, MemoryPool* pool, const ZlibAllocator& allocator) {
+void* GzipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator) {
   auto* r = static_cast<GzipReader*>(MPAllocAligned(pool, sizeof(GzipReader)));
   *r = GzipReader{};
   InitByteSource(&r->source, file, pool);
@@ -92,5 +92,4 @@ DecodeResult GzipRead(void* reader, char* out, int32_t want) {
 void GzipClose(void* reader) {
   auto* r = static_cast<GzipReader*>(reader);
   inflateEnd(&r->z);
-  std::fclose(r->source.file);
 }

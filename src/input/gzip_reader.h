@@ -3,16 +3,15 @@
 // the shared inflate loop, with the header and CRC of each member checked.
 
 #include <cstdint>
-#include <cstdio>
 
 #include "input/byte_source.h"
 #include "input/memory_pool.h"
 
 // ---- Container entry points (see byte_source.h) ------------------------------------------------
 // Starts the decoder on `file`; its working storage comes through `allocator`, its record and
-// input buffer from `pool`. Null when the decoder cannot start (the stream is left open).
-void* GzipOpen(std::FILE* file, MemoryPool* pool, const ZlibAllocator& allocator);
+// input buffer from `pool`. Null when the decoder cannot start.
+void* GzipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator);
 // Data after a member that is not another member fails the read: trailing garbage is reported.
 DecodeResult GzipRead(void* reader, char* out, int32_t want);
-// Ends the decoder and closes the stream.
+// Ends the decoder; the file stays open for its owner.
 void GzipClose(void* reader);

@@ -1,9 +1,12 @@
 #include "input/input.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <string_view>
+#include <utility>
 
 #include "base/check.h"
 #include "base/messages.h"
@@ -18,7 +21,8 @@ namespace {
 
 // ---- The table of containers -----------------------------------------------------------------
 
-constexpr int32_t kMagicBytes = 16;  // bytes a magic is looked for in; a shorter file is plain
+constexpr int32_t kMagicBytes =
+    SOURCE_HEAD;  // bytes a magic is looked for in; a shorter file is plain
 constexpr int32_t kNoDigit = -1;
 constexpr int32_t kNotRead = -1;  // type of a container that is recognised but not read
 
@@ -34,9 +38,9 @@ struct Magic {
 // A container reader's entry points (described in byte_source.h); all null for a container
 // that is recognised but not read.
 struct ReaderEntry {
-  void* (*open)(std::FILE* file, MemoryPool* pool);  // null: the file holds no such container
+  void* (*open)(SourceFile* file, MemoryPool* pool);  // null: the file holds no such container
   DecodeResult (*read)(void* reader, char* out, int32_t want);
-  void (*close)(void* reader);  // releases the reader and closes the stream
+  void (*close)(void* reader);  // releases the reader; the input closes the file
 };
 
 // One container. A decoder takes its working storage through an allocator made from the
@@ -50,15 +54,15 @@ struct Container {
   ReaderEntry reader;
 };
 
-void* OpenGzip(std::FILE* file, MemoryPool* pool) {
+void* OpenGzip(SourceFile* file, MemoryPool* pool) {
   return GzipOpen(file, pool, MPGzipAllocator(pool));
 }
 
-void* OpenBzip2(std::FILE* file, MemoryPool* pool) {
+void* OpenBzip2(SourceFile* file, MemoryPool* pool) {
   return Bzip2Open(file, pool, MPBzip2Allocator(pool));
 }
 
-void* OpenZip(std::FILE* file, MemoryPool* pool) {
+void* OpenZip(SourceFile* file, MemoryPool* pool) {
   return ZipOpen(file, pool, MPZipAllocator(pool));
 }
 
@@ -180,98 +184,63 @@ const Container* ContainerNotRead(const InputFile* in) {
   return nullptr;
 }
 
-// A stream that cannot go back (a pipe, a FIFO, /dev/stdin) read through this one: the bytes
-// read for detection first, then the rest of the stream, so a decoder sees them all.
-struct Replay {
-  std::FILE* file;
-  int32_t at;
-  int32_t count;
-  char head[kMagicBytes];
-};
-
-ssize_t ReplayRead(void* cookie, char* out, size_t size) {
-  auto* r = static_cast<Replay*>(cookie);
-  if (r->at < r->count) {
-    size_t n = static_cast<size_t>(r->count - r->at);
-    if (n > size) n = size;
-    std::memcpy(out, r->head + r->at, n);
-    r->at += static_cast<int32_t>(n);
-    return static_cast<ssize_t>(n);
-  }
-  const size_t n = std::fread(out, 1, size, r->file);
-  if (n == 0 && std::ferror(r->file) != 0) return -1;
-  return static_cast<ssize_t>(n);
-}
-
-int ReplayClose(void* cookie) {
-  return std::fclose(static_cast<Replay*>(cookie)->file);
-}
-
-// The stream over `file` that gives `head` first; null when none can be made.
-std::FILE* Replaying(std::FILE* file, const unsigned char* head, int32_t got, MemoryPool* pool) {
-  auto* r = static_cast<Replay*>(MPAllocAligned(pool, sizeof(Replay)));
-  r->file = file;
-  r->at = 0;
-  r->count = got;
-  std::memcpy(r->head, head, static_cast<size_t>(got));
-  const cookie_io_functions_t functions{ReplayRead, nullptr, nullptr, ReplayClose};
-  return fopencookie(r, "rb", functions);
-}
-
-// Notes the position, reads the first bytes and goes back; a stream that cannot go back is
-// read through a Replay. Returns why the file cannot be read although its container is
-// (a damaged zip archive), or null.
+// Reads the first bytes, which the source hands out again, and starts the reader of the
+// container they mark. Returns why the file cannot be read although its container is (a
+// damaged zip archive), or null.
 const char* Detect(InputFile* in, MemoryPool* pool) {
-  unsigned char head[kMagicBytes];
-  const long start = std::ftell(in->file);
-  const int32_t got = static_cast<int32_t>(std::fread(head, 1, kMagicBytes, in->file));
-  std::clearerr(in->file);
-  const bool seekable = start >= 0 && std::fseek(in->file, start, SEEK_SET) == 0;
-  if (!seekable) {
-    std::FILE* replay = Replaying(in->file, head, got, pool);
-    if (replay == nullptr) {
-      // Read as plain text, starting with the bytes already read.
-      std::memcpy(in->buff, head, static_cast<size_t>(got));
-      in->buff_cnt = got;
-      return nullptr;
-    }
-    in->file = replay;
-    in->reader = replay;
-  }
-  const Container& container = DetectContainer(head, got);
+  SourceFile* file = &in->source;
+  const int32_t got = ReadHead(file);
+  const Container& container = DetectContainer(file->head, got);
   if (container.type == IN_PLAIN) return nullptr;
   // A zip archive is read through its directory, at its end: a pipe cannot go there.
-  if (container.type == IN_ZIP && !seekable) return "a zip archive cannot be read from a pipe";
-  void* reader = container.reader.open(in->file, pool);
+  if (container.type == IN_ZIP && SourceStart(file) < 0) {
+    return "a zip archive cannot be read from a pipe";
+  }
+  void* reader = container.reader.open(file, pool);
   if (reader != nullptr) {
     in->type = container.type;
     in->reader = reader;
     return nullptr;
   }
   // A zip archive cut short has lost its directory, and with it where its members are.
-  if (container.type == IN_ZIP) {
-    std::clearerr(in->file);
-    std::fseek(in->file, start, SEEK_SET);
-    if (!ZipHasDirectory(in->file)) return "the zip archive is damaged (no central directory)";
+  if (container.type == IN_ZIP && !ZipHasDirectory(file)) {
+    return "the zip archive is damaged (no central directory)";
   }
-  // Read as plain from the first byte; the failed reader may have moved the stream.
-  std::clearerr(in->file);
-  std::fseek(in->file, start, SEEK_SET);
+  // Read as plain from the first byte.
+  if (!RewindSource(file)) return "it could not be read again from its start";
   return nullptr;
 }
 
 // ---- Refill ----------------------------------------------------------------------------------
 
-// Moves the unread bytes to the front and appends what the reader gives of one chunk.
-// The window has room for them, one chunk and the NUL.
+// Moves the unread bytes into a window of `size` bytes from the heap, which the input owns
+// until INClose. False when no memory is left for it.
+bool Enlarge(InputFile* in, int32_t size) {
+  auto* larger = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
+  if (larger == nullptr) return false;
+  std::memcpy(larger, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
+  larger[in->buff_cnt] = 0;
+  if (in->buff != in->first_buff) std::free(in->buff);
+  in->buff = larger;
+  in->buff_size = size;
+  in->buff_pos = 0;
+  in->whole_before = 0;
+  return true;
+}
+
+// Moves the unread bytes to the front and appends what the reader gives of one chunk, or
+// as much as a small window has room for, and the NUL.
 void ReadChunk(InputFile* in) {
   if (in->buff_cnt > 0 && in->buff_pos > 0)
     std::memmove(in->buff, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
   in->buff_pos = 0;
   in->whole_before = 0;
   DecodeResult r{0, false};
+  // A full window reads a whole chunk; a small one what it has room for (always at least a
+  // byte: a refill follows a release, and a long line first makes room).
+  const int32_t want = std::min(IN_CHUNK, in->buff_size - 1 - in->buff_cnt);
   if (const Container* container = ContainerOf(in->type)) {
-    r = container->reader.read(in->reader, in->buff + in->buff_cnt, IN_CHUNK);
+    r = container->reader.read(in->reader, in->buff + in->buff_cnt, want);
   } else {
     Say("Invalid file type in fill input buffer (%d)!\n", in->type);
   }
@@ -282,6 +251,12 @@ void ReadChunk(InputFile* in) {
   }
   if (r.failed || r.count == 0) in->at_eof = 1;
   in->buff[in->buff_cnt] = 0;
+  // A window sized to the file, which has given more than its size: the file grew since it
+  // was opened, so the rest is read through a full window.
+  if (!in->at_eof && in->buff_size < IN_BUFF_SIZE &&
+      in->source.head_count + in->source.taken > in->source.size) {
+    Enlarge(in, IN_BUFF_SIZE);
+  }
 }
 
 void INFill(InputFile* in, int32_t consumed) {
@@ -299,18 +274,10 @@ void INFill(InputFile* in, int32_t consumed) {
 // no memory is left for it.
 bool MakeRoom(InputFile* in) {
   if (in->buff_cnt + IN_CHUNK + 1 <= in->buff_size) return true;
-  int32_t size = in->buff_size * 2;
-  if (size > IN_MAX_BUFF_SIZE) size = IN_MAX_BUFF_SIZE;
-  auto* larger = static_cast<char*>(std::malloc(static_cast<size_t>(size)));
-  if (larger == nullptr) return false;
-  std::memcpy(larger, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
-  larger[in->buff_cnt] = 0;
-  if (in->buff != in->first_buff) std::free(in->buff);
-  in->buff = larger;
-  in->buff_size = size;
-  in->buff_pos = 0;
-  in->whole_before = 0;
-  return true;
+  // A window sized to the file holds all of it; the read that finds its end needs a byte.
+  if (in->buff_size < IN_BUFF_SIZE && in->buff_cnt + 2 <= in->buff_size) return true;
+  const int32_t size = std::min(std::max(in->buff_size * 2, IN_BUFF_SIZE), IN_MAX_BUFF_SIZE);
+  return Enlarge(in, size);
 }
 
 // Bytes of the text at `p` before its first CR, LF or NUL (the NUL behind the data included).
@@ -359,16 +326,22 @@ void DropLongLine(InputFile* in) {
 
 // ---- Opening and closing ---------------------------------------------------------------------
 
-InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read,
-                    const char** damaged) {
+InputFile* INAttach(FileDescriptor file, const FileFacts& facts, MemoryPool* pool,
+                    const char** not_read, const char** damaged) {
   if (not_read != nullptr) *not_read = nullptr;
   if (damaged != nullptr) *damaged = nullptr;
-  if (file == nullptr) return nullptr;
-  auto* in = static_cast<InputFile*>(MPAllocAligned(pool, sizeof(InputFile)));
-  in->file = file;
-  in->reader = file;
-  in->buff = in->first_buff;
-  in->buff_size = IN_BUFF_SIZE;
+  if (!file.IsOpen()) return nullptr;
+  auto* in = new (MPAllocAligned(pool, sizeof(InputFile))) InputFile;
+  in->descriptor = std::move(file);
+  in->facts = facts;
+  const bool sized = facts.known && facts.regular;
+  InitSourceFile(&in->source, in->descriptor.Get(), sized ? facts.size : -1);
+  in->reader = &in->source;
+  in->pool = pool;
+  in->first_buff = nullptr;
+  in->first_buff_size = 0;
+  in->buff = nullptr;
+  in->buff_size = 0;
   in->lines_dropped = 0;
   in->type = IN_PLAIN;
   in->buff_cnt = 0;
@@ -381,6 +354,16 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read,
     if (damaged != nullptr) *damaged = reason;
     return nullptr;
   }
+  // Plain text from a regular file needs no more window than the file and its NUL, and one
+  // byte to find the end; anything decoded, or from a pipe, a full one.
+  int32_t window = IN_BUFF_SIZE;
+  if (sized && in->type == IN_PLAIN && facts.size + 2 < IN_BUFF_SIZE) {
+    window = static_cast<int32_t>(facts.size) + 2;
+  }
+  in->first_buff = static_cast<char*>(MPAlloc(pool, window));
+  in->first_buff_size = window;
+  in->buff = in->first_buff;
+  in->buff_size = window;
   INFill(in, 0);
   if (const Container* container = ContainerNotRead(in)) {
     INClose(in);
@@ -390,15 +373,22 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read,
   return in;
 }
 
+InputFile* INAttach(FileDescriptor file, MemoryPool* pool, const char** not_read,
+                    const char** damaged) {
+  const FileFacts facts = FactsOf(file.Get());
+  return INAttach(std::move(file), facts, pool, not_read, damaged);
+}
+
 void INClose(InputFile* in) {
   if (in->buff != in->first_buff) std::free(in->buff);
   in->buff = in->first_buff;
-  in->buff_size = IN_BUFF_SIZE;
+  in->buff_size = in->first_buff_size;
   if (const Container* container = ContainerOf(in->type)) {
     container->reader.close(in->reader);
   } else {
     Say("Invalid file type in INClose!\n");
   }
+  in->descriptor.Reset();
 }
 
 // ---- Reading -------------------------------------------------------------------------------

@@ -6,10 +6,10 @@
 // recognised but not read (7z, lz4, tar, ...).
 
 #include <cstdint>
-#include <cstdio>
 
-#include "base/file_spec.h"
+#include "input/byte_source.h"
 #include "input/memory_pool.h"
+#include "platform/descriptor.h"
 
 // ---- Window sizes ------------------------------------------------------------------------
 inline constexpr int32_t IN_CHUNK = 32768;     // bytes asked of the decoder per refill
@@ -20,22 +20,26 @@ inline constexpr int32_t IN_BUFF_SIZE = IN_MIN_AHEAD + IN_CHUNK + 2;
 // say) is passed over whole, to its line end, so no part of it is ever read as a line of its own.
 inline constexpr int32_t IN_LINE_MAX = 1 << 20;
 // The window grows up to this to hold a long line whole; INClose releases it.
+// A plain regular file smaller than a window gets a window of its own size instead (and the
+// full one only if it grows while it is read), so thousands of small inputs stay small.
 inline constexpr int32_t IN_MAX_BUFF_SIZE = IN_LINE_MAX + IN_CHUNK + 2;
 
 // ---- Type codes ---------------------------------------------------------------------------
-inline constexpr int32_t IN_PLAIN = 0;  // the file stream itself
+inline constexpr int32_t IN_PLAIN = 0;  // the file's bytes themselves
 inline constexpr int32_t IN_GZIP = 1;   // gzip members, one after the other (zlib inflate)
 inline constexpr int32_t IN_BZIP2 = 2;  // bzip2 streams, one after the other (libbz2)
 inline constexpr int32_t IN_ZIP = 3;    // every member of a zip archive, in directory order
 inline constexpr int32_t IN_XZ = 4;     // xz streams, one after the other (liblzma)
 inline constexpr int32_t IN_ZSTD = 5;   // zstd frames, one after the other (libzstd)
 
-// One open log file. Taken from the pool in one piece and never freed on its own.
+// One open log file. Taken from the pool and never freed on its own; INClose closes its file.
 // Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach, INPeek and every INAdvance.
 struct InputFile {
-  std::FILE* file;    // the stream; always set, owned by the input
-  void* reader;       // the container reader's state (for plain text, the stream)
-  MemoryPool* pool;   // where a larger window comes from
+  FileDescriptor descriptor;  // the open file, owned by the input until INClose
+  FileFacts facts;            // from the one fstat at opening: identity, size, regular or not
+  SourceFile source;          // the file's stored bytes, read through `descriptor`
+  void* reader;               // the container reader's state (for plain text, `source`)
+  MemoryPool* pool;           // where a larger window comes from
   char* buff;         // decoded bytes (first_buff, or a larger window); unread ones writable
   int32_t buff_size;  // bytes at buff
   int32_t type;       // IN_PLAIN .. IN_ZSTD: the row of the table of containers
@@ -44,28 +48,28 @@ struct InputFile {
   // A line that starts before this offset is known to be whole in the window: the last line
   // end found there is followed by another byte. 0 when unknown (the data moved).
   int32_t whole_before;
-  int64_t lines_dropped;  // lines longer than IN_LINE_MAX passed over (the caller may reset)
-  uint8_t at_eof;         // the reader reported the end or an error: no more reads
-  uint8_t read_failed;    // the reader reported an error: the input ended early
-  char first_buff[IN_BUFF_SIZE];  // the window until a long line needs more
+  int64_t lines_dropped;    // lines longer than IN_LINE_MAX passed over (the caller may reset)
+  uint8_t at_eof;           // the reader reported the end or an error: no more reads
+  uint8_t read_failed;      // the reader reported an error: the input ended early
+  char* first_buff;         // the window from the pool until a long line needs more
+  int32_t first_buff_size;  // its bytes: IN_BUFF_SIZE, or less for a small plain file
 };
 
 // ---- Opening and closing -------------------------------------------------------------------
-// Opens the file with spec.Open("rb"), detects its type and reads the first chunk. A stream
-// that cannot seek (a pipe, a FIFO, /dev/stdin) is detected the same way: the bytes read
-// for detection reach its decoder. Null when the file cannot be opened (the caller reports
-// it); when it holds a container that is not read, `*not_read`, where given, names it ("7z",
-// "tar", ...); when its container is read but this file cannot be (a zip archive cut short,
-// or one in a pipe), `*damaged`, where given, says why. Then the file is closed. Each is
-// set to null otherwise.
-InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read = nullptr,
-                  const char** damaged = nullptr);
-
-// The same over an already-open stream, which the input then owns. Null for a null stream.
-InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read = nullptr,
+// Takes over an open file, with what one fstat of it told (FactsOf), detects its type and
+// reads the first chunk. A file that cannot seek (a pipe, a FIFO, /dev/stdin) is detected
+// the same way: the bytes read for detection reach its decoder. Null for a descriptor that
+// holds no file; when it holds a container that is not read, `*not_read`, where given, names
+// it ("7z", "tar", ...); when its container is read but this file cannot be (a zip archive
+// cut short, or one in a pipe), `*damaged`, where given, says why. Then the file is closed.
+// Each is set to null otherwise.
+InputFile* INAttach(FileDescriptor file, const FileFacts& facts, MemoryPool* pool,
+                    const char** not_read = nullptr, const char** damaged = nullptr);
+// The same, taking the facts itself.
+InputFile* INAttach(FileDescriptor file, MemoryPool* pool, const char** not_read = nullptr,
                     const char** damaged = nullptr);
 
-// Releases the container reader and closes the file stream.
+// Releases the container reader and closes the file.
 void INClose(InputFile* in);
 
 // ---- Reading ------------------------------------------------------------------------------

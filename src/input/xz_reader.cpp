@@ -13,7 +13,7 @@ struct XzReader {
 
 }  // namespace
 
-void* XzOpen(std::FILE* file, MemoryPool* pool) {
+void* XzOpen(SourceFile* file, MemoryPool* pool) {
   auto* r = static_cast<XzReader*>(MPAllocAligned(pool, sizeof(XzReader)));
   *r = XzReader{};
   r->xz = LZMA_STREAM_INIT;
@@ -54,5 +54,4 @@ DecodeResult XzRead(void* reader, char* out, int32_t want) {
 void XzClose(void* reader) {
   auto* r = static_cast<XzReader*>(reader);
   lzma_end(&r->xz);
-  std::fclose(r->source.file);
 }

@@ -3,7 +3,6 @@
 // allows between and after them, through liblzma.
 
 #include <cstdint>
-#include <cstdio>
 
 #include "input/byte_source.h"
 #include "input/memory_pool.h"
@@ -17,9 +16,9 @@ inline constexpr uint64_t XZ_MEMORY_LIMIT = uint64_t{256} << 20;
 // Starts the decoder on `file`. Its record and input buffer come from `pool`; the decoder's own
 // storage (the dictionary, up to megabytes, beyond a pool block) from the heap, returned by
 // XzClose. Null when the decoder cannot start.
-void* XzOpen(std::FILE* file, MemoryPool* pool);
+void* XzOpen(SourceFile* file, MemoryPool* pool);
 // Data that is neither another stream nor padding fails the read, as a cut or damaged stream
 // does.
 DecodeResult XzRead(void* reader, char* out, int32_t want);
-// Ends the decoder and closes the stream.
+// Ends the decoder; the file stays open for its owner.
 void XzClose(void* reader);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "input/inflate_loop.h"
+#include "platform/descriptor.h"
 
 namespace {
 
@@ -14,8 +15,17 @@ namespace {
 // and inflates deflated members so that their storage comes through the allocator the reader
 // was opened with, reused member after member. The CRC and size are checked against the
 // directory.
+// The archive's bytes as minizip sees them: offsets from the archive's first byte, read at
+// their place in the file so the descriptor's own position never moves.
+struct ArchiveFile {
+  int fd;
+  int64_t start;  // the archive's first byte in the file
+  int64_t at;     // minizip's position, from `start`
+  bool error;     // a read failed
+};
+
 struct ZipReader {
-  std::FILE* file;
+  ArchiveFile archive;
   unzFile unz;
   ZlibAllocator allocator;
   unsigned char* input;  // SOURCE_CHUNK bytes of raw member data
@@ -24,6 +34,7 @@ struct ZipReader {
   bool deflated;      // method 8; otherwise stored (method 0)
   bool inflating;     // z holds an initialised inflate state
   bool input_end;     // the member's raw bytes are all read
+  ZPOS64_T raw_at;    // where the member's next raw byte is, from the archive's start
   ZPOS64_T raw_left;  // the member's raw bytes not read yet
   bool member_end;    // the member's data is complete
   bool failed;
@@ -33,55 +44,74 @@ struct ZipReader {
   ZPOS64_T expected_size;
 };
 
-// ---- The archive over the already-open stream ---------------------------------------------------
+// ---- The archive over the already-open file -----------------------------------------------------
 
-// minizip reads the archive through these callbacks over the stream (the opaque value);
-// closing the archive leaves the stream open for its owner. Positions are 64-bit, so zip64
+// minizip reads the archive through these callbacks over an ArchiveFile (the opaque value);
+// closing the archive leaves the file open for its owner. Positions are 64-bit, so zip64
 // archives (members or directories past 4 GiB, or zip64 fields written anyway, as `zip -fz`
 // does) are read whole.
-voidpf StreamOpen(voidpf opaque, const void*, int) {
+voidpf ArchiveOpen(voidpf opaque, const void*, int) {
   return opaque;
 }
 
-uLong StreamRead(voidpf, voidpf stream, void* buf, uLong size) {
-  return std::fread(buf, 1, size, static_cast<std::FILE*>(stream));
+uLong ArchiveRead(voidpf, voidpf stream, void* buf, uLong size) {
+  auto* a = static_cast<ArchiveFile*>(stream);
+  uLong done = 0;
+  while (done < size) {
+    const int64_t n = ReadAt(a->fd, static_cast<char*>(buf) + done, size - done, a->start + a->at);
+    if (n < 0) a->error = true;
+    if (n <= 0) break;
+    a->at += n;
+    done += static_cast<uLong>(n);
+  }
+  return done;
 }
 
-uLong StreamWrite(voidpf, voidpf, const void*, uLong) {
+uLong ArchiveWrite(voidpf, voidpf, const void*, uLong) {
   return 0;  // archives are only read
 }
 
-ZPOS64_T StreamTell(voidpf, voidpf stream) {
-  const off_t at = ftello(static_cast<std::FILE*>(stream));
-  return at < 0 ? static_cast<ZPOS64_T>(-1) : static_cast<ZPOS64_T>(at);
+ZPOS64_T ArchiveTell(voidpf, voidpf stream) {
+  return static_cast<ZPOS64_T>(static_cast<ArchiveFile*>(stream)->at);
 }
 
-long StreamSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
-  int whence = SEEK_SET;
-  if (origin == ZLIB_FILEFUNC_SEEK_CUR) whence = SEEK_CUR;
-  if (origin == ZLIB_FILEFUNC_SEEK_END) whence = SEEK_END;
+long ArchiveSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+  auto* a = static_cast<ArchiveFile*>(stream);
   // A negative offset (from the end) arrives as an unsigned value; the cast restores it.
-  return fseeko(static_cast<std::FILE*>(stream), static_cast<off_t>(offset), whence) == 0 ? 0 : -1;
-}
-
-int StreamClose(voidpf, voidpf) {
+  int64_t base = 0;
+  if (origin == ZLIB_FILEFUNC_SEEK_CUR) base = a->at;
+  if (origin == ZLIB_FILEFUNC_SEEK_END) {
+    const FileFacts facts = FactsOf(a->fd);
+    if (!facts.regular) return -1;
+    base = facts.size - a->start;
+  }
+  const int64_t to = base + static_cast<int64_t>(offset);
+  if (to < 0) return -1;
+  a->at = to;
   return 0;
 }
 
-int StreamTestError(voidpf, voidpf stream) {
-  return std::ferror(static_cast<std::FILE*>(stream));
+int ArchiveClose(voidpf, voidpf) {
+  return 0;
 }
 
-unzFile OpenArchive(std::FILE* file) {
+int ArchiveTestError(voidpf, voidpf stream) {
+  return static_cast<ArchiveFile*>(stream)->error ? 1 : 0;
+}
+
+// Opens the archive that starts at `start` in the file `fd`, read through `archive`, which
+// must stay in place as long as the archive is open.
+unzFile OpenArchive(ArchiveFile* archive, int fd, int64_t start) {
+  *archive = ArchiveFile{fd, start, 0, false};
   zlib_filefunc64_def functions{};
-  functions.zopen64_file = StreamOpen;
-  functions.zread_file = StreamRead;
-  functions.zwrite_file = StreamWrite;
-  functions.ztell64_file = StreamTell;
-  functions.zseek64_file = StreamSeek;
-  functions.zclose_file = StreamClose;
-  functions.zerror_file = StreamTestError;
-  functions.opaque = file;
+  functions.zopen64_file = ArchiveOpen;
+  functions.zread_file = ArchiveRead;
+  functions.zwrite_file = ArchiveWrite;
+  functions.ztell64_file = ArchiveTell;
+  functions.zseek64_file = ArchiveSeek;
+  functions.zclose_file = ArchiveClose;
+  functions.zerror_file = ArchiveTestError;
+  functions.opaque = archive;
   return unzOpen2_64("", &functions);
 }
 
@@ -140,11 +170,7 @@ bool OpenMember(ZipReader* r) {
   int method = 0;
   int level = 0;
   if (unzOpenCurrentFile2(r->unz, &method, &level, 1) != UNZ_OK) return false;
-  const ZPOS64_T data_at = unzGetCurrentFileZStreamPos64(r->unz);
-  if (fseeko(r->file, static_cast<off_t>(data_at), SEEK_SET) != 0) {
-    unzCloseCurrentFile(r->unz);
-    return false;
-  }
+  r->raw_at = unzGetCurrentFileZStreamPos64(r->unz);
   r->raw_left = info.compressed_size;
   r->deflated = info.compression_method == kDeflated;
   r->input_end = false;
@@ -173,9 +199,11 @@ bool OpenMember(ZipReader* r) {
 int32_t ReadRaw(ZipReader* r, void* out, int32_t want) {
   if (r->raw_left < static_cast<ZPOS64_T>(want)) want = static_cast<int32_t>(r->raw_left);
   if (want == 0) return 0;
-  const size_t n = std::fread(out, 1, static_cast<size_t>(want), r->file);
-  if (n == 0) return -1;
-  r->raw_left -= n;
+  const int64_t n = ReadAt(r->archive.fd, out, static_cast<size_t>(want),
+                           r->archive.start + static_cast<int64_t>(r->raw_at));
+  if (n <= 0) return -1;
+  r->raw_at += static_cast<ZPOS64_T>(n);
+  r->raw_left -= static_cast<ZPOS64_T>(n);
   return static_cast<int32_t>(n);
 }
 
@@ -249,14 +277,14 @@ bool NextMember(ZipReader* r, bool* at_end) {
 
 }  // namespace
 
-void* ZipOpen(std::FILE* file, MemoryPool* pool, const ZlibAllocator& allocator) {
-  if (file == nullptr) return nullptr;
-  unzFile unz = OpenArchive(file);
-  if (unz == nullptr) return nullptr;
+void* ZipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator) {
+  const int64_t start = SourceStart(file);
+  if (start < 0) return nullptr;
   auto* r = static_cast<ZipReader*>(MPAllocAligned(pool, sizeof(ZipReader)));
   *r = ZipReader{};
-  r->file = file;
-  r->unz = unz;
+  r->unz = OpenArchive(&r->archive, file->fd, start);
+  if (r->unz == nullptr) return nullptr;
+  unzFile unz = r->unz;
   r->allocator = allocator;
   r->input = static_cast<unsigned char*>(MPAlloc(pool, SOURCE_CHUNK));
   if (unzGoToFirstFile(unz) != UNZ_OK || !OpenMember(r)) {
@@ -294,11 +322,13 @@ void ZipClose(void* reader) {
   if (!r->done) CloseMember(r);
   r->done = true;
   unzClose(r->unz);
-  std::fclose(r->file);
 }
 
-bool ZipHasDirectory(std::FILE* file) {
-  unzFile unz = OpenArchive(file);
+bool ZipHasDirectory(const SourceFile* file) {
+  const int64_t start = SourceStart(file);
+  if (start < 0) return false;
+  ArchiveFile archive;
+  unzFile unz = OpenArchive(&archive, file->fd, start);
   if (unz == nullptr) return false;
   unzClose(unz);
   return true;

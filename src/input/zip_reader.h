@@ -4,27 +4,27 @@
 // deflated members go through the shared inflate loop. Stored and deflated members are read.
 
 #include <cstdint>
-#include <cstdio>
 
 #include "input/byte_source.h"
 #include "input/memory_pool.h"
 
 // ---- Container entry points (see byte_source.h) ------------------------------------------------
 // Opens the archive on `file` and its first member; the members' inflate storage comes
-// through `allocator`, reused member after member. Null (archive closed, stream left open)
-// when `file` holds no archive or its first member cannot be read.
-void* ZipOpen(std::FILE* file, MemoryPool* pool, const ZlibAllocator& allocator);
+// through `allocator`, reused member after member. The archive is read at offsets from the
+// source's start, so the file must be able to seek. Null (archive closed) when `file` holds
+// no archive, cannot seek, or its first member cannot be read.
+void* ZipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator);
 // Collects up to `want` bytes from the members, one after the other. A member that ends moves
 // the reader to the next one; bytes collected before a failing member are kept. A member that
 // exists but cannot be opened (an unsupported method, say) fails the read: its data is lost.
 DecodeResult ZipRead(void* reader, char* out, int32_t want);
-// Closes the open member, if any, the archive and the stream.
+// Closes the open member, if any, and the archive; the file stays open for its owner.
 void ZipClose(void* reader);
 
 // ---- Detection -------------------------------------------------------------------------------
-// Whether the stream, from where it stands, holds a zip directory minizip can find (a zip
-// cut short has none). Leaves the stream at an unknown place.
-bool ZipHasDirectory(std::FILE* file);
+// Whether the file, from the source's start, holds a zip directory minizip can find (a zip
+// cut short has none). The descriptor's position does not move.
+bool ZipHasDirectory(const SourceFile* file);
 
 // ---- State -------------------------------------------------------------------------------------
 // True once no member is open any more: the last one ended, or one failed.

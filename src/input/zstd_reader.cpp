@@ -15,7 +15,7 @@ struct ZstdReader {
 
 }  // namespace
 
-void* ZstdOpen(std::FILE* file, MemoryPool* pool) {
+void* ZstdOpen(SourceFile* file, MemoryPool* pool) {
   auto* r = static_cast<ZstdReader*>(MPAllocAligned(pool, sizeof(ZstdReader)));
   *r = ZstdReader{};
   InitByteSource(&r->source, file, pool);
@@ -62,5 +62,4 @@ DecodeResult ZstdRead(void* reader, char* out, int32_t want) {
 void ZstdClose(void* reader) {
   auto* r = static_cast<ZstdReader*>(reader);
   ZSTD_freeDStream(r->zstd);
-  std::fclose(r->source.file);
 }

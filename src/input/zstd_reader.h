@@ -3,7 +3,6 @@
 // over), through libzstd's streaming decoder.
 
 #include <cstdint>
-#include <cstdio>
 
 #include "input/byte_source.h"
 #include "input/memory_pool.h"
@@ -12,8 +11,8 @@
 // Starts the decoder on `file`. Its record and input buffer come from `pool`; the decoder's own
 // storage (its window, up to libzstd's default limit of 128 MiB, beyond a pool block) from the
 // heap, returned by ZstdClose. Null when the decoder cannot start.
-void* ZstdOpen(std::FILE* file, MemoryPool* pool);
+void* ZstdOpen(SourceFile* file, MemoryPool* pool);
 // Data after a frame that is not another frame fails the read, as a cut or damaged frame does.
 DecodeResult ZstdRead(void* reader, char* out, int32_t want);
-// Frees the decoder and closes the stream.
+// Frees the decoder; the file stays open for its owner.
 void ZstdClose(void* reader);

@@ -20,12 +20,6 @@ namespace {
 // The output while it is being written: "<final name>.<random>.partial".
 constexpr const char* kPartialSuffix = ".partial";
 
-// True when both paths name one existing file (same device and inode), however spelled.
-bool SameFile(const char* a, const char* b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
-}
-
 // True when `name` is "<final_name>.<random>.partial": a partial file of that merged log.
 bool IsPartialName(std::string_view name, std::string_view final_name) {
   const std::string_view suffix = kPartialSuffix;
@@ -76,6 +70,7 @@ Destination DestinationBeside(const char* first_input, const DestinationOptions&
     destination.final_spec.Set(first_input);
     destination.final_spec.Set(options.compress ? "merged.gz" : "merged.log");
   }
+  destination.final_facts = FactsOfPath(destination.final_spec.Path());
   return destination;
 }
 
@@ -98,15 +93,34 @@ bool DestinationUsable(const Destination& destination) {
   return true;
 }
 
+namespace {
+
+// The same-file guard for `input` against the merged log as `output` describes it.
+bool LeftOut(const Destination& destination, const char* input_name, const FileFacts& input,
+             const FileFacts& output) {
+  if (destination.standard_output) return false;
+  if (!IsSameFile(input, output)) {
+    // Only a name shaped like a partial file of the merged log needs its directory looked up.
+    FileSpec spec;
+    spec.Set(input_name);
+    if (!IsPartialFile(destination, spec)) return false;
+  }
+  Say("Left out '%s': it is the merged output file.\n", EscapedName(input_name).c_str());
+  return true;
+}
+
+}  // namespace
+
 bool IsDestination(const Destination& destination, const char* input_name) {
   if (destination.standard_output) return false;
   FileSpec spec;
   spec.Set(input_name);
-  if (!SameFile(spec.Path(), destination.final_spec.Path()) && !IsPartialFile(destination, spec)) {
-    return false;
-  }
-  Say("Left out '%s': it is the merged output file.\n", EscapedName(input_name).c_str());
-  return true;
+  return LeftOut(destination, input_name, FactsOfPath(spec.Path()),
+                 FactsOfPath(destination.final_spec.Path()));
+}
+
+bool IsDestination(const Destination& destination, const char* input_name, const FileFacts& input) {
+  return LeftOut(destination, input_name, input, destination.final_facts);
 }
 
 std::unique_ptr<OutputSink> OpenDestination(Destination& destination) {

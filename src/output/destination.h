@@ -11,6 +11,7 @@
 
 #include "base/file_spec.h"
 #include "output/sink.h"
+#include "platform/descriptor.h"
 
 // ---- Where the merged log goes -----------------------------------------------------------
 // The path that stands for standard output.
@@ -29,6 +30,7 @@ struct Destination {
   DestinationOptions options;
   bool standard_output = false;  // the bytes go to standard output; no file, no rename
   FileSpec final_spec;           // the merged log's name
+  FileFacts final_facts;         // the merged log already there, if any (one stat at the start)
   // The partial file it is written under until it is complete: set by OpenDestination, kept
   // open (for the sync before the rename) until Publish, which empties it.
   std::string partial_path;
@@ -51,6 +53,10 @@ bool DestinationUsable(const Destination& destination);
 // earlier output twice, so such an input is left out: says "Left out '<name>': it is the
 // merged output file."
 bool IsDestination(const Destination& destination, const char* input_name);
+// The same for an input already open, from what fstat told of it, against the merged log as
+// it stood when the destination was chosen: no path lookup for the identity, so thousands of
+// inputs cost nothing more than their opening.
+bool IsDestination(const Destination& destination, const char* input_name, const FileFacts& input);
 
 // ---- Writing and publishing ----------------------------------------------------------------
 // Creates the partial file (new, exclusively, never through a link; mode from the umask, or
