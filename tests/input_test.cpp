@@ -116,6 +116,78 @@ std::string NumberedLines(int count, const std::string& prefix = "line ") {
   return text;
 }
 
+// ---- Windows sized to the file --------------------------------------------------------------
+
+// A plain regular file smaller than a window is read whole into a window of its own size, and
+// its end is known from that one read; a larger one gets the full window.
+TEST_F(InputTest, APlainFileGetsAWindowNoLargerThanItself) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    int32_t window;
+  } cases[] = {
+      {"empty", "", 2},
+      {"one line", "one line\n", 9 + 2},
+      {"just under a window", NumberedLines(5000).substr(0, IN_BUFF_SIZE - 3), IN_BUFF_SIZE - 1},
+      {"a window and more", NumberedLines(5000), IN_BUFF_SIZE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    InputFile* in = Attach(c.bytes);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(in->first_buff_size, c.window);
+    const bool small = c.window < IN_BUFF_SIZE;
+    EXPECT_EQ(in->at_eof != 0, small) << "a small file's end is known at once";
+    EXPECT_EQ(Joined(DrainLines(in)), c.bytes);
+    EXPECT_EQ(in->buff, in->first_buff) << "no larger window was needed";
+    INClose(in);
+  }
+}
+
+// The size fstat gave may be short of the bytes there: a file that grew since (or a kernel
+// file that states no size). Its window grows and every byte is read.
+TEST_F(InputTest, AFileLargerThanItsStatedSizeIsReadToItsEnd) {
+  const std::string text = NumberedLines(9000);
+  for (const int64_t stated : {int64_t{0}, int64_t{10}, int64_t{5000}}) {
+    SCOPED_TRACE(stated);
+    FileDescriptor file = StreamOf(text);
+    FileFacts facts = FactsOf(file.Get());
+    ASSERT_TRUE(facts.regular);
+    facts.size = stated;
+    InputFile* in = INAttach(std::move(file), facts, pool_);
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(Joined(DrainLines(in)), text);
+    INClose(in);
+  }
+}
+
+TEST_F(InputTest, AKernelFileWithoutASizeIsReadWhole) {
+  const FileDescriptor probe = OpenForReading("/proc/self/limits");
+  if (!probe.IsOpen()) GTEST_SKIP() << "no /proc here";
+  ASSERT_EQ(FactsOf(probe.Get()).size, 0);  // what makes it a test of the stated size
+  InputFile* in = INAttach(OpenForReading("/proc/self/limits"), pool_);
+  ASSERT_NE(in, nullptr);
+  const std::vector<std::string> lines = DrainLines(in);
+  INClose(in);
+  ASSERT_GT(lines.size(), 5u);
+  EXPECT_EQ(lines.front().rfind("Limit", 0), 0u);
+  EXPECT_EQ(lines.back().rfind("Max realtime timeout", 0), 0u);
+}
+
+// A file that is not read from its first byte (a descriptor handed over part way) keeps its
+// offsets: a zip archive's directory is found from where the input starts.
+TEST_F(InputTest, AnArchiveIsReadFromWhereTheDescriptorStands) {
+  const std::string prefix = "not part of the archive\n";
+  FileDescriptor file = StreamOf(prefix + ZipBytes({{"a.log", "first\n"}, {"b.log", "second\n"}}));
+  ASSERT_TRUE(file.IsOpen());
+  lseek(file.Get(), static_cast<off_t>(prefix.size()), SEEK_SET);
+  InputFile* in = INAttach(std::move(file), pool_);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(in->type, IN_ZIP);
+  EXPECT_EQ(Joined(DrainLines(in)), "first\nsecond\n");
+  INClose(in);
+}
+
 // ---- Plain window ----------------------------------------------------------------------------
 
 TEST_F(InputTest, AnEmptyFileEndsAtOnce) {
@@ -249,15 +321,15 @@ TEST_F(InputTest, AnOverLongLastLineWithoutALineEndIsPassedOver) {
 }
 
 TEST_F(InputTest, AnInvalidTypeReadsNothingAndClosesOnlyTheFile) {
-  InputFile* in = Attach(std::string(20000, 'x'));
+  InputFile* in = Attach(std::string(3 * IN_CHUNK, 'x'));  // more than the first window holds
   in->type = 7;
   ::testing::internal::CaptureStdout();
-  INAdvance(in, 15000);  // below the look-ahead: a refill is attempted
+  INAdvance(in, IN_CHUNK - 1000);  // below the look-ahead: a refill is attempted
   INClose(in);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "Invalid file type in fill input buffer (7)!\nInvalid file type in INClose!\n");
   EXPECT_TRUE(in->at_eof);
-  EXPECT_EQ(in->buff_cnt, 20000 - 15000);
+  EXPECT_EQ(in->buff_cnt, 1000);
   EXPECT_FALSE(in->descriptor.IsOpen());
 }
 

@@ -17,6 +17,7 @@
 #include "base/messages.h"
 #include "output/destination.h"
 #include "output/sink.h"
+#include "platform/descriptor.h"
 #include "program_runner.h"
 
 namespace fs = std::filesystem;
@@ -390,6 +391,35 @@ TEST_F(DestinationTest, TheMergedLogAndItsPartialFilesAreLeftOutAsInputs) {
     EXPECT_EQ(said, c.left_out ? "Left out '" + c.name + "': it is the merged output file.\n" : "");
   }
   EXPECT_FALSE(FailureReported()) << "leaving an input out is no failure";
+}
+
+// The merge checks each input from the fstat of its open descriptor against the merged log as
+// it stood when the destination was chosen: a hard link is the same file under another name.
+TEST_F(DestinationTest, AnOpenInputIsLeftOutByItsIdentityNotItsName) {
+  WriteFile(dir / "merged.gz", "old");
+  fs::create_hard_link(dir / "merged.gz", dir / "linked.gz");
+  const Destination d = DestinationBeside(first.c_str(), {true, 9});
+  const struct {
+    std::string name;
+    bool left_out;
+  } cases[] = {
+      {(dir / "linked.gz").string(), true},
+      {(dir / "merged.gz").string(), true},
+      {first, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FileDescriptor file = OpenForReading(c.name.c_str());
+    ASSERT_TRUE(file.IsOpen());
+    bool left_out = false;
+    const std::string said =
+        Said([&] { left_out = IsDestination(d, c.name.c_str(), FactsOf(file.Get())); });
+    EXPECT_EQ(left_out, c.left_out);
+    EXPECT_EQ(said, c.left_out ? "Left out '" + c.name + "': it is the merged output file.\n" : "");
+  }
+  // Facts of nothing (a file that could not be examined) never match a missing merged log.
+  const Destination fresh = DestinationBeside((dir / "elsewhere.log").c_str(), {false, 9});
+  EXPECT_FALSE(IsDestination(fresh, first.c_str(), FileFacts{}));
 }
 
 }  // namespace

@@ -10,16 +10,22 @@
 void InitSourceFile(SourceFile* file, int fd, int64_t size) {
   file->fd = fd;
   file->size = size;
+  file->head = file->own_head;
   file->head_count = 0;
   file->head_at = 0;
   file->taken = 0;
 }
 
-int32_t ReadHead(SourceFile* file) {
+int32_t ReadHead(SourceFile* file, unsigned char* space, int32_t capacity) {
+  if (space == nullptr) {
+    space = file->own_head;
+    capacity = SOURCE_HEAD;
+  }
+  file->head = space;
   // A pipe may give the head in pieces: read until it is whole, the end, or an error.
   while (file->head_count < SOURCE_HEAD) {
     const int64_t n = ReadSome(file->fd, file->head + file->head_count,
-                               static_cast<size_t>(SOURCE_HEAD - file->head_count));
+                               static_cast<size_t>(capacity - file->head_count));
     if (n <= 0) break;
     file->head_count += static_cast<int32_t>(n);
   }
@@ -51,6 +57,11 @@ bool RewindSource(SourceFile* file) {
   if (start < 0 || !SeekTo(file->fd, start + file->head_count)) return false;
   file->taken = 0;
   return true;
+}
+
+bool SourceAtSize(const SourceFile* file) {
+  return file->size >= 0 && file->head_at == file->head_count &&
+         file->head_count + file->taken == file->size;
 }
 
 int64_t SourceStart(const SourceFile* file) {

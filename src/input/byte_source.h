@@ -25,25 +25,32 @@ struct DecodeResult {
 inline constexpr int32_t SOURCE_HEAD = 16;  // bytes read ahead to recognise the container
 
 struct SourceFile {
-  int fd;              // the open file; owned by the input, not by the source
-  int64_t size;        // bytes of a regular file when opened; -1 for a pipe or device
-  int32_t head_count;  // bytes read ahead into `head`
-  int32_t head_at;     // bytes of `head` already handed out again
-  int64_t taken;       // bytes read from the descriptor after `head`
-  unsigned char head[SOURCE_HEAD];
+  int fd;               // the open file; owned by the input, not by the source
+  int64_t size;         // bytes of a regular file when opened; -1 for a pipe or device
+  unsigned char* head;  // the bytes read ahead: `own_head`, or the caller's space
+  int32_t head_count;   // bytes read ahead
+  int32_t head_at;      // bytes of the head already handed out again
+  int64_t taken;        // bytes read from the descriptor after the head
+  unsigned char own_head[SOURCE_HEAD];
 };
 
 // Starts a source on `fd`; `size` as above. Nothing is read yet.
 void InitSourceFile(SourceFile* file, int fd, int64_t size);
-// Reads the first SOURCE_HEAD bytes (fewer when the file is shorter, or on a read error,
-// which the next read meets again) and returns how many there are.
-int32_t ReadHead(SourceFile* file);
+// Reads at least the first SOURCE_HEAD bytes (fewer when the file is shorter, or on a read
+// error, which the next read meets again) and returns how many there are. With `space` (of
+// `capacity` bytes, at least SOURCE_HEAD) they are read there, as many as fit, so a small
+// file arrives whole in one read; without, into the source's own SOURCE_HEAD bytes.
+int32_t ReadHead(SourceFile* file, unsigned char* space = nullptr, int32_t capacity = 0);
 // Up to `want` bytes at `out`: the head first, then the descriptor. The number of bytes,
 // 0 at the end, -1 on a read error.
 int64_t ReadSource(SourceFile* file, void* out, int64_t want);
 // Hands the head out again from its first byte. False when bytes after it were read and the
 // descriptor cannot go back to them.
 bool RewindSource(SourceFile* file);
+// True when a regular file has given exactly the bytes it held when opened. A read that then
+// gives fewer bytes than asked has met the end: no further read is needed to find it. (A file
+// that has grown gives more than its size, and is read on to its new end.)
+bool SourceAtSize(const SourceFile* file);
 // The offset of the source's first byte in the file, for readers that read at offsets of
 // their own (a zip archive's directory); -1 when the descriptor cannot seek (a pipe).
 int64_t SourceStart(const SourceFile* file);

@@ -184,12 +184,12 @@ const Container* ContainerNotRead(const InputFile* in) {
   return nullptr;
 }
 
-// Reads the first bytes, which the source hands out again, and starts the reader of the
-// container they mark. Returns why the file cannot be read although its container is (a
-// damaged zip archive), or null.
-const char* Detect(InputFile* in, MemoryPool* pool) {
+// Reads the first bytes (into `space`, of `capacity` bytes, where given), which the source
+// hands out again, and starts the reader of the container they mark. Returns why the file
+// cannot be read although its container is (a damaged zip archive), or null.
+const char* Detect(InputFile* in, MemoryPool* pool, char* space, int32_t capacity) {
   SourceFile* file = &in->source;
-  const int32_t got = ReadHead(file);
+  const int32_t got = ReadHead(file, reinterpret_cast<unsigned char*>(space), capacity);
   const Container& container = DetectContainer(file->head, got);
   if (container.type == IN_PLAIN) return nullptr;
   // A zip archive is read through its directory, at its end: a pipe cannot go there.
@@ -231,16 +231,30 @@ bool Enlarge(InputFile* in, int32_t size) {
 // Moves the unread bytes to the front and appends what the reader gives of one chunk, or
 // as much as a small window has room for, and the NUL.
 void ReadChunk(InputFile* in) {
-  if (in->buff_cnt > 0 && in->buff_pos > 0)
-    std::memmove(in->buff, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
-  in->buff_pos = 0;
+  // A window sized to its file reads the last byte or so in place, behind the unread bytes.
+  const bool in_place =
+      in->buff_size < IN_BUFF_SIZE && in->buff_pos + in->buff_cnt + 2 <= in->buff_size;
+  if (!in_place) {
+    if (in->buff_cnt > 0 && in->buff_pos > 0)
+      std::memmove(in->buff, in->buff + in->buff_pos, static_cast<size_t>(in->buff_cnt));
+    in->buff_pos = 0;
+  }
   in->whole_before = 0;
+  // A full window reads a whole chunk; a small one what it has room for. A small one that is
+  // full (its file was larger than it said) becomes a full one; without the memory for that,
+  // the read fails.
+  if (in->buff_pos + in->buff_cnt + 1 >= in->buff_size && !Enlarge(in, IN_BUFF_SIZE)) {
+    in->buff[in->buff_pos + in->buff_cnt] = 0;
+    Say("Read error on input!\n");
+    in->read_failed = 1;
+    in->at_eof = 1;
+    return;
+  }
   DecodeResult r{0, false};
-  // A full window reads a whole chunk; a small one what it has room for (always at least a
-  // byte: a refill follows a release, and a long line first makes room).
-  const int32_t want = std::min(IN_CHUNK, in->buff_size - 1 - in->buff_cnt);
+  char* end = in->buff + in->buff_pos + in->buff_cnt;
+  const int32_t want = std::min(IN_CHUNK, in->buff_size - 1 - in->buff_pos - in->buff_cnt);
   if (const Container* container = ContainerOf(in->type)) {
-    r = container->reader.read(in->reader, in->buff + in->buff_cnt, want);
+    r = container->reader.read(in->reader, end, want);
   } else {
     Say("Invalid file type in fill input buffer (%d)!\n", in->type);
   }
@@ -249,8 +263,10 @@ void ReadChunk(InputFile* in) {
     Say("Read error on input!\n");
     in->read_failed = 1;
   }
-  if (r.failed || r.count == 0) in->at_eof = 1;
-  in->buff[in->buff_cnt] = 0;
+  // Plain text from a regular file ends where its size says, when the read fell short there.
+  const bool at_size = in->type == IN_PLAIN && r.count < want && SourceAtSize(&in->source);
+  if (r.failed || r.count == 0 || at_size) in->at_eof = 1;
+  in->buff[in->buff_pos + in->buff_cnt] = 0;
   // A window sized to the file, which has given more than its size: the file grew since it
   // was opened, so the rest is read through a full window.
   if (!in->at_eof && in->buff_size < IN_BUFF_SIZE &&
@@ -349,21 +365,31 @@ InputFile* INAttach(FileDescriptor file, const FileFacts& facts, MemoryPool* poo
   in->whole_before = 0;
   in->at_eof = 0;
   in->read_failed = 0;
-  if (const char* reason = Detect(in, pool)) {
+  // A regular file smaller than a window is read whole at once into a window of its size,
+  // with its NUL and one byte to find its end: plain text then stays where it is. Anything
+  // decoded, or larger, or from a pipe, gets a full window.
+  const bool small = sized && facts.size + 2 < IN_BUFF_SIZE;
+  const int32_t small_size = small ? static_cast<int32_t>(facts.size) + 2 : 0;
+  char* small_window = small ? static_cast<char*>(MPAlloc(pool, small_size)) : nullptr;
+  if (const char* reason = Detect(in, pool, small_window, small_size - 1)) {
     INClose(in);
     if (damaged != nullptr) *damaged = reason;
     return nullptr;
   }
-  // Plain text from a regular file needs no more window than the file and its NUL, and one
-  // byte to find the end; anything decoded, or from a pipe, a full one.
-  int32_t window = IN_BUFF_SIZE;
-  if (sized && in->type == IN_PLAIN && facts.size + 2 < IN_BUFF_SIZE) {
-    window = static_cast<int32_t>(facts.size) + 2;
+  if (small && in->type == IN_PLAIN) {
+    in->first_buff = small_window;
+    in->first_buff_size = small_size;
+    in->buff_cnt = in->source.head_count;
+    in->source.head_at = in->source.head_count;  // already in the window
+    // All of it, and less than the read asked for: the end is found without another read.
+    if (in->buff_cnt < small_size - 1 && SourceAtSize(&in->source)) in->at_eof = 1;
+  } else {
+    // A decoder hands out the head from the small window, which the pool keeps.
+    in->first_buff = static_cast<char*>(MPAlloc(pool, IN_BUFF_SIZE));
+    in->first_buff_size = IN_BUFF_SIZE;
   }
-  in->first_buff = static_cast<char*>(MPAlloc(pool, window));
-  in->first_buff_size = window;
   in->buff = in->first_buff;
-  in->buff_size = window;
+  in->buff_size = in->first_buff_size;
   INFill(in, 0);
   if (const Container* container = ContainerNotRead(in)) {
     INClose(in);
