@@ -253,7 +253,9 @@ void ReadChunk(InputFile* in) {
   DecodeResult r{0, false};
   char* end = in->buff + in->buff_pos + in->buff_cnt;
   const int32_t want = std::min(IN_CHUNK, in->buff_size - 1 - in->buff_pos - in->buff_cnt);
-  if (const Container* container = ContainerOf(in->type)) {
+  if (in->ahead != nullptr) {
+    r = ReadAheadRead(in->ahead, end, want);
+  } else if (const Container* container = ContainerOf(in->type)) {
     r = container->reader.read(in->reader, end, want);
   } else {
     Say("Invalid file type in fill input buffer (%d)!\n", in->type);
@@ -269,7 +271,7 @@ void ReadChunk(InputFile* in) {
   in->buff[in->buff_pos + in->buff_cnt] = 0;
   // A window sized to the file, which has given more than its size: the file grew since it
   // was opened, so the rest is read through a full window.
-  if (!in->at_eof && in->buff_size < IN_BUFF_SIZE &&
+  if (!in->at_eof && in->type == IN_PLAIN && in->buff_size < IN_BUFF_SIZE &&
       in->source.head_count + in->source.taken > in->source.size) {
     Enlarge(in, IN_BUFF_SIZE);
   }
@@ -353,6 +355,7 @@ InputFile* INAttach(FileDescriptor file, const FileFacts& facts, MemoryPool* poo
   const bool sized = facts.known && facts.regular;
   InitSourceFile(&in->source, in->descriptor.Get(), sized ? facts.size : -1);
   in->reader = &in->source;
+  in->ahead = nullptr;
   in->pool = pool;
   in->first_buff = nullptr;
   in->first_buff_size = 0;
@@ -406,6 +409,9 @@ InputFile* INAttach(FileDescriptor file, MemoryPool* pool, const char** not_read
 }
 
 void INClose(InputFile* in) {
+  // The decoder is the worker's until its running fill is over.
+  if (in->ahead != nullptr) StopReadAhead(in->ahead);
+  in->ahead = nullptr;
   if (in->buff != in->first_buff) std::free(in->buff);
   in->buff = in->first_buff;
   in->buff_size = in->first_buff_size;
@@ -415,6 +421,14 @@ void INClose(InputFile* in) {
     Say("Invalid file type in INClose!\n");
   }
   in->descriptor.Reset();
+}
+
+bool INReadAhead(InputFile* in, DecodeCrew& crew) {
+  const Container* container = ContainerOf(in->type);
+  if (in->ahead != nullptr || in->at_eof || container == nullptr || in->type == IN_PLAIN)
+    return false;
+  in->ahead = StartReadAhead(crew, DecoderHandle{container->reader.read, in->reader});
+  return in->ahead != nullptr;
 }
 
 // ---- Reading -------------------------------------------------------------------------------

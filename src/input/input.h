@@ -9,6 +9,7 @@
 
 #include "input/byte_source.h"
 #include "input/memory_pool.h"
+#include "input/read_ahead.h"
 #include "platform/descriptor.h"
 
 // ---- Window sizes ------------------------------------------------------------------------
@@ -39,6 +40,7 @@ struct InputFile {
   FileFacts facts;            // from the one fstat at opening: identity, size, regular or not
   SourceFile source;          // the file's stored bytes, read through `descriptor`
   void* reader;               // the container reader's state (for plain text, `source`)
+  ReadAhead* ahead;           // the reader's decoding ahead on a worker thread; null when none
   MemoryPool* pool;           // where a larger window comes from
   char* buff;         // decoded bytes (first_buff, or a larger window); unread ones writable
   int32_t buff_size;  // bytes at buff
@@ -71,6 +73,11 @@ InputFile* INAttach(FileDescriptor file, MemoryPool* pool, const char** not_read
 
 // Releases the container reader and closes the file.
 void INClose(InputFile* in);
+
+// Lets a compressed input's decoder run ahead of the merge on `crew` (read_ahead.h); the
+// bytes delivered stay exactly the same. False for plain text, an input at its end, or
+// when the blocks cannot be had; the input then reads as before.
+bool INReadAhead(InputFile* in, DecodeCrew& crew);
 
 // ---- Reading ------------------------------------------------------------------------------
 // The first unread byte, or null at the end of the input. The unread data is writable and
