@@ -7,7 +7,7 @@ set -euo pipefail
 # scdoc builds the manual page; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the
 # .deb package's dependencies.
 packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
-          libzstd-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev clang-format-14
+          libzstd-dev libdeflate-dev libisal-dev libgtest-dev libgmock-dev libbenchmark-dev clang-format-14
           scdoc dpkg-dev file "$@")
 
 missing=()

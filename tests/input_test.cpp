@@ -596,6 +596,9 @@ TEST_F(InputTest, DamagedFilesDeliverWhatDecodedThenEnd) {
   const std::string zst = ZstdBytes(text);
   std::string gz_bad_crc = GzipBytes(first);
   gz_bad_crc[gz_bad_crc.size() - 8] ^= 0x55;
+  std::string gz_bad_size = GzipBytes(first);  // ISIZE, the last four bytes
+  gz_bad_size[gz_bad_size.size() - 1] ^= 0x01;
+  const std::string first_gz = GzipBytes(first);
   std::string zip_corrupt = ZipBytes({{"a.log", first}, {"b.log", text}});
   // Damage the second member's data (it starts after the first member's header and data).
   const size_t second_data = zip_corrupt.find("b.log") + 5;
@@ -610,6 +613,12 @@ TEST_F(InputTest, DamagedFilesDeliverWhatDecodedThenEnd) {
       {"truncated gzip", gz.substr(0, gz.size() / 2), IN_GZIP, "", text},
       {"gzip magic then garbage", "\x1f\x8b\x08" + std::string(40, 'g'), IN_GZIP, "", "-"},
       {"gzip with a wrong checksum", gz_bad_crc, IN_GZIP, "", first},
+      {"gzip with a wrong size", gz_bad_size, IN_GZIP, "", first},
+      {"gzip cut inside its trailer", first_gz.substr(0, first_gz.size() - 3), IN_GZIP, "", first},
+      {"a gzip header cut short by blanks", first_gz.substr(0, 6) + std::string(10, ' '), IN_GZIP,
+       "", "-"},
+      {"a good gzip member, then one with a wrong checksum", GzipBytes(text) + gz_bad_crc, IN_GZIP,
+       text, text + first},
       {"gzip followed by garbage", GzipBytes(first) + "garbage after the member", IN_GZIP, first,
        first},
       {"gzip followed by zero padding, then garbage",

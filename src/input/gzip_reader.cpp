@@ -1,40 +1,39 @@
 #include "input/gzip_reader.h"
 
-#include <zlib.h>
-
 #include "input/inflate_loop.h"
 
 namespace {
 
 struct GzipReader {
-  z_stream z;
+  inflate_state* state;  // ISA-L, started for gzip members
   ByteSource source;
   bool ended;   // the last member ended cleanly at the end of the file
   bool failed;  // a data or read error; nothing more is produced
 };
 
 // Makes compressed bytes available if there are any; false on a read error.
-bool Feed(void* context, z_stream* z) {
+bool Feed(void* context, inflate_state* state) {
   auto* r = static_cast<GzipReader*>(context);
-  if (z->avail_in == 0) {
-    z->avail_in = RefillByteSource(&r->source);
-    z->next_in = r->source.buffer;
+  if (state->avail_in == 0) {
+    state->avail_in = RefillByteSource(&r->source);
+    state->next_in = r->source.buffer;
   }
   return !r->source.error;
 }
 
 // Zero bytes after a member are padding (a file preallocated or written in blocks), which
 // gzip itself accepts. Skips them; true when they run to the end of the file, false when
-// something else follows them (left in z->next_in) or reading fails.
+// something else follows them (left in next_in) or reading fails.
 bool SkipZeroPadding(GzipReader* r) {
+  inflate_state* s = r->state;
   for (;;) {
-    while (r->z.avail_in > 0 && *r->z.next_in == 0) {
-      ++r->z.next_in;
-      --r->z.avail_in;
+    while (s->avail_in > 0 && *s->next_in == 0) {
+      ++s->next_in;
+      --s->avail_in;
     }
-    if (r->z.avail_in > 0) return false;
-    if (!Feed(r, &r->z)) return false;
-    if (r->z.avail_in == 0) return true;
+    if (s->avail_in > 0) return false;
+    if (!Feed(r, s)) return false;
+    if (s->avail_in == 0) return true;
   }
 }
 
@@ -42,40 +41,38 @@ bool SkipZeroPadding(GzipReader* r) {
 // anything else fails on its header in the next turn of the inflate loop, so trailing
 // garbage is reported, not silently dropped.
 void NextMember(GzipReader* r) {
-  if (!Feed(r, &r->z)) {
+  inflate_state* s = r->state;
+  if (!Feed(r, s)) {
     r->failed = true;
-  } else if (r->z.avail_in == 0) {
+  } else if (s->avail_in == 0) {
     r->ended = true;
-  } else if (*r->z.next_in == 0 && SkipZeroPadding(r)) {
+  } else if (*s->next_in == 0 && SkipZeroPadding(r)) {
     r->ended = true;
   } else if (r->source.error) {
     r->failed = true;
   } else {
-    inflateReset(&r->z);
+    RestartInflate(s, InflateWrapper::kGzip);
   }
 }
 
 }  // namespace
 
-void* GzipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator) {
+void* GzipOpen(SourceFile* file, MemoryPool* pool) {
   auto* r = static_cast<GzipReader*>(MPAllocAligned(pool, sizeof(GzipReader)));
   *r = GzipReader{};
   InitByteSource(&r->source, file, pool);
-  r->z.zalloc = allocator.zalloc;
-  r->z.zfree = allocator.zfree;
-  r->z.opaque = allocator.opaque;
-  // windowBits 15 + 16: gzip members only, with their header and CRC checked.
-  if (inflateInit2(&r->z, 15 + 16) != Z_OK) return nullptr;
+  r->state = NewInflateState(pool, InflateWrapper::kGzip);
   return r;
 }
 
 DecodeResult GzipRead(void* reader, char* out, int32_t want) {
   auto* r = static_cast<GzipReader*>(reader);
-  r->z.next_out = reinterpret_cast<Bytef*>(out);
-  r->z.avail_out = static_cast<uInt>(want);
+  inflate_state* s = r->state;
+  s->next_out = reinterpret_cast<uint8_t*>(out);
+  s->avail_out = static_cast<uint32_t>(want);
   const InflateFeed feed{Feed, r};
-  while (r->z.avail_out > 0 && !r->ended && !r->failed) {
-    switch (InflateSome(&r->z, feed)) {
+  while (s->avail_out > 0 && !r->ended && !r->failed) {
+    switch (InflateSome(s, feed)) {
       case InflateStop::kOutputFull:
         break;
       case InflateStop::kStreamEnd:
@@ -86,10 +83,7 @@ DecodeResult GzipRead(void* reader, char* out, int32_t want) {
         break;
     }
   }
-  return {want - static_cast<int32_t>(r->z.avail_out), r->failed};
+  return {want - static_cast<int32_t>(s->avail_out), r->failed};
 }
 
-void GzipClose(void* reader) {
-  auto* r = static_cast<GzipReader*>(reader);
-  inflateEnd(&r->z);
-}
+void GzipClose(void*) {}

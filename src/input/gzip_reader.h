@@ -1,6 +1,6 @@
 #pragma once
 // The gzip reader: every gzip member of a file, one after the other (cat a.gz b.gz), through
-// the shared inflate loop, with the header and CRC of each member checked.
+// the shared inflate loop (ISA-L), with the header, CRC32 and size of each member checked.
 
 #include <cstdint>
 
@@ -8,10 +8,10 @@
 #include "input/memory_pool.h"
 
 // ---- Container entry points (see byte_source.h) ------------------------------------------------
-// Starts the decoder on `file`; its working storage comes through `allocator`, its record and
-// input buffer from `pool`. Null when the decoder cannot start.
-void* GzipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator);
+// Starts the decoder on `file`; its record, inflate state and input buffer come from `pool`.
+// Never null: the header is read, and checked, with the first bytes.
+void* GzipOpen(SourceFile* file, MemoryPool* pool);
 // Data after a member that is not another member fails the read: trailing garbage is reported.
 DecodeResult GzipRead(void* reader, char* out, int32_t want);
-// Ends the decoder; the file stays open for its owner.
+// Nothing to release (the pool holds it all); the file stays open for its owner.
 void GzipClose(void* reader);

@@ -1,18 +1,61 @@
 #include "input/inflate_loop.h"
 
-InflateStop InflateSome(z_stream* z, const InflateFeed& feed) {
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace {
+
+// ISA-L's vector code works on the state's tables and buffers; a cache line keeps them aligned
+// whatever the pool's own alignment.
+constexpr size_t kStateAlign = 64;
+
+uint32_t FlagOf(InflateWrapper wrapper) {
+  return wrapper == InflateWrapper::kGzip ? ISAL_GZIP : ISAL_DEFLATE;
+}
+
+}  // namespace
+
+inflate_state* NewInflateState(MemoryPool* pool, InflateWrapper wrapper) {
+  size_t room = sizeof(inflate_state) + kStateAlign;
+  void* at = MPAlloc(pool, static_cast<int32_t>(room));
+  at = std::align(kStateAlign, sizeof(inflate_state), at, room);
+  auto* state = static_cast<inflate_state*>(at);
+  isal_inflate_init(state);
+  state->crc_flag = FlagOf(wrapper);
+  return state;
+}
+
+void RestartInflate(inflate_state* state, InflateWrapper wrapper) {
+  uint8_t* const next_in = state->next_in;
+  const uint32_t avail_in = state->avail_in;
+  uint8_t* const next_out = state->next_out;
+  const uint32_t avail_out = state->avail_out;
+  isal_inflate_reset(state);
+  state->crc_flag = FlagOf(wrapper);
+  state->next_in = next_in;
+  state->avail_in = avail_in;
+  state->next_out = next_out;
+  state->avail_out = avail_out;
+}
+
+InflateStop InflateSome(inflate_state* state, const InflateFeed& feed) {
   bool drained = false;  // the feed had no more bytes to give
-  while (z->avail_out > 0) {
-    if (z->avail_in == 0) {
-      if (!feed.refill(feed.context, z)) return InflateStop::kFailed;
-      drained = z->avail_in == 0;
+  while (state->avail_out > 0) {
+    if (state->avail_in == 0) {
+      if (!feed.refill(feed.context, state)) return InflateStop::kFailed;
+      drained = state->avail_in == 0;
     }
-    const int rc = inflate(z, Z_NO_FLUSH);
-    if (rc == Z_STREAM_END) return InflateStop::kStreamEnd;
-    // Z_BUF_ERROR with the input used up only asks for more input, which the next turn reads;
-    // when there is none, the stream is cut short.
-    if (rc == Z_BUF_ERROR && z->avail_in == 0 && !drained) continue;
-    if (rc != Z_OK) return InflateStop::kFailed;
+    const uint32_t in_before = state->avail_in;
+    const uint32_t out_before = state->avail_out;
+    if (isal_inflate(state) != ISAL_DECOMP_OK) return InflateStop::kFailed;
+    if (state->block_state == ISAL_BLOCK_FINISH) return InflateStop::kStreamEnd;
+    // Neither input taken nor output given: with no input left the member is cut short;
+    // with input left the decoder cannot go on. Either way it would never end.
+    if (state->avail_in == in_before && state->avail_out == out_before &&
+        (drained || state->avail_in > 0)) {
+      return InflateStop::kFailed;
+    }
   }
   return InflateStop::kOutputFull;
 }

@@ -43,8 +43,8 @@ struct ReaderEntry {
   void (*close)(void* reader);  // releases the reader; the input closes the file
 };
 
-// One container. A decoder takes its working storage through an allocator made from the
-// merge's pool (memory_pool.h) where it can.
+// One container. A decoder takes its working storage from the merge's pool (memory_pool.h)
+// where it can.
 struct Container {
   int32_t type;  // the row's own index (InputFile::type), or kNotRead
   const char* name;
@@ -54,22 +54,14 @@ struct Container {
   ReaderEntry reader;
 };
 
-void* OpenGzip(SourceFile* file, MemoryPool* pool) {
-  return GzipOpen(file, pool, MPGzipAllocator(pool));
-}
-
 void* OpenBzip2(SourceFile* file, MemoryPool* pool) {
   return Bzip2Open(file, pool, MPBzip2Allocator(pool));
 }
 
-void* OpenZip(SourceFile* file, MemoryPool* pool) {
-  return ZipOpen(file, pool, MPZipAllocator(pool));
-}
-
 constexpr ReaderEntry kPlainReader{PlainOpen, PlainRead, PlainClose};
-constexpr ReaderEntry kGzipReader{OpenGzip, GzipRead, GzipClose};
+constexpr ReaderEntry kGzipReader{GzipOpen, GzipRead, GzipClose};
 constexpr ReaderEntry kBzip2Reader{OpenBzip2, Bzip2Read, Bzip2Close};
-constexpr ReaderEntry kZipReader{OpenZip, ZipRead, ZipClose};
+constexpr ReaderEntry kZipReader{ZipOpen, ZipRead, ZipClose};
 constexpr ReaderEntry kXzReader{XzOpen, XzRead, XzClose};
 constexpr ReaderEntry kZstdReader{ZstdOpen, ZstdRead, ZstdClose};
 constexpr ReaderEntry kNoReader{};

@@ -10,11 +10,6 @@
 
 namespace {
 
-// minizip walks the directory and finds each member's data; the reader reads the member's
-// stored bytes from the stream itself, as many as the directory gives (zip64 fields included),
-// and inflates deflated members so that their storage comes through the allocator the reader
-// was opened with, reused member after member. The CRC and size are checked against the
-// directory.
 // The archive's bytes as minizip sees them: offsets from the archive's first byte, read at
 // their place in the file so the descriptor's own position never moves.
 struct ArchiveFile {
@@ -24,19 +19,21 @@ struct ArchiveFile {
   bool error;     // a read failed
 };
 
+// minizip walks the directory and finds each member's data; the reader reads the member's
+// stored bytes from the file itself, as many as the directory gives (zip64 fields included),
+// and inflates deflated members with one ISA-L state, restarted member after member. The CRC
+// and size are checked against the directory.
 struct ZipReader {
   ArchiveFile archive;
   unzFile unz;
-  ZlibAllocator allocator;
   unsigned char* input;  // SOURCE_CHUNK bytes of raw member data
-  z_stream z;
-  bool done;          // no member is open any more
-  bool deflated;      // method 8; otherwise stored (method 0)
-  bool inflating;     // z holds an initialised inflate state
-  bool input_end;     // the member's raw bytes are all read
-  ZPOS64_T raw_at;    // where the member's next raw byte is, from the archive's start
-  ZPOS64_T raw_left;  // the member's raw bytes not read yet
-  bool member_end;    // the member's data is complete
+  inflate_state* state;  // ISA-L raw inflate, taken once and restarted member after member
+  bool done;             // no member is open any more
+  bool deflated;         // method 8; otherwise stored (method 0)
+  bool input_end;        // the member's raw bytes are all read
+  ZPOS64_T raw_at;       // where the member's next raw byte is, from the archive's start
+  ZPOS64_T raw_left;     // the member's raw bytes not read yet
+  bool member_end;       // the member's data is complete
   bool failed;
   uLong crc;  // of the bytes produced so far
   uLong expected_crc;
@@ -181,15 +178,8 @@ bool OpenMember(ZipReader* r) {
   r->produced = 0;
   r->expected_size = info.uncompressed_size;
   if (r->deflated) {
-    r->z = z_stream{};
-    r->z.zalloc = r->allocator.zalloc;
-    r->z.zfree = r->allocator.zfree;
-    r->z.opaque = r->allocator.opaque;
-    if (inflateInit2(&r->z, -15) != Z_OK) {
-      unzCloseCurrentFile(r->unz);
-      return false;
-    }
-    r->inflating = true;
+    RestartInflate(r->state, InflateWrapper::kRawDeflate);
+    r->state->avail_in = 0;  // nothing of the previous member carries over
   }
   return true;
 }
@@ -208,21 +198,21 @@ int32_t ReadRaw(ZipReader* r, void* out, int32_t want) {
 }
 
 // Raw member bytes for the inflate loop; false on a read error.
-bool Feed(void* context, z_stream* z) {
+bool Feed(void* context, inflate_state* z) {
   auto* r = static_cast<ZipReader*>(context);
   if (r->input_end) return true;
   const int32_t n = ReadRaw(r, r->input, SOURCE_CHUNK);
   if (n < 0) return false;
   if (n == 0) r->input_end = true;
   z->next_in = r->input;
-  z->avail_in = static_cast<uInt>(n);
+  z->avail_in = static_cast<uint32_t>(n);
   return true;
 }
 
 int32_t InflateMember(ZipReader* r, char* out, int32_t want) {
-  r->z.next_out = reinterpret_cast<Bytef*>(out);
-  r->z.avail_out = static_cast<uInt>(want);
-  switch (InflateSome(&r->z, InflateFeed{Feed, r})) {
+  r->state->next_out = reinterpret_cast<uint8_t*>(out);
+  r->state->avail_out = static_cast<uint32_t>(want);
+  switch (InflateSome(r->state, InflateFeed{Feed, r})) {
     case InflateStop::kOutputFull:
       break;
     case InflateStop::kStreamEnd:
@@ -232,7 +222,7 @@ int32_t InflateMember(ZipReader* r, char* out, int32_t want) {
       r->failed = true;
       break;
   }
-  return want - static_cast<int32_t>(r->z.avail_out);
+  return want - static_cast<int32_t>(r->state->avail_out);
 }
 
 int32_t CopyStored(ZipReader* r, char* out, int32_t want) {
@@ -262,8 +252,6 @@ DecodeResult ReadMember(ZipReader* r, char* out, int32_t want) {
 }
 
 void CloseMember(ZipReader* r) {
-  if (r->inflating) inflateEnd(&r->z);
-  r->inflating = false;
   unzCloseCurrentFile(r->unz);
 }
 
@@ -277,7 +265,7 @@ bool NextMember(ZipReader* r, bool* at_end) {
 
 }  // namespace
 
-void* ZipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator) {
+void* ZipOpen(SourceFile* file, MemoryPool* pool) {
   const int64_t start = SourceStart(file);
   if (start < 0) return nullptr;
   auto* r = static_cast<ZipReader*>(MPAllocAligned(pool, sizeof(ZipReader)));
@@ -285,7 +273,7 @@ void* ZipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator
   r->unz = OpenArchive(&r->archive, file->fd, start);
   if (r->unz == nullptr) return nullptr;
   unzFile unz = r->unz;
-  r->allocator = allocator;
+  r->state = NewInflateState(pool, InflateWrapper::kRawDeflate);
   r->input = static_cast<unsigned char*>(MPAlloc(pool, SOURCE_CHUNK));
   if (unzGoToFirstFile(unz) != UNZ_OK || !OpenMember(r)) {
     unzClose(unz);

@@ -9,11 +9,11 @@
 #include "input/memory_pool.h"
 
 // ---- Container entry points (see byte_source.h) ------------------------------------------------
-// Opens the archive on `file` and its first member; the members' inflate storage comes
-// through `allocator`, reused member after member. The archive is read at offsets from the
+// Opens the archive on `file` and its first member; one inflate state from `pool` serves
+// member after member. The archive is read at offsets from the
 // source's start, so the file must be able to seek. Null (archive closed) when `file` holds
 // no archive, cannot seek, or its first member cannot be read.
-void* ZipOpen(SourceFile* file, MemoryPool* pool, const ZlibAllocator& allocator);
+void* ZipOpen(SourceFile* file, MemoryPool* pool);
 // Collects up to `want` bytes from the members, one after the other. A member that ends moves
 // the reader to the next one; bytes collected before a failing member are kept. A member that
 // exists but cannot be opened (an unsupported method, say) fails the read: its data is lost.
