@@ -188,6 +188,40 @@ TEST_F(InputTest, AnArchiveIsReadFromWhereTheDescriptorStands) {
   INClose(in);
 }
 
+// A gzip input gives its inflate state back as soon as its data ends, and the next one to
+// start may get the same memory: many small inputs open at once, read in turns, each still
+// delivers its own lines, and a read after the end gives nothing.
+TEST_F(InputTest, ManySmallGzipInputsOpenAtOnceEachDeliverTheirOwnLines) {
+  constexpr int kInputs = 40;
+  std::vector<InputFile*> inputs;
+  std::vector<std::string> expected, got(kInputs);
+  for (int i = 0; i < kInputs; ++i) {
+    // Every fifth one larger than a read, so some are still decoding while others have ended.
+    const int lines = i % 5 == 0 ? 4000 : 3;
+    expected.push_back(NumberedLines(lines, "input " + std::to_string(i) + " line "));
+    inputs.push_back(Attach(GzipBytes(expected.back())));
+    ASSERT_NE(inputs.back(), nullptr);
+    ASSERT_EQ(inputs.back()->type, IN_GZIP);
+  }
+  for (bool any = true; any;) {
+    any = false;
+    for (int i = 0; i < kInputs; ++i) {
+      char* p = INPeek(inputs[i]);
+      if (p == nullptr) continue;
+      any = true;
+      const int32_t len = LineLength(p);
+      got[i].append(p, static_cast<size_t>(std::min(len, inputs[i]->buff_cnt)));
+      INAdvance(inputs[i], len);
+    }
+  }
+  for (int i = 0; i < kInputs; ++i) {
+    EXPECT_EQ(got[i], expected[i]) << "input " << i;
+    EXPECT_EQ(INPeek(inputs[i]), nullptr);
+    EXPECT_FALSE(inputs[i]->read_failed);
+    INClose(inputs[i]);
+  }
+}
+
 // ---- Plain window ----------------------------------------------------------------------------
 
 TEST_F(InputTest, AnEmptyFileEndsAtOnce) {

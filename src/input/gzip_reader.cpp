@@ -5,7 +5,7 @@
 namespace {
 
 struct GzipReader {
-  inflate_state* state;  // ISA-L, started for gzip members
+  inflate_state* state;  // ISA-L, started for gzip members; from the heap, freed at the end
   ByteSource source;
   bool ended;   // the last member ended cleanly at the end of the file
   bool failed;  // a data or read error; nothing more is produced
@@ -61,12 +61,13 @@ void* GzipOpen(SourceFile* file, MemoryPool* pool) {
   auto* r = static_cast<GzipReader*>(MPAllocAligned(pool, sizeof(GzipReader)));
   *r = GzipReader{};
   InitByteSource(&r->source, file, pool);
-  r->state = NewInflateState(pool, InflateWrapper::kGzip);
-  return r;
+  r->state = NewHeapInflateState(InflateWrapper::kGzip);
+  return r->state != nullptr ? r : nullptr;
 }
 
 DecodeResult GzipRead(void* reader, char* out, int32_t want) {
   auto* r = static_cast<GzipReader*>(reader);
+  if (r->state == nullptr) return {0, r->failed};  // the data ended, or failed, earlier
   inflate_state* s = r->state;
   s->next_out = reinterpret_cast<uint8_t*>(out);
   s->avail_out = static_cast<uint32_t>(want);
@@ -83,7 +84,18 @@ DecodeResult GzipRead(void* reader, char* out, int32_t want) {
         break;
     }
   }
-  return {want - static_cast<int32_t>(s->avail_out), r->failed};
+  const int32_t count = want - static_cast<int32_t>(s->avail_out);
+  // Once the data has ended, or failed, the state is never used again: give it back now
+  // rather than at the close, so the next file to start can have the same memory.
+  if (r->ended || r->failed) {
+    FreeInflateState(r->state);
+    r->state = nullptr;
+  }
+  return {count, r->failed};
 }
 
-void GzipClose(void*) {}
+void GzipClose(void* reader) {
+  auto* r = static_cast<GzipReader*>(reader);
+  FreeInflateState(r->state);
+  r->state = nullptr;
+}

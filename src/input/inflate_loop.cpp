@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -24,6 +25,20 @@ inflate_state* NewInflateState(MemoryPool* pool, InflateWrapper wrapper) {
   isal_inflate_init(state);
   state->crc_flag = FlagOf(wrapper);
   return state;
+}
+
+inflate_state* NewHeapInflateState(InflateWrapper wrapper) {
+  // aligned_alloc wants a multiple of the alignment.
+  const size_t size = (sizeof(inflate_state) + kStateAlign - 1) / kStateAlign * kStateAlign;
+  auto* state = static_cast<inflate_state*>(std::aligned_alloc(kStateAlign, size));
+  if (state == nullptr) return nullptr;
+  isal_inflate_init(state);
+  state->crc_flag = FlagOf(wrapper);
+  return state;
+}
+
+void FreeInflateState(inflate_state* state) {
+  std::free(state);
 }
 
 void RestartInflate(inflate_state* state, InflateWrapper wrapper) {

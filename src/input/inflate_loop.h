@@ -14,6 +14,11 @@
 // started for gzip members (header, CRC32 and size checked) or raw deflate data (zip members).
 enum class InflateWrapper { kGzip, kRawDeflate };
 inflate_state* NewInflateState(MemoryPool* pool, InflateWrapper wrapper);
+// The same from the heap, for a decoder that gives it back as soon as its data ends
+// (FreeInflateState): thousands of small files read one after the other then hold one state
+// at a time instead of one each. Null when no memory is left.
+inflate_state* NewHeapInflateState(InflateWrapper wrapper);
+void FreeInflateState(inflate_state* state);
 // Starts the state afresh for the next member; the compressed bytes it was given stay given.
 void RestartInflate(inflate_state* state, InflateWrapper wrapper);
 
