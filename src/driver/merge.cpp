@@ -300,7 +300,7 @@ bool LoadRunZones(RunZones& zones) {
   const auto load = [&error](const std::string& name, const char* key, TimeZone& zone) {
     if (LoadTimeZone(name, zone, error)) return true;
     SayFailure(
-        "Unknown time zone '%s' (%s): %s; give a name such as UTC, local or "
+        "Time zone '%s' (%s) refused: %s; give a name such as UTC, local or "
         "Europe/Berlin.\n",
         EscapedName(name).c_str(), key, EscapedName(error).c_str());
     return false;
