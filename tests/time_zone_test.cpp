@@ -257,6 +257,24 @@ TEST(TimeZoneTest, DamagedZoneFilesAreRefused) {
   std::string not_tzif = bytes;
   not_tzif[0] = 'X';
   EXPECT_FALSE(ReadTimeZoneData(not_tzif, zone, error));
+  // Any one byte spoiled: the file is refused with a reason, or what is read stays a zone
+  // whose offsets are less than a day from UTC.
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    std::string spoiled = bytes;
+    spoiled[at] = static_cast<char>(spoiled[at] ^ 0xA5);
+    TimeZone read;
+    error.clear();
+    if (!ReadTimeZoneData(spoiled, read, error)) {
+      EXPECT_FALSE(error.empty()) << "byte " << at;
+      continue;
+    }
+    for (int64_t instant :
+         {int64_t{-5000000000}, int64_t{0}, int64_t{1711846800}, int64_t{4102444800}}) {
+      const OffsetSpan span = OffsetAtInstant(read, instant);
+      EXPECT_LT(span.offset < 0 ? -span.offset : span.offset, 26 * 3600) << "byte " << at;
+      EXPECT_TRUE(span.begin <= instant && instant < span.end) << "byte " << at;
+    }
+  }
 }
 
 // A zone folder named by TZDIR holds a truncated copy: loading it by name says which file
