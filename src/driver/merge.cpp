@@ -147,7 +147,8 @@ std::string OffsetText(int32_t minutes) {
 }
 
 // Merged by clock time, inputs whose stamps carry different offsets interleave out of real
-// order: said once, with the offsets their first entries carry.
+// order: said once (it is information, so --quiet leaves it out), with the offsets their
+// first entries carry.
 void NoteMixedOffsets(const MergeInput* inputs, int count) {
   std::vector<int32_t> seen;
   for (int i = 0; i < count; ++i) {
@@ -158,7 +159,8 @@ void NoteMixedOffsets(const MergeInput* inputs, int count) {
   if (seen.size() < 2) return;
   std::string list;
   for (int32_t offset : seen) list += (list.empty() ? "" : ", ") + OffsetText(offset);
-  Say("Note: the inputs carry different UTC offsets (%s); entries are merged by their clock "
+  SayInfo(
+      "Note: the inputs carry different UTC offsets (%s); entries are merged by their clock "
       "time as written, not in real time order. --timezone=<zone> (or the timezone key) "
       "merges them in real time.\n",
       list.c_str());
