@@ -91,8 +91,8 @@ bool IsTarHeader(const unsigned char* head, int32_t length) {
 }
 
 // Detection tries the readable rows in this order on the file's first bytes; the first whose
-// mark matches decides. A match whose reader cannot start (a zip that is no archive, or whose
-// first member cannot be opened) is read as plain text. The rows that are not read are tried
+// mark matches decides. A match whose reader cannot start is read as plain text, except a
+// zip archive, which is reported as not readable. The rows that are not read are tried
 // on the first decoded bytes, so they are found inside a compressed file too (a .tar.gz).
 // clang-format off
 constexpr Container kContainers[] = {
@@ -248,11 +248,15 @@ const char* Detect(InputFile* in, MemoryPool* pool) {
     in->reader = reader;
     return nullptr;
   }
-  // A zip archive cut short has lost its directory, and with it where its members are.
+  // A file that starts with a zip member's header is an archive, whatever follows: one that
+  // cannot be read is reported, never merged as text. An archive cut short has lost its
+  // directory, and with it where its members are.
   if (container.type == IN_ZIP) {
     std::clearerr(in->file);
     std::fseek(in->file, start, SEEK_SET);
     if (!ZipHasDirectory(in->file)) return "the zip archive is damaged (no central directory)";
+    return "the zip archive's first member cannot be read (encrypted, or neither stored nor "
+           "deflated)";
   }
   // Read as plain from the first byte; the failed reader may have moved the stream.
   std::clearerr(in->file);

@@ -56,7 +56,8 @@ struct InputFile {
 // for detection reach its decoder. Null when the file cannot be opened (the caller reports
 // it); when it holds a container that is not read, `*not_read`, where given, names it ("7z",
 // "tar", ...); when its container is read but this file cannot be (a zip archive cut short,
-// or one in a pipe), `*damaged`, where given, says why. Then the file is closed. Each is
+// one whose first member cannot be read, or one in a pipe), `*damaged`, where given, says
+// why. Then the file is closed. Each is
 // set to null otherwise.
 InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read = nullptr,
                   const char** damaged = nullptr);
