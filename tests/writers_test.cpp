@@ -203,21 +203,27 @@ TEST_F(Writers, WritersLeaveTheEntryUnchanged) {
 
 TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
   char uri[] = "/p", query[] = "a=1&b", empty[] = "", domain[] = "www.x";
+  char http11[] = "HTTP/1.1", http2[] = "HTTP/2.0", odd[] = "SPDY 3";
   // The host, virtual-host and user fields, and the request, of each line; the rest is
-  // the same everywhere.
+  // the same everywhere. The protocol is written as read; HTTP/1.0 only where none was.
   struct Case {
     char* query;
     char* domain;
     bool vhost;
+    char* protocol;
     const char* fields;
     const char* request;
   };
   const Case cases[] = {
-      {query, nullptr, true, "- - -", "GET /p?a=1&b HTTP/1.0"},
-      {nullptr, nullptr, true, "- - -", "GET /p HTTP/1.0"},
-      {empty, nullptr, true, "- - -", "GET /p? HTTP/1.0"},  // present, though empty: '?'
-      {nullptr, domain, true, "- www.x -", "GET /p HTTP/1.0"},
-      {nullptr, domain, false, "- - -", "GET /p HTTP/1.0"},
+      {query, nullptr, true, nullptr, "- - -", "GET /p?a=1&b HTTP/1.0"},
+      {nullptr, nullptr, true, nullptr, "- - -", "GET /p HTTP/1.0"},
+      {empty, nullptr, true, nullptr, "- - -", "GET /p? HTTP/1.0"},  // present, though empty
+      {nullptr, domain, true, nullptr, "- www.x -", "GET /p HTTP/1.0"},
+      {nullptr, domain, false, nullptr, "- - -", "GET /p HTTP/1.0"},
+      {nullptr, nullptr, true, http11, "- - -", "GET /p HTTP/1.1"},
+      {query, nullptr, true, http2, "- - -", "GET /p?a=1&b HTTP/2.0"},
+      {nullptr, nullptr, true, empty, "- - -", "GET /p HTTP/1.0"},
+      {nullptr, nullptr, true, odd, "- - -", "GET /p SPDY+3"},  // one field, like the uri
   };
   for (const auto& c : cases) {
     const std::string line = std::string(c.fields) + " [05/Mar/2001:14:07:09 -0500] \"" +
@@ -228,6 +234,7 @@ TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
     e.uri = uri;
     e.query = c.query;
     e.domain = c.domain;
+    e.protocol = c.protocol;
     EXPECT_EQ(Format(FormatNcsaLine, e), line);
   }
 }

@@ -39,13 +39,14 @@ constexpr Text UNKNOWN_MONTH = Literal("???");
 // Placeholders for absent text fields.
 constexpr Text NO_TEXT = Literal("-");
 constexpr Text NO_METHOD = Literal("GET");
-constexpr Text NO_URI = Literal("/");  // a method without a uri
+constexpr Text NO_URI = Literal("/");              // a method without a uri
+constexpr Text NO_PROTOCOL = Literal("HTTP/1.0");  // a request line read without one
 constexpr Text SHED_COOKIE = Literal("");
 
 // Estimated length of each line without its text fields: the fixed text, the numbers and
-// the time stamp together. The estimate ignores the digits of large numbers, so the
-// formatted length is checked as well.
-constexpr int64_t NCSA_BASE = 60;
+// the time stamp together (the NCSA protocol is measured with the texts). The estimate
+// ignores the digits of large numbers, so the formatted length is checked as well.
+constexpr int64_t NCSA_BASE = 54;
 constexpr int64_t W3C_BASE = 48;
 constexpr int64_t WEBSTAR_BASE = 52;
 
@@ -174,6 +175,7 @@ struct LineTexts {
   Text referer;
   Text agent;
   Text cookie;
+  Text protocol;  // NCSA only
 };
 using TextField = Text LineTexts::*;
 
@@ -329,7 +331,9 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
       out.Append('?');
       out.AppendField(t.query, '+');
     }
-    out.Append(Literal(" HTTP/1.0\" "));
+    out.Append(' ');
+    out.AppendField(t.protocol, '+');
+    out.Append(Literal("\" "));
   }
   out.AppendNumber(e.status);
   out.Append(' ');
@@ -412,7 +416,8 @@ LineTexts FullTexts(const LogEntry& e) {
                    Or(e.query, NO_TEXT),
                    Or(e.referer, NO_TEXT),
                    Or(e.agent, NO_TEXT),
-                   Or(e.cookie, NO_TEXT)};
+                   Or(e.cookie, NO_TEXT),
+                   Text{nullptr, 0}};
 }
 
 int64_t FullEstimate(const LineTexts& t, int64_t base) {
@@ -433,11 +438,12 @@ size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry,
                         Measure(entry.query),
                         Or(entry.referer, NO_TEXT),
                         Or(entry.agent, NO_TEXT),
-                        Text{nullptr, 0}};
+                        Text{nullptr, 0},
+                        Or(entry.protocol, NO_PROTOCOL)};
   const int64_t estimate = NCSA_BASE + Length(texts.client_host) + Length(texts.domain) +
                            Length(texts.user) + Length(texts.method) + Length(texts.uri) +
                            (texts.query.data != nullptr ? Length(texts.query) + 1 : 0) +
-                           Length(texts.referer) + Length(texts.agent);
+                           Length(texts.referer) + Length(texts.agent) + Length(texts.protocol);
   return WriteLine(buffer, size, entry, options, texts, estimate, NCSA_SHEDDING, NcsaLayout);
 }
 
