@@ -59,8 +59,7 @@ struct InputFile {
 // it); when it holds a container that is not read, `*not_read`, where given, names it ("7z",
 // "tar", ...); when its container is read but this file cannot be (a zip archive cut short,
 // one whose first member cannot be read, or one in a pipe), `*damaged`, where given, says
-// why. Then the file is closed. Each is
-// set to null otherwise.
+// why. Then the file is closed. Each is set to null otherwise.
 InputFile* INOpen(const FileSpec& spec, MemoryPool* pool, const char** not_read = nullptr,
                   const char** damaged = nullptr);
 
