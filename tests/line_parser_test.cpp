@@ -321,10 +321,13 @@ TEST(ParseLine, HostUriAndQuery) {
 }
 
 TEST(ParseLine, AbsentNumbersStayAbsent) {
-  // A "-" status or byte count, and a line without those fields, invent no value.
+  // A "-" status, byte count or transfer time, and a line without those fields, invent no
+  // value: each stays absent, not 0.
   const Template numbers = {STATUS, BYTES, EOL};
   const Template host_only = {HOST, EOL};
-  for (const auto& [text, format] : {std::pair{"- -", numbers.data()}, {"h", host_only.data()}}) {
+  const Template times = {TRAN_TIME_SECS, TRAN_TIME_MILLI, TRAN_TIME_TICKS, TRAN_TIME_HMS, EOL};
+  for (const auto& [text, format] :
+       {std::pair{"- -", numbers.data()}, {"h", host_only.data()}, {"- - - -", times.data()}}) {
     SCOPED_TRACE(text);
     ParseState state = FreshState();
     Buffer buffer(text);
@@ -332,6 +335,7 @@ TEST(ParseLine, AbsentNumbersStayAbsent) {
     ASSERT_EQ(ParseLine(state, buffer.data(), format, entry), PARSE_ENTRY);
     EXPECT_EQ(entry.status, NO_NUMBER);
     EXPECT_EQ(entry.bytes, NO_NUMBER);
+    EXPECT_EQ(entry.transfer_time, NO_NUMBER);
   }
 }
 
@@ -375,7 +379,11 @@ TEST(ParseLine, NumberFields) {
        "0.001",
        PARSE_ENTRY,
        {{"transfer", "1"}}},
-      {"fraction finer than the unit", {TRAN_TIME_MILLI, EOL}, "0.0000000000001", PARSE_ENTRY, {}},
+      {"fraction finer than the unit",
+       {TRAN_TIME_MILLI, EOL},
+       "0.0000000000001",
+       PARSE_ENTRY,
+       {{"transfer", "0"}}},
       {"fraction without digits", {TRAN_TIME_MILLI, EOL}, "1.", PARSE_NO_MATCH, {}},
       {"two fractions", {TRAN_TIME_MILLI, EOL}, "1.2.3", PARSE_NO_MATCH, {}},
       {"hms", {TRAN_TIME_HMS, EOL}, "00:01:02", PARSE_ENTRY, {{"transfer", "37200"}}},
