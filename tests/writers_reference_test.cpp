@@ -98,7 +98,7 @@ std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end)
           "\"%s\"%s",
           e.year, e.month, e.day, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
           t.method.c_str(), t.uri.c_str(), t.query->c_str(), status.c_str(), bytes.c_str(),
-          Number(e.transfer_time < 0 ? -1 : e.transfer_time * 5LL / 3).c_str(), t.domain.c_str(),
+          Number(e.transfer_time < 0 ? -1 : e.transfer_time).c_str(), t.domain.c_str(),
           t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
     case Kind::WEBSTAR:
       return Printf(
@@ -106,8 +106,8 @@ std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end)
           "\"%s\"\t%s%s",
           e.month, e.day, e.year, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
           t.method.c_str(), t.uri.c_str(), t.query->c_str(), status.c_str(), bytes.c_str(),
-          Number(e.transfer_time < 0 ? -1 : e.transfer_time / 10).c_str(), t.domain.c_str(),
-          t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
+          Number(e.transfer_time < 0 ? -1 : (e.transfer_time * 6LL + 50) / 100).c_str(),
+          t.domain.c_str(), t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
   }
   return "";
 }

@@ -23,7 +23,7 @@ class Writers : public ::testing::Test {
 };
 
 // The entry of the worked example: the request "GET /", every other text absent,
-// 2001-03-05 14:07:09, status 200, 1024 bytes, transfer time 600 (one second).
+// 2001-03-05 14:07:09, status 200, 1024 bytes, transfer time 1000 ms (one second).
 LogEntry Example() {
   static char method[] = "GET";
   static char uri[] = "/";
@@ -40,7 +40,7 @@ LogEntry Example() {
   e.second = 9;
   e.status = 200;
   e.bytes = 1024;
-  e.transfer_time = 600;
+  e.transfer_time = 1000;
   return e;
 }
 
@@ -130,7 +130,7 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
   e.cookie = cookie;
   e.status = 404;
   e.bytes = 17;
-  e.transfer_time = 31;
+  e.transfer_time = 51;
   // No field is escaped: blanks and quotes are written as they are.
   EXPECT_EQ(Format(FormatNcsaLine, e),
             "10.0.0.1 www.x ann [05/Mar/2001:14:07:09 -0500] \"POST /a+b.html?x=1 HTTP/1.0\" "
@@ -277,21 +277,24 @@ TEST_F(Writers, W3cAndWebstarPrintAMissingDateAsZeros) {
 }
 
 TEST_F(Writers, TransferTimeInMillisecondsAndTicks) {
-  // Units of 1/600 s: milliseconds are value*5/3, ticks value/10, both toward zero.
+  // Milliseconds as they are; sixtieths of a second rounded to the nearest, half up.
   struct Case {
     int32_t transfer;
     const char* ms;
     const char* ticks;
   };
   const Case cases[] = {
-      {600, " 1000 ", "\t60\t"},
+      {1000, " 1000 ", "\t60\t"},
       {0, " 0 ", "\t0\t"},
-      {1, " 1 ", "\t0\t"},
-      {19, " 31 ", "\t1\t"},
+      {8, " 8 ", "\t0\t"},
+      {9, " 9 ", "\t1\t"},
+      {25, " 25 ", "\t2\t"},
+      {4501, " 4501 ", "\t270\t"},
+      {4502, " 4502 ", "\t270\t"},
       {-1, " - ", "\t-\t"},  // absent
       {-7, " - ", "\t-\t"},
       // The product is taken in 64 bits: no overflow.
-      {INT32_MAX, " 3579139411 ", "\t214748364\t"},
+      {INT32_MAX, " 2147483647 ", "\t128849019\t"},
       {INT32_MIN, " - ", "\t-\t"},
   };
   for (const auto& c : cases) {

@@ -344,7 +344,6 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 // ---- W3C ---------------------------------------------------------------------------------
 
 void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  const int64_t milliseconds = e.transfer_time < 0 ? NO_NUMBER : int64_t{e.transfer_time} * 5 / 3;
   out.AppendDecimal(e.year, 4);
   out.Append('-');
   out.AppendDecimal(e.month, 2);
@@ -361,7 +360,7 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(' ');
   out.AppendNumber(e.bytes);
   out.Append(' ');
-  out.AppendNumber(milliseconds);
+  out.AppendNumber(e.transfer_time);
   out.Append(' ');
   out.AppendField(t.domain, '+');
   for (Text field : {t.agent, t.cookie, t.referer}) {
@@ -374,7 +373,8 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 // ---- WebSTAR -----------------------------------------------------------------------------
 
 void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  const int32_t ticks = e.transfer_time < 0 ? NO_NUMBER : e.transfer_time / 10;
+  // Sixtieths of a second, rounded to the nearest.
+  const int64_t ticks = e.transfer_time < 0 ? NO_NUMBER : (int64_t{e.transfer_time} * 6 + 50) / 100;
   out.AppendDecimal(e.month, 2);
   out.Append('/');
   out.AppendDecimal(e.day, 2);
@@ -386,7 +386,7 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
     out.Append('\t');
     out.AppendField(field, ' ');
   }
-  for (int64_t number : {int64_t{e.status}, e.bytes, int64_t{ticks}}) {
+  for (int64_t number : {int64_t{e.status}, e.bytes, ticks}) {
     out.Append('\t');
     out.AppendNumber(number);
   }

@@ -53,7 +53,7 @@ size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry,
                      const WriterOptions& options);
 
 // WebSTAR, tab-separated, fields in the order of WEBSTAR_HEADER; transfer time in ticks
-// of 1/60 second. Sheds like FormatW3cLine.
+// of 1/60 second, rounded to the nearest. Sheds like FormatW3cLine.
 size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
                          const WriterOptions& options);
 

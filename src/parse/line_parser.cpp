@@ -275,7 +275,13 @@ Step ReadBytes(Reader& r, int64_t dash_value) {
   return *r.cur != '.' ? Step::NEXT : Step::FAIL;
 }
 
-// TRAN_TIME_SECS/TICKS/MILLI: n * multiplier / divisor in 1/600 second; '-' changes nothing.
+// v * multiplier / divisor rounded to the nearest integer, for v >= 0.
+int64_t RoundedScale(int64_t v, int64_t multiplier, int64_t divisor) {
+  return (v * multiplier * 2 + divisor) / (2 * divisor);
+}
+
+// TRAN_TIME_SECS and TRAN_TIME_TICKS: n * multiplier / divisor milliseconds, rounded to the
+// nearest; '-' leaves the time absent.
 Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
   if (*r.cur == '-') {
     ++r.cur;
@@ -283,7 +289,7 @@ Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
   }
   int32_t n = 0;
   if (!ReadDecimal(r, &n)) return Step::FAIL;
-  r.entry.transfer_time = Clamp32(static_cast<int64_t>(n) * multiplier / divisor);
+  r.entry.transfer_time = Clamp32(RoundedScale(n, multiplier, divisor));
   return Step::NEXT;
 }
 
@@ -294,14 +300,9 @@ int32_t TwoDigitValue(const char* p) {
   return (p[0] - '0') * 10 + (p[1] - '0');
 }
 
-// v * multiplier / divisor rounded to the nearest integer, for v >= 0.
-int64_t RoundedScale(int64_t v, int64_t multiplier, int64_t divisor) {
-  return (v * multiplier * 2 + divisor) / (2 * divisor);
-}
-
 // TRAN_TIME_MILLI: whole milliseconds, as IIS writes time-taken, or seconds when the value
-// has a fraction, as CloudFront writes it ("0.001"); rounded to the nearest 1/600 second.
-// '-' changes nothing.
+// has a fraction, as CloudFront writes it ("0.001"), rounded to the nearest millisecond.
+// '-' leaves the time absent.
 Step ReadMilliseconds(Reader& r) {
   if (*r.cur == '-') {
     ++r.cur;
@@ -313,10 +314,8 @@ Step ReadMilliseconds(Reader& r) {
   if (!IsDigit(*p)) return Step::FAIL;
   int64_t whole = 0;
   for (; IsDigit(*p); ++p) whole = std::min(whole * 10 + (*p - '0'), WHOLE_CAP);
-  int64_t ticks = 0;
-  if (*p != '.') {
-    ticks = RoundedScale(whole, 3, 5);
-  } else {
+  int64_t milliseconds = whole;
+  if (*p == '.') {
     ++p;
     if (!IsDigit(*p)) return Step::FAIL;
     int64_t numerator = 0;
@@ -327,14 +326,14 @@ Step ReadMilliseconds(Reader& r) {
       denominator *= 10;
     }
     if (*p == '.') return Step::FAIL;
-    ticks = whole * 600 + RoundedScale(numerator, 600, denominator);
+    milliseconds = whole * 1000 + RoundedScale(numerator, 1000, denominator);
   }
-  r.entry.transfer_time = Clamp32(ticks);
+  r.entry.transfer_time = Clamp32(milliseconds);
   r.cur += p - r.cur;  // keeps the writable pointer
   return Step::NEXT;
 }
 
-// TRAN_TIME_HMS: HH:MM:SS when the third character is ':', else ticks.
+// TRAN_TIME_HMS: HH:MM:SS when the third character is ':', else sixtieths of a second.
 Step ReadTransferHms(Reader& r) {
   const char* p = r.cur;
   if (*p != '-' && !IsLineEnd(p[0]) && !IsLineEnd(p[1]) && p[2] == ':') {
@@ -343,11 +342,11 @@ Step ReadTransferHms(Reader& r) {
     }
     const int32_t seconds =
         TwoDigitValue(p) * 3600 + TwoDigitValue(p + 3) * 60 + TwoDigitValue(p + 6);
-    r.entry.transfer_time = seconds * 600;
+    r.entry.transfer_time = seconds * 1000;
     r.cur += 8;
     return Step::NEXT;
   }
-  return ReadTransferTime(r, 10, 1);
+  return ReadTransferTime(r, 50, 3);
 }
 
 // ---- Tokens ----------------------------------------------------------------------------
@@ -530,9 +529,9 @@ Step ReadToken(Reader& r, uint8_t token) {
     case BYTES:
       return ReadBytes(r, NO_NUMBER);
     case TRAN_TIME_SECS:
-      return ReadTransferTime(r, 600, 1);
+      return ReadTransferTime(r, 1000, 1);
     case TRAN_TIME_TICKS:
-      return ReadTransferTime(r, 10, 1);
+      return ReadTransferTime(r, 50, 3);
     case TRAN_TIME_MILLI:
       return ReadMilliseconds(r);
     case TRAN_TIME_HMS:
