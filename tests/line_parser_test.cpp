@@ -230,6 +230,55 @@ TEST(ParseLine, W3cColumnsAndDoubledQuotes) {
   });
 }
 
+// Apache writes a quote inside a quoted field as \" and a backslash as \\; such a quote is
+// part of the field. Lines of a server that writes a lone backslash before the closing
+// quote read as they always did.
+TEST(ParseLine, BackslashEscapedQuotesInApacheLines) {
+  const Template combined = Builtin(COMBINED);
+  const std::string head = "198.51.100.7 - - [12/Mar/2023:06:25:14 +0000] ";
+  const Fields base = {{"host", "198.51.100.7"}, {"date", "2023-03-12"}, {"time", "06:25:14"},
+                       {"method", "GET"},        {"uri", "/"},           {"protocol", "HTTP/1.1"},
+                       {"status", "404"},        {"bytes", "196"}};
+  const std::string request = "\"GET / HTTP/1.1\" 404 196 ";
+  Fields no_protocol = base;
+  no_protocol.erase("protocol");
+  RunCases({
+      {"quotes in the agent", combined,
+       head + request + "\"-\" \"Mozilla/5.0 (compatible; \\\"Bot\\\" 1.0)\"", PARSE_ENTRY,
+       With(base, {{"agent", "Mozilla/5.0 (compatible; \"Bot\" 1.0)"}})},
+      {"quote at the end of the agent, then more fields", combined,
+       head + request + "\"-\" \"sqlmap \\\"\" \"10.0.0.1\"", PARSE_ENTRY,
+       With(base, {{"agent", "sqlmap \""}})},
+      {"quotes in the query", combined,
+       head + "\"GET /index.php?q=\\\"admin\\\" HTTP/1.1\" 404 196 \"-\" \"curl/8.5.0\"",
+       PARSE_ENTRY,
+       With(base, {{"uri", "/index.php"}, {"query", "q=\"admin\""}, {"agent", "curl/8.5.0"}})},
+      {"quote inside the uri", combined, head + "\"GET /a\\\"b HTTP/1.1\" 404 196", PARSE_ENTRY,
+       With(base, {{"uri", "/a\"b"}})},
+      // A backslash written as \\ before the closer is one backslash; elsewhere a backslash
+      // stays as written.
+      {"escaped backslash before the closer", combined,
+       head + request + "\"http://x/\\\\\" \"a\\\\b\"", PARSE_ENTRY,
+       With(base, {{"referer", "http://x/\\"}, {"agent", "a\\\\b"}})},
+      {"escaped backslash, then escaped quote", combined, head + request + "\"-\" \"a\\\\\\\"b\"",
+       PARSE_ENTRY, With(base, {{"agent", "a\\\"b"}})},
+      {"lone backslash before the closer", combined, head + request + "\"C:\\\" \"Mozilla/4.0\"",
+       PARSE_ENTRY, With(base, {{"referer", "C:\\"}, {"agent", "Mozilla/4.0"}})},
+      {"lone backslash at the end of the request", combined,
+       head + "\"GET /a\\\" 404 196 \"-\" \"M\"", PARSE_ENTRY,
+       With(no_protocol, {{"uri", "/a\\"}, {"agent", "M"}})},
+      {"escaped quote with no closer", combined, head + request + "\"-\" \"abc\\\"", PARSE_ENTRY,
+       With(base, {{"agent", "abc\\"}})},
+  });
+  // W3C lines escape by doubling: a backslash there is an ordinary character.
+  RunCases({{"backslash in a W3C string",
+             {AGENT, HOST, EOL},
+             "\"a\\\" h",
+             PARSE_ENTRY,
+             {{"agent", "a\\"}, {"host", "h"}}}},
+           false, FieldStyle::W3C);
+}
+
 TEST(ParseLine, FullRequestForms) {
   const Template t = {FULL_REQUEST, EOL};
   RunCases({
