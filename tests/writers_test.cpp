@@ -131,16 +131,49 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
   e.status = 404;
   e.bytes = 17;
   e.transfer_time = 51;
-  // No field is escaped: blanks and quotes are written as they are.
+  // A quote inside a quoted field is escaped the dialect's way; WebSTAR's agent is not quoted.
   EXPECT_EQ(Format(FormatNcsaLine, e),
             "10.0.0.1 www.x ann [05/Mar/2001:14:07:09 -0500] \"POST /a+b.html?x=1 HTTP/1.0\" "
-            "404 17 \"http://r/\" \"Moz \"q\"\"\n");
+            "404 17 \"http://r/\" \"Moz \\\"q\\\"\"\n");
   EXPECT_EQ(Format(FormatW3cLine, e),
             "2001-03-05 14:07:09 10.0.0.1 ann POST /a+b.html x=1 404 17 51 www.x "
-            "\"Moz \"q\"\" \"id=7\" \"http://r/\"\n");
+            "\"Moz \"\"q\"\"\" \"id=7\" \"http://r/\"\n");
   EXPECT_EQ(Format(FormatWebstarLine, e),
             "03/05/2001\t14:07:09\t10.0.0.1\tann\tPOST\t/a b.html\tx=1\t404\t17\t3\twww.x\t"
             "Moz \"q\"\t\"id=7\"\thttp://r/\n");
+}
+
+// Quotes and backslashes inside quoted fields: NCSA and WebSTAR write a quote as \" and
+// double a run of backslashes that a quote (or the closing quote) follows, as Apache does;
+// W3C writes a quote as "" and a backslash as it is.
+TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
+  struct Case {
+    char* LogEntry::*field;
+    const char* value;
+    LineWriter writer;
+    const char* expected;  // part of the line
+  };
+  const Case cases[] = {
+      {&LogEntry::agent, "Bot \"x\"", FormatNcsaLine, " \"Bot \\\"x\\\"\"\n"},
+      {&LogEntry::agent, "Bot \"x\"", FormatW3cLine, " \"Bot \"\"x\"\"\" \"-\" "},
+      {&LogEntry::agent, "Bot \"x\"", FormatWebstarLine, "\tBot \"x\"\t"},
+      {&LogEntry::referer, "C:\\", FormatNcsaLine, " \"C:\\\\\" \"-\"\n"},
+      {&LogEntry::referer, "C:\\", FormatW3cLine, " \"C:\\\"\n"},
+      {&LogEntry::agent, "a\\\"b", FormatNcsaLine, " \"a\\\\\\\"b\"\n"},
+      {&LogEntry::agent, "a\\\\b", FormatNcsaLine, " \"a\\\\b\"\n"},
+      {&LogEntry::uri, "/a\"b\\", FormatNcsaLine, "\"GET /a\\\"b\\ HTTP/1.0\""},
+      {&LogEntry::query, "q=\"x y\"", FormatNcsaLine, "\"GET /?q=\\\"x+y\\\" HTTP/1.0\""},
+      {&LogEntry::cookie, "id=\"7\"", FormatWebstarLine, "\t\"id=\\\"7\\\"\"\t"},
+      {&LogEntry::cookie, "id=\"7\"", FormatW3cLine, " \"id=\"\"7\"\"\" "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    std::string value = c.value;
+    LogEntry e = Example();
+    e.*c.field = value.data();
+    const std::string line = Format(c.writer, e);
+    EXPECT_NE(line.find(c.expected), std::string::npos) << line;
+  }
 }
 
 // A present but empty text (a host that normalisation emptied) prints like an absent one,
