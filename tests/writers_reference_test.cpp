@@ -108,6 +108,20 @@ std::string Doubled(const std::string& text) {
 // The line with every quoted field escaped; the shedding estimate counts the texts as they
 // are.
 std::string Whole(Kind kind, const LogEntry& e, Texts t, const char* end) {
+  // An unquoted field that begins like a quoted one is written between double quotes.
+  const auto quote_if_needed = [kind](std::string& field) {
+    if (field.empty() || std::string("\"<'`").find(field[0]) == std::string::npos) return;
+    field = "\"" + (kind == Kind::W3C ? Doubled(field) : Backslashed(field, true)) + "\"";
+  };
+  for (std::string* field : {&t.host, &t.domain, &t.user}) quote_if_needed(*field);
+  if (kind != Kind::NCSA) {
+    quote_if_needed(t.method);
+    quote_if_needed(*t.query);
+  }
+  if (kind == Kind::WEBSTAR) {
+    quote_if_needed(t.agent);
+    quote_if_needed(t.referer);
+  }
   if (kind == Kind::NCSA) {
     for (std::string* field : {&t.method, &t.uri}) *field = Backslashed(*field, false);
     if (t.query) *t.query = Backslashed(*t.query, false);

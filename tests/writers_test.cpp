@@ -165,6 +165,13 @@ TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
       {&LogEntry::query, "q=\"x y\"", FormatNcsaLine, "\"GET /?q=\\\"x+y\\\" HTTP/1.0\""},
       {&LogEntry::cookie, "id=\"7\"", FormatWebstarLine, "\t\"id=\\\"7\\\"\"\t"},
       {&LogEntry::cookie, "id=\"7\"", FormatW3cLine, " \"id=\"\"7\"\"\" "},
+      // A field written without quotes that begins with a quote or '<' would read as a
+      // quoted one: it is written between quotes.
+      {&LogEntry::agent, "\"a\"", FormatWebstarLine, "\t\"\\\"a\\\"\"\t"},
+      {&LogEntry::referer, "<script>", FormatWebstarLine, "\t\"<script>\"\n"},
+      {&LogEntry::query, "\"x\"", FormatW3cLine, " \"\"\"x\"\"\" 200 "},
+      {&LogEntry::user, "<admin>", FormatNcsaLine, " - \"<admin>\" [05/"},
+      {&LogEntry::user, "admin\"", FormatNcsaLine, " - admin\" [05/"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);

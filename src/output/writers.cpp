@@ -86,6 +86,20 @@ class LineAppender {
     }
   }
 
+  // Appends a field that a line writes without quotes. One that begins with a character a
+  // reader takes for an opening quote ('"', '<', an apostrophe, a backquote) is written
+  // between double quotes instead, escaped as `quotes` says, so that it reads back whole.
+  void AppendUnquoted(Text text, char blank_as, Quotes quotes) {
+    const char first = text.size > 0 ? text.data[0] : '\0';
+    if (first != '"' && first != '<' && first != '\'' && first != '`') {
+      AppendField(text, blank_as);
+      return;
+    }
+    Append('"');
+    AppendField(text, blank_as, quotes, true);
+    Append('"');
+  }
+
   // Appends a field that stands between quotes, where blanks and tabs are safe: only CR
   // and LF are written as `line_end_as`; quotes are escaped as `quotes` says.
   void AppendQuoted(Text text, char line_end_as, Quotes quotes) {
@@ -343,11 +357,11 @@ void AppendOffset(LineAppender& out, const LogEntry& e) {
 }
 
 void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  out.AppendField(t.client_host, '+');
+  out.AppendUnquoted(t.client_host, '+', Quotes::BACKSLASH);
   out.Append(' ');
-  out.AppendField(t.domain, '+');
+  out.AppendUnquoted(t.domain, '+', Quotes::BACKSLASH);
   out.Append(' ');
-  out.AppendField(t.user, '+');
+  out.AppendUnquoted(t.user, '+', Quotes::BACKSLASH);
   out.Append(Literal(" ["));
   out.AppendDecimal(e.day, 2);
   out.Append('/');
@@ -390,10 +404,14 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.AppendDecimal(e.day, 2);
   out.Append(' ');
   AppendClock(out, e);
-  for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
+  for (Text field : {t.client_host, t.user, t.method}) {
     out.Append(' ');
-    out.AppendField(field, '+');
+    out.AppendUnquoted(field, '+', Quotes::DOUBLED);
   }
+  out.Append(' ');
+  out.AppendField(t.uri, '+');
+  out.Append(' ');
+  out.AppendUnquoted(t.query, '+', Quotes::DOUBLED);
   out.Append(' ');
   out.AppendNumber(e.status);
   out.Append(' ');
@@ -401,7 +419,7 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.Append(' ');
   out.AppendNumber(e.transfer_time);
   out.Append(' ');
-  out.AppendField(t.domain, '+');
+  out.AppendUnquoted(t.domain, '+', Quotes::DOUBLED);
   for (Text field : {t.agent, t.cookie, t.referer}) {
     out.Append(Literal(" \""));
     out.AppendQuoted(field, '+', Quotes::DOUBLED);
@@ -421,22 +439,26 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.AppendDecimal(e.year, 4);
   out.Append('\t');
   AppendClock(out, e);
-  for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
+  for (Text field : {t.client_host, t.user, t.method}) {
     out.Append('\t');
-    out.AppendField(field, ' ');
+    out.AppendUnquoted(field, ' ', Quotes::BACKSLASH);
   }
+  out.Append('\t');
+  out.AppendField(t.uri, ' ');
+  out.Append('\t');
+  out.AppendUnquoted(t.query, ' ', Quotes::BACKSLASH);
   for (int64_t number : {int64_t{e.status}, e.bytes, ticks}) {
     out.Append('\t');
     out.AppendNumber(number);
   }
   out.Append('\t');
-  out.AppendField(t.domain, ' ');
+  out.AppendUnquoted(t.domain, ' ', Quotes::BACKSLASH);
   out.Append('\t');
-  out.AppendField(t.agent, ' ');
+  out.AppendUnquoted(t.agent, ' ', Quotes::BACKSLASH);
   out.Append(Literal("\t\""));
   out.AppendQuoted(t.cookie, ' ', Quotes::BACKSLASH);
   out.Append(Literal("\"\t"));
-  out.AppendField(t.referer, ' ');
+  out.AppendUnquoted(t.referer, ' ', Quotes::BACKSLASH);
 }
 
 // W3C and WebSTAR print every field, placeholders included; a request that is not there
@@ -512,7 +534,8 @@ size_t LineSizeBound(const LogEntry& entry) {
   size_t bound = FIXED_PART;
   for (const char* text : {entry.client_host, entry.domain, entry.user, entry.method, entry.uri,
                            entry.query, entry.referer, entry.agent, entry.cookie}) {
-    if (text != nullptr) bound += 2 * std::strlen(text) + 1;  // every byte escaped at worst
+    // Every byte escaped at worst, and quotes around a field that needs them.
+    if (text != nullptr) bound += 2 * std::strlen(text) + 3;
   }
   return bound > LINE_BUFFER_SIZE ? bound : LINE_BUFFER_SIZE;
 }
