@@ -88,6 +88,19 @@ const std::vector<Dialect>& Dialects() {
              {"bytes", "7009"},
              {"referer", "http://www.example.com/"},
              {"agent", "Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)"}}},
+           // Apache 2.4 escapes the quotes of a Shellshock probe's agent as \".
+           {"203.0.113.77 - - [12/Mar/2023:06:25:19 +0000] \"GET /cgi-bin/test.cgi HTTP/1.1\" 404 "
+            "196 \"-\" \"() { :; }; echo; /bin/bash -c \\\"cat /etc/passwd\\\"\"",
+            PARSE_ENTRY,
+            {{"host", "203.0.113.77"},
+             {"date", "2023-03-12"},
+             {"time", "06:25:19"},
+             {"method", "GET"},
+             {"uri", "/cgi-bin/test.cgi"},
+             {"protocol", "HTTP/1.1"},
+             {"status", "404"},
+             {"bytes", "196"},
+             {"agent", "() { :; }; echo; /bin/bash -c \"cat /etc/passwd\""}}},
            // The WN extension: angle-bracketed fields, or a domain first.
            {"192.168.0.1 - frank " + kRequest +
                 " <frank@example.com> <Mozilla/4.0 (compatible)> <http://www.example.com/> "
@@ -415,6 +428,13 @@ const std::vector<Dialect>& Dialects() {
                                  {"referer", "http://r/"},
                                  {"agent", "Mozilla/4.0"},
                                  {"cookie", "id=1"}})},
+           // A referer of an injection attempt, its quotes escaped as \".
+           {"www.example.com:443 192.168.0.1 - frank " + kRequest +
+                " \"http://www.example.com/?id=1\\\" OR \\\"1\\\"=\\\"1\" \"sqlmap/1.7.2\"",
+            PARSE_ENTRY,
+            With(kCommonFields, {{"domain", "www.example.com:443"},
+                                 {"referer", "http://www.example.com/?id=1\" OR \"1\"=\"1"},
+                                 {"agent", "sqlmap/1.7.2"}})},
            // Stopping after the referer leaves agent and cookie out.
            {"www.example.com 192.168.0.1 - frank " + kRequest + " \"http://r/\"", PARSE_ENTRY,
             With(kCommonFields, {{"domain", "www.example.com"}, {"referer", "http://r/"}})},
