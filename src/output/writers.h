@@ -11,6 +11,11 @@
 // empty. An absent status, byte count or transfer time prints as "-", and an entry without
 // method and uri prints its request as "-" (NCSA: "\"-\""). Each writer returns the length
 // of what it wrote (0 for the empty text, and for a zero-size buffer, which it leaves untouched).
+// No field holds its line's separator or a line end, and the merged log reads back: a quote
+// inside a quoted field is written as \" on NCSA and WebSTAR lines (a run of backslashes in
+// front of a quote or of the closing quote doubled, as Apache writes them) and as "" on W3C
+// lines; a field written without quotes that begins with a quote, '<', an apostrophe or a
+// backquote is written between quotes.
 
 #include <cstddef>
 #include <cstdint>
