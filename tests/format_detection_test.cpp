@@ -262,6 +262,53 @@ TEST(ParseEntry, HeaderDateAppliesToLaterLinesWithoutDate) {
   EXPECT_EQ(outcomes[4].fields.at("date"), "2001-03-06");
 }
 
+// W3C extended times are UTC; a common-log stamp carries its own offset; WebSTAR, IIS's
+// comma logs and IIS Advanced Logging's local fields carry none.
+TEST(ParseEntry, UtcOffsetOfEachDialect) {
+  struct Case {
+    const char* name;
+    std::string text;  // headers, then one entry as its last line
+    int32_t offset;
+  };
+  const Case cases[] = {
+      {"W3C",
+       "#Fields: date time c-ip cs-method cs-uri-stem sc-status\n"
+       "2001-03-05 10:00:00 1.2.3.4 GET /a 200\n",
+       0},
+      {"W3C, time only, #Date",
+       "#Date: 2001-03-05 00:00:00\n#Fields: time c-ip cs-uri-stem\n10:00:00 1.2.3.4 /a\n", 0},
+      {"IIS Advanced Logging, local only",
+       "#Fields: date-local time-local c-ip cs-uri-stem\n2001-03-05 11:00:00 1.2.3.4 /a\n",
+       NO_OFFSET},
+      {"IIS Advanced Logging, UTC beside local",
+       "#Fields: date-local time-local date-utc time-utc c-ip cs-uri-stem\n"
+       "2001-03-05 11:00:00 2001-03-05 10:00:00 1.2.3.4 /a\n",
+       0},
+      {"field list changes to local",
+       "#Fields: date time c-ip\n#Fields: date time-local c-ip\n2001-03-05 11:00:00 1.2.3.4\n",
+       NO_OFFSET},
+      {"common log", kCommon + "\n", -300},
+      {"IIS comma",
+       "192.168.114.201, -, 03/20/01, 7:55:20, W3SVC2, SERVER, 172.21.13.45, 4502, 163, 3223, "
+       "200, 0, GET, /DeptLogo.gif, -,\n",
+       NO_OFFSET},
+      {"WebSTAR field list",
+       "!!WebSTAR\n!!LOG_FORMAT DATE TIME HOSTNAME URL\n03/20/01\t10:00:00\t192.168.0.1\t/a\n",
+       NO_OFFSET},
+      {"WebSTAR W3C",
+       "#Software: WebSTAR\n#Fields: date time c-ip cs-uri\n2001-03-05 10:00:00 1.2.3.4 /a\n",
+       NO_OFFSET},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, c.text);
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_EQ(outcomes.back().result, PARSE_ENTRY);
+    EXPECT_EQ(outcomes.back().utc_offset, c.offset);
+  }
+}
+
 TEST(ParseEntry, RotationStaysOnTheSlotThatFitted) {
   ParseState state = FreshState();
   const auto outcomes = Walk(state,

@@ -659,7 +659,7 @@ TEST(ParseLine, ControlTokens) {
        PARSE_ENTRY,
        {{"host", "h"}}},
       {"fails before ec", {HOST, STATUS, EC, EOL}, "h x", PARSE_NO_MATCH, {}},
-      {"w3svc", {W3SVC, SKIP, EOL}, "W3SVC1, x", PARSE_ENTRY, {{"protocol", "W3SVC1"}}},
+      {"w3svc", {W3SVC, SKIP, EOL}, "W3SVC1, x", PARSE_ENTRY, {}},
       {"w3svc other service", {W3SVC, SKIP, EOL}, "SMTPSVC1, x", PARSE_NO_MATCH, {}},
       {"fixup",
        {HOST, URI_QUERY, AGENT, REFERER, COOKIE, FIXUP, EOL},

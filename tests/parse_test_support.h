@@ -114,7 +114,8 @@ struct LineOutcome {
   ParseResult result;
   int slot;  // current_format after the line
   int32_t line_length;
-  Fields fields;  // for PARSE_ENTRY
+  Fields fields;                   // for PARSE_ENTRY
+  int32_t utc_offset = NO_OFFSET;  // for PARSE_ENTRY
 };
 
 // Feeds `text` line by line through ParseEntry the way the merge engine does (advance by
@@ -128,7 +129,7 @@ inline std::vector<LineOutcome> Walk(ParseState& state, const std::string& text)
     char* line = buffer.data() + offset;
     const size_t remaining = buffer.size() - offset;
     const ParseResult result = ParseEntry(state, line, entry);
-    outcomes.push_back({result, state.current_format, entry.line_length, {}});
+    outcomes.push_back({result, state.current_format, entry.line_length, {}, entry.utc_offset});
     EXPECT_GT(entry.line_length, 0);
     EXPECT_LE(static_cast<size_t>(entry.line_length), remaining + 1);
     if (entry.line_length <= 0) break;

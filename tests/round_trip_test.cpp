@@ -60,7 +60,7 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
   const Case cases[] = {
       {"ncsa",
        "no",
-       {"\"GET /index.php?q=\\\"admin\\\" HTTP/1.0\"",
+       {"\"GET /index.php?q=\\\"admin\\\" HTTP/1.1\"",
         "\"Mozilla/5.0 (compatible; \\\"Bot\\\" 1.0)\"", "\"http://x/\\\\\" \"a\\\\\\\"b\"",
         "\"Mozilla/4.0 (\\\"compatible\\\")\""}},
       {"w3c",

@@ -48,6 +48,7 @@ struct Texts {
   std::string host, domain, user, method, uri;
   Field query;
   std::string referer, agent, cookie;
+  std::string protocol;  // NCSA only
 };
 
 const char* Month(int32_t month) {
@@ -125,6 +126,7 @@ std::string Whole(Kind kind, const LogEntry& e, Texts t, const char* end) {
   if (kind == Kind::NCSA) {
     for (std::string* field : {&t.method, &t.uri}) *field = Backslashed(*field, false);
     if (t.query) *t.query = Backslashed(*t.query, false);
+    t.protocol = Backslashed(t.protocol, true);
     for (std::string* field : {&t.referer, &t.agent}) *field = Backslashed(*field, true);
   } else if (kind == Kind::W3C) {
     for (std::string* field : {&t.agent, &t.cookie, &t.referer}) *field = Doubled(*field);
@@ -137,8 +139,9 @@ std::string Whole(Kind kind, const LogEntry& e, Texts t, const char* end) {
     case Kind::NCSA: {
       const int32_t offset = e.utc_offset < 0 ? -e.utc_offset : e.utc_offset;
       const std::string request =
-          NoRequest(e) ? "-"
-                       : t.method + " " + t.uri + (t.query ? "?" + *t.query : "") + " HTTP/1.0";
+          NoRequest(e)
+              ? "-"
+              : t.method + " " + t.uri + (t.query ? "?" + *t.query : "") + " " + t.protocol;
       return Printf(
           "%s %s %s [%02d/%s/%04d:%02d:%02d:%02d %c%02d%02d] \"%s\" %s %s \"%s\" \"%s\"%s",
           t.host.c_str(), t.domain.c_str(), t.user.c_str(), e.day, Month(e.month), e.year, e.hour,
@@ -181,7 +184,8 @@ std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options
           kind == Kind::NCSA ? (e.query ? Field(e.query) : std::nullopt) : Field(Or(e.query, "-")),
           Or(e.referer, "-"),
           Or(e.agent, "-"),
-          kind == Kind::NCSA ? "" : Or(e.cookie, "-")};
+          kind == Kind::NCSA ? "" : Or(e.cookie, "-"),
+          kind == Kind::NCSA ? Or(e.protocol, "HTTP/1.0") : ""};
   // No field holds a separator or a line end: blanks, tabs, CR and LF become '+' in the
   // unquoted fields of W3C and NCSA lines (the request included), blanks on WebSTAR lines.
   const auto map = [](std::string& text, char blank_as) {
@@ -190,7 +194,9 @@ std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options
     }
   };
   const char plus = kind == Kind::WEBSTAR ? ' ' : '+';
-  for (std::string* field : {&t.host, &t.domain, &t.user, &t.method, &t.uri}) map(*field, plus);
+  for (std::string* field : {&t.host, &t.domain, &t.user, &t.method, &t.uri, &t.protocol}) {
+    map(*field, plus);
+  }
   if (t.query) map(*t.query, plus);
   // Between quotes only CR and LF go: '+' on W3C lines, a blank elsewhere; WebSTAR's
   // unquoted agent and referer lose their tabs too.
@@ -210,7 +216,7 @@ std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options
   long long estimate = len(t.host) + len(t.domain) + len(t.user) + len(t.method) + len(t.uri) +
                        len(t.referer) + len(t.agent);
   if (kind == Kind::NCSA) {
-    estimate += 60 + (t.query ? len(*t.query) + 1 : 0);
+    estimate += 54 + (t.query ? len(*t.query) + 1 : 0) + len(t.protocol);
   } else {
     estimate += (kind == Kind::W3C ? 48 : 52) + len(*t.query) + len(t.cookie);
   }
@@ -249,7 +255,7 @@ class RandomEntries {
   // A fresh entry; its texts live in this object until the next call.
   LogEntry Next() {
     texts_.clear();
-    texts_.reserve(9);  // the pointers below must stay valid
+    texts_.reserve(10);  // the pointers below must stay valid
     LogEntry e;
     ResetEntry(e);
     for (int32_t* number :
@@ -266,7 +272,7 @@ class RandomEntries {
       e.month = static_cast<int32_t>(Pick(14));  // 0 and 13 print as "???"
     }
     for (char** text : {&e.client_host, &e.uri, &e.query, &e.referer, &e.agent, &e.user, &e.method,
-                        &e.domain, &e.cookie}) {
+                        &e.domain, &e.cookie, &e.protocol}) {
       *text = Text();
     }
     return e;

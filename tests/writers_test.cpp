@@ -172,6 +172,7 @@ TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
       {&LogEntry::query, "\"x\"", FormatW3cLine, " \"\"\"x\"\"\" 200 "},
       {&LogEntry::user, "<admin>", FormatNcsaLine, " - \"<admin>\" [05/"},
       {&LogEntry::user, "admin\"", FormatNcsaLine, " - admin\" [05/"},
+      {&LogEntry::protocol, "HTTP/1.1\\", FormatNcsaLine, "\"GET / HTTP/1.1\\\\\" 200 "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -180,6 +181,31 @@ TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
     e.*c.field = value.data();
     const std::string line = Format(c.writer, e);
     EXPECT_NE(line.find(c.expected), std::string::npos) << line;
+  }
+}
+
+// The line space of an entry holds its whole line, escapes included, whichever field is
+// long: nothing is shed.
+TEST_F(Writers, LineSpaceHoldsEveryFieldEscaped) {
+  std::string quotes(3000, '"');
+  std::string backslashes(3000, '\\');
+  for (char* LogEntry::*field : {&LogEntry::agent, &LogEntry::referer, &LogEntry::protocol,
+                                 &LogEntry::query, &LogEntry::cookie, &LogEntry::user}) {
+    for (std::string* text : {&quotes, &backslashes}) {
+      LogEntry e = Example();
+      e.line_length = 0;  // not known: every field is measured
+      e.*field = text->data();
+      for (LineWriter writer : {FormatNcsaLine, FormatW3cLine, FormatWebstarLine}) {
+        const std::string line = Format(writer, e, LineSizeBound(e));
+        ASSERT_FALSE(line.empty());
+        // NCSA has no cookie, W3C and WebSTAR no protocol.
+        const bool written =
+            writer == FormatNcsaLine ? field != &LogEntry::cookie : field != &LogEntry::protocol;
+        if (written) {
+          EXPECT_GE(std::count(line.begin(), line.end(), (*text)[0]), 3000) << line;
+        }
+      }
+    }
   }
 }
 
@@ -243,21 +269,27 @@ TEST_F(Writers, WritersLeaveTheEntryUnchanged) {
 
 TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
   char uri[] = "/p", query[] = "a=1&b", empty[] = "", domain[] = "www.x";
+  char http11[] = "HTTP/1.1", http2[] = "HTTP/2.0", odd[] = "SPDY 3";
   // The host, virtual-host and user fields, and the request, of each line; the rest is
-  // the same everywhere.
+  // the same everywhere. The protocol is written as read; HTTP/1.0 only where none was.
   struct Case {
     char* query;
     char* domain;
     bool vhost;
+    char* protocol;
     const char* fields;
     const char* request;
   };
   const Case cases[] = {
-      {query, nullptr, true, "- - -", "GET /p?a=1&b HTTP/1.0"},
-      {nullptr, nullptr, true, "- - -", "GET /p HTTP/1.0"},
-      {empty, nullptr, true, "- - -", "GET /p? HTTP/1.0"},  // present, though empty: '?'
-      {nullptr, domain, true, "- www.x -", "GET /p HTTP/1.0"},
-      {nullptr, domain, false, "- - -", "GET /p HTTP/1.0"},
+      {query, nullptr, true, nullptr, "- - -", "GET /p?a=1&b HTTP/1.0"},
+      {nullptr, nullptr, true, nullptr, "- - -", "GET /p HTTP/1.0"},
+      {empty, nullptr, true, nullptr, "- - -", "GET /p? HTTP/1.0"},  // present, though empty
+      {nullptr, domain, true, nullptr, "- www.x -", "GET /p HTTP/1.0"},
+      {nullptr, domain, false, nullptr, "- - -", "GET /p HTTP/1.0"},
+      {nullptr, nullptr, true, http11, "- - -", "GET /p HTTP/1.1"},
+      {query, nullptr, true, http2, "- - -", "GET /p?a=1&b HTTP/2.0"},
+      {nullptr, nullptr, true, empty, "- - -", "GET /p HTTP/1.0"},
+      {nullptr, nullptr, true, odd, "- - -", "GET /p SPDY+3"},  // one field, like the uri
   };
   for (const auto& c : cases) {
     const std::string line = std::string(c.fields) + " [05/Mar/2001:14:07:09 -0500] \"" +
@@ -268,6 +300,7 @@ TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
     e.uri = uri;
     e.query = c.query;
     e.domain = c.domain;
+    e.protocol = c.protocol;
     EXPECT_EQ(Format(FormatNcsaLine, e), line);
   }
 }

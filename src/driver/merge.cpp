@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "base/file_spec.h"
@@ -32,6 +33,9 @@ namespace {
 
 constexpr int64_t kPollEvery = 256;     // lines read per input / entries merged between polls
 constexpr size_t kBatchSize = 1 << 16;  // merged lines handed to the output stream at once
+// Compressed inputs that decode ahead on worker threads: each holds two blocks of
+// READ_AHEAD_BLOCK bytes, so memory stays bounded; further inputs decode on the merge thread.
+constexpr int kMaxReadAhead = 16;
 
 // The parser state is carved from the run's pool, which hands out 4-byte aligned storage.
 static_assert(alignof(ParseState) <= 4);
@@ -232,6 +236,18 @@ void NextEntry(MergeInput& input) {
 
 // ---- The run -----------------------------------------------------------------------------------
 
+namespace {
+
+// The threads that decode inputs ahead: --threads, or one per core. None on one core, or
+// when one thread was asked for: the merge thread then decodes as it reads.
+int DecodeThreads() {
+  if (settings.threads > 0) return settings.threads;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+}  // namespace
+
 bool MergeLogs(int count, MergeInput* inputs) {
   // From here on an ending signal removes the partial output, and a file-size limit is a
   // write error rather than a silent kill.
@@ -244,6 +260,10 @@ bool MergeLogs(int count, MergeInput* inputs) {
       settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads};
   Destination destination = DestinationBeside(OutputAnchor(inputs, count), options);
   if (!DestinationUsable(destination)) return false;
+  // Declared before the pool: the workers stop after every input is closed.
+  const int decode_threads = DecodeThreads();
+  const auto crew = MakeDecodeCrew(decode_threads > 1 ? decode_threads : 0);
+  int reading_ahead = 0;
   MemoryPool* pool = MPNew();
 
   for (int i = 0; i < count; ++i) {
@@ -252,6 +272,10 @@ bool MergeLogs(int count, MergeInput* inputs) {
       continue;
     }
     OpenInput(inputs[i], pool);
+    if (crew != nullptr && reading_ahead < kMaxReadAhead && inputs[i].stream != nullptr &&
+        INReadAhead(inputs[i].stream, *crew)) {
+      ++reading_ahead;
+    }
     NextEntry(inputs[i]);
   }
 

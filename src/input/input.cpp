@@ -270,7 +270,9 @@ void ReadChunk(InputFile* in) {
   in->buff_pos = 0;
   in->whole_before = 0;
   DecodeResult r{0, false};
-  if (const Container* container = ContainerOf(in->type)) {
+  if (in->ahead != nullptr) {
+    r = ReadAheadRead(in->ahead, in->buff + in->buff_cnt, IN_CHUNK);
+  } else if (const Container* container = ContainerOf(in->type)) {
     r = container->reader.read(in->reader, in->buff + in->buff_cnt, IN_CHUNK);
   } else {
     Say("Invalid file type in fill input buffer (%d)!\n", in->type);
@@ -367,6 +369,7 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read,
   auto* in = static_cast<InputFile*>(MPAllocAligned(pool, sizeof(InputFile)));
   in->file = file;
   in->reader = file;
+  in->ahead = nullptr;
   in->buff = in->first_buff;
   in->buff_size = IN_BUFF_SIZE;
   in->lines_dropped = 0;
@@ -391,6 +394,9 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read,
 }
 
 void INClose(InputFile* in) {
+  // The decoder is the worker's until its running fill is over.
+  if (in->ahead != nullptr) StopReadAhead(in->ahead);
+  in->ahead = nullptr;
   if (in->buff != in->first_buff) std::free(in->buff);
   in->buff = in->first_buff;
   in->buff_size = IN_BUFF_SIZE;
@@ -399,6 +405,14 @@ void INClose(InputFile* in) {
   } else {
     Say("Invalid file type in INClose!\n");
   }
+}
+
+bool INReadAhead(InputFile* in, DecodeCrew& crew) {
+  const Container* container = ContainerOf(in->type);
+  if (in->ahead != nullptr || in->at_eof || container == nullptr || in->type == IN_PLAIN)
+    return false;
+  in->ahead = StartReadAhead(crew, DecoderHandle{container->reader.read, in->reader});
+  return in->ahead != nullptr;
 }
 
 // ---- Reading -------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include "base/file_spec.h"
 #include "input/memory_pool.h"
+#include "input/read_ahead.h"
 
 // ---- Window sizes ------------------------------------------------------------------------
 inline constexpr int32_t IN_CHUNK = 32768;     // bytes asked of the decoder per refill
@@ -35,6 +36,7 @@ inline constexpr int32_t IN_ZSTD = 5;   // zstd frames, one after the other (lib
 struct InputFile {
   std::FILE* file;    // the stream; always set, owned by the input
   void* reader;       // the container reader's state (for plain text, the stream)
+  ReadAhead* ahead;   // the reader's decoding ahead on a worker thread; null when none
   MemoryPool* pool;   // where a larger window comes from
   char* buff;         // decoded bytes (first_buff, or a larger window); unread ones writable
   int32_t buff_size;  // bytes at buff
@@ -67,6 +69,11 @@ InputFile* INAttach(std::FILE* file, MemoryPool* pool, const char** not_read = n
 
 // Releases the container reader and closes the file stream.
 void INClose(InputFile* in);
+
+// Lets a compressed input's decoder run ahead of the merge on `crew` (read_ahead.h); the
+// bytes delivered stay exactly the same. False for plain text, an input at its end, or
+// when the blocks cannot be had; the input then reads as before.
+bool INReadAhead(InputFile* in, DecodeCrew& crew);
 
 // ---- Reading ------------------------------------------------------------------------------
 // The first unread byte, or null at the end of the input. The unread data is writable and

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <mutex>
+#include <new>
 
 #include "base/check.h"
 #include "platform/lock.h"
@@ -20,10 +22,14 @@ static_assert(alignof(Block) >= MP_ALIGN);
 }  // namespace
 
 struct MemoryPool {
-  int32_t room;           // free bytes at the end of the current block; 0 without a block
-  Block* blocks;          // current block first
-  uint32_t key;           // POOL_KEY while alive
-  MemoryPool* next_live;  // the list of live pools, so a stale pointer is caught safely
+  int32_t room = 0;                 // free bytes at the end of the current block; 0 without one
+  Block* blocks = nullptr;          // current block first
+  uint32_t key = POOL_KEY;          // POOL_KEY while alive
+  MemoryPool* next_live = nullptr;  // the list of live pools, so a stale pointer is caught safely
+  // Decoders that read ahead on worker threads take their working storage from the pool
+  // too, so allocation is serialised. Allocations are rare (per input and per decoder, never
+  // per line), so the lock costs nothing that shows.
+  std::mutex allocating;
 };
 
 namespace {
@@ -88,18 +94,17 @@ void MPLockFini() {
 // ---- Pools ------------------------------------------------------------------------------
 
 MemoryPool* MPNew() {
-  auto* pool = static_cast<MemoryPool*>(std::malloc(sizeof(MemoryPool)));
+  auto* pool = new (std::nothrow) MemoryPool;
   if (pool == nullptr) STITCHER_FAIL(kModule, "pool!=nil");
-  pool->room = 0;
-  pool->blocks = nullptr;
-  pool->key = POOL_KEY;
   pool->next_live = live_pools;
   live_pools = pool;
   return pool;
 }
 
-void* MPAlloc(MemoryPool* pool, int32_t size) {
-  CheckLivePool(pool);
+namespace {
+
+// MPAlloc with the pool's lock held.
+void* AllocLocked(MemoryPool* pool, int32_t size) {
   // The rounded size exceeds MP_BLOCK_SIZE exactly when size does (the limit is a multiple
   // of 4), so checking the size as given is the same check.
   // The report quotes the condition as written.
@@ -126,12 +131,21 @@ void* MPAlloc(MemoryPool* pool, int32_t size) {
   return result;
 }
 
+}  // namespace
+
+void* MPAlloc(MemoryPool* pool, int32_t size) {
+  CheckLivePool(pool);
+  const std::lock_guard hold(pool->allocating);
+  return AllocLocked(pool, size);
+}
+
 void* MPAllocAligned(MemoryPool* pool, int32_t size) {
   CheckLivePool(pool);
+  const std::lock_guard hold(pool->allocating);
   // Blocks start aligned and room is a multiple of 4, so at most 4 bytes are skipped.
   const int32_t misalign = (MP_BLOCK_SIZE - pool->room) % MP_ALIGN;
   if (misalign != 0 && pool->room >= MP_ALIGN - misalign) pool->room -= MP_ALIGN - misalign;
-  return MPAlloc(pool, size);
+  return AllocLocked(pool, size);
 }
 
 void MPDispose(MemoryPool* pool) {
@@ -151,7 +165,7 @@ void MPDispose(MemoryPool* pool) {
     LockRelease(pool_lock);
     block = next;
   }
-  std::free(pool);
+  delete pool;
 }
 
 int32_t MPRoom(const MemoryPool* pool) {

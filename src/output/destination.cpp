@@ -111,7 +111,8 @@ bool IsDestination(const Destination& destination, const char* input_name) {
 
 std::unique_ptr<OutputSink> OpenDestination(Destination& destination) {
   if (destination.standard_output) {
-    return MakeStandardOutputSink(destination.options.compress, destination.options.level);
+    return MakeStandardOutputSink(destination.options.compress, destination.options.level,
+                                  destination.options.threads);
   }
   if (destination.final_spec.WasCut()) return nullptr;  // a cut name is some other file
   const char* final_path = destination.final_spec.Path();

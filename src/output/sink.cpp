@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/messages.h"
+#include "output/deflate_sink.h"
 #include "output/gzip_writer.h"
 #include "platform/system.h"
 
@@ -90,11 +91,11 @@ std::unique_ptr<OutputSink> MakeGzipSink(std::FILE* file, int level) {
   return std::make_unique<GzipSink>(writer);
 }
 
-std::unique_ptr<OutputSink> MakeStandardOutputSink(bool compress, int level) {
+std::unique_ptr<OutputSink> MakeStandardOutputSink(bool compress, int level, int threads) {
   // Whatever the program printed there before (nothing, when messages went to standard
   // error from the start) goes out ahead of the merged log.
   std::fflush(stdout);
   std::FILE* file = OpenStandardOutputCopy();
   if (file == nullptr) return nullptr;
-  return compress ? MakeGzipSink(file, level) : MakePlainSink(file);
+  return compress ? MakeDeflateSink(file, level, threads) : MakePlainSink(file);
 }

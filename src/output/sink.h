@@ -58,5 +58,6 @@ std::unique_ptr<OutputSink> MakeGzipSink(std::FILE* file, int level);
 
 // Standard output, gzip at `level` or plain as `compress` says (like "gzip -c"), through a
 // stream of its own: Finish flushes and closes that stream, so a full disk behind standard
-// output is a failure rather than a silent loss. Null when the stream cannot be made.
-std::unique_ptr<OutputSink> MakeStandardOutputSink(bool compress, int level);
+// output is a failure rather than a silent loss. Gzip is compressed on `threads` threads as
+// the merged file is (deflate_sink.h). Null when the stream cannot be made.
+std::unique_ptr<OutputSink> MakeStandardOutputSink(bool compress, int level, int threads);

@@ -39,13 +39,14 @@ constexpr Text UNKNOWN_MONTH = Literal("???");
 // Placeholders for absent text fields.
 constexpr Text NO_TEXT = Literal("-");
 constexpr Text NO_METHOD = Literal("GET");
-constexpr Text NO_URI = Literal("/");  // a method without a uri
+constexpr Text NO_URI = Literal("/");              // a method without a uri
+constexpr Text NO_PROTOCOL = Literal("HTTP/1.0");  // a request line read without one
 constexpr Text SHED_COOKIE = Literal("");
 
 // Estimated length of each line without its text fields: the fixed text, the numbers and
-// the time stamp together. The estimate ignores the digits of large numbers, so the
-// formatted length is checked as well.
-constexpr int64_t NCSA_BASE = 60;
+// the time stamp together (the NCSA protocol is measured with the texts). The estimate
+// ignores the digits of large numbers, so the formatted length is checked as well.
+constexpr int64_t NCSA_BASE = 54;
 constexpr int64_t W3C_BASE = 48;
 constexpr int64_t WEBSTAR_BASE = 52;
 
@@ -227,6 +228,7 @@ struct LineTexts {
   Text referer;
   Text agent;
   Text cookie;
+  Text protocol;  // NCSA only
 };
 using TextField = Text LineTexts::*;
 
@@ -382,7 +384,9 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
       out.Append('?');
       out.AppendField(t.query, '+', Quotes::BACKSLASH);
     }
-    out.Append(Literal(" HTTP/1.0\" "));
+    out.Append(' ');
+    out.AppendField(t.protocol, '+', Quotes::BACKSLASH, true);
+    out.Append(Literal("\" "));
   }
   out.AppendNumber(e.status);
   out.Append(' ');
@@ -473,7 +477,8 @@ LineTexts FullTexts(const LogEntry& e) {
                    Or(e.query, NO_TEXT),
                    Or(e.referer, NO_TEXT),
                    Or(e.agent, NO_TEXT),
-                   Or(e.cookie, NO_TEXT)};
+                   Or(e.cookie, NO_TEXT),
+                   Text{nullptr, 0}};
 }
 
 int64_t FullEstimate(const LineTexts& t, int64_t base) {
@@ -494,11 +499,12 @@ size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry,
                         Measure(entry.query),
                         Or(entry.referer, NO_TEXT),
                         Or(entry.agent, NO_TEXT),
-                        Text{nullptr, 0}};
+                        Text{nullptr, 0},
+                        Or(entry.protocol, NO_PROTOCOL)};
   const int64_t estimate = NCSA_BASE + Length(texts.client_host) + Length(texts.domain) +
                            Length(texts.user) + Length(texts.method) + Length(texts.uri) +
                            (texts.query.data != nullptr ? Length(texts.query) + 1 : 0) +
-                           Length(texts.referer) + Length(texts.agent);
+                           Length(texts.referer) + Length(texts.agent) + Length(texts.protocol);
   return WriteLine(buffer, size, entry, options, texts, estimate, NCSA_SHEDDING, NcsaLayout);
 }
 
@@ -533,7 +539,7 @@ size_t LineSizeBound(const LogEntry& entry) {
   }
   size_t bound = FIXED_PART;
   for (const char* text : {entry.client_host, entry.domain, entry.user, entry.method, entry.uri,
-                           entry.query, entry.referer, entry.agent, entry.cookie}) {
+                           entry.query, entry.protocol, entry.referer, entry.agent, entry.cookie}) {
     // Every byte escaped at worst, and quotes around a field that needs them.
     if (text != nullptr) bound += 2 * std::strlen(text) + 3;
   }

@@ -51,7 +51,15 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
   if (slot == FIELDS) {
     if (state.fields_length == 0) return PARSE_NO_MATCH;
     STITCHER_CHECK(MODULE, state.fields_template[state.fields_length - 1] == EOL);
-    return ParseLine(state, line, state.fields_template, entry, state.fields_style);
+    const ParseResult result =
+        ParseLine(state, line, state.fields_template, entry, state.fields_style);
+    // W3C extended logs give date and time in UTC (the "#Date:" header too); WebSTAR's
+    // and the local fields of IIS Advanced Logging are the server's local time.
+    if (result == PARSE_ENTRY && state.fields_style == FieldStyle::W3C && !state.webstar_mode &&
+        !state.fields_local_time) {
+      entry.utc_offset = 0;
+    }
+    return result;
   }
   const ParseResult result = ParseLine(state, line, BuiltinFormat(slot), entry);
   if (result != PARSE_NO_MATCH && (slot == DATE_LINE || slot == ERROR_LINE)) {

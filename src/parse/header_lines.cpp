@@ -30,14 +30,20 @@ int ForEachFieldWord(const char* text, Visit visit) {
 
 // IIS Advanced Logging writes date-local and time-local, often beside the UTC date and
 // time (date-utc, time-utc, or the plain W3C date and time). Where a field list has both,
-// the UTC field gives the entry's date or time and the local one is skipped.
+// the UTC field gives the entry's date or time and the local one is skipped. A list that
+// dates its lines by a local field alone leaves their UTC offset unknown.
 void PreferUtcDateTime(ParseState& state, const char* text) {
   bool utc_date = false;
   bool utc_time = false;
+  bool local_date = false;
+  bool local_time = false;
   ForEachFieldWord(text, [&](int, const char* word) {
     utc_date = utc_date || MatchKeyword("DATE", word) || MatchKeyword("DATE-UTC", word);
     utc_time = utc_time || MatchKeyword("TIME", word) || MatchKeyword("TIME-UTC", word);
+    local_date = local_date || MatchKeyword("DATE-LOCAL", word);
+    local_time = local_time || MatchKeyword("TIME-LOCAL", word);
   });
+  state.fields_local_time = (local_date && !utc_date) || (local_time && !utc_time);
   ForEachFieldWord(text, [&](int i, const char* word) {
     if ((utc_date && MatchKeyword("DATE-LOCAL", word)) ||
         (utc_time && MatchKeyword("TIME-LOCAL", word))) {

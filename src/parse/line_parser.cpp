@@ -516,11 +516,11 @@ Step ReadUserBeforeDate(Reader& r) {
   return Step::NEXT;
 }
 
+// The IIS service name ("W3SVC1"): it marks a web-service line and is passed over; an
+// FTP service line ("MSFTPSVC") is no entry.
 Step ReadW3svc(Reader& r) {
   if (StartsWith("W3SVC", r.cur)) {
-    char* const end = ScanToComma(r.cur);
-    Capture(r, F_PROTOCOL, r.cur, end);
-    r.cur = end;
+    r.cur = ScanToComma(r.cur);
     return Step::NEXT;
   }
   if (StartsWith("MSFTPSVC", r.cur)) {

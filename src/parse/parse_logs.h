@@ -35,8 +35,9 @@ struct ParseState {
   uint8_t fields_template[50] = {};             // template of the latest field-list header
   FieldStyle fields_style = FieldStyle::TEMPLATE;  // how fields_template's lines are written
   bool webstar_mode = false;                       // a WebSTAR header was seen; changes CS_HOST
-  char path_join[1024] = {};  // the uri joined with '$' and a path argument; per
-                              //   input, so pending entries never share it
+  bool fields_local_time = false;  // the W3C field list dates its lines by local date or time
+  char path_join[1024] = {};       // the uri joined with '$' and a path argument; per
+                                   //   input, so pending entries never share it
 };
 
 // Prepares a fresh state: everything as above, and year_limit = the year 31 days from now
