@@ -6,9 +6,10 @@ set -euo pipefail
 # clang-format-14 is the version the sources are formatted with (Debian 12's clang-format);
 # scdoc builds the manual page; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the
 # .deb package's dependencies.
+# tzdata is the time-zone database the --timezone and --input-timezone zones are read from.
 packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
           libzstd-dev libdeflate-dev libgtest-dev libgmock-dev libbenchmark-dev clang-format-14
-          scdoc dpkg-dev file "$@")
+          scdoc dpkg-dev file tzdata "$@")
 
 missing=()
 for p in "${packages[@]}"; do

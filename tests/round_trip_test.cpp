@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,16 @@ constexpr char kW3cQuotesLog[] =
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  std::string sorted;
+  for (const std::string& line : lines) sorted += line + "\n";
+  return sorted;
 }
 
 TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
@@ -108,6 +120,71 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
     EXPECT_NE(once.find("408"), std::string::npos) << once;  // the entry without a request
     for (const std::string& part : c.written) EXPECT_NE(once.find(part), std::string::npos) << part;
     EXPECT_EQ(Slurp(work / "second.txt"), once);
+    fs::remove_all(work);
+  }
+}
+
+// Logs of several zones merged into NCSA and read back by the program give the same entries:
+// the stamps keep the instants and offsets they were written with. Each case reads back
+// with the zone it was written in, and with UTC, which must give the entries of the UTC
+// merge of the original logs (in its order too when the first merge was in real time; a
+// merge by clock time is one input read back, whose own order is kept).
+TEST(RoundTrip, ZonedNcsaMergesReadBackAsTheSameEntries) {
+  struct Case {
+    const char* folder;                 // tests/e2e/<folder>/in holds the logs
+    std::vector<std::string> switches;  // the zone switches of the first merge
+    std::vector<std::string> reread;    // the zone switches when reading the merge back
+    bool real_time;                     // the first merge is in real time order
+  };
+  const Case cases[] = {
+      {"two-zones-merged-by-clock-time-with-a-notice", {}, {}, false},
+      {"two-zones-merged-in-real-time-in-utc", {"--timezone=UTC"}, {"--timezone=UTC"}, true},
+      {"two-zones-merged-in-real-time-across-berlin-dst-change",
+       {"--timezone=Europe/Berlin"},
+       {"--timezone=Europe/Berlin"},
+       true},
+      {"w3c-utc-and-iis-local-merged-in-real-time",
+       {"--timezone=UTC", "--input-timezone=America/New_York"},
+       {"--timezone=UTC"},
+       true},
+      {"input-timezone-gives-stamps-without-offset-their-zone",
+       {"--input-timezone=America/New_York"},
+       {},
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    const fs::path work = fs::temp_directory_path() / ("stitcher-zones-" + std::string(c.folder));
+    fs::remove_all(work);
+    fs::create_directories(work);
+    std::vector<std::string> logs;
+    const fs::path in = fs::path(STITCHER_SOURCE_DIR) / "tests/e2e" / c.folder / "in";
+    for (const auto& item : fs::directory_iterator(in)) {
+      if (item.path().extension() != ".log") continue;
+      fs::copy_file(item.path(), work / item.path().filename());
+      logs.push_back(item.path().filename().string());
+    }
+    std::sort(logs.begin(), logs.end());
+    std::ofstream(work / "empty.cfg");
+    const auto merge = [&work](std::vector<std::string> switches, const std::string& output,
+                               const std::vector<std::string>& inputs) {
+      switches.insert(switches.begin(), {"--config=empty.cfg", "--quiet", "--output-format=ncsa",
+                                         "--vhost=no", "--compress=no", "--output=" + output});
+      switches.insert(switches.end(), inputs.begin(), inputs.end());
+      EXPECT_EQ(RunStitcher(work, switches).status, 0) << output;
+      return Slurp(work / output);
+    };
+    const std::string once = merge(c.switches, "first.txt", logs);
+    ASSERT_FALSE(once.empty());
+    EXPECT_EQ(merge(c.reread, "again.txt", {"first.txt"}), once);
+    std::string utc_of_merge = merge({"--timezone=UTC"}, "utc-of-merge.txt", {"first.txt"});
+    std::string utc_of_logs =
+        merge({"--timezone=UTC", "--input-timezone=America/New_York"}, "utc-of-logs.txt", logs);
+    if (!c.real_time) {
+      utc_of_merge = SortedLines(utc_of_merge);
+      utc_of_logs = SortedLines(utc_of_logs);
+    }
+    EXPECT_EQ(utc_of_merge, utc_of_logs);
     fs::remove_all(work);
   }
 }

@@ -208,7 +208,8 @@ Walk SetTimeBound(const Switch& row, const char* value, std::optional<ClockTime>
   bound = time;
   return Walk::Continue;
 }
-// --threads=N: 1..256 threads compress the merged log; 0 (the default) is one per core.
+// --threads=N: 1..256 threads compress the merged log and decode compressed inputs ahead;
+// 0 (the default) is one per core.
 Walk SetThreads(WalkState&, const Switch&, const char* value) {
   constexpr int kMaxThreads = 256;
   int threads = 0;
@@ -300,7 +301,8 @@ constexpr Switch kSwitches[] = {
      "  --no-header leave out the header line(s) of the output format\n"},
     {'\0', "quiet", Takes::Nothing, L, SetQuietRun, "  --quiet print nothing but problems\n"},
     {'\0', "threads", Takes::Value, L, SetThreads,
-     "  --threads=<n> threads compressing the merged log (default: one per core)\n"},
+     "  --threads=<n> threads compressing the output and decoding inputs (default: one per "
+     "core)\n"},
     {'\0', "output-format", Takes::Value, L, SetConfigKey,
      "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
     {'\0', "newlines", Takes::Value, L, SetConfigKey,
@@ -319,6 +321,10 @@ constexpr Switch kSwitches[] = {
     {'\0', "trim-first-n-dirs", Takes::Value, L, SetConfigKey,
      "  --trim-first-n-dirs=<digit> drop leading directories of every path\n"},
     {'\0', "format", Takes::Value, L, SetConfigKey, "  --format=<log format> as -Format\n"},
+    {'\0', "timezone", Takes::Value, L, SetConfigKey,
+     "  --timezone=<zone> merge in real time, stamps in <zone> (UTC, local, Europe/Berlin)\n"},
+    {'\0', "input-timezone", Takes::Value, L, SetConfigKey,
+     "  --input-timezone=<zone> zone of inputs whose stamps carry no offset (default: local)\n"},
     {'\0', "filter-host", Takes::Value, L, SetConfigKey,
      "  --filter-host=<pattern> filter on the client host (+ keeps, otherwise drops)\n"},
     {'\0', "filter-request", Takes::Value, L, SetConfigKey,

@@ -105,6 +105,17 @@ bool SetFormat(const char* v) {
   return SetUserFormat(settings, v);
 }
 
+// Zone names are checked against the zone database once, at start-up, wherever they came
+// from; here any name is kept.
+bool SetTimezone(const char* v) {
+  settings.timezone = v;
+  return true;
+}
+bool SetInputTimezone(const char* v) {
+  settings.input_timezone = v;
+  return true;
+}
+
 bool AddFilter(std::vector<std::string>& list, const char* v) {
   return TextFits(v) && AppendFilter(list, v);
 }
@@ -140,6 +151,8 @@ constexpr ConfigKey kConfigKeys[] = {
     {"output-format", SetOutputFormat},
     {"level", SetLevel},
     {"format", SetFormat},
+    {"timezone", SetTimezone},
+    {"input-timezone", SetInputTimezone},
     {"filter-host", AddHostFilter},
     {"filter-request", AddRequestFilter},
     {"filter-agent", AddAgentFilter},

@@ -29,9 +29,11 @@ std::string ReadConfig() {
 bool Run(const CommandLine& line) {
   switch (line.outcome) {
     case CommandOutcome::Merge: {
+      RunZones zones;
+      if (!LoadRunZones(zones)) return false;
       std::vector<MergeInput> inputs(line.names.size());
       for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
-      return MergeLogs(static_cast<int>(inputs.size()), inputs.data());
+      return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
     }
     case CommandOutcome::Help:
       PrintUsage(stdout);

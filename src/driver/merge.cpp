@@ -1,6 +1,8 @@
 #include "driver/merge.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -118,6 +120,52 @@ void FinishInput(MergeInput& input) {
   input.time_key = NO_ENTRY;
 }
 
+// ---- Time zones --------------------------------------------------------------------------
+
+bool InInstantWindow(int64_t instant, const RunZones& zones) {
+  return (!zones.since || instant >= *zones.since) && (!zones.until || instant < *zones.until);
+}
+
+// Without real-time order, an entry whose input gave no offset gets the offset of the zone
+// named for inputs, so that its stamp is written with it.
+void GiveInputOffset(MergeInput& input) {
+  const RunZones* zones = input.zones;
+  LogEntry& entry = input.entry;
+  if (zones == nullptr || !zones->has_input_zone || entry.utc_offset != NO_OFFSET) return;
+  if (!EntryHasDate(entry)) return;
+  entry.utc_offset =
+      LocalOffsetMinutes(zones->input, EntryClockSeconds(entry), input.input_offsets);
+}
+
+// "+0100"
+std::string OffsetText(int32_t minutes) {
+  char text[8];
+  const int32_t size = minutes < 0 ? -minutes : minutes;
+  std::snprintf(text, sizeof text, "%c%02d%02d", minutes < 0 ? '-' : '+', size / 60 % 100,
+                size % 60);
+  return text;
+}
+
+// Merged by clock time, inputs whose stamps carry different offsets interleave out of real
+// order: said once (it is information, so --quiet leaves it out), with the offsets their
+// first entries carry.
+void NoteMixedOffsets(const MergeInput* inputs, int count) {
+  std::vector<int32_t> seen;
+  for (int i = 0; i < count; ++i) {
+    const int32_t offset = inputs[i].entry.utc_offset;
+    if (inputs[i].time_key == NO_ENTRY || offset == NO_OFFSET) continue;
+    if (std::find(seen.begin(), seen.end(), offset) == seen.end()) seen.push_back(offset);
+  }
+  if (seen.size() < 2) return;
+  std::string list;
+  for (int32_t offset : seen) list += (list.empty() ? "" : ", ") + OffsetText(offset);
+  SayInfo(
+      "Note: the inputs carry different UTC offsets (%s); entries are merged by their clock "
+      "time as written, not in real time order. --timezone=<zone> (or the timezone key) "
+      "merges them in real time.\n",
+      list.c_str());
+}
+
 // Writes every pending entry in order until all inputs are done or a write fails; returns
 // the number of entries written. Lines are formatted straight into a batch, each into a
 // space that holds its whole line (LineSizeBound), and the sink gets a whole batch at a time rather
@@ -162,7 +210,10 @@ int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSc
 
 // ---- Inputs ----------------------------------------------------------------------------------
 
-void OpenInput(MergeInput& input, MemoryPool* pool) {
+void OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones) {
+  input.zones = zones;
+  input.input_offsets = OffsetMemo{};
+  input.written_offsets = OffsetMemo{};
   FileSpec spec;
   spec.Set(input.name);
   // Messages show the path as given, so two inputs that share a base name stay apart.
@@ -219,11 +270,24 @@ void NextEntry(MergeInput& input) {
     if (result == PARSE_ENTRY) {
       // Filtered entries, by time or by pattern, are counted as read only. Normalising
       // leaves the date and time alone, so the window is checked before that work.
-      if (!InTimeWindow(input.entry, settings.window)) continue;
+      const bool real_time = input.zones != nullptr && input.zones->real_time;
+      int64_t instant = 0;
+      if (real_time) {
+        instant = EntryInstant(input.entry, input.zones->input, input.input_offsets);
+        if (!InInstantWindow(instant, *input.zones)) continue;
+      } else if (!InTimeWindow(input.entry, settings.window)) {
+        continue;
+      }
       if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
       if (!PassesFilters(input.entry, settings.filters)) continue;
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
-      input.time_key = MakeTimeKey(input.entry);
+      if (real_time) {
+        RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
+        input.time_key = InstantTimeKey(instant);
+      } else {
+        GiveInputOffset(input);
+        input.time_key = MakeTimeKey(input.entry);
+      }
       return;
     }
     if (result == PARSE_HEADER) {
@@ -235,6 +299,45 @@ void NextEntry(MergeInput& input) {
 }
 
 // ---- The run -----------------------------------------------------------------------------------
+
+bool LoadRunZones(RunZones& zones) {
+  zones = RunZones{};
+  std::string error;
+  const auto load = [&error](const std::string& name, const char* key, TimeZone& zone) {
+    if (LoadTimeZone(name, zone, error)) return true;
+    SayFailure(
+        "Time zone '%s' (%s) refused: %s; give a name such as UTC, local or "
+        "Europe/Berlin.\n",
+        EscapedName(name).c_str(), key, EscapedName(error).c_str());
+    return false;
+  };
+  if (!settings.input_timezone.empty()) {
+    if (!load(settings.input_timezone, "input-timezone", zones.input)) return false;
+    zones.has_input_zone = true;
+  }
+  if (settings.timezone.empty()) return true;
+  if (!load(settings.timezone, "timezone", zones.named)) return false;
+  if (!zones.has_input_zone) {
+    if (!load("local", "this machine's zone", zones.input)) return false;
+    zones.has_input_zone = true;
+  }
+  zones.real_time = true;
+  // W3C extended stamps are UTC by that format's definition.
+  if (settings.output_format == OutputFormat::W3C) {
+    LoadTimeZone("UTC", zones.written, error);
+  } else {
+    zones.written = zones.named;
+  }
+  // The time window is read as clock times of the named zone.
+  const auto instant_of = [&zones](ClockTime bound) {
+    OffsetMemo memo;
+    const int64_t local = ClockTimeSeconds(bound);
+    return local - int64_t{LocalOffsetMinutes(zones.named, local, memo)} * 60;
+  };
+  if (settings.window.since) zones.since = instant_of(*settings.window.since);
+  if (settings.window.until) zones.until = instant_of(*settings.window.until);
+  return true;
+}
 
 namespace {
 
@@ -248,7 +351,7 @@ int DecodeThreads() {
 
 }  // namespace
 
-bool MergeLogs(int count, MergeInput* inputs) {
+bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   // From here on an ending signal removes the partial output, and a file-size limit is a
   // write error rather than a silent kill.
   InstallSignalHandlers();
@@ -271,13 +374,14 @@ bool MergeLogs(int count, MergeInput* inputs) {
       inputs[i].time_key = NO_ENTRY;
       continue;
     }
-    OpenInput(inputs[i], pool);
+    OpenInput(inputs[i], pool, &zones);
     if (crew != nullptr && reading_ahead < kMaxReadAhead && inputs[i].stream != nullptr &&
         INReadAhead(inputs[i].stream, *crew)) {
       ++reading_ahead;
     }
     NextEntry(inputs[i]);
   }
+  if (!zones.real_time) NoteMixedOffsets(inputs, count);
 
   std::unique_ptr<OutputSink> sink = OpenDestination(destination);
   if (sink == nullptr) {

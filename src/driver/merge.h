@@ -3,12 +3,37 @@
 // writes the earliest pending entry of all inputs until every input is exhausted.
 
 #include <cstdint>
+#include <optional>
 
+#include "base/time_zone.h"
 #include "entries/log_entry.h"
+#include "entries/zone_shift.h"
 
 struct InputFile;
 struct ParseState;
 struct MemoryPool;
+
+// ---- The zones of a run ------------------------------------------------------------------
+// Loaded from the settings once, at start-up.
+struct RunZones {
+  // With a zone for the merged log, entries are merged by the instant they stand for and
+  // written as `written`'s clock; without, by their clock time as written.
+  bool real_time = false;
+  TimeZone named;    // the zone the user named for the merged log
+  TimeZone written;  // the zone stamps are written in: `named`, or UTC for W3C output
+  // The zone of stamps that carry no offset: always with real_time (this machine's unless
+  // named), else only when named.
+  bool has_input_zone = false;
+  TimeZone input;
+  // The --since / --until bounds as instants (read as clock times of `named`), with
+  // real_time.
+  std::optional<int64_t> since;
+  std::optional<int64_t> until;
+};
+
+// Loads the zones the settings name; a name the zone database does not hold is reported
+// (exit status 1) and the result is false.
+bool LoadRunZones(RunZones& zones);
 
 // ---- The merge state of one log file ----------------------------------------------------
 // Slots stand in command-line order; a slot's index is its rank when keys tie.
@@ -21,6 +46,9 @@ struct MergeInput {
   int64_t lines_read = 0;             // lines handed to the parser
   int64_t lines_corrupt = 0;          // lines no format matched
   int64_t lines_skipped = 0;          // header and other non-entry lines
+  const RunZones* zones = nullptr;    // null: stamps are left as read
+  OffsetMemo input_offsets;           // of zones->input, at this input's clock times
+  OffsetMemo written_offsets;         // of zones->written, at this input's instants
 };
 
 // ---- Running a merge ---------------------------------------------------------------------
@@ -30,12 +58,12 @@ struct MergeInput {
 // it and renamed over the final name only when everything was written. False when the output cannot
 // be opened, a write, flush or close of it failed, or the rename failed; true when the merge ran to
 // its end.
-bool MergeLogs(int count, MergeInput* inputs);
+bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones);
 
-// Opens one slot's file, parser state and counters. A file that cannot be opened is
-// reported with the system's reason as a lost input (exit status 2) and the slot's key
-// becomes NO_ENTRY.
-void OpenInput(MergeInput& input, MemoryPool* pool);
+// Opens one slot's file, parser state and counters; its entries are read with `zones`. A file that
+// cannot be opened is reported with the system's reason as a lost input (exit status 2) and the
+// slot's key becomes NO_ENTRY.
+void OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones);
 
 // Releases the slot's current line and makes its next accepted entry pending, or finishes
 // the slot (parser state dropped, stream closed, key NO_ENTRY) at the end of its input.

@@ -28,6 +28,9 @@ struct Settings {
   std::string output_path;     // the merged log's path; empty = beside the first input; "-" =
                                // standard output
   std::string config_path;     // the configuration file; empty = "Stitcher.cfg"
+  std::string timezone;        // order by real time and write stamps in this zone; empty = off
+  std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
+                               // machine's
 };
 
 // The settings of this process.

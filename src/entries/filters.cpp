@@ -1,6 +1,7 @@
 #include "entries/filters.h"
 
 #include "base/text.h"
+#include "base/time_zone.h"
 #include "entries/wild_match.h"
 
 namespace {
@@ -83,6 +84,16 @@ bool PassesFilters(const LogEntry& entry, const FilterLists& filters) {
 
 ClockTime EntryClockTime(const LogEntry& entry) {
   return PackClockTime(entry.year, entry.month, entry.day, entry.hour, entry.minute, entry.second);
+}
+
+int64_t ClockTimeSeconds(ClockTime time) {
+  const int64_t second = time % 64;
+  const int64_t minute = time / 64 % 64;
+  const int64_t hour = time / (64 * 64) % 32;
+  const int64_t day = time / (64 * 64 * 32) % 32;
+  const int64_t month = time / (64 * 64 * 32 * 32) % 16;
+  const int64_t year = time / (64 * 64 * 32 * 32 * 16);
+  return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 bool ParseIsoTime(std::string_view text, ClockTime& out) {

@@ -40,6 +40,9 @@ using ClockTime = int64_t;
 // The clock time of an entry's date and time fields.
 ClockTime EntryClockTime(const LogEntry& entry);
 
+// The clock time as seconds since 1970 as if its clock were UTC.
+int64_t ClockTimeSeconds(ClockTime time);
+
 // Reads an ISO 8601 local date and time: "2024-03-01", "2024-03-01T06:30" or
 // "2024-03-01T06:30:15" (a space may stand for the 'T'). A date alone means its midnight.
 // False for anything else, including a real date that does not exist (2023-02-29), a time
