@@ -184,6 +184,19 @@ TEST_F(InputTest, LinesUpToTheLookAheadAreAlwaysWhole) {
   for (int i = 0; i < 12; ++i) EXPECT_EQ(lines[i].size(), static_cast<size_t>(8192 - i * 7));
 }
 
+// A NUL ends a line as a line end does, and a crash often leaves a run of them in a log:
+// each is a line of its own, and the window knows them whole from one scan instead of
+// scanning back over the rest of the run for every one of them.
+TEST_F(InputTest, ARunOfNulBytesIsReadInOnePass) {
+  const std::string text = "first\n" + std::string(3 * IN_CHUNK, '\0') + "last\n";
+  InputFile* in = Attach(text);
+  INAdvance(in, 6);
+  ASSERT_NE(INPeek(in), nullptr);
+  EXPECT_GT(in->whole_before, in->buff_pos + IN_CHUNK / 2);
+  INClose(in);
+  EXPECT_EQ(ReadAll(text, IN_PLAIN), text);
+}
+
 TEST_F(InputTest, ALongLineArrivesWholeWhenTheWindowEnds) {
   // A 22768-byte line, then a 20000-byte one: after the first, 10000 bytes are unread (no
   // refill, that is more than the look-ahead), so the long line runs past the data read: the

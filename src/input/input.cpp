@@ -326,11 +326,13 @@ int32_t TextLength(const char* p) {
 
 // Finds the last line end of the unread data that is followed by one more byte (at least
 // the one at `first_end`, the end of the line at the front), so the lines before it are
-// known to be whole until the data moves. One backward scan a window.
+// known to be whole until the data moves. One backward scan a window. A NUL in the data
+// ends a line as CR and LF do (TextLength), so a run of NULs, as a crash leaves in a log,
+// is not scanned again for every byte of it.
 void NoteLastLineEnd(InputFile* in, int32_t first_end) {
   const char* data = in->buff + in->buff_pos;
   int32_t end = in->buff_cnt - 2;
-  while (end > first_end && data[end] != '\n' && data[end] != '\r') --end;
+  while (end > first_end && data[end] != '\n' && data[end] != '\r' && data[end] != '\0') --end;
   in->whole_before = in->buff_pos + end + 1;
 }
 
