@@ -68,6 +68,16 @@ inline std::string ZstdBytes(const std::string& text, int level = 3) {
   return out;
 }
 
+// One zstd frame holding `text` with its content checksum, as the `zstd` tool writes it.
+inline std::string ZstdCheckedBytes(const std::string& text) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  ZSTD_CCtx* cctx = ZSTD_createCCtx();
+  ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, 1);
+  out.resize(ZSTD_compress2(cctx, out.data(), out.size(), text.data(), text.size()));
+  ZSTD_freeCCtx(cctx);
+  return out;
+}
+
 // A zstd skippable frame of `length` bytes of content, as some tools put in front of or
 // between frames.
 inline std::string ZstdSkippableFrame(uint32_t length) {

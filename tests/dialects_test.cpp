@@ -56,7 +56,7 @@ const std::vector<Dialect>& Dialects() {
            {"192.168.0.1 - frank " + kRequest + " \"-\" \"Mozilla/4.0\" 2 \"session=abc\"",
             PARSE_ENTRY,
             With(kCommonFields,
-                 {{"agent", "Mozilla/4.0"}, {"transfer", "1200"}, {"cookie", "session=abc"}})},
+                 {{"agent", "Mozilla/4.0"}, {"transfer", "2000"}, {"cookie", "session=abc"}})},
            // nginx's packaged default: combined, then the forwarded-for address.
            {"203.0.113.9 - - [12/Mar/2023:06:25:14 +0000] \"GET /index.html HTTP/1.1\" 200 615 "
             "\"-\" \"Mozilla/5.0 (X11; Linux x86_64; rv:109.0) Gecko/20100101 Firefox/110.0\" "
@@ -88,6 +88,19 @@ const std::vector<Dialect>& Dialects() {
              {"bytes", "7009"},
              {"referer", "http://www.example.com/"},
              {"agent", "Mozilla/4.0 (compatible; MSIE 5.5; Windows 98)"}}},
+           // Apache 2.4 escapes the quotes of a Shellshock probe's agent as \".
+           {"203.0.113.77 - - [12/Mar/2023:06:25:19 +0000] \"GET /cgi-bin/test.cgi HTTP/1.1\" 404 "
+            "196 \"-\" \"() { :; }; echo; /bin/bash -c \\\"cat /etc/passwd\\\"\"",
+            PARSE_ENTRY,
+            {{"host", "203.0.113.77"},
+             {"date", "2023-03-12"},
+             {"time", "06:25:19"},
+             {"method", "GET"},
+             {"uri", "/cgi-bin/test.cgi"},
+             {"protocol", "HTTP/1.1"},
+             {"status", "404"},
+             {"bytes", "196"},
+             {"agent", "() { :; }; echo; /bin/bash -c \"cat /etc/passwd\""}}},
            // The WN extension: angle-bracketed fields, or a domain first.
            {"192.168.0.1 - frank " + kRequest +
                 " <frank@example.com> <Mozilla/4.0 (compatible)> <http://www.example.com/> "
@@ -115,7 +128,7 @@ const std::vector<Dialect>& Dialects() {
              {"date", "2001-03-20"},
              {"time", "07:55:20"},
              {"domain", "172.21.13.45"},
-             {"transfer", "2701"},
+             {"transfer", "4502"},
              {"bytes", "3223"},
              {"method", "GET"},
              {"uri", "/DeptLogo.gif"}}},
@@ -129,7 +142,7 @@ const std::vector<Dialect>& Dialects() {
              {"date", "2001-03-20"},
              {"time", "07:55:20"},
              {"domain", "www.example.com"},
-             {"transfer", "6"},
+             {"transfer", "10"},
              {"bytes", "3223"},
              {"status", "404"},
              {"method", "GET"},
@@ -189,7 +202,7 @@ const std::vector<Dialect>& Dialects() {
              {"uri", "/default.htm"},
              {"query", "q=1"},
              {"bytes", "1500"},
-             {"transfer", "150"},
+             {"transfer", "250"},
              {"agent", "Mozilla/4.0+(compatible)"},
              {"referer", "http://www.example.com/"}}},
        }},
@@ -242,7 +255,7 @@ const std::vector<Dialect>& Dialects() {
              {"referer", "https://www.example.com/"},
              {"agent", "curl/7.68.0"},
              {"query", "v=1"},
-             {"transfer", "750"}}},
+             {"transfer", "1250"}}},
        }},
       {"IIS 8.5 W3C with site name and host",
        FIELDS,
@@ -271,7 +284,7 @@ const std::vector<Dialect>& Dialects() {
              {"cookie", "ASP.NET_SessionId=abc"},
              {"referer", "https://www.example.com/"},
              {"bytes", "5120"},
-             {"transfer", "2701"}}},
+             {"transfer", "4502"}}},
            // Without a Host header the site identifier stays the virtual host.
            {"2016-03-01 00:00:02 W3SVC834221556 WEB01 10.0.0.5 GET / - 80 CORP\\jsmith "
             "203.0.113.51 HTTP/1.0 - - - - 401 2 5 1293 98 1",
@@ -308,7 +321,7 @@ const std::vector<Dialect>& Dialects() {
              {"agent", "Mozilla/5.0 (compatible; MSIE 9.0; Windows NT 6.1; Trident/5.0)"},
              {"domain", "www.example.com"},
              {"bytes", "3420"},
-             {"transfer", "9"}}},
+             {"transfer", "15"}}},
            // A quote inside a quoted string is written twice.
            {"2012-05-01 02:00:08.002 WEB01 /search.aspx q=a 10.0.0.2 "
             "\"Mozilla/4.0 (\"\"compatible\"\")\" \"http://www.example.com/?q=\"\"a b\"\"\" "
@@ -324,7 +337,7 @@ const std::vector<Dialect>& Dialects() {
              {"referer", "http://www.example.com/?q=\"a b\""},
              {"domain", "www.example.com"},
              {"bytes", "812"},
-             {"transfer", "19"}}},
+             {"transfer", "31"}}},
        }},
       {"W3C extended, padded columns",
        FIELDS,
@@ -355,7 +368,7 @@ const std::vector<Dialect>& Dialects() {
              {"bytes", "1234"},
              {"agent", "Mozilla/4.0 (Macintosh)"},
              {"referer", "http://x/"},
-             {"transfer", "1200"}}},
+             {"transfer", "2000"}}},
        }},
       {"Netscape flexible",
        FIELDS,
@@ -383,7 +396,7 @@ const std::vector<Dialect>& Dialects() {
              {"referer", "http://www.example.com/"},
              {"agent", "Mozilla/4.0"},
              {"bytes", "1234"},
-             {"transfer", "900"}}},
+             {"transfer", "1500"}}},
        }},
       {"bracketed date line",
        DATE_LINE,
@@ -413,6 +426,13 @@ const std::vector<Dialect>& Dialects() {
                                  {"referer", "http://r/"},
                                  {"agent", "Mozilla/4.0"},
                                  {"cookie", "id=1"}})},
+           // A referer of an injection attempt, its quotes escaped as \".
+           {"www.example.com:443 192.168.0.1 - frank " + kRequest +
+                " \"http://www.example.com/?id=1\\\" OR \\\"1\\\"=\\\"1\" \"sqlmap/1.7.2\"",
+            PARSE_ENTRY,
+            With(kCommonFields, {{"domain", "www.example.com:443"},
+                                 {"referer", "http://www.example.com/?id=1\" OR \"1\"=\"1"},
+                                 {"agent", "sqlmap/1.7.2"}})},
            // Stopping after the referer leaves agent and cookie out.
            {"www.example.com 192.168.0.1 - frank " + kRequest + " \"http://r/\"", PARSE_ENTRY,
             With(kCommonFields, {{"domain", "www.example.com"}, {"referer", "http://r/"}})},

@@ -76,9 +76,9 @@ TEST(ParseLine, CombinedTemplateReadsCommonAndCombinedLines) {
       {"combined", combined, common + " \"http://r/\" \"Mozilla/4.0 (compatible)\"", PARSE_ENTRY,
        With(kCommon, {{"referer", "http://r/"}, {"agent", "Mozilla/4.0 (compatible)"}})},
       {"combined, time", combined, common + " \"http://r/\" \"M\" 3", PARSE_ENTRY,
-       With(kCommon, {{"referer", "http://r/"}, {"agent", "M"}, {"transfer", "1800"}})},
+       With(kCommon, {{"referer", "http://r/"}, {"agent", "M"}, {"transfer", "3000"}})},
       {"combined, time, cookie", combined, common + " \"-\" \"M\" 3 \"id=1\"", PARSE_ENTRY,
-       With(kCommon, {{"agent", "M"}, {"transfer", "1800"}, {"cookie", "id=1"}})},
+       With(kCommon, {{"agent", "M"}, {"transfer", "3000"}, {"cookie", "id=1"}})},
       // A quoted field where the transfer time belongs is no cookie: passed over.
       {"quoted field after the agent", combined, common + " \"-\" \"M\" \"id=1\"", PARSE_ENTRY,
        With(kCommon, {{"agent", "M"}})},
@@ -135,7 +135,7 @@ TEST(ParseLine, CombinedLinesWithTrailingFields) {
       {"timings with fractions", combined, line + " 0.004 0.003", PARSE_ENTRY, fields},
       {"forwarded-for then timings", combined, line + " \"-\" 0.004 0.003", PARSE_ENTRY, fields},
       {"time, cookie and more", combined, line + " 2 \"id=1\" \"-\" www.example.com", PARSE_ENTRY,
-       With(fields, {{"transfer", "1200"}, {"cookie", "id=1"}})},
+       With(fields, {{"transfer", "2000"}, {"cookie", "id=1"}})},
       // A cookie whose quote never closes: only the fields before EC stay.
       {"broken cookie", combined, line + " 2 \"id=1", PARSE_ENTRY, fields},
   });
@@ -230,6 +230,55 @@ TEST(ParseLine, W3cColumnsAndDoubledQuotes) {
   });
 }
 
+// Apache writes a quote inside a quoted field as \" and a backslash as \\; such a quote is
+// part of the field. Lines of a server that writes a lone backslash before the closing
+// quote read as they always did.
+TEST(ParseLine, BackslashEscapedQuotesInApacheLines) {
+  const Template combined = Builtin(COMBINED);
+  const std::string head = "198.51.100.7 - - [12/Mar/2023:06:25:14 +0000] ";
+  const Fields base = {{"host", "198.51.100.7"}, {"date", "2023-03-12"}, {"time", "06:25:14"},
+                       {"method", "GET"},        {"uri", "/"},           {"protocol", "HTTP/1.1"},
+                       {"status", "404"},        {"bytes", "196"}};
+  const std::string request = "\"GET / HTTP/1.1\" 404 196 ";
+  Fields no_protocol = base;
+  no_protocol.erase("protocol");
+  RunCases({
+      {"quotes in the agent", combined,
+       head + request + "\"-\" \"Mozilla/5.0 (compatible; \\\"Bot\\\" 1.0)\"", PARSE_ENTRY,
+       With(base, {{"agent", "Mozilla/5.0 (compatible; \"Bot\" 1.0)"}})},
+      {"quote at the end of the agent, then more fields", combined,
+       head + request + "\"-\" \"sqlmap \\\"\" \"10.0.0.1\"", PARSE_ENTRY,
+       With(base, {{"agent", "sqlmap \""}})},
+      {"quotes in the query", combined,
+       head + "\"GET /index.php?q=\\\"admin\\\" HTTP/1.1\" 404 196 \"-\" \"curl/8.5.0\"",
+       PARSE_ENTRY,
+       With(base, {{"uri", "/index.php"}, {"query", "q=\"admin\""}, {"agent", "curl/8.5.0"}})},
+      {"quote inside the uri", combined, head + "\"GET /a\\\"b HTTP/1.1\" 404 196", PARSE_ENTRY,
+       With(base, {{"uri", "/a\"b"}})},
+      // A backslash written as \\ before the closer is one backslash; elsewhere a backslash
+      // stays as written.
+      {"escaped backslash before the closer", combined,
+       head + request + "\"http://x/\\\\\" \"a\\\\b\"", PARSE_ENTRY,
+       With(base, {{"referer", "http://x/\\"}, {"agent", "a\\\\b"}})},
+      {"escaped backslash, then escaped quote", combined, head + request + "\"-\" \"a\\\\\\\"b\"",
+       PARSE_ENTRY, With(base, {{"agent", "a\\\"b"}})},
+      {"lone backslash before the closer", combined, head + request + "\"C:\\\" \"Mozilla/4.0\"",
+       PARSE_ENTRY, With(base, {{"referer", "C:\\"}, {"agent", "Mozilla/4.0"}})},
+      {"lone backslash at the end of the request", combined,
+       head + "\"GET /a\\\" 404 196 \"-\" \"M\"", PARSE_ENTRY,
+       With(no_protocol, {{"uri", "/a\\"}, {"agent", "M"}})},
+      {"escaped quote with no closer", combined, head + request + "\"-\" \"abc\\\"", PARSE_ENTRY,
+       With(base, {{"agent", "abc\\"}})},
+  });
+  // W3C lines escape by doubling: a backslash there is an ordinary character.
+  RunCases({{"backslash in a W3C string",
+             {AGENT, HOST, EOL},
+             "\"a\\\" h",
+             PARSE_ENTRY,
+             {{"agent", "a\\"}, {"host", "h"}}}},
+           false, FieldStyle::W3C);
+}
+
 TEST(ParseLine, FullRequestForms) {
   const Template t = {FULL_REQUEST, EOL};
   RunCases({
@@ -321,10 +370,13 @@ TEST(ParseLine, HostUriAndQuery) {
 }
 
 TEST(ParseLine, AbsentNumbersStayAbsent) {
-  // A "-" status or byte count, and a line without those fields, invent no value.
+  // A "-" status, byte count or transfer time, and a line without those fields, invent no
+  // value: each stays absent, not 0.
   const Template numbers = {STATUS, BYTES, EOL};
   const Template host_only = {HOST, EOL};
-  for (const auto& [text, format] : {std::pair{"- -", numbers.data()}, {"h", host_only.data()}}) {
+  const Template times = {TRAN_TIME_SECS, TRAN_TIME_MILLI, TRAN_TIME_TICKS, TRAN_TIME_HMS, EOL};
+  for (const auto& [text, format] :
+       {std::pair{"- -", numbers.data()}, {"h", host_only.data()}, {"- - - -", times.data()}}) {
     SCOPED_TRACE(text);
     ParseState state = FreshState();
     Buffer buffer(text);
@@ -332,6 +384,7 @@ TEST(ParseLine, AbsentNumbersStayAbsent) {
     ASSERT_EQ(ParseLine(state, buffer.data(), format, entry), PARSE_ENTRY);
     EXPECT_EQ(entry.status, NO_NUMBER);
     EXPECT_EQ(entry.bytes, NO_NUMBER);
+    EXPECT_EQ(entry.transfer_time, NO_NUMBER);
   }
 }
 
@@ -353,40 +406,53 @@ TEST(ParseLine, NumberFields) {
       {"status 2.0", {STATUS, EOL}, "2.0", PARSE_NO_MATCH, {}},
       {"status not a number", {STATUS, EOL}, "x", PARSE_NO_MATCH, {}},
       {"status at line end", {HOST, STATUS, EOL}, "h", PARSE_NO_MATCH, {}},
-      {"seconds", {TRAN_TIME_SECS, EOL}, "2", PARSE_ENTRY, {{"transfer", "1200"}}},
-      {"ticks", {TRAN_TIME_TICKS, EOL}, "2", PARSE_ENTRY, {{"transfer", "20"}}},
-      {"milliseconds", {TRAN_TIME_MILLI, EOL}, "1500", PARSE_ENTRY, {{"transfer", "900"}}},
-      // Milliseconds are rounded to the nearest 1/600 second, not cut.
-      {"milliseconds rounded", {TRAN_TIME_MILLI, EOL}, "4502", PARSE_ENTRY, {{"transfer", "2701"}}},
+      {"seconds", {TRAN_TIME_SECS, EOL}, "2", PARSE_ENTRY, {{"transfer", "2000"}}},
+      {"ticks", {TRAN_TIME_TICKS, EOL}, "2", PARSE_ENTRY, {{"transfer", "33"}}},
+      {"ticks round up", {TRAN_TIME_TICKS, EOL}, "7", PARSE_ENTRY, {{"transfer", "117"}}},
+      {"milliseconds", {TRAN_TIME_MILLI, EOL}, "1500", PARSE_ENTRY, {{"transfer", "1500"}}},
+      // IIS writes whole milliseconds: every value stays exact.
+      {"milliseconds 4502", {TRAN_TIME_MILLI, EOL}, "4502", PARSE_ENTRY, {{"transfer", "4502"}}},
+      {"milliseconds 4501", {TRAN_TIME_MILLI, EOL}, "4501", PARSE_ENTRY, {{"transfer", "4501"}}},
       {"one millisecond", {TRAN_TIME_MILLI, EOL}, "1", PARSE_ENTRY, {{"transfer", "1"}}},
       {"huge milliseconds",
        {TRAN_TIME_MILLI, EOL},
        "3000000000",
        PARSE_ENTRY,
-       {{"transfer", "1800000000"}}},
+       {{"transfer", "2147483647"}}},
       // With a fraction the value is seconds, as CloudFront writes time-taken.
       {"seconds with a fraction",
        {TRAN_TIME_MILLI, EOL},
        "2.25",
        PARSE_ENTRY,
-       {{"transfer", "1350"}}},
+       {{"transfer", "2250"}}},
+      // Finer fractions round to the nearest millisecond, half up, not down.
+      {"seconds rounded up", {TRAN_TIME_MILLI, EOL}, "0.0015", PARSE_ENTRY, {{"transfer", "2"}}},
+      {"seconds rounded down",
+       {TRAN_TIME_MILLI, EOL},
+       "1.0004",
+       PARSE_ENTRY,
+       {{"transfer", "1000"}}},
       {"a millisecond as seconds",
        {TRAN_TIME_MILLI, EOL},
        "0.001",
        PARSE_ENTRY,
        {{"transfer", "1"}}},
-      {"fraction finer than the unit", {TRAN_TIME_MILLI, EOL}, "0.0000000000001", PARSE_ENTRY, {}},
+      {"fraction finer than the unit",
+       {TRAN_TIME_MILLI, EOL},
+       "0.0000000000001",
+       PARSE_ENTRY,
+       {{"transfer", "0"}}},
       {"fraction without digits", {TRAN_TIME_MILLI, EOL}, "1.", PARSE_NO_MATCH, {}},
       {"two fractions", {TRAN_TIME_MILLI, EOL}, "1.2.3", PARSE_NO_MATCH, {}},
-      {"hms", {TRAN_TIME_HMS, EOL}, "00:01:02", PARSE_ENTRY, {{"transfer", "37200"}}},
-      {"hms as ticks", {TRAN_TIME_HMS, EOL}, "7", PARSE_ENTRY, {{"transfer", "70"}}},
+      {"hms", {TRAN_TIME_HMS, EOL}, "00:01:02", PARSE_ENTRY, {{"transfer", "62000"}}},
+      {"hms as ticks", {TRAN_TIME_HMS, EOL}, "7", PARSE_ENTRY, {{"transfer", "117"}}},
       {"hms broken", {TRAN_TIME_HMS, EOL}, "0a:01:02", PARSE_NO_MATCH, {}},
       {"hms short", {TRAN_TIME_HMS, EOL}, "00:01", PARSE_NO_MATCH, {}},
       {"dash keeps the time",
        {TRAN_TIME_SECS, TRAN_TIME_MILLI, EOL},
        "2 -",
        PARSE_ENTRY,
-       {{"transfer", "1200"}}},
+       {{"transfer", "2000"}}},
       {"seconds 1.5", {TRAN_TIME_SECS, EOL}, "1.5", PARSE_NO_MATCH, {}},
       // Huge values are clamped instead of overflowing.
       {"huge seconds",
@@ -578,7 +644,7 @@ TEST(ParseLine, ControlTokens) {
        {HOST, EC, TRAN_TIME_SECS, EOL},
        "h 5 x",
        PARSE_ENTRY,
-       {{"host", "h"}, {"transfer", "3000"}}},
+       {{"host", "h"}, {"transfer", "5000"}}},
       {"ec number then letter",
        {HOST, EC, TRAN_TIME_SECS, EOL},
        "h 5x",

@@ -30,7 +30,7 @@ TEST(LogEntry, ResetKeepsTheDefaultTimeAndInventsNoNumbers) {
   EXPECT_EQ(e.hour, 12);
   EXPECT_EQ(e.status, NO_NUMBER);
   EXPECT_EQ(e.bytes, NO_NUMBER);
-  EXPECT_EQ(e.transfer_time, 0);
+  EXPECT_EQ(e.transfer_time, NO_NUMBER);
   EXPECT_EQ(e.year, 0);
   EXPECT_EQ(e.uri, nullptr);
   EXPECT_EQ(e.session, nullptr);

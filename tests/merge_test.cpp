@@ -172,7 +172,7 @@ TEST(MergeRun, OutputContainerFollowsPlainAndLevel) {
     const std::string bytes = ReadFile(dir / c.file);
     ASSERT_GE(bytes.size(), 2u);
     EXPECT_EQ(bytes[0] == '\x1f' && bytes[1] == '\x8b', c.gzip);
-    const std::string entry_line = "\t/f1/l0\t-\t200\t0\t0\t-\t-\t\"-\"\t-" + c.line_end;
+    const std::string entry_line = "\t/f1/l0\t-\t200\t0\t-\t-\t-\t\"-\"\t-" + c.line_end;
     EXPECT_EQ(bytes.find(entry_line) != std::string::npos, c.text_visible);
     fs::remove_all(dir);
   }

@@ -40,14 +40,15 @@ inline Fields Describe(const LogEntry& e) {
     std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", e.hour, e.minute, e.second);
     f["time"] = buffer;
   }
-  // A number the line does not have, and the commonest values (status 200, 1024 bytes, no
-  // transfer time) stay out of the tables; tests of absent numbers check the entry itself.
+  // A number the line does not have, and the commonest values (status 200, 1024 bytes) stay
+  // out of the tables; a transfer time shows whenever the line has one, zero included, so
+  // that an absent time and a time of 0 differ.
   const auto number = [&f](const char* name, int64_t value, int64_t common) {
     if (value >= 0 && value != common) f[name] = std::to_string(value);
   };
   number("status", e.status, 200);
   number("bytes", e.bytes, 1024);
-  number("transfer", e.transfer_time, 0);
+  number("transfer", e.transfer_time, NO_NUMBER);
   return f;
 }
 

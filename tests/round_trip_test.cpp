@@ -1,6 +1,7 @@
 // The merged log reads back: merging the merged log again on its own gives the same log,
-// byte for byte, in every output dialect. The inputs are the sample logs of four dialects
-// and a line whose fields hold blanks, a tab, a "-" request and no byte count.
+// byte for byte, in every output dialect. The inputs are the sample logs of four dialects,
+// a line whose fields hold blanks, a tab, a "-" request and no byte count, Apache lines
+// with escaped quotes and backslashes, and W3C lines with doubled quotes and times taken.
 
 #include <gtest/gtest.h>
 
@@ -29,6 +30,24 @@ constexpr char kAwkwardLog[] =
     "2001-03-05 10:00:04 10.9.0.1 NT+AUTHORITY\\LOCAL+SERVICE GET /svc/ping.asp - 200 -\n"
     "2001-03-05 10:00:06 10.9.0.2 - - - - 408 -\n";
 
+// Apache escapes a quote inside a quoted field as \" and a backslash as \\.
+constexpr char kApacheLog[] =
+    "198.51.100.7 - - [12/Mar/2023:06:25:14 +0000] \"GET /index.php?q=\\\"admin\\\" HTTP/1.1\" "
+    "404 196 \"-\" \"Mozilla/5.0 (compatible; \\\"Bot\\\" 1.0)\"\n"
+    "198.51.100.8 - - [12/Mar/2023:06:25:15 +0000] \"GET /a\\\"b HTTP/1.1\" 200 512 "
+    "\"http://x/\\\\\" \"a\\\\\\\"b\"\n"
+    "198.51.100.9 - frank [12/Mar/2023:06:25:16 +0000] \"GET / HTTP/1.1\" 200 512 \"-\" "
+    "\"<script>alert(1)</script>\"\n";
+
+// W3C strings with doubled quotes; IIS's time-taken in milliseconds.
+constexpr char kW3cQuotesLog[] =
+    "#Software: Microsoft Internet Information Services 10.0\n"
+    "#Fields: date time c-ip cs-username cs-method cs-uri-stem cs-uri-query sc-status sc-bytes "
+    "time-taken cs(User-Agent) cs(Referer)\n"
+    "2023-03-12 06:25:20 10.0.0.2 - GET /search.aspx q=a 200 812 4502 "
+    "\"Mozilla/4.0 (\"\"compatible\"\")\" -\n"
+    "2023-03-12 06:25:21 10.0.0.3 - GET /report.aspx - 200 5120 4501 \"\"\"quoted\"\"\" -\n";
+
 std::string Slurp(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
@@ -47,9 +66,23 @@ std::string SortedLines(const std::string& text) {
 TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
   struct Case {
     const char* dialect;
-    const char* vhost;  // NCSA's field two holds a virtual host no reader takes back
+    const char* vhost;                 // NCSA's field two holds a virtual host no reader takes back
+    std::vector<std::string> written;  // parts of the first merged log
   };
-  const Case cases[] = {{"ncsa", "no"}, {"w3c", "yes"}, {"webstar", "yes"}};
+  const Case cases[] = {
+      {"ncsa",
+       "no",
+       {"\"GET /index.php?q=\\\"admin\\\" HTTP/1.1\"",
+        "\"Mozilla/5.0 (compatible; \\\"Bot\\\" 1.0)\"", "\"http://x/\\\\\" \"a\\\\\\\"b\"",
+        "\"Mozilla/4.0 (\\\"compatible\\\")\""}},
+      {"w3c",
+       "yes",
+       {" 200 812 4502 ", " 200 5120 4501 ", "\"Mozilla/4.0 (\"\"compatible\"\")\"",
+        "\"\"\"quoted\"\"\"", "/svc/ping.asp - 200 - - - "}},
+      {"webstar",
+       "yes",
+       {"\t200\t812\t270\t", "\t\"\\\"quoted\\\"\"\t", "\t\"<script>alert(1)</script>\"\t"}},
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dialect);
     const fs::path work =
@@ -62,8 +95,12 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
       fs::copy_file(item.path(), work / item.path().filename());
       inputs.push_back(item.path().filename().string());
     }
-    std::ofstream(work / "awkward.log", std::ios::binary) << kAwkwardLog;
-    inputs.push_back("awkward.log");
+    for (const auto& [name, text] : {std::pair{"awkward.log", kAwkwardLog},
+                                     {"apache.log", kApacheLog},
+                                     {"w3c-quotes.log", kW3cQuotesLog}}) {
+      std::ofstream(work / name, std::ios::binary) << text;
+      inputs.push_back(name);
+    }
     std::ofstream(work / "empty.cfg");
 
     const std::vector<std::string> common = {
@@ -81,6 +118,7 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
     const std::string once = Slurp(work / "first.txt");
     EXPECT_NE(once.find("NT+AUTHORITY\\LOCAL+SERVICE"), std::string::npos) << once;
     EXPECT_NE(once.find("408"), std::string::npos) << once;  // the entry without a request
+    for (const std::string& part : c.written) EXPECT_NE(once.find(part), std::string::npos) << part;
     EXPECT_EQ(Slurp(work / "second.txt"), once);
     fs::remove_all(work);
   }

@@ -78,7 +78,61 @@ bool NoRequest(const LogEntry& e) {
   return (e.method == nullptr || e.method[0] == '\0') && (e.uri == nullptr || e.uri[0] == '\0');
 }
 
-std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end) {
+// A quoted field as Apache writes it: \" for a quote, and a run of backslashes doubled
+// when a quote (or, with `closer_follows`, the closing quote) comes right behind it.
+std::string Backslashed(const std::string& text, bool closer_follows) {
+  std::string out;
+  size_t run = 0;
+  for (char c : text) {
+    if (c == '\\') {
+      ++run;
+      continue;
+    }
+    out.append(c == '"' ? 2 * run + 1 : run, '\\');
+    run = 0;
+    out += c;
+  }
+  out.append(closer_follows ? 2 * run : run, '\\');
+  return out;
+}
+
+// A W3C string: "" for a quote.
+std::string Doubled(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out;
+}
+
+// The line with every quoted field escaped; the shedding estimate counts the texts as they
+// are.
+std::string Whole(Kind kind, const LogEntry& e, Texts t, const char* end) {
+  // An unquoted field that begins like a quoted one is written between double quotes.
+  const auto quote_if_needed = [kind](std::string& field) {
+    if (field.empty() || std::string("\"<'`").find(field[0]) == std::string::npos) return;
+    field = "\"" + (kind == Kind::W3C ? Doubled(field) : Backslashed(field, true)) + "\"";
+  };
+  for (std::string* field : {&t.host, &t.domain, &t.user}) quote_if_needed(*field);
+  if (kind != Kind::NCSA) {
+    quote_if_needed(t.method);
+    quote_if_needed(*t.query);
+  }
+  if (kind == Kind::WEBSTAR) {
+    quote_if_needed(t.agent);
+    quote_if_needed(t.referer);
+  }
+  if (kind == Kind::NCSA) {
+    for (std::string* field : {&t.method, &t.uri}) *field = Backslashed(*field, false);
+    if (t.query) *t.query = Backslashed(*t.query, false);
+    t.protocol = Backslashed(t.protocol, true);
+    for (std::string* field : {&t.referer, &t.agent}) *field = Backslashed(*field, true);
+  } else if (kind == Kind::W3C) {
+    for (std::string* field : {&t.agent, &t.cookie, &t.referer}) *field = Doubled(*field);
+  } else {
+    t.cookie = Backslashed(t.cookie, true);
+  }
   const std::string status = Number(e.status);
   const std::string bytes = Number(e.bytes);
   switch (kind) {
@@ -100,7 +154,7 @@ std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end)
           "\"%s\"%s",
           e.year, e.month, e.day, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
           t.method.c_str(), t.uri.c_str(), t.query->c_str(), status.c_str(), bytes.c_str(),
-          Number(e.transfer_time < 0 ? -1 : e.transfer_time * 5LL / 3).c_str(), t.domain.c_str(),
+          Number(e.transfer_time < 0 ? -1 : e.transfer_time).c_str(), t.domain.c_str(),
           t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
     case Kind::WEBSTAR:
       return Printf(
@@ -108,8 +162,8 @@ std::string Whole(Kind kind, const LogEntry& e, const Texts& t, const char* end)
           "\"%s\"\t%s%s",
           e.month, e.day, e.year, e.hour, e.minute, e.second, t.host.c_str(), t.user.c_str(),
           t.method.c_str(), t.uri.c_str(), t.query->c_str(), status.c_str(), bytes.c_str(),
-          Number(e.transfer_time < 0 ? -1 : e.transfer_time / 10).c_str(), t.domain.c_str(),
-          t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
+          Number(e.transfer_time < 0 ? -1 : (e.transfer_time * 6LL + 50) / 100).c_str(),
+          t.domain.c_str(), t.agent.c_str(), t.cookie.c_str(), t.referer.c_str(), end);
   }
   return "";
 }
@@ -281,7 +335,8 @@ class RandomEntries {
   }
 
   // Absent a third of the time; otherwise empty, short, medium or (rarely) longer than any
-  // line buffer. Any byte but NUL, blanks, quotes, tabs and bytes from 128 up included.
+  // line buffer. Any byte but NUL, blanks, quotes, backslashes, tabs and bytes from 128 up
+  // included; quotes and backslashes often, so that runs of them occur.
   char* Text() {
     if (Pick(3) == 0) return nullptr;
     size_t length;
@@ -301,7 +356,10 @@ class RandomEntries {
         break;
     }
     std::string text(length, ' ');
-    for (char& c : text) c = static_cast<char>(1 + Pick(255));
+    for (char& c : text) {
+      const uint32_t pick = Pick(320);
+      c = pick < 255 ? static_cast<char>(1 + pick) : pick < 290 ? '"' : '\\';
+    }
     texts_.push_back(std::move(text));
     return texts_.back().data();
   }

@@ -23,7 +23,7 @@ class Writers : public ::testing::Test {
 };
 
 // The entry of the worked example: the request "GET /", every other text absent,
-// 2001-03-05 14:07:09, status 200, 1024 bytes, transfer time 600 (one second).
+// 2001-03-05 14:07:09, status 200, 1024 bytes, transfer time 1000 ms (one second).
 LogEntry Example() {
   static char method[] = "GET";
   static char uri[] = "/";
@@ -40,7 +40,7 @@ LogEntry Example() {
   e.second = 9;
   e.status = 200;
   e.bytes = 1024;
-  e.transfer_time = 600;
+  e.transfer_time = 1000;
   return e;
 }
 
@@ -130,17 +130,83 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
   e.cookie = cookie;
   e.status = 404;
   e.bytes = 17;
-  e.transfer_time = 31;
-  // No field is escaped: blanks and quotes are written as they are.
+  e.transfer_time = 51;
+  // A quote inside a quoted field is escaped the dialect's way; WebSTAR's agent is not quoted.
   EXPECT_EQ(Format(FormatNcsaLine, e),
             "10.0.0.1 www.x ann [05/Mar/2001:14:07:09 -0500] \"POST /a+b.html?x=1 HTTP/1.0\" "
-            "404 17 \"http://r/\" \"Moz \"q\"\"\n");
+            "404 17 \"http://r/\" \"Moz \\\"q\\\"\"\n");
   EXPECT_EQ(Format(FormatW3cLine, e),
             "2001-03-05 14:07:09 10.0.0.1 ann POST /a+b.html x=1 404 17 51 www.x "
-            "\"Moz \"q\"\" \"id=7\" \"http://r/\"\n");
+            "\"Moz \"\"q\"\"\" \"id=7\" \"http://r/\"\n");
   EXPECT_EQ(Format(FormatWebstarLine, e),
             "03/05/2001\t14:07:09\t10.0.0.1\tann\tPOST\t/a b.html\tx=1\t404\t17\t3\twww.x\t"
             "Moz \"q\"\t\"id=7\"\thttp://r/\n");
+}
+
+// Quotes and backslashes inside quoted fields: NCSA and WebSTAR write a quote as \" and
+// double a run of backslashes that a quote (or the closing quote) follows, as Apache does;
+// W3C writes a quote as "" and a backslash as it is.
+TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
+  struct Case {
+    char* LogEntry::*field;
+    const char* value;
+    LineWriter writer;
+    const char* expected;  // part of the line
+  };
+  const Case cases[] = {
+      {&LogEntry::agent, "Bot \"x\"", FormatNcsaLine, " \"Bot \\\"x\\\"\"\n"},
+      {&LogEntry::agent, "Bot \"x\"", FormatW3cLine, " \"Bot \"\"x\"\"\" \"-\" "},
+      {&LogEntry::agent, "Bot \"x\"", FormatWebstarLine, "\tBot \"x\"\t"},
+      {&LogEntry::referer, "C:\\", FormatNcsaLine, " \"C:\\\\\" \"-\"\n"},
+      {&LogEntry::referer, "C:\\", FormatW3cLine, " \"C:\\\"\n"},
+      {&LogEntry::agent, "a\\\"b", FormatNcsaLine, " \"a\\\\\\\"b\"\n"},
+      {&LogEntry::agent, "a\\\\b", FormatNcsaLine, " \"a\\\\b\"\n"},
+      {&LogEntry::uri, "/a\"b\\", FormatNcsaLine, "\"GET /a\\\"b\\ HTTP/1.0\""},
+      {&LogEntry::query, "q=\"x y\"", FormatNcsaLine, "\"GET /?q=\\\"x+y\\\" HTTP/1.0\""},
+      {&LogEntry::cookie, "id=\"7\"", FormatWebstarLine, "\t\"id=\\\"7\\\"\"\t"},
+      {&LogEntry::cookie, "id=\"7\"", FormatW3cLine, " \"id=\"\"7\"\"\" "},
+      // A field written without quotes that begins with a quote or '<' would read as a
+      // quoted one: it is written between quotes.
+      {&LogEntry::agent, "\"a\"", FormatWebstarLine, "\t\"\\\"a\\\"\"\t"},
+      {&LogEntry::referer, "<script>", FormatWebstarLine, "\t\"<script>\"\n"},
+      {&LogEntry::query, "\"x\"", FormatW3cLine, " \"\"\"x\"\"\" 200 "},
+      {&LogEntry::user, "<admin>", FormatNcsaLine, " - \"<admin>\" [05/"},
+      {&LogEntry::user, "admin\"", FormatNcsaLine, " - admin\" [05/"},
+      {&LogEntry::protocol, "HTTP/1.1\\", FormatNcsaLine, "\"GET / HTTP/1.1\\\\\" 200 "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    std::string value = c.value;
+    LogEntry e = Example();
+    e.*c.field = value.data();
+    const std::string line = Format(c.writer, e);
+    EXPECT_NE(line.find(c.expected), std::string::npos) << line;
+  }
+}
+
+// The line space of an entry holds its whole line, escapes included, whichever field is
+// long: nothing is shed.
+TEST_F(Writers, LineSpaceHoldsEveryFieldEscaped) {
+  std::string quotes(3000, '"');
+  std::string backslashes(3000, '\\');
+  for (char* LogEntry::*field : {&LogEntry::agent, &LogEntry::referer, &LogEntry::protocol,
+                                 &LogEntry::query, &LogEntry::cookie, &LogEntry::user}) {
+    for (std::string* text : {&quotes, &backslashes}) {
+      LogEntry e = Example();
+      e.line_length = 0;  // not known: every field is measured
+      e.*field = text->data();
+      for (LineWriter writer : {FormatNcsaLine, FormatW3cLine, FormatWebstarLine}) {
+        const std::string line = Format(writer, e, LineSizeBound(e));
+        ASSERT_FALSE(line.empty());
+        // NCSA has no cookie, W3C and WebSTAR no protocol.
+        const bool written =
+            writer == FormatNcsaLine ? field != &LogEntry::cookie : field != &LogEntry::protocol;
+        if (written) {
+          EXPECT_GE(std::count(line.begin(), line.end(), (*text)[0]), 3000) << line;
+        }
+      }
+    }
+  }
 }
 
 // A present but empty text (a host that normalisation emptied) prints like an absent one,
@@ -284,21 +350,24 @@ TEST_F(Writers, W3cAndWebstarPrintAMissingDateAsZeros) {
 }
 
 TEST_F(Writers, TransferTimeInMillisecondsAndTicks) {
-  // Units of 1/600 s: milliseconds are value*5/3, ticks value/10, both toward zero.
+  // Milliseconds as they are; sixtieths of a second rounded to the nearest, half up.
   struct Case {
     int32_t transfer;
     const char* ms;
     const char* ticks;
   };
   const Case cases[] = {
-      {600, " 1000 ", "\t60\t"},
+      {1000, " 1000 ", "\t60\t"},
       {0, " 0 ", "\t0\t"},
-      {1, " 1 ", "\t0\t"},
-      {19, " 31 ", "\t1\t"},
+      {8, " 8 ", "\t0\t"},
+      {9, " 9 ", "\t1\t"},
+      {25, " 25 ", "\t2\t"},
+      {4501, " 4501 ", "\t270\t"},
+      {4502, " 4502 ", "\t270\t"},
       {-1, " - ", "\t-\t"},  // absent
       {-7, " - ", "\t-\t"},
       // The product is taken in 64 bits: no overflow.
-      {INT32_MAX, " 3579139411 ", "\t214748364\t"},
+      {INT32_MAX, " 2147483647 ", "\t128849019\t"},
       {INT32_MIN, " - ", "\t-\t"},
   };
   for (const auto& c : cases) {

@@ -5,6 +5,7 @@ void ResetEntry(LogEntry& entry) {
   entry.hour = 12;
   entry.status = NO_NUMBER;
   entry.bytes = NO_NUMBER;
+  entry.transfer_time = NO_NUMBER;
   entry.utc_offset = NO_OFFSET;
 }
 

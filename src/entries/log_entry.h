@@ -19,7 +19,7 @@ struct LogEntry {
   char* query;  // without its leading '?'
   int32_t status;
   int64_t bytes;          // a download of several gigabytes fits
-  int32_t transfer_time;  // in units of 1/600 second
+  int32_t transfer_time;  // in milliseconds, so a server's own milliseconds stay exact
   char* referer;
   char* agent;
   char* user;

@@ -87,8 +87,8 @@ bool IsTarHeader(const unsigned char* head, int32_t length) {
 }
 
 // Detection tries the readable rows in this order on the file's first bytes; the first whose
-// mark matches decides. A match whose reader cannot start (a zip that is no archive, or whose
-// first member cannot be opened) is read as plain text. The rows that are not read are tried
+// mark matches decides. A match whose reader cannot start is read as plain text, except a
+// zip archive, which is reported as not readable. The rows that are not read are tried
 // on the first decoded bytes, so they are found inside a compressed file too (a .tar.gz).
 // clang-format off
 constexpr Container kContainers[] = {
@@ -194,9 +194,13 @@ const char* Detect(InputFile* in, MemoryPool* pool, char* space, int32_t capacit
     in->reader = reader;
     return nullptr;
   }
-  // A zip archive cut short has lost its directory, and with it where its members are.
-  if (container.type == IN_ZIP && !ZipHasDirectory(file)) {
-    return "the zip archive is damaged (no central directory)";
+  // A file that starts with a zip member's header is an archive, whatever follows: one that
+  // cannot be read is reported, never merged as text. An archive cut short has lost its
+  // directory, and with it where its members are.
+  if (container.type == IN_ZIP) {
+    if (!ZipHasDirectory(file)) return "the zip archive is damaged (no central directory)";
+    return "the zip archive's first member cannot be read (encrypted, or neither stored nor "
+           "deflated)";
   }
   // Read as plain from the first byte.
   if (!RewindSource(file)) return "it could not be read again from its start";
@@ -297,11 +301,13 @@ int32_t TextLength(const char* p) {
 
 // Finds the last line end of the unread data that is followed by one more byte (at least
 // the one at `first_end`, the end of the line at the front), so the lines before it are
-// known to be whole until the data moves. One backward scan a window.
+// known to be whole until the data moves. One backward scan a window. A NUL in the data
+// ends a line as CR and LF do (TextLength), so a run of NULs, as a crash leaves in a log,
+// is not scanned again for every byte of it.
 void NoteLastLineEnd(InputFile* in, int32_t first_end) {
   const char* data = in->buff + in->buff_pos;
   int32_t end = in->buff_cnt - 2;
-  while (end > first_end && data[end] != '\n' && data[end] != '\r') --end;
+  while (end > first_end && data[end] != '\n' && data[end] != '\r' && data[end] != '\0') --end;
   in->whole_before = in->buff_pos + end + 1;
 }
 

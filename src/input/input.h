@@ -63,7 +63,8 @@ struct InputFile {
 // the same way: the bytes read for detection reach its decoder. Null for a descriptor that
 // holds no file; when it holds a container that is not read, `*not_read`, where given, names
 // it ("7z", "tar", ...); when its container is read but this file cannot be (a zip archive
-// cut short, or one in a pipe), `*damaged`, where given, says why. Then the file is closed.
+// cut short, one whose first member cannot be read, or one in a pipe), `*damaged`, where
+// given, says why. Then the file is closed.
 // Each is set to null otherwise.
 InputFile* INAttach(FileDescriptor file, const FileFacts& facts, MemoryPool* pool,
                     const char** not_read = nullptr, const char** damaged = nullptr);

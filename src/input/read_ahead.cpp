@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/signals.h"
+
 namespace {
 
 // One block of decoded bytes. Between fills it belongs to the merge thread (ready) or is
@@ -39,6 +41,7 @@ struct ReadAhead {
 class DecodeCrew {
  public:
   explicit DecodeCrew(int threads) {
+    const EndingSignalsBlockedForNewThreads main_thread_takes_signals;
     workers_.reserve(static_cast<size_t>(threads));
     for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
   }

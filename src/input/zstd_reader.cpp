@@ -2,35 +2,33 @@
 
 #include <zstd.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
+
+// Bytes decoded per step. When libzstd fails part-way through a call, the bytes it wrote in
+// that call are not counted, so how much arrives before a failure depends on how much each
+// call was offered. The decoder is therefore always offered the same steps, and a read hands
+// out from the last one: a damaged file gives the same bytes whatever the caller asks for
+// (a window's chunk, or a block decoded ahead on another thread).
+constexpr int32_t kStep = 32768;
 
 struct ZstdReader {
   ZSTD_DStream* zstd;
   ByteSource source;
-  ZSTD_inBuffer in;  // the compressed bytes in source.buffer not yet decoded
-  bool frame_ended;  // the last frame is complete: the file may end here
-  bool ended;        // the last frame ended cleanly at the end of the file
-  bool failed;       // a data or read error; nothing more is produced
+  ZSTD_inBuffer in;      // the compressed bytes in source.buffer not yet decoded
+  bool frame_ended;      // the last frame is complete: the file may end here
+  bool ended;            // the last frame ended cleanly at the end of the file
+  bool failed;           // a data or read error; nothing more is produced
+  int32_t staged_begin;  // bytes of `staged` already handed out
+  int32_t staged_end;    // bytes of `staged` decoded
+  char staged[kStep];
 };
 
-}  // namespace
-
-void* ZstdOpen(SourceFile* file, MemoryPool* pool) {
-  auto* r = static_cast<ZstdReader*>(MPAllocAligned(pool, sizeof(ZstdReader)));
-  *r = ZstdReader{};
-  InitByteSource(&r->source, file, pool);
-  r->in = ZSTD_inBuffer{r->source.buffer, 0, 0};
-  r->zstd = ZSTD_createDStream();
-  if (r->zstd == nullptr) return nullptr;
-  if (ZSTD_isError(ZSTD_initDStream(r->zstd))) {
-    ZSTD_freeDStream(r->zstd);
-    return nullptr;
-  }
-  return r;
-}
-
-DecodeResult ZstdRead(void* reader, char* out, int32_t want) {
-  auto* r = static_cast<ZstdReader*>(reader);
+// Decodes up to `want` bytes at `out`; returns how many were produced. Sets `ended` or
+// `failed` when the file has no more to give.
+int32_t Decode(ZstdReader* r, char* out, int32_t want) {
   ZSTD_outBuffer output{out, static_cast<size_t>(want), 0};
   while (output.pos < output.size && !r->ended && !r->failed) {
     if (r->in.pos == r->in.size && !r->source.eof) {
@@ -56,7 +54,42 @@ DecodeResult ZstdRead(void* reader, char* out, int32_t want) {
       if (drained && !r->frame_ended && output.pos == before) r->failed = true;  // cut short
     }
   }
-  return {static_cast<int32_t>(output.pos), r->failed};
+  return static_cast<int32_t>(output.pos);
+}
+
+}  // namespace
+
+void* ZstdOpen(SourceFile* file, MemoryPool* pool) {
+  auto* r = static_cast<ZstdReader*>(MPAllocAligned(pool, sizeof(ZstdReader)));
+  *r = ZstdReader{};
+  InitByteSource(&r->source, file, pool);
+  r->in = ZSTD_inBuffer{r->source.buffer, 0, 0};
+  r->zstd = ZSTD_createDStream();
+  if (r->zstd == nullptr) return nullptr;
+  if (ZSTD_isError(ZSTD_initDStream(r->zstd))) {
+    ZSTD_freeDStream(r->zstd);
+    return nullptr;
+  }
+  return r;
+}
+
+DecodeResult ZstdRead(void* reader, char* out, int32_t want) {
+  auto* r = static_cast<ZstdReader*>(reader);
+  int32_t count = 0;
+  while (count < want) {
+    if (r->staged_begin == r->staged_end) {
+      if (r->ended || r->failed) break;
+      r->staged_begin = 0;
+      r->staged_end = Decode(r, r->staged, kStep);
+      if (r->staged_end == 0) continue;  // ended or failed: nothing more
+    }
+    const int32_t n = std::min(want - count, r->staged_end - r->staged_begin);
+    std::memcpy(out + count, r->staged + r->staged_begin, static_cast<size_t>(n));
+    r->staged_begin += n;
+    count += n;
+  }
+  // A failure is reported with the last bytes decoded before it, never ahead of them.
+  return {count, r->failed && r->staged_begin == r->staged_end};
 }
 
 void ZstdClose(void* reader) {

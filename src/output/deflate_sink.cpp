@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "output/chunk_compressor.h"
+#include "platform/signals.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ class DeflateSink final : public OutputSink {
   // Starts one thread per compressor; false when not even one could be started. Fewer
   // threads than asked only make the sink slower: the bytes are the same.
   bool StartThreads() {
+    const EndingSignalsBlockedForNewThreads main_thread_takes_signals;
     for (auto& compressor : compressors_) {
       try {
         threads_.emplace_back([this, c = compressor.get()] { Work(*c); });

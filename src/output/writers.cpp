@@ -53,6 +53,9 @@ constexpr int64_t WEBSTAR_BASE = 52;
 // Line terminators by NewlineStyle: MAC, UNIX, DOS.
 constexpr Text TERMINATORS[3] = {Literal("\r"), Literal("\n"), Literal("\r\n")};
 
+// How a field inside double quotes writes a quote of its own.
+enum class Quotes : uint8_t { AS_IS, BACKSLASH, DOUBLED };
+
 // ---- Bounded appender --------------------------------------------------------------------
 
 // Appends pieces of one line to a buffer of `size` bytes (size > 0), keeping the last byte
@@ -72,21 +75,37 @@ class LineAppender {
   }
 
   // Appends `text` with every blank, tab, CR and LF written as `blank_as`, so that a field
-  // never holds its line's separator or a line end. The length does not change.
-  void AppendField(Text text, char blank_as) {
+  // never holds its line's separator or a line end. Quotes are escaped as `quotes` says,
+  // `closer_follows` telling whether the closing quote comes right behind the text.
+  void AppendField(Text text, char blank_as, Quotes quotes = Quotes::AS_IS,
+                   bool closer_follows = false) {
     char* const start = at_;
-    Append(text);
+    AppendEscaped(text, quotes, closer_follows);
     if (overflowed_) return;
     for (char* c = start; c != at_; ++c) {
       if (*c == ' ' || *c == '\t' || *c == '\r' || *c == '\n') *c = blank_as;
     }
   }
 
+  // Appends a field that a line writes without quotes. One that begins with a character a
+  // reader takes for an opening quote ('"', '<', an apostrophe, a backquote) is written
+  // between double quotes instead, escaped as `quotes` says, so that it reads back whole.
+  void AppendUnquoted(Text text, char blank_as, Quotes quotes) {
+    const char first = text.size > 0 ? text.data[0] : '\0';
+    if (first != '"' && first != '<' && first != '\'' && first != '`') {
+      AppendField(text, blank_as);
+      return;
+    }
+    Append('"');
+    AppendField(text, blank_as, quotes, true);
+    Append('"');
+  }
+
   // Appends a field that stands between quotes, where blanks and tabs are safe: only CR
-  // and LF are written as `line_end_as`.
-  void AppendQuoted(Text text, char line_end_as) {
+  // and LF are written as `line_end_as`; quotes are escaped as `quotes` says.
+  void AppendQuoted(Text text, char line_end_as, Quotes quotes) {
     char* const start = at_;
-    Append(text);
+    AppendEscaped(text, quotes, true);
     if (overflowed_) return;
     for (char* c = start; c != at_; ++c) {
       if (*c == '\r' || *c == '\n') *c = line_end_as;
@@ -155,6 +174,40 @@ class LineAppender {
   }
 
  private:
+  // Appends `text` as the content of a double-quoted field, so that a reader finds the
+  // closing quote where it is. BACKSLASH: a quote as \", a run of backslashes doubled where
+  // a quote follows it (in the text, or the closer when `closer_follows`), as Apache writes
+  // them; DOUBLED: a quote as "", as W3C strings write it.
+  void AppendEscaped(Text text, Quotes quotes, bool closer_follows) {
+    if (quotes == Quotes::AS_IS || text.size == 0) {
+      Append(text);
+      return;
+    }
+    const char* const end = text.data + text.size;
+    const bool plain = std::memchr(text.data, '"', text.size) == nullptr;
+    if (plain && (quotes != Quotes::BACKSLASH || !closer_follows || end[-1] != '\\')) {
+      Append(text);
+      return;
+    }
+    for (const char* p = text.data; p < end;) {
+      if (*p == '"') {
+        Append(quotes == Quotes::BACKSLASH ? '\\' : '"');
+        Append(*p++);
+        continue;
+      }
+      if (*p != '\\' || quotes != Quotes::BACKSLASH) {
+        Append(*p++);
+        continue;
+      }
+      const char* const run = p;
+      while (p < end && *p == '\\') ++p;
+      const bool before_quote = p < end ? *p == '"' : closer_follows;
+      const Text backslashes{run, static_cast<size_t>(p - run)};
+      Append(backslashes);
+      if (before_quote) Append(backslashes);
+    }
+  }
+
   char* begin_;
   char* at_;
   char* end_;  // the byte kept for the NUL
@@ -306,11 +359,11 @@ void AppendOffset(LineAppender& out, const LogEntry& e) {
 }
 
 void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  out.AppendField(t.client_host, '+');
+  out.AppendUnquoted(t.client_host, '+', Quotes::BACKSLASH);
   out.Append(' ');
-  out.AppendField(t.domain, '+');
+  out.AppendUnquoted(t.domain, '+', Quotes::BACKSLASH);
   out.Append(' ');
-  out.AppendField(t.user, '+');
+  out.AppendUnquoted(t.user, '+', Quotes::BACKSLASH);
   out.Append(Literal(" ["));
   out.AppendDecimal(e.day, 2);
   out.Append('/');
@@ -324,31 +377,30 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   if (RequestAbsent(e)) {
     out.Append(Literal("-\" "));  // no request at all, as a server writes it for a 400
   } else {
-    out.AppendField(t.method, '+');
+    out.AppendField(t.method, '+', Quotes::BACKSLASH);
     out.Append(' ');
-    out.AppendField(t.uri, '+');
+    out.AppendField(t.uri, '+', Quotes::BACKSLASH);
     if (t.query.data != nullptr) {
       out.Append('?');
-      out.AppendField(t.query, '+');
+      out.AppendField(t.query, '+', Quotes::BACKSLASH);
     }
     out.Append(' ');
-    out.AppendField(t.protocol, '+');
+    out.AppendField(t.protocol, '+', Quotes::BACKSLASH, true);
     out.Append(Literal("\" "));
   }
   out.AppendNumber(e.status);
   out.Append(' ');
   out.AppendNumber(e.bytes);
   out.Append(Literal(" \""));
-  out.AppendQuoted(t.referer, ' ');
+  out.AppendQuoted(t.referer, ' ', Quotes::BACKSLASH);
   out.Append(Literal("\" \""));
-  out.AppendQuoted(t.agent, ' ');
+  out.AppendQuoted(t.agent, ' ', Quotes::BACKSLASH);
   out.Append('"');
 }
 
 // ---- W3C ---------------------------------------------------------------------------------
 
 void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  const int64_t milliseconds = e.transfer_time < 0 ? NO_NUMBER : int64_t{e.transfer_time} * 5 / 3;
   out.AppendDecimal(e.year, 4);
   out.Append('-');
   out.AppendDecimal(e.month, 2);
@@ -356,21 +408,25 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.AppendDecimal(e.day, 2);
   out.Append(' ');
   AppendClock(out, e);
-  for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
+  for (Text field : {t.client_host, t.user, t.method}) {
     out.Append(' ');
-    out.AppendField(field, '+');
+    out.AppendUnquoted(field, '+', Quotes::DOUBLED);
   }
+  out.Append(' ');
+  out.AppendField(t.uri, '+');
+  out.Append(' ');
+  out.AppendUnquoted(t.query, '+', Quotes::DOUBLED);
   out.Append(' ');
   out.AppendNumber(e.status);
   out.Append(' ');
   out.AppendNumber(e.bytes);
   out.Append(' ');
-  out.AppendNumber(milliseconds);
+  out.AppendNumber(e.transfer_time);
   out.Append(' ');
-  out.AppendField(t.domain, '+');
+  out.AppendUnquoted(t.domain, '+', Quotes::DOUBLED);
   for (Text field : {t.agent, t.cookie, t.referer}) {
     out.Append(Literal(" \""));
-    out.AppendQuoted(field, '+');
+    out.AppendQuoted(field, '+', Quotes::DOUBLED);
     out.Append('"');
   }
 }
@@ -378,7 +434,8 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 // ---- WebSTAR -----------------------------------------------------------------------------
 
 void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
-  const int32_t ticks = e.transfer_time < 0 ? NO_NUMBER : e.transfer_time / 10;
+  // Sixtieths of a second, rounded to the nearest.
+  const int64_t ticks = e.transfer_time < 0 ? NO_NUMBER : (int64_t{e.transfer_time} * 6 + 50) / 100;
   out.AppendDecimal(e.month, 2);
   out.Append('/');
   out.AppendDecimal(e.day, 2);
@@ -386,22 +443,26 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.AppendDecimal(e.year, 4);
   out.Append('\t');
   AppendClock(out, e);
-  for (Text field : {t.client_host, t.user, t.method, t.uri, t.query}) {
+  for (Text field : {t.client_host, t.user, t.method}) {
     out.Append('\t');
-    out.AppendField(field, ' ');
+    out.AppendUnquoted(field, ' ', Quotes::BACKSLASH);
   }
-  for (int64_t number : {int64_t{e.status}, e.bytes, int64_t{ticks}}) {
+  out.Append('\t');
+  out.AppendField(t.uri, ' ');
+  out.Append('\t');
+  out.AppendUnquoted(t.query, ' ', Quotes::BACKSLASH);
+  for (int64_t number : {int64_t{e.status}, e.bytes, ticks}) {
     out.Append('\t');
     out.AppendNumber(number);
   }
   out.Append('\t');
-  out.AppendField(t.domain, ' ');
+  out.AppendUnquoted(t.domain, ' ', Quotes::BACKSLASH);
   out.Append('\t');
-  out.AppendField(t.agent, ' ');
+  out.AppendUnquoted(t.agent, ' ', Quotes::BACKSLASH);
   out.Append(Literal("\t\""));
-  out.AppendQuoted(t.cookie, ' ');
+  out.AppendQuoted(t.cookie, ' ', Quotes::BACKSLASH);
   out.Append(Literal("\"\t"));
-  out.AppendField(t.referer, ' ');
+  out.AppendUnquoted(t.referer, ' ', Quotes::BACKSLASH);
 }
 
 // W3C and WebSTAR print every field, placeholders included; a request that is not there
@@ -465,10 +526,11 @@ size_t LineSizeBound(const LogEntry& entry) {
   // The fixed text, the stamp, the numbers at their widest and every placeholder take far
   // less than this; the texts add their own lengths.
   constexpr size_t FIXED_PART = 512;
-  // Every text of an entry lies in its input line, cut in place, except a uri joined with
-  // its path argument (a copy of at most 1 KiB) and one-byte constants. So a short line
-  // fits the usual space without measuring its fields, which the writer does anyway; the
-  // factor two allows for texts that share bytes.
+  // Every text of an entry is its own part of the input line, cut in place, except a uri
+  // joined with its path argument (a copy of at most 1 KiB) and one-byte constants; a
+  // writer escapes a quote or a backslash with one more byte at most. So the texts of a
+  // line print in at most twice the line and the copy, and a short line fits the usual
+  // space without measuring its fields, which the writer does anyway.
   constexpr size_t OUTSIDE_LINE = 1024 + 16;
   if (entry.line_length > 0 &&
       FIXED_PART + 2 * (static_cast<size_t>(entry.line_length) + OUTSIDE_LINE) <=
@@ -477,8 +539,9 @@ size_t LineSizeBound(const LogEntry& entry) {
   }
   size_t bound = FIXED_PART;
   for (const char* text : {entry.client_host, entry.domain, entry.user, entry.method, entry.uri,
-                           entry.query, entry.referer, entry.agent, entry.cookie}) {
-    if (text != nullptr) bound += std::strlen(text);
+                           entry.query, entry.protocol, entry.referer, entry.agent, entry.cookie}) {
+    // Every byte escaped at worst, and quotes around a field that needs them.
+    if (text != nullptr) bound += 2 * std::strlen(text) + 3;
   }
   return bound > LINE_BUFFER_SIZE ? bound : LINE_BUFFER_SIZE;
 }

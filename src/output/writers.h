@@ -11,6 +11,11 @@
 // empty. An absent status, byte count or transfer time prints as "-", and an entry without
 // method and uri prints its request as "-" (NCSA: "\"-\""). Each writer returns the length
 // of what it wrote (0 for the empty text, and for a zero-size buffer, which it leaves untouched).
+// No field holds its line's separator or a line end, and the merged log reads back: a quote
+// inside a quoted field is written as \" on NCSA and WebSTAR lines (a run of backslashes in
+// front of a quote or of the closing quote doubled, as Apache writes them) and as "" on W3C
+// lines; a field written without quotes that begins with a quote, '<', an apostrophe or a
+// backquote is written between quotes.
 
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +58,7 @@ size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry,
                      const WriterOptions& options);
 
 // WebSTAR, tab-separated, fields in the order of WEBSTAR_HEADER; transfer time in ticks
-// of 1/60 second. Sheds like FormatW3cLine.
+// of 1/60 second, rounded to the nearest. Sheds like FormatW3cLine.
 size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
                          const WriterOptions& options);
 

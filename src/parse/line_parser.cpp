@@ -49,7 +49,7 @@ enum TextField : int {
 struct Span {
   char* start = nullptr;  // null: not captured
   int32_t length = 0;
-  bool doubled_quotes = false;  // W3C: holds "" pairs that stand for one quote each
+  bool escaped = false;  // holds escapes: "" pairs in W3C, backslashes before a quote elsewhere
 };
 
 // What one token did.
@@ -61,6 +61,11 @@ struct Reader {
   char* const line;
   LogEntry& entry;
   const FieldStyle style;
+  // Inside double quotes a quote behind an odd run of backslashes is part of the field, as
+  // Apache writes it (\" for a quote, \\ for a backslash). Off in W3C lines, and off when
+  // a line is read again because it did not fit that way.
+  const bool backslash_escapes;
+  bool escape_used;  // a quote was taken as escaped on this attempt
   char* cur;
   int separator;
   uint8_t next_token;  // the template byte after the token being read
@@ -84,10 +89,10 @@ void Capture(Reader& r, TextField field, char* start, char* end) {
 }
 
 // The dash rule: a lone '-' (or nothing) is no value; the characters are still consumed.
-void CaptureDash(Reader& r, TextField field, char* start, char* end, bool doubled_quotes = false) {
+void CaptureDash(Reader& r, TextField field, char* start, char* end, bool escaped = false) {
   const int32_t length = Length(start, end);
   if (length > 1 || (length == 1 && *start != '-')) {
-    r.fields[field] = Span{start, length, doubled_quotes};
+    r.fields[field] = Span{start, length, escaped};
   }
 }
 
@@ -182,26 +187,56 @@ bool OpensQuote(char c, unsigned quotes) {
          (c == '\'' && (quotes & Q_APOSTROPHE)) || (c == '`' && (quotes & Q_BACKQUOTE));
 }
 
+// A quoted field that took an escaped quote must end where a field ends: otherwise the
+// backslash was no escape (a server that writes a lone backslash before the closer), and
+// the line is read again without escapes.
+bool EndsField(char c) {
+  return IsLineEnd(c) || c == ' ' || c == '\t' || c == ',';
+}
+
+// True when the quote at `quote` is escaped: backslash escapes are on and an odd run of
+// backslashes, none before `open` (the first content byte), stands right before it. Any
+// backslash there sets `*escaped`: the run is halved when the field is cut.
+bool EscapedQuote(Reader& r, const char* open, const char* quote, bool* escaped) {
+  if (!r.backslash_escapes || quote == open || quote[-1] != '\\') return false;
+  *escaped = true;
+  const char* p = quote;
+  while (p > open && p[-1] == '\\') --p;
+  if ((quote - p) % 2 == 0) return false;
+  r.escape_used = true;
+  return true;
+}
+
 // Reads the quoted content at the cursor (which stands on the opener) into [start, end)
 // and moves past the closer. False when the closer is missing. With `line_break_closer`,
 // content that stops at a CR or LF directly followed by the closer is accepted too. In a
-// W3C line "" inside a double-quoted string is a literal quote, not the closer;
-// `*doubled_quotes` tells whether the content holds such pairs.
-bool ReadQuoted(Reader& r, char** start, char** end, bool line_break_closer, bool* doubled_quotes) {
+// W3C line "" inside a double-quoted string is a literal quote, not the closer; elsewhere
+// a quote escaped by a backslash is (EscapedQuote). `*escaped` tells whether the content
+// holds such escapes.
+bool ReadQuoted(Reader& r, char** start, char** end, bool line_break_closer, bool* escaped) {
   const char closer = *r.cur == '<' ? '>' : *r.cur;
   const bool doubling = closer == '"' && r.style == FieldStyle::W3C;
   char* p = r.cur + 1;
   *start = p;
-  *doubled_quotes = false;
+  *escaped = false;
   // The content runs to the closer or a line end; strcspn also stops at the NUL.
   const char stops[] = {closer, '\r', '\n', '\0'};
   p += std::strcspn(p, stops);
-  while (doubling && *p == '"' && p[1] == '"') {
-    *doubled_quotes = true;
-    p += 2;
+  bool backslash_escape = false;
+  while (closer == '"' && *p == '"') {
+    if (doubling && p[1] == '"') {
+      *escaped = true;
+      p += 2;
+    } else if (EscapedQuote(r, *start, p, escaped)) {
+      backslash_escape = true;
+      ++p;
+    } else {
+      break;
+    }
     p += std::strcspn(p, stops);
   }
   *end = p;
+  if (backslash_escape && *p == closer && !EndsField(p[1])) return false;
   if (*p == closer) {
     r.cur = p + 1;
     return true;
@@ -219,14 +254,14 @@ Step ReadText(Reader& r, TextField field, unsigned quotes, Scan scan,
               bool line_break_closer = false) {
   char* start = r.cur;
   char* end = nullptr;
-  bool doubled_quotes = false;
+  bool escaped = false;
   if (OpensQuote(*r.cur, quotes)) {
-    if (!ReadQuoted(r, &start, &end, line_break_closer, &doubled_quotes)) return Step::FAIL;
+    if (!ReadQuoted(r, &start, &end, line_break_closer, &escaped)) return Step::FAIL;
   } else {
     end = scan(r.cur);
     r.cur = end;
   }
-  CaptureDash(r, field, start, end, doubled_quotes);
+  CaptureDash(r, field, start, end, escaped);
   return Step::NEXT;
 }
 
@@ -275,7 +310,13 @@ Step ReadBytes(Reader& r, int64_t dash_value) {
   return *r.cur != '.' ? Step::NEXT : Step::FAIL;
 }
 
-// TRAN_TIME_SECS/TICKS/MILLI: n * multiplier / divisor in 1/600 second; '-' changes nothing.
+// v * multiplier / divisor rounded to the nearest integer, for v >= 0.
+int64_t RoundedScale(int64_t v, int64_t multiplier, int64_t divisor) {
+  return (v * multiplier * 2 + divisor) / (2 * divisor);
+}
+
+// TRAN_TIME_SECS and TRAN_TIME_TICKS: n * multiplier / divisor milliseconds, rounded to the
+// nearest; '-' leaves the time absent.
 Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
   if (*r.cur == '-') {
     ++r.cur;
@@ -283,7 +324,7 @@ Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
   }
   int32_t n = 0;
   if (!ReadDecimal(r, &n)) return Step::FAIL;
-  r.entry.transfer_time = Clamp32(static_cast<int64_t>(n) * multiplier / divisor);
+  r.entry.transfer_time = Clamp32(RoundedScale(n, multiplier, divisor));
   return Step::NEXT;
 }
 
@@ -294,14 +335,9 @@ int32_t TwoDigitValue(const char* p) {
   return (p[0] - '0') * 10 + (p[1] - '0');
 }
 
-// v * multiplier / divisor rounded to the nearest integer, for v >= 0.
-int64_t RoundedScale(int64_t v, int64_t multiplier, int64_t divisor) {
-  return (v * multiplier * 2 + divisor) / (2 * divisor);
-}
-
 // TRAN_TIME_MILLI: whole milliseconds, as IIS writes time-taken, or seconds when the value
-// has a fraction, as CloudFront writes it ("0.001"); rounded to the nearest 1/600 second.
-// '-' changes nothing.
+// has a fraction, as CloudFront writes it ("0.001"), rounded to the nearest millisecond.
+// '-' leaves the time absent.
 Step ReadMilliseconds(Reader& r) {
   if (*r.cur == '-') {
     ++r.cur;
@@ -313,10 +349,8 @@ Step ReadMilliseconds(Reader& r) {
   if (!IsDigit(*p)) return Step::FAIL;
   int64_t whole = 0;
   for (; IsDigit(*p); ++p) whole = std::min(whole * 10 + (*p - '0'), WHOLE_CAP);
-  int64_t ticks = 0;
-  if (*p != '.') {
-    ticks = RoundedScale(whole, 3, 5);
-  } else {
+  int64_t milliseconds = whole;
+  if (*p == '.') {
     ++p;
     if (!IsDigit(*p)) return Step::FAIL;
     int64_t numerator = 0;
@@ -327,14 +361,14 @@ Step ReadMilliseconds(Reader& r) {
       denominator *= 10;
     }
     if (*p == '.') return Step::FAIL;
-    ticks = whole * 600 + RoundedScale(numerator, 600, denominator);
+    milliseconds = whole * 1000 + RoundedScale(numerator, 1000, denominator);
   }
-  r.entry.transfer_time = Clamp32(ticks);
+  r.entry.transfer_time = Clamp32(milliseconds);
   r.cur += p - r.cur;  // keeps the writable pointer
   return Step::NEXT;
 }
 
-// TRAN_TIME_HMS: HH:MM:SS when the third character is ':', else ticks.
+// TRAN_TIME_HMS: HH:MM:SS when the third character is ':', else sixtieths of a second.
 Step ReadTransferHms(Reader& r) {
   const char* p = r.cur;
   if (*p != '-' && !IsLineEnd(p[0]) && !IsLineEnd(p[1]) && p[2] == ':') {
@@ -343,16 +377,17 @@ Step ReadTransferHms(Reader& r) {
     }
     const int32_t seconds =
         TwoDigitValue(p) * 3600 + TwoDigitValue(p + 3) * 60 + TwoDigitValue(p + 6);
-    r.entry.transfer_time = seconds * 600;
+    r.entry.transfer_time = seconds * 1000;
     r.cur += 8;
     return Step::NEXT;
   }
-  return ReadTransferTime(r, 10, 1);
+  return ReadTransferTime(r, 50, 3);
 }
 
 // ---- Tokens ----------------------------------------------------------------------------
 
-// The quoted request line: method, uri with optional query, optional protocol.
+// The quoted request line: method, uri with optional query, optional protocol. A quote
+// escaped by a backslash (EscapedQuote) is part of the request.
 Step ReadFullRequest(Reader& r) {
   if (*r.cur != '"') return Step::FAIL;
   char* p = r.cur + 1;
@@ -360,41 +395,49 @@ Step ReadFullRequest(Reader& r) {
     r.cur = p + 2;
     return Step::NEXT;
   }
+  const char* const open = p;
+  bool escaped = false;
+  bool escape_taken = false;
+  const auto closes = [&](const char* q) {
+    if (*q != '"') return false;
+    if (!EscapedQuote(r, open, q, &escaped)) return true;
+    escape_taken = true;
+    return false;
+  };
   char* const method = p;
-  while (*p != ' ' && *p != '"' && !IsLineEnd(*p)) ++p;
+  while (*p != ' ' && !closes(p) && !IsLineEnd(*p)) ++p;
   Capture(r, F_METHOD, method, p);
-  if (*p == '"') {
-    r.cur = p + 1;
-    return Step::NEXT;
+  if (!closes(p)) {
+    if (*p != ' ') return Step::FAIL;
+    char* const uri = ++p;
+    while (*p != ' ' && !closes(p) && *p != '?' && !IsLineEnd(*p)) ++p;
+    Capture(r, F_URI, uri, p);
+    if (*p == '?') {
+      char* const query = ++p;
+      while (*p != ' ' && !closes(p) && !IsLineEnd(*p)) ++p;
+      Capture(r, F_QUERY, query, p);
+    }
+    if (!closes(p)) {
+      while (*p == ' ') ++p;
+      char* protocol = p;
+      while (!closes(p) && !IsLineEnd(*p)) {
+        if (*p == ' ') protocol = p + 1;
+        ++p;
+      }
+      // A quote directly followed by "HTTP" belongs to a request whose uri held a quote or
+      // a space: the protocol starts again behind it.
+      if (*p == '"' && StartsWith("HTTP", p + 1)) {
+        protocol = ++p;
+        while (!closes(p) && !IsLineEnd(*p)) ++p;
+      }
+      if (p > protocol) Capture(r, F_PROTOCOL, protocol, p);
+    }
   }
-  if (*p != ' ') return Step::FAIL;
-  char* const uri = ++p;
-  while (*p != ' ' && *p != '"' && *p != '?' && !IsLineEnd(*p)) ++p;
-  Capture(r, F_URI, uri, p);
-  if (*p == '?') {
-    char* const query = ++p;
-    while (*p != ' ' && *p != '"' && !IsLineEnd(*p)) ++p;
-    Capture(r, F_QUERY, query, p);
+  if (escape_taken && *p == '"' && !EndsField(p[1])) return Step::FAIL;
+  if (escaped) {
+    for (TextField part : {F_METHOD, F_URI, F_QUERY, F_PROTOCOL}) r.fields[part].escaped = true;
   }
-  if (*p == '"') {
-    r.cur = p + 1;
-    return Step::NEXT;
-  }
-  while (*p == ' ') ++p;
-  char* protocol = p;
-  while (*p != '"' && !IsLineEnd(*p)) {
-    if (*p == ' ') protocol = p + 1;
-    ++p;
-  }
-  // A quote directly followed by "HTTP" belongs to a request whose uri held a quote or a
-  // space: the protocol starts again behind it.
-  if (*p == '"' && StartsWith("HTTP", p + 1)) {
-    protocol = ++p;
-    while (*p != '"' && !IsLineEnd(*p)) ++p;
-  }
-  if (p > protocol) Capture(r, F_PROTOCOL, protocol, p);
-  if (*p == '"') ++p;
-  r.cur = p;
+  r.cur = *p == '"' ? p + 1 : p;
   return Step::NEXT;
 }
 
@@ -530,9 +573,9 @@ Step ReadToken(Reader& r, uint8_t token) {
     case BYTES:
       return ReadBytes(r, NO_NUMBER);
     case TRAN_TIME_SECS:
-      return ReadTransferTime(r, 600, 1);
+      return ReadTransferTime(r, 1000, 1);
     case TRAN_TIME_TICKS:
-      return ReadTransferTime(r, 10, 1);
+      return ReadTransferTime(r, 50, 3);
     case TRAN_TIME_MILLI:
       return ReadMilliseconds(r);
     case TRAN_TIME_HMS:
@@ -563,9 +606,9 @@ Step ReadToken(Reader& r, uint8_t token) {
     case SKIP: {
       char* start = nullptr;
       char* end = nullptr;
-      bool doubled_quotes = false;
+      bool escaped = false;
       if (OpensQuote(*r.cur, Q_DOUBLE | Q_ANGLE)) {
-        return ReadQuoted(r, &start, &end, false, &doubled_quotes) ? Step::NEXT : Step::FAIL;
+        return ReadQuoted(r, &start, &end, false, &escaped) ? Step::NEXT : Step::FAIL;
       }
       r.cur = skip(r.cur);
       return Step::NEXT;
@@ -630,17 +673,36 @@ int32_t EntryLineLength(const char* line, const char* p) {
   return Length(line, PastLineEnd(p));
 }
 
-// Turns each "" pair of a W3C quoted string into one quote, in place; the span shrinks.
-void CollapseDoubledQuotes(Span& span) {
-  if (span.start == nullptr || !span.doubled_quotes) return;
+// Removes the escapes of a field in place; the span shrinks. W3C: each "" pair becomes one
+// quote. Elsewhere a run of backslashes before a quote, or before the closing quote behind
+// the span, is halved (an odd run's last backslash escaped the quote); other backslashes
+// stay as they are.
+void RemoveEscapes(Span& span, FieldStyle style) {
+  if (span.start == nullptr || !span.escaped) return;
   char* const end = span.start + span.length;
   char* out = span.start;
-  for (const char* in = span.start; in < end; ++in) {
-    *out++ = *in;
-    if (*in == '"' && in + 1 < end && in[1] == '"') ++in;
+  if (style == FieldStyle::W3C) {
+    for (const char* in = span.start; in < end; ++in) {
+      *out++ = *in;
+      if (*in == '"' && in + 1 < end && in[1] == '"') ++in;
+    }
+  } else {
+    const bool closer_follows = *end == '"';  // read before any NUL is written
+    for (const char* in = span.start; in < end;) {
+      if (*in != '\\') {
+        *out++ = *in++;
+        continue;
+      }
+      const char* const run = in;
+      while (in < end && *in == '\\') ++in;
+      const bool before_quote = in < end ? *in == '"' : closer_follows;
+      const int32_t kept = before_quote ? Length(run, in) / 2 : Length(run, in);
+      std::memset(out, '\\', static_cast<size_t>(kept));
+      out += kept;
+    }
   }
   span.length = Length(span.start, out);
-  span.doubled_quotes = false;
+  span.escaped = false;
 }
 
 char* Terminated(const Span& span) {
@@ -680,7 +742,7 @@ ParseResult FinishEntry(Reader& r) {
   e.line_length = length;
 
   // The rewrites and the join work on the captured spans, before any NUL is written.
-  for (Span& field : r.fields) CollapseDoubledQuotes(field);
+  for (Span& field : r.fields) RemoveEscapes(field, r.style);
   Span& uri = r.fields[F_URI];
   if (uri.start != nullptr && uri.length > 0 && uri.start[0] == ':') {
     std::replace(uri.start, uri.start + uri.length, ':', '/');
@@ -714,10 +776,18 @@ void InitParseState(ParseState& state) {
   state.year_limit = year + 1;
 }
 
-ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry,
-                      FieldStyle style) {
+namespace {
+
+// One reading of the line against the template; `*escape_used` tells whether it took a
+// quote as escaped by a backslash.
+ParseResult ReadLine(ParseState& state, char* line, LogFormat format, LogEntry& entry,
+                     FieldStyle style, bool backslash_escapes, bool* escape_used) {
   ResetEntry(entry);
-  Reader r{state, line, entry, style, line, NO_SEPARATOR, EOL, {}};
+  Reader r{state, line, entry, style, backslash_escapes, false, line, NO_SEPARATOR, EOL, {}};
+  const auto result = [&r, escape_used](ParseResult value) {
+    *escape_used = r.escape_used;
+    return value;
+  };
   // EC takes it: when a later token fails, the entry ends where EC stood, so fields that
   // follow a combined line (a forwarded-for address, timings, a host) are passed over.
   Checkpoint fallback;
@@ -744,13 +814,13 @@ ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry&
       step = ReadToken(r, token);
     }
     if (step == Step::FAIL) {
-      if (!fallback.taken) return PARSE_NO_MATCH;
+      if (!fallback.taken) return result(PARSE_NO_MATCH);
       r.cur = fallback.cur;
       std::copy(std::begin(fallback.fields), std::end(fallback.fields), std::begin(r.fields));
       entry = fallback.entry;
       break;
     }
-    if (step == Step::HEADER) return PARSE_HEADER;
+    if (step == Step::HEADER) return result(PARSE_HEADER);
     if (step == Step::DROP_REST) break;
     if (token == EC) {
       fallback.taken = true;
@@ -760,5 +830,20 @@ ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry&
     }
     SeparatorStep(r);
   }
-  return FinishEntry(r);
+  return result(FinishEntry(r));
+}
+
+}  // namespace
+
+ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry,
+                      FieldStyle style) {
+  // A line that fits only when no quote counts as escaped (a server that writes a lone
+  // backslash before the closing quote) is read as it always was. A reading that fails
+  // has written nothing into the line, so it can be read again.
+  const bool backslash_escapes = style != FieldStyle::W3C;
+  bool escape_used = false;
+  const ParseResult first =
+      ReadLine(state, line, format, entry, style, backslash_escapes, &escape_used);
+  if (first != PARSE_NO_MATCH || !escape_used) return first;
+  return ReadLine(state, line, format, entry, style, false, &escape_used);
 }

@@ -15,7 +15,9 @@ enum ParseResult : int {
 
 // How the fields of a line are delimited beyond what the template's separators say.
 enum class FieldStyle : uint8_t {
-  TEMPLATE,  // as the template says: every built-in and user template
+  TEMPLATE,  // as the template says: every built-in and user template; inside double
+             //   quotes a quote behind an odd run of backslashes is part of the field
+             //   (Apache's \" and \\), unless the line only fits without that reading
   W3C,       // W3C extended: a run of spaces is one separator, and "" inside a
              //   double-quoted string is a literal quote
 };

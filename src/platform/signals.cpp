@@ -84,3 +84,15 @@ void ForgetRemoveOnSignal() {
   removal_armed = 0;
   std::atomic_signal_fence(std::memory_order_seq_cst);
 }
+
+EndingSignalsBlockedForNewThreads::EndingSignalsBlockedForNewThreads() {
+  static_assert(sizeof(sigset_t) <= sizeof saved_mask_);
+  sigset_t ending;
+  sigemptyset(&ending);
+  for (int signal_number : kEndingSignals) sigaddset(&ending, signal_number);
+  pthread_sigmask(SIG_BLOCK, &ending, reinterpret_cast<sigset_t*>(saved_mask_));
+}
+
+EndingSignalsBlockedForNewThreads::~EndingSignalsBlockedForNewThreads() {
+  pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_mask_), nullptr);
+}

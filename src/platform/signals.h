@@ -23,3 +23,19 @@ bool RemoveOnSignal(const char* path);
 
 // No file is removed any more: it was published or removed already.
 void ForgetRemoveOnSignal();
+
+// ---- Worker threads ---------------------------------------------------------------------------
+// While one of these lives, threads started by the thread that made it begin with the ending
+// signals blocked: a signal sent to the process then always reaches the main thread, which
+// holds it back (HoldEndingSignals) while a file is created and registered or published, so
+// the handler never runs on a worker in between and leaves a temporary file behind.
+class EndingSignalsBlockedForNewThreads {
+ public:
+  EndingSignalsBlockedForNewThreads();
+  ~EndingSignalsBlockedForNewThreads();
+  EndingSignalsBlockedForNewThreads(const EndingSignalsBlockedForNewThreads&) = delete;
+  EndingSignalsBlockedForNewThreads& operator=(const EndingSignalsBlockedForNewThreads&) = delete;
+
+ private:
+  alignas(8) unsigned char saved_mask_[128];  // the creating thread's own mask, restored after
+};

@@ -1,0 +1,43 @@
+// Worker threads never take an ending signal: a process-directed Ctrl+C, SIGTERM or SIGHUP
+// must reach the main thread, which holds the signals back while it creates, registers or
+// publishes a file. A handler run on a worker in between would leave the file behind.
+
+#include "platform/signals.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <thread>
+
+namespace {
+
+bool Blocked(int signal_number) {
+  sigset_t mask;
+  pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+  return sigismember(&mask, signal_number) == 1;
+}
+
+TEST(EndingSignals, ThreadsStartedMeanwhileBlockThemAndTheMainThreadKeepsItsMask) {
+  ASSERT_FALSE(Blocked(SIGINT));
+  bool in_worker[3] = {};
+  bool usr1_in_worker = true;
+  {
+    const EndingSignalsBlockedForNewThreads guard;
+    std::thread worker([&] {
+      in_worker[0] = Blocked(SIGINT);
+      in_worker[1] = Blocked(SIGTERM);
+      in_worker[2] = Blocked(SIGHUP);
+      usr1_in_worker = Blocked(SIGUSR1);
+    });
+    worker.join();
+  }
+  EXPECT_TRUE(in_worker[0]);
+  EXPECT_TRUE(in_worker[1]);
+  EXPECT_TRUE(in_worker[2]);
+  EXPECT_FALSE(usr1_in_worker) << "only the ending signals are blocked";
+  EXPECT_FALSE(Blocked(SIGINT));
+  EXPECT_FALSE(Blocked(SIGTERM));
+  EXPECT_FALSE(Blocked(SIGHUP));
+}
+
+}  // namespace
