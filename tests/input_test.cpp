@@ -16,6 +16,7 @@
 #include "input/xz_reader.h"
 #include "input/zip_reader.h"
 #include "input/zstd_reader.h"
+#include "input_fixtures.h"
 #include "pool_environment.h"
 #include "report_to_stderr.h"
 
@@ -24,18 +25,6 @@ namespace {
 using namespace testing_support;
 
 // ---- Helpers ----------------------------------------------------------------------------------
-
-// A temporary file holding `bytes`, open at its start.
-FileDescriptor StreamOf(const std::string& bytes) {
-  std::FILE* f = std::tmpfile();
-  if (f == nullptr) return FileDescriptor();
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fflush(f);
-  FileDescriptor file = DuplicateDescriptor(fileno(f));
-  std::fclose(f);
-  if (file.IsOpen()) lseek(file.Get(), 0, SEEK_SET);
-  return file;
-}
 
 // A pipe whose other end a thread fills with `bytes` and then closes.
 FileDescriptor PipeOf(const std::string& bytes) {
@@ -114,12 +103,6 @@ class InputTest : public ::testing::Test {
 };
 
 constexpr const char* kReadError = "Read error on input!\n";
-
-std::string NumberedLines(int count, const std::string& prefix = "line ") {
-  std::string text;
-  for (int i = 0; i < count; ++i) text += prefix + std::to_string(i) + "\n";
-  return text;
-}
 
 // ---- Windows sized to the file --------------------------------------------------------------
 

@@ -18,30 +18,13 @@
 #include "compressed_fixtures.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
+#include "input_fixtures.h"
 #include "pool_environment.h"
 #include "program_runner.h"
 
 namespace {
 
 using namespace testing_support;
-
-// A temporary file holding `bytes`, open at its start.
-FileDescriptor StreamOf(const std::string& bytes) {
-  std::FILE* f = std::tmpfile();
-  if (f == nullptr) return FileDescriptor();
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fflush(f);
-  FileDescriptor file = DuplicateDescriptor(fileno(f));
-  std::fclose(f);
-  if (file.IsOpen()) lseek(file.Get(), 0, SEEK_SET);
-  return file;
-}
-
-std::string NumberedLines(int count, const std::string& prefix) {
-  std::string text;
-  for (int i = 0; i < count; ++i) text += prefix + std::to_string(i) + "\n";
-  return text;
-}
 
 // What an input delivers, read to its end line by line as the merge does, and whether it
 // ended with a read failure.
