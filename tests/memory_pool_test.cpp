@@ -9,7 +9,6 @@
 
 #include "compressed_fixtures.h"
 #include "input/input.h"
-#include "output/gzip_writer.h"
 #include "pool_environment.h"
 #include "report_to_stderr.h"
 
@@ -285,31 +284,9 @@ TEST(Adapters, EachAllocatorHasACacheOfItsOwnInThePoolItCameFrom) {
   MPDispose(second);
 }
 
-TEST(Adapters, TheMergedLogWriterTakesNoPoolMemoryWhileAGzipInputIsOpen) {
-  MemoryPool* pool = MPNew();
-  std::FILE* stream = std::tmpfile();
-  ASSERT_NE(stream, nullptr);
-  const std::string gz = GzipBytes("192.0.2.1 - - [10/Oct/2000:13:55:36 -0700] \"GET /\" 200 1\n");
-  std::fwrite(gz.data(), 1, gz.size(), stream);
-  std::rewind(stream);
-  InputFile* in = INAttach(DuplicateDescriptor(fileno(stream)), pool);
-  std::fclose(stream);
-  ASSERT_EQ(in->type, IN_GZIP);
-  const int32_t room = MPRoom(pool);
-  const int32_t blocks = MPBlockCount(pool);
-  GzipWriter* w = GzipOpenWrite(std::tmpfile(), 6);
-  ASSERT_NE(w, nullptr);
-  EXPECT_EQ(GzipWrite(w, "x\n", 2), 2);
-  EXPECT_EQ(MPRoom(pool), room);
-  EXPECT_EQ(MPBlockCount(pool), blocks);
-  INClose(in);
-  MPDispose(pool);  // the writer outlives the pool it was opened beside
-  EXPECT_TRUE(GzipClose(w));
-}
-
 // ---- Measured class tables: open and close again and again without growing the pool ------
 
-TEST(GzipAdapter, RepeatedInflateStreamsAndTheMergedLogWriterLeaveThePoolAlone) {
+TEST(GzipAdapter, RepeatedInflateStreamsLeaveThePoolAlone) {
   MemoryPool* pool = MPNew();
   const ZlibAllocator allocator = MPGzipAllocator(pool);
   int32_t room_after_first = 0;
@@ -334,13 +311,6 @@ TEST(GzipAdapter, RepeatedInflateStreamsAndTheMergedLogWriterLeaveThePoolAlone) 
     ASSERT_EQ(inflate(&inflater, Z_NO_FLUSH), Z_OK);
     inflateEnd(&inflater);
 
-    std::FILE* sink = std::tmpfile();
-    ASSERT_NE(sink, nullptr);
-    GzipWriter* w = GzipOpenWrite(sink, 6);
-    ASSERT_NE(w, nullptr);
-    ASSERT_EQ(GzipWrite(w, "line\n", 5), 5);
-    ASSERT_TRUE(GzipClose(w));
-    // The merged log's writer is on the heap, so only the inflaters touch the pool.
     if (round == 0) {
       room_after_first = MPRoom(pool);
       blocks_after_first = MPBlockCount(pool);

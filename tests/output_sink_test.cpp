@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "output/deflate_sink.h"
 #include "output/destination.h"
 #include "output/sink.h"
 #include "platform/descriptor.h"
@@ -71,7 +72,7 @@ TEST_F(Sinks, AFailedFinalFlushOrGzipCloseIsAWriteFailure) {
     ResetMessages();
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
-    auto sink = c.gzip ? MakeGzipSink(full, 9) : MakePlainSink(full);
+    auto sink = c.gzip ? MakeDeflateSink(full, 9, 1) : MakePlainSink(full);
     ASSERT_NE(sink, nullptr);
     bool ok = false;
     EXPECT_EQ(Said([&] { ok = sink->Write("line\n", 1); }), "");
@@ -103,14 +104,14 @@ TEST_F(Sinks, PlainSinkWritesTheBatchesAndCountsTheirEntries) {
 
 TEST_F(Sinks, NoFileNoSink) {
   EXPECT_EQ(MakePlainSink(nullptr), nullptr);
-  EXPECT_EQ(MakeGzipSink(nullptr, 9), nullptr);
+  EXPECT_EQ(MakeDeflateSink(nullptr, 9, 1), nullptr);
 }
 
 TEST_F(Sinks, ASinkDroppedUnfinishedClosesItsFile) {
   // Under the sanitizers a leaked stream or compressor shows up as a leak report.
   const fs::path dir = FreshDirectory("sink-dropped");
   { auto plain = MakePlainSink(std::fopen((dir / "a.log").c_str(), "wb")); }
-  { auto gzip = MakeGzipSink(std::fopen((dir / "a.gz").c_str(), "wb"), 1); }
+  { auto gzip = MakeDeflateSink(std::fopen((dir / "a.gz").c_str(), "wb"), 1, 2); }
   EXPECT_TRUE(fs::exists(dir / "a.log"));
   EXPECT_FALSE(FailureReported());
 }

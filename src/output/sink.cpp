@@ -4,7 +4,6 @@
 
 #include "base/messages.h"
 #include "output/deflate_sink.h"
-#include "output/gzip_writer.h"
 #include "platform/system.h"
 
 bool OutputSink::Write(std::string_view bytes, int64_t entries) {
@@ -54,41 +53,11 @@ class PlainSink final : public OutputSink {
   std::FILE* file_;
 };
 
-class GzipSink final : public OutputSink {
- public:
-  explicit GzipSink(GzipWriter* writer) : writer_(writer) {}
-  ~GzipSink() override {
-    if (!Finished()) GzipClose(writer_);
-  }
-
- private:
-  bool WriteBytes(std::string_view bytes) override {
-    // The writer takes at most INT_MAX bytes a call; batches are far smaller, but a view
-    // of any size is written whole.
-    constexpr size_t kMaxCall = 1 << 30;
-    while (!bytes.empty()) {
-      const int length = static_cast<int>(std::min(bytes.size(), kMaxCall));
-      if (GzipWrite(writer_, bytes.data(), length) != length) return false;
-      bytes.remove_prefix(static_cast<size_t>(length));
-    }
-    return true;
-  }
-  bool Close() override { return GzipClose(writer_); }
-
-  GzipWriter* writer_;
-};
-
 }  // namespace
 
 std::unique_ptr<OutputSink> MakePlainSink(std::FILE* file) {
   if (file == nullptr) return nullptr;
   return std::make_unique<PlainSink>(file);
-}
-
-std::unique_ptr<OutputSink> MakeGzipSink(std::FILE* file, int level) {
-  GzipWriter* writer = GzipOpenWrite(file, level);
-  if (writer == nullptr) return nullptr;
-  return std::make_unique<GzipSink>(writer);
 }
 
 std::unique_ptr<OutputSink> MakeStandardOutputSink(bool compress, int level, int threads) {

@@ -52,10 +52,6 @@ class OutputSink {
 // writes whole batches.
 std::unique_ptr<OutputSink> MakePlainSink(std::FILE* file);
 
-// A gzip stream at `level` (0..9) to `file`, which the sink owns. Null (and the file closed)
-// when the compressor cannot be set up.
-std::unique_ptr<OutputSink> MakeGzipSink(std::FILE* file, int level);
-
 // Standard output, gzip at `level` or plain as `compress` says (like "gzip -c"), through a
 // stream of its own: Finish flushes and closes that stream, so a full disk behind standard
 // output is a failure rather than a silent loss. Gzip is compressed on `threads` threads as
