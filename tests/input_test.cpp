@@ -26,22 +26,6 @@ using namespace testing_support;
 
 // ---- Helpers ----------------------------------------------------------------------------------
 
-// A pipe whose other end a thread fills with `bytes` and then closes.
-FileDescriptor PipeOf(const std::string& bytes) {
-  int ends[2];
-  if (pipe(ends) != 0) return FileDescriptor();
-  std::thread([fd = ends[1], bytes] {
-    size_t at = 0;
-    while (at < bytes.size()) {
-      const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
-      if (n <= 0) break;
-      at += static_cast<size_t>(n);
-    }
-    close(fd);
-  }).detach();
-  return FileDescriptor(ends[0]);
-}
-
 // Length of the line at `p` as the parser reports it: up to and including the line end, or
 // one more than the text when the data ends (or holds a NUL) without one.
 int32_t LineLength(const char* p) {

@@ -121,6 +121,25 @@ TEST_F(ReadAheadTest, NoCrewWithoutThreads) {
   EXPECT_EQ(MakeDecodeCrew(0), nullptr);
 }
 
+// A compressed log in a pipe is decoded by the merge thread itself: a worker blocked on a
+// pipe whose writer never ends would hold up closing the input.
+TEST_F(ReadAheadTest, APipeIsNotReadAhead) {
+  const std::string text = NumberedLines(1000, "piped ");
+  const DecodeCrewPtr crew = MakeDecodeCrew(2);
+  InputFile* in = INAttach(PipeOf(GzipBytes(text)), pool_);
+  ASSERT_NE(in, nullptr);
+  EXPECT_EQ(in->type, IN_GZIP);
+  EXPECT_FALSE(INReadAhead(in, *crew));
+  std::string got;
+  while (char* p = INPeek(in)) {
+    const int32_t len = static_cast<int32_t>(std::strchr(p, '\n') - p + 1);
+    got.append(p, static_cast<size_t>(len));
+    INAdvance(in, len);
+  }
+  EXPECT_TRUE(got == text);
+  INClose(in);
+}
+
 // Inputs closed after one line, or after several blocks, while a fill may be running: the
 // close waits for the worker and releases everything (LeakSanitizer and ThreadSanitizer
 // check).

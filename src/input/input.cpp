@@ -423,8 +423,14 @@ void INClose(InputFile* in) {
 
 bool INReadAhead(InputFile* in, DecodeCrew& crew) {
   const Container* container = ContainerOf(in->type);
-  if (in->ahead != nullptr || in->at_eof || container == nullptr || in->type == IN_PLAIN)
+  // Only regular files: a worker blocked reading a pipe whose writer never ends would hold
+  // up closing the input (after a write error, say), where the merge thread alone just
+  // closes it.
+  const bool regular = in->facts.known && in->facts.regular;
+  if (in->ahead != nullptr || in->at_eof || container == nullptr || in->type == IN_PLAIN ||
+      !regular) {
     return false;
+  }
   in->ahead = StartReadAhead(crew, DecoderHandle{container->reader.read, in->reader});
   return in->ahead != nullptr;
 }

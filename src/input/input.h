@@ -76,8 +76,9 @@ InputFile* INAttach(FileDescriptor file, MemoryPool* pool, const char** not_read
 void INClose(InputFile* in);
 
 // Lets a compressed input's decoder run ahead of the merge on `crew` (read_ahead.h); the
-// bytes delivered stay exactly the same. False for plain text, an input at its end, or
-// when the blocks cannot be had; the input then reads as before.
+// bytes delivered stay exactly the same. False for plain text, an input that is not a
+// regular file (a pipe, a FIFO), an input at its end, or when the blocks cannot be had; the
+// input then reads as before.
 bool INReadAhead(InputFile* in, DecodeCrew& crew);
 
 // ---- Reading ------------------------------------------------------------------------------
