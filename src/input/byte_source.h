@@ -12,7 +12,9 @@
 // A read reports how many bytes it produced and whether it failed; bytes produced before a
 // failure are counted, so the caller still delivers them. 0 bytes without failing is the end.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "input/memory_pool.h"
 
@@ -80,3 +82,42 @@ void InitByteSource(ByteSource* source, SourceFile* file, MemoryPool* pool);
 // 0 at the end of the file or on a read error (which sets `error`). Once at the end it reads
 // no more.
 uint32_t RefillByteSource(ByteSource* source);
+
+// ---- Decoding in fixed steps ------------------------------------------------------------------
+// A decoder that decodes a fixed step at a time into a stage of its own and hands reads out
+// from there: bzip2 (long turns, so alternating decoders keep their tables in the cache) and
+// zstd (the same steps whatever a read asks for, so a damaged file gives the same bytes
+// before its failure).
+struct DecodeStage {
+  char* data = nullptr;  // `step` bytes
+  int32_t step = 0;
+  int32_t begin = 0;  // bytes already handed out
+  int32_t end = 0;    // bytes decoded
+};
+
+// Copies up to `want` staged bytes to `out`, decoding the next step with `decode(data, step)`
+// (the bytes produced; 0 only when the decoder has nothing more) whenever the stage is used
+// up and `done()` is false. Returns the bytes copied.
+template <typename Decode, typename Done>
+int32_t TakeStaged(DecodeStage& stage, char* out, int32_t want, Decode decode, Done done) {
+  int32_t count = 0;
+  while (count < want) {
+    if (stage.begin == stage.end) {
+      if (done()) break;
+      stage.begin = 0;
+      stage.end = decode(stage.data, stage.step);
+      if (stage.end == 0) break;
+    }
+    const int32_t n = std::min(want - count, stage.end - stage.begin);
+    std::memcpy(out + count, stage.data + stage.begin, static_cast<size_t>(n));
+    stage.begin += n;
+    count += n;
+  }
+  return count;
+}
+
+// Whether every staged byte has been handed out: a failure is reported with the last bytes
+// decoded before it, never ahead of them.
+inline bool StageEmpty(const DecodeStage& stage) {
+  return stage.begin == stage.end;
+}

@@ -20,9 +20,8 @@ struct Bzip2Reader {
   ByteSource source;
   bool ended;
   bool failed;
-  std::unique_ptr<char[]> staged;  // kTurn bytes, taken at the first read
-  int32_t staged_begin;            // bytes of `staged` already handed out
-  int32_t staged_end;              // bytes of `staged` decoded
+  std::unique_ptr<char[]> staged;  // the stage's kTurn bytes, taken at the first read
+  DecodeStage stage;
 };
 
 bool Start(Bzip2Reader* r) {
@@ -99,16 +98,14 @@ void* Bzip2Open(SourceFile* file, MemoryPool* pool, const Bzip2Allocator& alloca
 
 DecodeResult Bzip2Read(void* reader, char* out, int32_t want) {
   auto* r = static_cast<Bzip2Reader*>(reader);
-  if (r->staged_begin == r->staged_end && !r->ended && !r->failed) {
-    if (!r->staged) r->staged = std::make_unique_for_overwrite<char[]>(kTurn);
-    r->staged_begin = 0;
-    r->staged_end = Decode(r, r->staged.get(), kTurn);
+  if (!r->staged && !r->ended && !r->failed) {
+    r->staged = std::make_unique_for_overwrite<char[]>(kTurn);
+    r->stage = DecodeStage{r->staged.get(), kTurn, 0, 0};
   }
-  const int32_t count = std::min(want, r->staged_end - r->staged_begin);
-  if (count > 0) std::memcpy(out, r->staged.get() + r->staged_begin, static_cast<size_t>(count));
-  r->staged_begin += count;
-  // A failure is reported with the last bytes decoded before it, never ahead of them.
-  return {count, r->failed && r->staged_begin == r->staged_end};
+  const int32_t count = TakeStaged(
+      r->stage, out, want, [r](char* step, int32_t size) { return Decode(r, step, size); },
+      [r] { return r->ended || r->failed; });
+  return {count, r->failed && StageEmpty(r->stage)};
 }
 
 void Bzip2Close(void* reader) {

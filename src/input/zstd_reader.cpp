@@ -17,12 +17,11 @@ constexpr int32_t kStep = 32768;
 struct ZstdReader {
   ZSTD_DStream* zstd;
   ByteSource source;
-  ZSTD_inBuffer in;      // the compressed bytes in source.buffer not yet decoded
-  bool frame_ended;      // the last frame is complete: the file may end here
-  bool ended;            // the last frame ended cleanly at the end of the file
-  bool failed;           // a data or read error; nothing more is produced
-  int32_t staged_begin;  // bytes of `staged` already handed out
-  int32_t staged_end;    // bytes of `staged` decoded
+  ZSTD_inBuffer in;   // the compressed bytes in source.buffer not yet decoded
+  bool frame_ended;   // the last frame is complete: the file may end here
+  bool ended;         // the last frame ended cleanly at the end of the file
+  bool failed;        // a data or read error; nothing more is produced
+  DecodeStage stage;  // over `staged`
   char staged[kStep];
 };
 
@@ -64,6 +63,7 @@ void* ZstdOpen(SourceFile* file, MemoryPool* pool) {
   *r = ZstdReader{};
   InitByteSource(&r->source, file, pool);
   r->in = ZSTD_inBuffer{r->source.buffer, 0, 0};
+  r->stage = DecodeStage{r->staged, kStep, 0, 0};
   r->zstd = ZSTD_createDStream();
   if (r->zstd == nullptr) return nullptr;
   if (ZSTD_isError(ZSTD_initDStream(r->zstd))) {
@@ -75,21 +75,10 @@ void* ZstdOpen(SourceFile* file, MemoryPool* pool) {
 
 DecodeResult ZstdRead(void* reader, char* out, int32_t want) {
   auto* r = static_cast<ZstdReader*>(reader);
-  int32_t count = 0;
-  while (count < want) {
-    if (r->staged_begin == r->staged_end) {
-      if (r->ended || r->failed) break;
-      r->staged_begin = 0;
-      r->staged_end = Decode(r, r->staged, kStep);
-      if (r->staged_end == 0) continue;  // ended or failed: nothing more
-    }
-    const int32_t n = std::min(want - count, r->staged_end - r->staged_begin);
-    std::memcpy(out + count, r->staged + r->staged_begin, static_cast<size_t>(n));
-    r->staged_begin += n;
-    count += n;
-  }
-  // A failure is reported with the last bytes decoded before it, never ahead of them.
-  return {count, r->failed && r->staged_begin == r->staged_end};
+  const int32_t count = TakeStaged(
+      r->stage, out, want, [r](char* step, int32_t size) { return Decode(r, step, size); },
+      [r] { return r->ended || r->failed; });
+  return {count, r->failed && StageEmpty(r->stage)};
 }
 
 void ZstdClose(void* reader) {
