@@ -595,3 +595,41 @@ TEST_F(Writers, NoSizeOverflowsOrCutsALine) {
 }
 
 }  // namespace
+
+namespace {
+
+// An entry whose input gave no offset is stamped with the offset of the zone the options
+// name at its clock time (the repeated autumn hour as its first reading, the skipped spring
+// hour with the offset before the change), or +0000 without a zone.
+TEST_F(Writers, NcsaStampWithoutOffsetTakesTheNamedZones) {
+  TimeZone new_york;
+  std::string error;
+  ASSERT_TRUE(LoadTimeZone("America/New_York", new_york, error)) << error;
+  struct Case {
+    const TimeZone* zone;
+    int32_t month, day, hour;
+    const char* stamp;
+  };
+  const Case cases[] = {
+      {&new_york, 1, 15, 12, "[15/Jan/2001:12:07:09 -0500]"},
+      {&new_york, 7, 15, 12, "[15/Jul/2001:12:07:09 -0400]"},
+      {&new_york, 4, 1, 2, "[01/Apr/2001:02:07:09 -0500]"},    // skipped hour
+      {&new_york, 10, 28, 1, "[28/Oct/2001:01:07:09 -0400]"},  // repeated hour
+      {nullptr, 7, 15, 12, "[15/Jul/2001:12:07:09 +0000]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stamp);
+    options.offsetless_zone = c.zone;
+    LogEntry e = Example();
+    e.utc_offset = NO_OFFSET;
+    e.year = 2001;
+    e.month = c.month;
+    e.day = c.day;
+    e.hour = c.hour;
+    EXPECT_NE(Format(FormatNcsaLine, e).find(c.stamp), std::string::npos)
+        << Format(FormatNcsaLine, e);
+  }
+  options.offsetless_zone = nullptr;
+}
+
+}  // namespace

@@ -172,12 +172,13 @@ void NoteMixedOffsets(const MergeInput* inputs, int count) {
 // the number of entries written. Lines are formatted straight into a batch, each into a
 // space that holds its whole line (LineSizeBound), and the sink gets a whole batch at a time rather
 // than one call per line.
-int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSchedule& schedule) {
+int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSchedule& schedule,
+                     const TimeZone& offsetless) {
   std::vector<char> batch(kBatchSize);
   size_t used = 0;          // bytes of the batch filled
   int64_t batch_lines = 0;  // entries in the batch
   const LineWriter format = WriterFor(settings.output_format);
-  const WriterOptions options{settings.vhost, settings.newlines};
+  const WriterOptions options{settings.vhost, settings.newlines, &offsetless};
   PendingHeap pending(inputs, count);
   int64_t merged = 0;  // entries formatted, for the progress reports
   const auto write_batch = [&] {
@@ -326,6 +327,9 @@ bool LoadRunZones(RunZones& zones) {
   if (!settings.input_timezone.empty()) {
     if (!load(settings.input_timezone, "input-timezone", zones.input)) return false;
     zones.has_input_zone = true;
+    zones.offsetless = zones.input;
+  } else if (!LoadTimeZone("local", zones.offsetless, error)) {
+    LoadTimeZone("UTC", zones.offsetless, error);
   }
   if (settings.timezone.empty()) return true;
   if (!load(settings.timezone, "timezone", zones.named)) return false;
@@ -404,7 +408,7 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   int64_t merged = 0;
   // Without its header the merged log can follow another slice of the same merge.
   if (sink->Write(settings.header ? HeaderFor(settings.output_format) : "", 0)) {
-    merged = MergeEntries(inputs, count, *sink, schedule);
+    merged = MergeEntries(inputs, count, *sink, schedule, zones.offsetless);
   }
   if (settings.verbose)
     PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);

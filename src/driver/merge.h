@@ -26,6 +26,10 @@ struct RunZones {
   // named), else only when named.
   bool has_input_zone = false;
   TimeZone input;
+  // The zone an NCSA stamp whose entry carries no offset is written with: `input` when there
+  // is one, else this machine's (UTC when that cannot be read, as the C library reads an
+  // unknown TZ).
+  TimeZone offsetless;
   // The --since / --until bounds as instants (read as clock times of `named`), with
   // real_time.
   std::optional<int64_t> since;

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <cstring>
-#include <ctime>
 #include <span>
 
 #include "base/check.h"
+#include "entries/zone_shift.h"
 
 namespace {
 
@@ -288,7 +288,8 @@ void Shed(LineTexts& texts, int64_t& estimate, const ShedStep& step) {
 
 // Appends one line of a dialect, its terminator left to the caller; the appender tells
 // whether it fitted.
-using Layout = void (*)(LineAppender& out, const LogEntry& entry, const LineTexts& texts);
+using Layout = void (*)(LineAppender& out, const LogEntry& entry, const LineTexts& texts,
+                        const WriterOptions& options);
 
 // Sheds fields while the estimate is not below the buffer size, then formats. A line that
 // still does not fit whole (numbers longer than the estimate allows for) sheds the next
@@ -302,7 +303,7 @@ size_t WriteLine(char* buffer, size_t size, const LogEntry& entry, const WriterO
   for (;;) {
     if (estimate < static_cast<int64_t>(size)) {
       LineAppender out(buffer, size);
-      layout(out, entry, texts);
+      layout(out, entry, texts, options);
       out.Append(Terminator(options.newlines));
       if (!out.Overflowed()) return out.Finish();
     }
@@ -324,33 +325,20 @@ void AppendClock(LineAppender& out, const LogEntry& e) {
 
 // ---- NCSA --------------------------------------------------------------------------------
 
-// This machine's UTC offset in minutes at the given local clock time. Entries arrive in
-// time order, so one remembered hour per thread spares almost every zone lookup.
-int32_t LocalOffsetAt(const LogEntry& e) {
-  thread_local int64_t cached_hour = -1;
-  thread_local int32_t cached_offset = 0;
-  const int64_t hour = ((int64_t{e.year} * 13 + e.month) * 32 + e.day) * 24 + e.hour;
-  if (hour != cached_hour) {
-    std::tm local{};
-    local.tm_year = e.year - 1900;
-    local.tm_mon = e.month - 1;
-    local.tm_mday = e.day;
-    local.tm_hour = e.hour;
-    local.tm_isdst = -1;
-    const std::time_t instant = std::mktime(&local);
-    std::tm broken{};
-    cached_offset =
-        instant == static_cast<std::time_t>(-1) || localtime_r(&instant, &broken) == nullptr
-            ? 0
-            : static_cast<int32_t>(broken.tm_gmtoff / 60);
-    cached_hour = hour;
+// " +hhmm" or " -hhmm": the entry's own offset, else the offset `options` names a zone for
+// at the entry's clock time. Entries arrive in time order, so a remembered span of one
+// offset spares almost every zone lookup.
+void AppendOffset(LineAppender& out, const LogEntry& e, const WriterOptions& options) {
+  int32_t offset = e.utc_offset;
+  if (offset == NO_OFFSET) {
+    thread_local const TimeZone* memo_zone = nullptr;
+    thread_local OffsetMemo memo;
+    if (memo_zone != options.offsetless_zone) {
+      memo_zone = options.offsetless_zone;
+      memo = OffsetMemo{};
+    }
+    offset = memo_zone == nullptr ? 0 : LocalOffsetMinutes(*memo_zone, EntryClockSeconds(e), memo);
   }
-  return cached_offset;
-}
-
-// " +hhmm" or " -hhmm": the entry's own offset, else this machine's at that time.
-void AppendOffset(LineAppender& out, const LogEntry& e) {
-  int32_t offset = e.utc_offset != NO_OFFSET ? e.utc_offset : LocalOffsetAt(e);
   out.Append(' ');
   out.Append(offset < 0 ? '-' : '+');
   if (offset < 0) offset = -offset;
@@ -358,7 +346,8 @@ void AppendOffset(LineAppender& out, const LogEntry& e) {
   out.AppendDecimal(offset % 60, 2);
 }
 
-void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
+void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t,
+                const WriterOptions& options) {
   out.AppendUnquoted(t.client_host, '+', Quotes::BACKSLASH);
   out.Append(' ');
   out.AppendUnquoted(t.domain, '+', Quotes::BACKSLASH);
@@ -372,7 +361,7 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
   out.AppendDecimal(e.year, 4);
   out.Append(':');
   AppendClock(out, e);
-  AppendOffset(out, e);
+  AppendOffset(out, e, options);
   out.Append(Literal("] \""));
   if (RequestAbsent(e)) {
     out.Append(Literal("-\" "));  // no request at all, as a server writes it for a 400
@@ -400,7 +389,7 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 
 // ---- W3C ---------------------------------------------------------------------------------
 
-void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
+void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, const WriterOptions&) {
   out.AppendDecimal(e.year, 4);
   out.Append('-');
   out.AppendDecimal(e.month, 2);
@@ -433,7 +422,7 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
 
 // ---- WebSTAR -----------------------------------------------------------------------------
 
-void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t) {
+void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, const WriterOptions&) {
   // Sixtieths of a second, rounded to the nearest.
   const int64_t ticks = e.transfer_time < 0 ? NO_NUMBER : (int64_t{e.transfer_time} * 6 + 50) / 100;
   out.AppendDecimal(e.month, 2);

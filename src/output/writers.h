@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/time_zone.h"
 #include "entries/log_entry.h"
 
 // ---- Output dialects and their options ---------------------------------------------------
@@ -29,6 +30,9 @@ enum class NewlineStyle : int32_t { MAC = 0, UNIX = 1, DOS = 2 };
 struct WriterOptions {
   bool vhost = true;                          // NCSA field two shows the domain
   NewlineStyle newlines = NewlineStyle::MAC;  // the terminator of every entry line
+  // The zone whose offset at an entry's clock time an NCSA stamp gets when the entry has
+  // none of its own; null: UTC.
+  const TimeZone* offsetless_zone = nullptr;
 };
 
 // ---- Header lines ------------------------------------------------------------------------
