@@ -41,6 +41,17 @@ struct ZipReader {
   ZPOS64_T expected_size;
 };
 
+// Reads up to `want` bytes at `at` bytes from the archive's first byte. An offset from a
+// damaged directory that lies beyond any file fails as a read error, never wraps around.
+int64_t ReadArchiveAt(const ArchiveFile& a, void* out, size_t want, uint64_t at) {
+  int64_t offset = 0;
+  if (at > static_cast<uint64_t>(INT64_MAX) ||
+      __builtin_add_overflow(a.start, static_cast<int64_t>(at), &offset)) {
+    return -1;
+  }
+  return ReadAt(a.fd, out, want, offset);
+}
+
 // ---- The archive over the already-open file -----------------------------------------------------
 
 // minizip reads the archive through these callbacks over an ArchiveFile (the opaque value);
@@ -55,7 +66,8 @@ uLong ArchiveRead(voidpf, voidpf stream, void* buf, uLong size) {
   auto* a = static_cast<ArchiveFile*>(stream);
   uLong done = 0;
   while (done < size) {
-    const int64_t n = ReadAt(a->fd, static_cast<char*>(buf) + done, size - done, a->start + a->at);
+    const int64_t n = ReadArchiveAt(*a, static_cast<char*>(buf) + done, size - done,
+                                    static_cast<uint64_t>(a->at));
     if (n < 0) a->error = true;
     if (n <= 0) break;
     a->at += n;
@@ -82,8 +94,10 @@ long ArchiveSeek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     if (!facts.regular) return -1;
     base = facts.size - a->start;
   }
-  const int64_t to = base + static_cast<int64_t>(offset);
-  if (to < 0) return -1;
+  // A move back comes as an offset wrapped around; offsets come from the archive's own
+  // directory, so one beyond any file is refused rather than overflowing.
+  int64_t to = 0;
+  if (__builtin_add_overflow(base, static_cast<int64_t>(offset), &to) || to < 0) return -1;
   a->at = to;
   return 0;
 }
@@ -189,8 +203,7 @@ bool OpenMember(ZipReader* r) {
 int32_t ReadRaw(ZipReader* r, void* out, int32_t want) {
   if (r->raw_left < static_cast<ZPOS64_T>(want)) want = static_cast<int32_t>(r->raw_left);
   if (want == 0) return 0;
-  const int64_t n = ReadAt(r->archive.fd, out, static_cast<size_t>(want),
-                           r->archive.start + static_cast<int64_t>(r->raw_at));
+  const int64_t n = ReadArchiveAt(r->archive, out, static_cast<size_t>(want), r->raw_at);
   if (n <= 0) return -1;
   r->raw_at += static_cast<ZPOS64_T>(n);
   r->raw_left -= static_cast<ZPOS64_T>(n);
