@@ -23,14 +23,9 @@ files=${1:-4}
 lines=${2:-250000}
 runs=${3:-3}
 
-scripts/install-deps.sh mergelog pigz hyperfine python3 gzip bzip2 time
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target stitcher >/dev/null
-stitcher="$root/build/release/stitcher"
+source bench/setup.sh
+bench_setup "mergelog pigz hyperfine python3 gzip bzip2 time"
 cores=$(nproc)
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 python3 bench/make_corpus.py "$work/plain" --files "$files" --lines "$lines" >/dev/null
 mkdir "$work/gz" "$work/bz2"
 for f in "$work"/plain/access*.log; do

@@ -12,13 +12,8 @@ root=$(pwd)
 files=${1:-4}
 lines=${2:-250000}
 
-scripts/install-deps.sh python3 gzip
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target stitcher level_table >/dev/null
-stitcher="$root/build/release/stitcher"
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source bench/setup.sh
+bench_setup "python3 gzip" level_table
 python3 bench/make_corpus.py "$work/corpus" --files "$files" --lines "$lines" >/dev/null
 cd "$work/corpus"
 logs=$(ls access*.log)

@@ -12,13 +12,8 @@ root=$(pwd)
 files=${1:-4}
 lines=${2:-250000}
 
-scripts/install-deps.sh mergelog time python3
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target stitcher >/dev/null
-stitcher="$root/build/release/stitcher"
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source bench/setup.sh
+bench_setup "mergelog time python3"
 
 # "elapsed cpu" seconds of a command (cpu = user + system), its output discarded.
 timing() {

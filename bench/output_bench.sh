@@ -16,14 +16,9 @@ files=${1:-4}
 lines=${2:-250000}
 runs=${3:-5}
 
-scripts/install-deps.sh mergelog pigz hyperfine python3 gzip
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target stitcher >/dev/null
-stitcher="$root/build/release/stitcher"
+source bench/setup.sh
+bench_setup "mergelog pigz hyperfine python3 gzip"
 cores=$(nproc)
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 python3 bench/make_corpus.py "$work/plain" --files "$files" --lines "$lines" >/dev/null
 mkdir "$work/gz"
 for f in "$work"/plain/access*.log; do gzip -6 -c "$f" >"$work/gz/$(basename "$f").gz"; done

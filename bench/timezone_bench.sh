@@ -13,13 +13,8 @@ files=${1:-4}
 lines=${2:-250000}
 runs=${3:-5}
 
-scripts/install-deps.sh time python3 tzdata
-cmake --preset release >/dev/null
-cmake --build --preset release -j2 --target stitcher >/dev/null
-stitcher="$root/build/release/stitcher"
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source bench/setup.sh
+bench_setup "time python3 tzdata"
 
 # The best cpu seconds (user + system) of `runs` runs of a command, its output discarded.
 best_cpu() {
