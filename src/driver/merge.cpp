@@ -17,6 +17,7 @@
 
 #include "base/file_spec.h"
 #include "base/messages.h"
+#include "driver/parse_ahead.h"
 #include "driver/progress.h"
 #include "driver/settings.h"
 #include "entries/filters.h"
@@ -112,6 +113,8 @@ const char* OutputAnchor(const MergeInput* inputs, int count) {
 // Finishes a slot: its parser state goes back with the pool, its stream is closed. An input
 // whose decoder failed lost the rest of its entries, and the run says so in its status.
 void FinishInput(MergeInput& input) {
+  if (input.ahead != nullptr) StopParseAhead(input.ahead);
+  input.ahead = nullptr;
   input.parse_state = nullptr;
   if (input.stream != nullptr && input.stream->read_failed) {
     SayInputLost("Error reading input file '%s': it could not be read to its end.\n",
@@ -170,15 +173,13 @@ void NoteMixedOffsets(const MergeInput* inputs, int count) {
 
 // Writes every pending entry in order until all inputs are done or a write fails; returns
 // the number of entries written. Lines are formatted straight into a batch, each into a
-// space that holds its whole line (LineSizeBound), and the sink gets a whole batch at a time rather
-// than one call per line.
+// space that holds its whole line (LineSizeBound), or copied there from an input's parsed
+// batch, and the sink gets a whole batch at a time rather than one call per line.
 int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSchedule& schedule,
-                     const TimeZone& offsetless) {
+                     LineWriter format, const WriterOptions& options) {
   std::vector<char> batch(kBatchSize);
   size_t used = 0;          // bytes of the batch filled
   int64_t batch_lines = 0;  // entries in the batch
-  const LineWriter format = WriterFor(settings.output_format);
-  const WriterOptions options{settings.vhost, settings.newlines, &offsetless};
   PendingHeap pending(inputs, count);
   int64_t merged = 0;  // entries formatted, for the progress reports
   const auto write_batch = [&] {
@@ -187,18 +188,31 @@ int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSc
     batch_lines = 0;
     return ok;
   };
+  // Makes room for `room` bytes; false when a write failed.
+  const auto make_room = [&](size_t room) {
+    if (batch.size() - used >= room) return true;
+    if (!write_batch()) return false;
+    // A line longer than the usual space gets a batch of its own size, so it is written
+    // whole instead of losing fields or the whole line.
+    if (batch.size() < room) batch.resize(room);
+    return true;
+  };
   while (!pending.Empty()) {
     MergeInput& input = inputs[pending.Top()];
-    // An entry longer than the usual space gets a batch of its own size, so it is written
-    // whole instead of losing fields or the whole line.
-    const size_t room = LineSizeBound(input.entry);
-    if (batch.size() - used < room) {
-      if (!write_batch()) return sink.Written();
-      if (batch.size() < room) batch.resize(room);
+    if (input.ahead != nullptr) {
+      const std::string_view line = AheadLine(input.ahead);
+      if (!make_room(line.size())) return sink.Written();
+      std::memcpy(batch.data() + used, line.data(), line.size());
+      used += line.size();
+      input.time_key = AdvanceAhead(input.ahead);
+      if (input.time_key == NO_ENTRY) FinishInput(input);
+    } else {
+      const size_t room = LineSizeBound(input.entry);
+      if (!make_room(room)) return sink.Written();
+      used += format(batch.data() + used, room, input.entry, options);
+      NextEntry(input);
     }
-    used += format(batch.data() + used, room, input.entry, options);
     ++batch_lines;
-    NextEntry(input);
     pending.ReplaceTop(input.time_key);
     if (++merged % kPollEvery == 0) {
       PollConsole();
@@ -207,6 +221,31 @@ int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSc
   }
   write_batch();
   return sink.Written();
+}
+
+// The text of the batches parsed ahead, shared out evenly among the inputs so that memory
+// stays bounded however many there are; each batch holds from 8 KiB to 64 KiB.
+constexpr size_t kParseAheadMemory = 4 << 20;
+constexpr size_t kSmallestParseBatch = 8 << 10;
+constexpr size_t kLargestParseBatch = 64 << 10;
+
+// Hands every input that is a regular file with an entry pending to the parse crew. A pipe
+// stays on the merge thread: a worker blocked on a pipe whose writer never ends would hold
+// up closing that input after a write error.
+void StartParsingAhead(MergeInput* inputs, int count, WorkCrew& crew, LineWriter format,
+                       const WriterOptions& options) {
+  const auto takes_part = [](const MergeInput& input) {
+    return input.time_key != NO_ENTRY && input.stream->facts.regular;
+  };
+  const auto parts = std::count_if(inputs, inputs + count, takes_part);
+  if (parts == 0) return;
+  const size_t batch_bytes = std::clamp(kParseAheadMemory / 2 / static_cast<size_t>(parts),
+                                        kSmallestParseBatch, kLargestParseBatch);
+  for (int i = 0; i < count; ++i) {
+    if (takes_part(inputs[i])) {
+      inputs[i].ahead = StartParseAhead(crew, inputs[i], format, options, batch_bytes);
+    }
+  }
 }
 
 }  // namespace
@@ -262,11 +301,11 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
   return true;
 }
 
-void NextEntry(MergeInput& input) {
-  if (input.time_key == NO_ENTRY) return;
+TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
   for (;;) {
     // The pending entry points into its line, so the line is released only now.
     if (input.entry.line_length > 0) INAdvance(input.stream, input.entry.line_length);
+    input.entry.line_length = 0;
     char* line = INPeek(input.stream);
     // Lines too long to be read were passed over whole: read, and corrupt.
     if (input.stream->lines_dropped > 0) {
@@ -274,11 +313,8 @@ void NextEntry(MergeInput& input) {
       input.lines_corrupt += input.stream->lines_dropped;
       input.stream->lines_dropped = 0;
     }
-    if (line == nullptr) {
-      FinishInput(input);
-      return;
-    }
-    if (++input.lines_read % kPollEvery == 0) PollConsole();
+    if (line == nullptr) return NO_ENTRY;
+    if (++input.lines_read % kPollEvery == 0 && merge_thread) PollConsole();
     const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
     if (result == PARSE_ENTRY) {
       // Filtered entries, by time or by pattern, are counted as read only. Normalising
@@ -296,18 +332,26 @@ void NextEntry(MergeInput& input) {
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
       if (real_time) {
         RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
-        input.time_key = InstantTimeKey(instant);
-      } else {
-        GiveInputOffset(input);
-        input.time_key = MakeTimeKey(input.entry);
+        return InstantTimeKey(instant);
       }
-      return;
+      GiveInputOffset(input);
+      return MakeTimeKey(input.entry);
     }
     if (result == PARSE_HEADER) {
       ++input.lines_skipped;
     } else {
       ++input.lines_corrupt;
     }
+  }
+}
+
+void NextEntry(MergeInput& input) {
+  if (input.time_key == NO_ENTRY) return;
+  const TimeKey key = ReadEntry(input, true);
+  if (key == NO_ENTRY) {
+    FinishInput(input);
+  } else {
+    input.time_key = key;
   }
 }
 
@@ -381,7 +425,9 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   if (!DestinationUsable(destination)) return false;
   // Declared before the pool: the workers stop after every input is closed.
   const int decode_threads = DecodeThreads();
-  const auto crew = MakeDecodeCrew(decode_threads > 1 ? decode_threads : 0);
+  const auto crew = MakeWorkCrew(decode_threads > 1 ? decode_threads : 0);
+  // A second crew parses ahead: its workers wait for the decoding ones, never the other way.
+  const auto parse_crew = MakeWorkCrew(decode_threads > 1 ? decode_threads : 0);
   int reading_ahead = 0;
   MemoryPool* pool = MPNew();
 
@@ -405,19 +451,22 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   }
   SayInfo("Merging . . .\n");
 
+  const LineWriter format = WriterFor(settings.output_format);
+  const WriterOptions writer_options{settings.vhost, settings.newlines, &zones.offsetless};
+  if (parse_crew != nullptr) StartParsingAhead(inputs, count, *parse_crew, format, writer_options);
+
   int64_t merged = 0;
   // Without its header the merged log can follow another slice of the same merge.
   if (sink->Write(settings.header ? HeaderFor(settings.output_format) : "", 0)) {
-    merged = MergeEntries(inputs, count, *sink, schedule, zones.offsetless);
+    merged = MergeEntries(inputs, count, *sink, schedule, format, writer_options);
   }
-  if (settings.verbose)
-    PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);
-
   // Inputs still pending after a write error are closed too: their decoders live in the
-  // pool that is about to go.
+  // pool that is about to go, and their workers stop before the counters are read.
   for (int i = 0; i < count; ++i) {
     if (inputs[i].time_key != NO_ENTRY) FinishInput(inputs[i]);
   }
+  if (settings.verbose)
+    PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);
   const bool written = sink->Finish().has_value();
   MPDispose(pool);
   return Publish(destination, written);
