@@ -332,28 +332,33 @@ bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* s
   return out.Flush();
 }
 
-// The text of the batches parsed ahead, shared out evenly among the inputs so that memory
-// stays bounded however many there are; each batch holds from 8 KiB to 64 KiB.
+// Inputs parsed ahead at once, and the text of their batches, shared out evenly so that
+// memory stays bounded; each batch holds from 16 KiB to 64 KiB. Further inputs are parsed on
+// the merge thread: with thousands of inputs open at once, batches for every one would cost
+// more memory than their parsing gains.
+constexpr int kMaxParseAhead = 128;
 constexpr size_t kParseAheadMemory = 4 << 20;
-constexpr size_t kSmallestParseBatch = 8 << 10;
+constexpr size_t kSmallestParseBatch = 16 << 10;
 constexpr size_t kLargestParseBatch = 64 << 10;
 
-// Hands every input that is a regular file with an entry pending to the parse crew. A pipe
-// stays on the merge thread: a worker blocked on a pipe whose writer never ends would hold
-// up closing that input after a write error.
+// Hands the first inputs that are regular files with an entry pending to the parse crew. A
+// pipe stays on the merge thread: a worker blocked on a pipe whose writer never ends would
+// hold up closing that input after a write error.
 void StartParsingAhead(MergeInput* inputs, int count, WorkCrew& crew, LineWriter format,
                        const WriterOptions& options) {
   const auto takes_part = [](const MergeInput& input) {
     return input.time_key != NO_ENTRY && input.stream->facts.regular;
   };
-  const auto parts = std::count_if(inputs, inputs + count, takes_part);
+  const auto parts =
+      std::min<std::ptrdiff_t>(std::count_if(inputs, inputs + count, takes_part), kMaxParseAhead);
   if (parts == 0) return;
   const size_t batch_bytes = std::clamp(kParseAheadMemory / 2 / static_cast<size_t>(parts),
                                         kSmallestParseBatch, kLargestParseBatch);
-  for (int i = 0; i < count; ++i) {
-    if (takes_part(inputs[i])) {
-      inputs[i].ahead = StartParseAhead(crew, inputs[i], format, options, batch_bytes);
-    }
+  int started = 0;
+  for (int i = 0; i < count && started < parts; ++i) {
+    if (!takes_part(inputs[i])) continue;
+    inputs[i].ahead = StartParseAhead(crew, inputs[i], format, options, batch_bytes);
+    ++started;
   }
 }
 
@@ -536,12 +541,20 @@ struct PassPlan {
   int spills = 0;
 };
 
+// Up to this many inputs are merged in one pass unless --max-open says otherwise; more are
+// merged in passes of kInputsPerPass: measured with 10,000 small logs, passes of a few
+// hundred inputs take half the time and a tenth of the memory of one pass over all of
+// them, whose entries are scattered over thousands of windows.
+constexpr int64_t kOnePassMost = 1000;
+constexpr int64_t kInputsPerPass = 256;
+
 // From --max-open (or the max-open key), which bounds the inputs open at once, and the
 // open-file limit, raised as far as it goes.
 PassPlan PlanPasses(int count) {
   const int64_t limit = RaiseOpenFileLimit(int64_t{count} + kFilesBesideInputs);
   const int64_t files = std::max<int64_t>(3, limit - kFilesBesideInputs);
-  const int64_t max_open = settings.max_open > 0 ? settings.max_open : files;
+  int64_t max_open = settings.max_open;
+  if (max_open <= 0) max_open = count > kOnePassMost ? kInputsPerPass : files;
   if (count <= files && count <= max_open) return PassPlan{true, count, 0};
   const int64_t inputs = std::max<int64_t>(2, std::min(max_open, files / 2));
   const int64_t spills = std::max<int64_t>(1, files - inputs - 1);

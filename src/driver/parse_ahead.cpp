@@ -1,7 +1,9 @@
 #include "driver/parse_ahead.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -45,11 +47,18 @@ bool FillBatch(void* context, int slot) {
   batch.used = 0;
   batch.ends.clear();
   batch.keys.clear();
+  // Each line is formatted into a space of the worker's that holds it whole, as on the merge
+  // thread, then kept at its own length, so that a batch holds no more than its lines.
+  thread_local std::vector<char> line;
   while (ahead->pending != NO_ENTRY) {
-    // Each line gets a space that holds it whole, as on the merge thread.
     const size_t room = LineSizeBound(input.entry);
-    if (batch.text.size() < batch.used + room) batch.text.resize(batch.used + room);
-    batch.used += ahead->format(batch.text.data() + batch.used, room, input.entry, ahead->options);
+    if (line.size() < room) line.resize(room);
+    const size_t length = ahead->format(line.data(), room, input.entry, ahead->options);
+    if (batch.text.size() < batch.used + length) {
+      batch.text.resize(std::max(batch.used + length, ahead->batch_bytes + LINE_BUFFER_SIZE));
+    }
+    std::memcpy(batch.text.data() + batch.used, line.data(), length);
+    batch.used += length;
     batch.ends.push_back(batch.used);
     batch.keys.push_back(ahead->pending);
     ahead->pending = ReadEntry(input, false);
