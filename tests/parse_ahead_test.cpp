@@ -78,10 +78,7 @@ struct OptionCase {
 };
 
 TEST(ParseAhead, TheMergedLogAndMessagesAreTheSameWhateverTheThreads) {
-  const fs::path dir =
-      fs::temp_directory_path() / ("stitcher-parse-ahead-" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const fs::path dir = FreshDirectory("parse-ahead");
   const Corpus corpus = MakeCorpus(6000);
   WriteFile(dir / "apache.log", corpus.apache);
   WriteFile(dir / "iis.log", corpus.iis);
@@ -135,10 +132,7 @@ TEST(ParseAhead, TheMergedLogAndMessagesAreTheSameWhateverTheThreads) {
 // A write that fails part-way (the file-size limit) ends the run while workers are still
 // parsing ahead: it ends with the write error, not a hang, and leaves no file behind.
 TEST(ParseAhead, AWriteErrorWhileWorkersParseEndsTheRun) {
-  const fs::path dir =
-      fs::temp_directory_path() / ("stitcher-parse-ahead-full-" + std::to_string(getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
+  const fs::path dir = FreshDirectory("parse-ahead-write-error");
   const Corpus corpus = MakeCorpus(20000);
   WriteFile(dir / "apache.log", corpus.apache);
   WriteFile(dir / "iis.log", corpus.iis);
