@@ -381,6 +381,34 @@ TEST(MergeRun, CompressedDataIsNotWrittenToATerminal) {
   fs::remove_all(dir);
 }
 
+// A temporary file of a merge in passes that cannot be written (here the file-size limit)
+// fails the run as a failed output does: status 1, the reason said, the earlier merged log
+// kept and nothing left behind.
+TEST(MergeRun, AFailedTemporaryFileOfAPassFailsTheRun) {
+  const fs::path dir = FreshDirectory("merge-pass-file-size-limit");
+  std::string names;
+  for (int input = 0; input < 3; ++input) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += ClfLine(input, i, i);
+    const std::string name = "in" + std::to_string(input) + ".log";
+    WriteFile(dir / name, text);
+    names += name + " ";
+  }
+  WriteFile(dir / "merged.log", "the good merged log of an earlier run\n");
+  const ProgramRun run = RunProgram("/bin/sh", dir,
+                                    {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", STITCHER_BINARY,
+                                     "-Plain", "--max-open=2", "in0.log", "in1.log", "in2.log"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.console,
+            "Error writing a temporary file of the merge: cannot write the temporary file in "
+            "'.': File too large.\n");
+  EXPECT_EQ(ReadFile(dir / "merged.log"), "the good merged log of an earlier run\n");
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 4u) << "the inputs and the earlier merged log, nothing else";
+  fs::remove_all(dir);
+}
+
 // ---- The open-file limit ---------------------------------------------------------------
 
 // Runs the program under `ulimit -n <limit>` in `dir` with `args`; the console and the status.

@@ -291,19 +291,25 @@ bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule*
 
 // One spill of an earlier pass, read back: its pending line and that line's key.
 struct SpillInput {
-  explicit SpillInput(SpillReader spill) : reader(std::move(spill)) {}
+  SpillInput(SpillReader spill, uint64_t records) : reader(std::move(spill)), left(records) {}
 
   SpillReader reader;
+  uint64_t left;  // records still to come: a spill cut between two records ends early
   TimeKey key = NO_ENTRY;
   std::string_view line;
 
   // Takes the next line; false on a read failure (said).
   bool Next() {
-    if (reader.Next(key, line)) return true;
+    if (reader.Next(key, line)) {
+      if (left-- > 0) return true;
+    } else if (!reader.Failed() && left == 0) {
+      key = NO_ENTRY;
+      return true;
+    }
     key = NO_ENTRY;
-    if (!reader.Failed()) return true;
     SayFailure("Error reading a temporary file of the merge: %s.\n",
-               EscapedName(reader.Error()).c_str());
+               reader.Failed() ? EscapedName(reader.Error()).c_str()
+                               : "it does not hold what was written to it");
     return false;
   }
 };
@@ -611,11 +617,11 @@ std::unique_ptr<SpillWriter> NewSpill(const Destination& destination) {
 // Finishes a written spill for reading; false, with the reason said, when it failed.
 bool FinishSpill(SpillWriter& spill, bool written, std::vector<SpillInput>& spills) {
   if (written && spill.Finish()) {
-    spills.emplace_back(SpillReader(spill.TakeFile()));
+    spills.emplace_back(SpillReader(spill.TakeFile()), spill.Records());
     return true;
   }
-  SayFailure("Error writing a temporary file of the merge in '%s': %s.\n",
-             EscapedName(spill.Directory()).c_str(), EscapedName(spill.Error()).c_str());
+  SayFailure("Error writing a temporary file of the merge: %s.\n",
+             EscapedName(spill.Error()).c_str());
   return false;
 }
 
