@@ -314,8 +314,8 @@ constexpr Switch kSwitches[] = {
      "  --no-header leave out the header line(s) of the output format\n"},
     {'\0', "quiet", Takes::Nothing, L, SetQuietRun, "  --quiet print nothing but problems\n"},
     {'\0', "threads", Takes::Value, L, SetThreads,
-     "  --threads=<n> threads compressing the output and decoding inputs (default: one per "
-     "core)\n"},
+     "  --threads=<n> threads compressing the output and reading inputs ahead (default: one "
+     "per core)\n"},
     {'\0', "max-open", Takes::Value, L, SetMaxOpenSwitch,
      "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
      "(default: as the open-file limit allows)\n"},
