@@ -740,8 +740,8 @@ TEST(ParseLine, PathArgumentIsJoinedInThePerInputBuffer) {
   const Template t = {HOST, URI, PATH_ARG, EOL};
   ASSERT_EQ(ParseLine(a, la.data(), t.data(), ea), PARSE_ENTRY);
   ASSERT_EQ(ParseLine(b, lb.data(), t.data(), eb), PARSE_ENTRY);
-  EXPECT_STREQ(ea.uri, "/x$1");
-  EXPECT_STREQ(eb.uri, "/y$2");
+  EXPECT_STREQ(ea.uri.text, "/x$1");
+  EXPECT_STREQ(eb.uri.text, "/y$2");
 }
 
 TEST(ParseLine, DateCompletionAndValidation) {
@@ -830,7 +830,7 @@ TEST(ParseLine, LineLengthCoversOneLineEnd) {
     LogEntry entry;
     ASSERT_EQ(ParseLine(state, buffer.data(), t.data(), entry), PARSE_ENTRY);
     EXPECT_EQ(entry.line_length, c.length);
-    EXPECT_STREQ(entry.client_host, "h");
+    EXPECT_STREQ(entry.client_host.text, "h");
   }
 }
 

@@ -1,5 +1,11 @@
 #include "entries/log_entry.h"
 
+#include <cstring>
+
+EntryText TextOf(char* text) {
+  return text != nullptr ? EntryText{text, static_cast<int32_t>(std::strlen(text))} : EntryText{};
+}
+
 void ResetEntry(LogEntry& entry) {
   entry = LogEntry{};
   entry.hour = 12;

@@ -705,25 +705,29 @@ void RemoveEscapes(Span& span, FieldStyle style) {
   span.escaped = false;
 }
 
-char* Terminated(const Span& span) {
-  if (span.start == nullptr) return nullptr;
+// The entry field of a captured span, cut with a NUL in place; absent when not captured.
+EntryText Terminated(const Span& span) {
+  if (span.start == nullptr) return EntryText{};
   span.start[span.length] = '\0';
-  return span.start;
+  return EntryText{span.start, span.length};
 }
 
-// The uri, a '$' and the path argument in the input's path_join buffer; null (the uri
+// The uri, a '$' and the path argument in the input's path_join buffer; absent (the uri
 // stays alone) without a path argument or a uri, or when the result would not fit.
-char* JoinPathArgument(Reader& r) {
+EntryText JoinPathArgument(Reader& r) {
   const Span& uri = r.fields[F_URI];
   const Span& arg = r.fields[F_PATH_ARG];
-  if (arg.start == nullptr || arg.length < 1 || uri.start == nullptr) return nullptr;
-  if (uri.length > PATH_JOIN_LIMIT || arg.length > PATH_JOIN_LIMIT - uri.length) return nullptr;
+  if (arg.start == nullptr || arg.length < 1 || uri.start == nullptr) return EntryText{};
+  if (uri.length > PATH_JOIN_LIMIT || arg.length > PATH_JOIN_LIMIT - uri.length) {
+    return EntryText{};
+  }
   char* out = r.state.path_join;
   std::memcpy(out, uri.start, static_cast<size_t>(uri.length));
   out[uri.length] = '$';
   std::memcpy(out + uri.length + 1, arg.start, static_cast<size_t>(arg.length));
-  out[uri.length + 1 + arg.length] = '\0';
-  return out;
+  const int32_t length = uri.length + 1 + arg.length;
+  out[length] = '\0';
+  return EntryText{out, length};
 }
 
 ParseResult FinishEntry(Reader& r) {
@@ -747,7 +751,7 @@ ParseResult FinishEntry(Reader& r) {
   if (uri.start != nullptr && uri.length > 0 && uri.start[0] == ':') {
     std::replace(uri.start, uri.start + uri.length, ':', '/');
   }
-  char* const joined = JoinPathArgument(r);
+  const EntryText joined = JoinPathArgument(r);
   e.client_host = Terminated(r.fields[F_HOST]);
   e.uri = Terminated(uri);
   e.query = Terminated(r.fields[F_QUERY]);
@@ -760,7 +764,7 @@ ParseResult FinishEntry(Reader& r) {
   e.server = Terminated(r.fields[F_SERVER]);
   e.cookie = Terminated(r.fields[F_COOKIE]);
   e.session = Terminated(r.fields[F_SESSION]);
-  if (joined != nullptr) e.uri = joined;
+  if (joined.text != nullptr) e.uri = joined;
   return PARSE_ENTRY;
 }
 
