@@ -62,7 +62,7 @@ void CheckNormalisers(const std::string& field) {
   std::vector<char> buffer = Copy(field);
   const size_t before = std::strlen(buffer.data());
   EntryText uri = TextOf(buffer.data());
-  EntryText path;
+  EntryText path{};
   if (SplitAbsoluteUri(uri, path)) {
     const size_t host = std::strlen(buffer.data());
     Require(host < before, "the host is not shorter than the URL");

@@ -166,7 +166,7 @@ TEST(SplitAbsoluteUri, HostAndPath) {
     SCOPED_TRACE(std::string("uri '") + c.in + "'");
     std::vector<char> buffer(c.in, c.in + std::strlen(c.in) + 1);
     EntryText uri = TextOf(buffer.data());
-    EntryText path;
+    EntryText path{};
     ASSERT_EQ(SplitAbsoluteUri(uri, path), c.absolute);
     EXPECT_EQ(uri.text, buffer.data());
     EXPECT_EQ(Value(uri), c.host);

@@ -8,8 +8,8 @@
 // the entry has been written. The length travels with the pointer, set where the field is cut
 // and kept right by every rewrite, so that no later stage measures the field again.
 struct EntryText {
-  char* text = nullptr;
-  int32_t length = 0;
+  char* text;
+  int32_t length;
 
   friend bool operator==(const EntryText&, const EntryText&) = default;
 };
@@ -63,6 +63,11 @@ inline constexpr int32_t NO_NUMBER = -1;
 // Clears every field, then sets the default hour 12 (ordering needs a time), marks
 // status, bytes and transfer time absent (NO_NUMBER) and the UTC offset unknown.
 void ResetEntry(LogEntry& entry);
+
+// The two halves of ResetEntry: the numbers, and the text fields (all absent). A parser that
+// sets every text field of an entry it accepts resets only the numbers for each line.
+void ResetEntryNumbers(LogEntry& entry);
+void ClearEntryTexts(LogEntry& entry);
 
 // The packed date and time by which entries are merged:
 // year<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second. Every field of an

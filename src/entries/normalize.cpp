@@ -317,7 +317,7 @@ void NormalizeEntry(LogEntry& entry, bool lowercase_path) {
   if (entry.uri.text != nullptr) {
     entry.uri.length = NormalizeUriPath(entry.uri.text, lowercase_path);
     EntryText host = entry.uri;
-    EntryText path;
+    EntryText path{};
     if (SplitAbsoluteUri(host, path)) {
       // An empty host (as in "http:///x") names no virtual host.
       if (entry.domain.text == nullptr && host.length > 0) entry.domain = host;

@@ -47,9 +47,9 @@ enum TextField : int {
 };
 
 struct Span {
-  char* start = nullptr;  // null: not captured
-  int32_t length = 0;
-  bool escaped = false;  // holds escapes: "" pairs in W3C, backslashes before a quote elsewhere
+  char* start;  // null: not captured
+  int32_t length;
+  bool escaped;  // holds escapes: "" pairs in W3C, backslashes before a quote elsewhere
 };
 
 // What one token did.
@@ -66,13 +66,15 @@ struct Reader {
   // a line is read again because it did not fit that way.
   const bool backslash_escapes;
   bool escape_used;  // a quote was taken as escaped on this attempt
-  char* cur;
+  char* cur = nullptr;
   int separator;
   uint8_t next_token;  // the template byte after the token being read
   Span fields[FIELD_COUNT];
 };
 
-// Where an entry may end when the rest of its template does not fit (taken at EC).
+// Where an entry may end when the rest of its template does not fit (taken at EC). Only
+// `taken` is set up front: the rest is written when the checkpoint is taken and read only
+// after that, so no line pays for clearing it.
 struct Checkpoint {
   bool taken = false;
   char* cur = nullptr;
@@ -85,7 +87,7 @@ int32_t Length(const char* from, const char* to) {
 }
 
 void Capture(Reader& r, TextField field, char* start, char* end) {
-  r.fields[field] = Span{start, Length(start, end)};
+  r.fields[field] = Span{start, Length(start, end), false};
 }
 
 // The dash rule: a lone '-' (or nothing) is no value; the characters are still consumed.
@@ -786,10 +788,14 @@ namespace {
 // quote as escaped by a backslash.
 ParseResult ReadLine(ParseState& state, char* line, LogFormat format, LogEntry& entry,
                      FieldStyle style, bool backslash_escapes, bool* escape_used) {
-  ResetEntry(entry);
+  // Tokens set only numbers; FinishEntry sets every text field of an accepted line, from
+  // the captured spans, and any other result leaves them absent. So the text fields are not
+  // cleared for every line.
+  ResetEntryNumbers(entry);
   Reader r{state, line, entry, style, backslash_escapes, false, line, NO_SEPARATOR, EOL, {}};
-  const auto result = [&r, escape_used](ParseResult value) {
+  const auto result = [&r, &entry, escape_used](ParseResult value) {
     *escape_used = r.escape_used;
+    if (value != PARSE_ENTRY) ClearEntryTexts(entry);
     return value;
   };
   // EC takes it: when a later token fails, the entry ends where EC stood, so fields that
