@@ -513,16 +513,19 @@ int64_t FullEstimate(const LineTexts& t, int64_t base) {
 size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry,
                       const WriterOptions& options) {
   CheckFieldLengths(entry);
-  const LineTexts texts{Or(entry.client_host, NO_TEXT),
-                        options.vhost ? Or(entry.domain, NO_TEXT) : NO_TEXT,
-                        Or(entry.user, NO_TEXT),
-                        Or(entry.method, NO_METHOD),
-                        Or(entry.uri, NO_URI),
-                        FieldText(entry.query),
-                        Or(entry.referer, NO_TEXT),
-                        Or(entry.agent, NO_TEXT),
-                        Text{nullptr, 0},
-                        Or(entry.protocol, NO_PROTOCOL)};
+  // Member by member: an aggregate initialiser here is compiled as a block clear of the
+  // whole record before the stores, a measurable share of the per-line cost.
+  LineTexts texts;
+  texts.client_host = Or(entry.client_host, NO_TEXT);
+  texts.domain = options.vhost ? Or(entry.domain, NO_TEXT) : NO_TEXT;
+  texts.user = Or(entry.user, NO_TEXT);
+  texts.method = Or(entry.method, NO_METHOD);
+  texts.uri = Or(entry.uri, NO_URI);
+  texts.query = FieldText(entry.query);
+  texts.referer = Or(entry.referer, NO_TEXT);
+  texts.agent = Or(entry.agent, NO_TEXT);
+  texts.cookie = Text{nullptr, 0};
+  texts.protocol = Or(entry.protocol, NO_PROTOCOL);
   const int64_t estimate = NCSA_BASE + Length(texts.client_host) + Length(texts.domain) +
                            Length(texts.user) + Length(texts.method) + Length(texts.uri) +
                            (texts.query.data != nullptr ? Length(texts.query) + 1 : 0) +
