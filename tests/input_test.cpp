@@ -194,6 +194,120 @@ TEST_F(InputTest, ManySmallGzipInputsOpenAtOnceEachDeliverTheirOwnLines) {
   }
 }
 
+// ---- Small gzip files decoded whole --------------------------------------------------------
+
+// What the gzip reader gives when it streams `bytes` from a source of unknown size (as from a
+// pipe), read a chunk at a time as the window reads: the bytes, and whether a failure follows.
+struct Streamed {
+  std::string text;
+  bool failed = false;
+};
+
+Streamed StreamGzip(const std::string& bytes, MemoryPool* pool) {
+  Streamed s;
+  const FileDescriptor file = StreamOf(bytes);
+  SourceFile source;
+  InitSourceFile(&source, file.Get(), -1);
+  void* reader = GzipOpen(&source, pool);
+  EXPECT_NE(reader, nullptr);
+  std::vector<char> chunk(IN_CHUNK);
+  while (reader != nullptr) {
+    const DecodeResult r = GzipRead(reader, chunk.data(), IN_CHUNK);
+    s.text.append(chunk.data(), static_cast<size_t>(r.count));
+    s.failed = r.failed;
+    if (r.failed || r.count == 0) break;
+  }
+  if (reader != nullptr) GzipClose(reader);
+  return s;
+}
+
+// A gzip file that arrives whole in the first read and decodes to at most IN_GZIP_WHOLE_MAX
+// bytes is decoded when it is opened, into a window of its decoded size (with the NUL and
+// the spare byte), and ends there: it is not read ahead, and a failure is known at once.
+// Whatever path it takes, it delivers exactly what the streaming reader gives, the bytes
+// before a failure once, then the failure.
+TEST_F(InputTest, ASmallGzipFileIsDecodedWholeWhenOpened) {
+  const std::string a = NumberedLines(300, "first ");
+  const std::string b = NumberedLines(300, "second ");
+  const std::string lines = NumberedLines(20000);
+  const std::string at_max = lines.substr(0, IN_GZIP_WHOLE_MAX);
+  const std::string over_max = lines.substr(0, IN_GZIP_WHOLE_MAX + 1);
+  const std::string big = lines.substr(0, IN_GZIP_WHOLE_MAX - 1000);
+  std::string bad_crc = GzipBytes(a);
+  bad_crc[bad_crc.size() - 8] ^= 0x55;
+  std::string damaged_middle = GzipBytes(big);
+  damaged_middle.replace(damaged_middle.size() / 2, 4, "\xde\xad\xbe\xef");
+  // As `gzip access.log` writes it: the FNAME flag and the name, then no data at all.
+  const std::string header_only =
+      std::string("\x1f\x8b\x08\x08\x5c\x2b\x0e\x3a\x00\x03", 10) + "access.log" + '\0';
+  // `text` is what a sound file decodes to; a damaged one decodes to what the streaming
+  // reader gives, then fails.
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool whole;
+    bool damaged;
+    std::string text;
+  } cases[] = {
+      {"one member", GzipBytes(a), true, false, a},
+      {"members, an empty one among them, the last without a line end",
+       GzipBytes(a) + GzipBytes("") + GzipBytes(b) + GzipBytes("no line end"), true, false,
+       a + b + "no line end"},
+      {"an empty member", GzipBytes(""), true, false, ""},
+      {"zero padding after the member", GzipBytes(a) + std::string(3000, '\0'), true, false, a},
+      {"stored blocks, larger than the text", GzipBytes(a, 0), true, false, a},
+      {"decoding to the bound", GzipBytes(at_max), true, false, at_max},
+      {"decoding to a byte more than the bound", GzipBytes(over_max), false, false, over_max},
+      // The last member states a small size: the file is tried, found too large, streamed.
+      {"members decoding to more than the bound, the last a small one",
+       GzipBytes(big) + GzipBytes(a) + GzipBytes(b), false, false, big + a + b},
+      {"zero padding after members decoding to more than the bound",
+       GzipBytes(big) + GzipBytes(a) + std::string(100, '\0'), false, false, big + a},
+      {"compressed data larger than a window", GzipBytes(lines.substr(0, 45000), 0), false, false,
+       lines.substr(0, 45000)},
+      {"a wrong checksum", bad_crc, true, true, ""},
+      {"damaged in the middle", damaged_middle, true, true, ""},
+      {"a header and nothing after it", header_only, true, true, ""},
+      {"garbage after a member", GzipBytes(a) + "garbage after the member", true, true, ""},
+      {"a member cut short after a good one", GzipBytes(a) + GzipBytes(b).substr(0, 40), true, true,
+       ""},
+  };
+  const DecodeCrewPtr crew = MakeDecodeCrew(1);
+  ASSERT_NE(crew, nullptr);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Streamed expected = StreamGzip(c.bytes, pool_);
+    EXPECT_EQ(expected.failed, c.damaged);
+    if (!c.damaged) {
+      EXPECT_TRUE(expected.text == c.text);
+    }
+    ::testing::internal::CaptureStdout();
+    InputFile* in = Attach(c.bytes);
+    const std::string console_at_open = ::testing::internal::GetCapturedStdout();
+    ASSERT_NE(in, nullptr);
+    EXPECT_EQ(in->type, IN_GZIP);
+    if (c.whole) {
+      EXPECT_EQ(in->first_buff_size, static_cast<int32_t>(expected.text.size()) + 2);
+      EXPECT_EQ(in->at_eof, 1);
+      EXPECT_EQ(in->read_failed != 0, expected.failed);
+      EXPECT_EQ(console_at_open, expected.failed ? kReadError : "");
+      EXPECT_FALSE(INReadAhead(in, *crew));
+    } else {
+      EXPECT_EQ(in->first_buff_size, IN_BUFF_SIZE);
+      EXPECT_EQ(in->at_eof, 0);
+      EXPECT_TRUE(INReadAhead(in, *crew));
+    }
+    ::testing::internal::CaptureStdout();
+    const std::string got = Joined(DrainLines(in));
+    const std::string console = console_at_open + ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(console, expected.failed ? kReadError : "");
+    EXPECT_EQ(in->read_failed != 0, expected.failed);
+    EXPECT_EQ(got.size(), expected.text.size());
+    EXPECT_TRUE(got == expected.text);
+    INClose(in);
+  }
+}
+
 // ---- Plain window ----------------------------------------------------------------------------
 
 TEST_F(InputTest, AnEmptyFileEndsAtOnce) {

@@ -192,10 +192,12 @@ bool DecodeGzipWhole(InputFile* in, MemoryPool* pool, char* space, int32_t capac
   }
   // A file that ends with a member states that member's decoded size (modulo 2^32) in its
   // last four bytes, and the whole decodes to at least that: one too large to fit is not
-  // tried. (After zero padding or garbage the figure means nothing, and it is tried.)
+  // tried. After zero padding or garbage the figure means nothing: a file is still tried when
+  // it is 0 or more than its bytes could decode to (deflate gives at most 1032 bytes a byte).
+  constexpr int64_t kMostPerByte = 1032;
   const unsigned char* tail = file->head + file->head_count - 4;
   const uint32_t last_size = tail[0] | tail[1] << 8 | tail[2] << 16 | uint32_t{tail[3]} << 24;
-  if (last_size > IN_GZIP_WHOLE_MAX) return false;
+  if (last_size > IN_GZIP_WHOLE_MAX && last_size <= file->head_count * kMostPerByte) return false;
   constexpr int32_t kRoom = IN_GZIP_WHOLE_MAX + 1;  // one more byte tells a larger file
   auto* decoded = static_cast<char*>(std::malloc(kRoom));
   if (decoded == nullptr) return false;
