@@ -121,15 +121,28 @@ TEST_F(InputTest, APlainFileGetsAWindowNoLargerThanItself) {
 // file that states no size). Its window grows and every byte is read.
 TEST_F(InputTest, AFileLargerThanItsStatedSizeIsReadToItsEnd) {
   const std::string text = NumberedLines(9000);
-  for (const int64_t stated : {int64_t{0}, int64_t{10}, int64_t{5000}}) {
-    SCOPED_TRACE(stated);
-    FileDescriptor file = StreamOf(text);
+  const std::string first = NumberedLines(300, "first ");
+  const std::string first_gz = GzipBytes(first);
+  const struct {
+    std::string bytes;
+    int64_t stated;
+    std::string text;
+  } cases[] = {
+      {text, 0, text},
+      {text, 10, text},
+      {text, 5000, text},
+      // A small gzip file with a member appended since: streamed to its end.
+      {first_gz + GzipBytes(text), static_cast<int64_t>(first_gz.size()), first + text},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.stated);
+    FileDescriptor file = StreamOf(c.bytes);
     FileFacts facts = FactsOf(file.Get());
     ASSERT_TRUE(facts.regular);
-    facts.size = stated;
+    facts.size = c.stated;
     InputFile* in = INAttach(std::move(file), facts, pool_);
     ASSERT_NE(in, nullptr);
-    EXPECT_EQ(Joined(DrainLines(in)), text);
+    EXPECT_EQ(Joined(DrainLines(in)), c.text);
     INClose(in);
   }
 }
