@@ -180,11 +180,11 @@ const Container* ContainerNotRead(const InputFile* in) {
 
 // Decodes a gzip file held whole in `space` (the first read, of up to `capacity` bytes, got
 // all of it; `space` has one byte more) into a window of exactly its decoded size, with the
-// NUL and one spare byte as a small plain file has (IN_GZIP_WHOLE_MAX): no decoder is held
-// from here on. Bytes decoded before a failure are in the window, and the failure is
-// reported, as a read would report it. False when the file is not all there, decodes to more
-// than IN_GZIP_WHOLE_MAX bytes, or memory for doing so is short: it is then streamed from its
-// first byte, nothing having been taken from it.
+// NUL and one spare byte as a small plain file has: no decoder is held from here on (why that
+// saves memory: IN_GZIP_WHOLE_MAX). Bytes decoded before a failure are in the window, and the
+// failure is reported as a read would report it. False when the file is not all there,
+// decodes to more than IN_GZIP_WHOLE_MAX bytes, or memory for doing so is short: it is then
+// streamed from its first byte, nothing having been taken from it.
 bool DecodeGzipWhole(InputFile* in, MemoryPool* pool, char* space, int32_t capacity) {
   SourceFile* file = &in->source;
   if (space == nullptr || file->head_count != file->size || file->head_count >= capacity) {

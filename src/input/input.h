@@ -61,7 +61,7 @@ struct InputFile {
   uint8_t at_eof;           // the reader reported the end or an error: no more reads
   uint8_t read_failed;      // the reader reported an error: the input ended early
   char* first_buff;         // the window from the pool until a long line needs more
-  int32_t first_buff_size;  // its bytes: IN_BUFF_SIZE, or less for a small plain or gzip file
+  int32_t first_buff_size;  // its bytes: IN_BUFF_SIZE, or a small file's (decoded) size + 2
 };
 
 // ---- Opening and closing -------------------------------------------------------------------
