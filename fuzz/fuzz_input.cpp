@@ -53,7 +53,7 @@ struct Drained {
 
 // Opens the bytes, drains the input line by line and closes it; with `crew`, its decoder runs
 // ahead on the crew's worker. Null when the input is left out.
-bool Drain(std::vector<char>& bytes, DecodeCrew* crew, Drained* out) {
+bool Drain(std::vector<char>& bytes, WorkCrew* crew, Drained* out) {
   // The bytes as a file in memory, read through its descriptor as any input is.
   FileDescriptor file(memfd_create("fuzz_input", MFD_CLOEXEC));
   if (!file.IsOpen()) return false;
@@ -103,7 +103,7 @@ bool Drain(std::vector<char>& bytes, DecodeCrew* crew, Drained* out) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool lock_ready = (MPLockInit(), true);
   (void)lock_ready;
-  static DecodeCrewPtr crew = MakeDecodeCrew(1);
+  static WorkCrewPtr crew = MakeWorkCrew(1);
   std::vector<char> bytes(data, data + size);
   Drained direct;
   // (An empty file is an input too: it ends at once.)

@@ -97,6 +97,22 @@ TEST_F(CommandLineTest, OutcomesNamesAndMessages) {
        CommandOutcome::Stop,
        {},
        "Invalid --threads value '': give a number from 0 (one per core) to 256!\n"},
+      {{"--max-open=1", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "Invalid --max-open value '1': give 0 (as the open-file limit allows) or a number from 2 "
+       "to 1000000!\n"},
+      {{"--max-open=1000001", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "Invalid --max-open value '1000001': give 0 (as the open-file limit allows) or a number "
+       "from 2 to 1000000!\n"},
+      {{"--max-open=many", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "Invalid --max-open value 'many': give 0 (as the open-file limit allows) or a number "
+       "from 2 to 1000000!\n"},
+      {{"--max-open", "8", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--max-open'!\n"},
       {{"--since=yesterday", "a.log"},
        CommandOutcome::Stop,
        {},
@@ -143,9 +159,11 @@ TEST_F(CommandLineTest, LettersInEitherCaseAndLongOptionsSetTheSettings) {
   EXPECT_FALSE(FailureReported());
 
   ResetSettings();
-  Walk({"--normalize", "--normalize=no", "-Output", "week.gz", "--output=-", "--threads=4"});
+  Walk({"--normalize", "--normalize=no", "-Output", "week.gz", "--output=-", "--threads=4",
+        "--max-open=300"});
   EXPECT_FALSE(settings.normalize) << "a later switch wins";
   EXPECT_EQ(settings.threads, 4);
+  EXPECT_EQ(settings.max_open, 300);
   EXPECT_EQ(settings.output_path, "-");
 }
 
@@ -267,29 +285,14 @@ TEST_F(CommandLineTest, UsageListsTheOriginalSwitchesFirstThenEveryLongOption) {
                            "  -L<digit> - set compression level\n";
   EXPECT_EQ(usage.substr(0, head.size()), head);
   EXPECT_TRUE(usage.ends_with("and <log-file-list> is a set of text files to merge.\n"));
-  for (const char* option : {"-Output <file>",
-                             "--output=",
-                             "--config=",
-                             "--files-from=",
-                             "--since=",
-                             "--until=",
-                             "--quiet",
-                             "--threads=",
-                             "--output-format=",
-                             "--newlines=",
-                             "--level=",
-                             "--normalize",
-                             "--lowercase",
-                             "--trim-first-n-dirs=",
-                             "--format=",
-                             "--filter-host=",
-                             "--filter-request=",
-                             "--filter-agent=",
-                             "--filter-server=",
-                             "--filter-user=",
-                             "--help",
-                             "--version",
-                             "  -- "}) {
+  for (const char* option : {"-Output <file>",   "--output=",        "--config=",
+                             "--files-from=",    "--since=",         "--until=",
+                             "--quiet",          "--threads=",       "--max-open=",
+                             "--output-format=", "--newlines=",      "--level=",
+                             "--normalize",      "--lowercase",      "--trim-first-n-dirs=",
+                             "--format=",        "--filter-host=",   "--filter-request=",
+                             "--filter-agent=",  "--filter-server=", "--filter-user=",
+                             "--help",           "--version",        "  -- "}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(std::string(VersionText()).starts_with("Stitcher Version "));

@@ -131,6 +131,38 @@ TEST_F(ConfigTest, LevelAndTrimTakeTheLeadingDigitOnly) {
   EXPECT_TRUE(FailureReported());
 }
 
+TEST_F(ConfigTest, MaxOpenTakesZeroOrANumberFromTwoToAMillion) {
+  struct Case {
+    const char* line;
+    bool valid;
+    int max_open;  // after the line; a refused line keeps the earlier value (5)
+  };
+  const Case cases[] = {
+      {"max-open 2\n", true, 2},
+      {"max-open 1000000\n", true, 1000000},
+      {"max-open 0\n", true, 0},  // back to the open-file limit
+      {"max-open 64\r\n", true, 64},
+      {"max-open 0008\n", true, 8},
+      {"max-open 1\n", false, 5},  // one input open at a time cannot merge
+      {"max-open 1000001\n", false, 5},
+      {"max-open 99999999999999999999\n", false, 5},  // would overflow an int
+      {"max-open -4\n", false, 5},
+      {"max-open +4\n", false, 5},
+      {"max-open 4 \n", false, 5},
+      {"max-open 4k\n", false, 5},
+      {"max-open 0x10\n", false, 5},
+      {"max-open\n", false, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    settings.max_open = 5;
+    bool valid = false;
+    Apply(c.line, &valid);
+    EXPECT_EQ(valid, c.valid);
+    EXPECT_EQ(settings.max_open, c.max_open);
+  }
+}
+
 TEST_F(ConfigTest, NewlinesAndOutputFormatNeedExactWords) {
   struct Case {
     const char* line;

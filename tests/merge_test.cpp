@@ -381,29 +381,92 @@ TEST(MergeRun, CompressedDataIsNotWrittenToATerminal) {
   fs::remove_all(dir);
 }
 
+// A temporary file of a merge in passes that cannot be written (here the file-size limit)
+// fails the run as a failed output does: status 1, the reason said, the earlier merged log
+// kept and nothing left behind.
+TEST(MergeRun, AFailedTemporaryFileOfAPassFailsTheRun) {
+  const fs::path dir = FreshDirectory("merge-pass-file-size-limit");
+  std::string names;
+  for (int input = 0; input < 3; ++input) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += ClfLine(input, i, i);
+    const std::string name = "in" + std::to_string(input) + ".log";
+    WriteFile(dir / name, text);
+    names += name + " ";
+  }
+  WriteFile(dir / "merged.log", "the good merged log of an earlier run\n");
+  const ProgramRun run = RunProgram("/bin/sh", dir,
+                                    {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", STITCHER_BINARY,
+                                     "-Plain", "--max-open=2", "in0.log", "in1.log", "in2.log"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.console,
+            "Error writing a temporary file of the merge: cannot write the temporary file in "
+            "'.': File too large.\n");
+  EXPECT_EQ(ReadFile(dir / "merged.log"), "the good merged log of an earlier run\n");
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 4u) << "the inputs and the earlier merged log, nothing else";
+  fs::remove_all(dir);
+}
+
 // ---- The open-file limit ---------------------------------------------------------------
 
-// Every input stays open during the merge; when the hard limit on open files stops one,
-// the message says so and gives the limit, and the run's status says input was lost.
-TEST(MergeRun, TooManyOpenFilesIsSaidWithTheLimit) {
-  const fs::path dir = FreshDirectory("merge-open-file-limit");
-  std::string names;
-  for (int i = 0; i < 20; ++i) {
-    const std::string name = "in" + std::to_string(i) + ".log";
-    WriteFile(dir / name, ClfLine(i, 0, i));
-    names += " " + name;
-  }
-  const std::string command = "cd " + ShellQuote(dir.string()) + " && ulimit -n 12 && " +
-                              ShellQuote(STITCHER_BINARY) + " -Plain" + names + " 2>&1";
+// Runs the program under `ulimit -n <limit>` in `dir` with `args`; the console and the status.
+std::pair<std::string, int> RunWithOpenFileLimit(const fs::path& dir, int limit,
+                                                 const std::string& args) {
+  // The shell joins the streams before the limit: a redirection of one command would need a
+  // descriptor above the limit to save the old one in.
+  const std::string command = "cd " + ShellQuote(dir.string()) + " && exec 2>&1 && ulimit -n " +
+                              std::to_string(limit) + " && exec " + ShellQuote(STITCHER_BINARY) +
+                              " " + args;
   FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
+  if (pipe == nullptr) return {"", -1};
   std::string console;
   char buffer[4096];
   for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) console.append(buffer, n);
   const int raw = pclose(pipe);
-  ASSERT_TRUE(WIFEXITED(raw));
-  EXPECT_NE(WEXITSTATUS(raw), 0);
-  EXPECT_NE(console.find("Error opening input file 'in19.log': too many open files; limit 12.\n"),
+  return {console, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1};
+}
+
+// More inputs than the hard limit on open files lets the program hold open are merged in
+// passes through temporary files: the merged log is the one a run without the limit writes,
+// and no temporary file is left behind.
+TEST(MergeRun, MoreInputsThanTheOpenFileLimitAreMergedInPasses) {
+  const fs::path dir = FreshDirectory("merge-open-file-limit");
+  std::string names;
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = "in" + std::to_string(i) + ".log";
+    // Every input has entries of the same seconds, so ties decide much of the order.
+    WriteFile(dir / name, ClfLine(i, 0, 5) + ClfLine(i, 1, 5 + i % 3) + ClfLine(i, 2, 9));
+    names += " " + name;
+  }
+  const auto [console, status] = RunWithOpenFileLimit(dir, 12, "-Plain -o limited.log" + names);
+  EXPECT_EQ(status, 0) << console;
+  EXPECT_EQ(console, "Merging . . .\n");
+  const auto unlimited = RunWithOpenFileLimit(dir, 4096, "-Plain -o unlimited.log" + names);
+  EXPECT_EQ(unlimited.second, 0) << unlimited.first;
+  const std::string merged = ReadFile(dir / "unlimited.log");
+  EXPECT_GT(std::count(merged.begin(), merged.end(), '\n'), 60);
+  EXPECT_TRUE(ReadFile(dir / "limited.log") == merged);
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++files;
+  EXPECT_EQ(files, 22u) << "the inputs and the two merged logs, nothing else";
+  fs::remove_all(dir);
+}
+
+// When the limit leaves no room even for a pass of two inputs, the message says so and
+// gives the limit, and the run's status says input was lost.
+TEST(MergeRun, TooManyOpenFilesIsSaidWithTheLimit) {
+  const fs::path dir = FreshDirectory("merge-open-file-limit-tiny");
+  std::string names;
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = "in" + std::to_string(i) + ".log";
+    WriteFile(dir / name, ClfLine(i, 0, i));
+    names += " " + name;
+  }
+  const auto [console, status] = RunWithOpenFileLimit(dir, 5, "-Plain" + names);
+  EXPECT_NE(status, 0) << console;
+  EXPECT_NE(console.find("Error opening input file 'in1.log': too many open files; limit 5.\n"),
             std::string::npos)
       << console;
   fs::remove_all(dir);

@@ -40,7 +40,7 @@ class ReadAheadTest : public ::testing::Test {
   void TearDown() override { MPDispose(pool_); }
 
   // Reads `bytes` to the end, through `crew` when given.
-  Delivered Read(const std::string& bytes, DecodeCrew* crew) {
+  Delivered Read(const std::string& bytes, WorkCrew* crew) {
     Delivered d;
     ::testing::internal::CaptureStdout();
     InputFile* in = INAttach(StreamOf(bytes), pool_);
@@ -101,13 +101,13 @@ TEST_F(ReadAheadTest, EveryContainerDeliversWhatItDeliversWithout) {
       {"truncated xz", XzBytes(text).substr(0, 5000)},
       {"truncated zstd", ZstdBytes(text).substr(0, 5000)},
   };
-  const DecodeCrewPtr two = MakeDecodeCrew(2);
-  const DecodeCrewPtr one = MakeDecodeCrew(1);
+  const WorkCrewPtr two = MakeWorkCrew(2);
+  const WorkCrewPtr one = MakeWorkCrew(1);
   ASSERT_NE(two, nullptr);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Delivered expected = Read(c.bytes, nullptr);
-    for (DecodeCrew* crew : {two.get(), one.get()}) {
+    for (WorkCrew* crew : {two.get(), one.get()}) {
       const Delivered got = Read(c.bytes, crew);
       EXPECT_EQ(got.text.size(), expected.text.size());
       EXPECT_TRUE(got.text == expected.text);
@@ -118,14 +118,14 @@ TEST_F(ReadAheadTest, EveryContainerDeliversWhatItDeliversWithout) {
 }
 
 TEST_F(ReadAheadTest, NoCrewWithoutThreads) {
-  EXPECT_EQ(MakeDecodeCrew(0), nullptr);
+  EXPECT_EQ(MakeWorkCrew(0), nullptr);
 }
 
 // A compressed log in a pipe is decoded by the merge thread itself: a worker blocked on a
 // pipe whose writer never ends would hold up closing the input.
 TEST_F(ReadAheadTest, APipeIsNotReadAhead) {
   const std::string text = NumberedLines(1000, "piped ");
-  const DecodeCrewPtr crew = MakeDecodeCrew(2);
+  const WorkCrewPtr crew = MakeWorkCrew(2);
   InputFile* in = INAttach(PipeOf(GzipBytes(text)), pool_);
   ASSERT_NE(in, nullptr);
   EXPECT_EQ(in->type, IN_GZIP);
@@ -145,7 +145,7 @@ TEST_F(ReadAheadTest, APipeIsNotReadAhead) {
 // check).
 TEST_F(ReadAheadTest, InputsCloseWhileTheirDecoderRunsAhead) {
   const std::string text = NumberedLines(200000, "entry ");
-  const DecodeCrewPtr crew = MakeDecodeCrew(2);
+  const WorkCrewPtr crew = MakeWorkCrew(2);
   for (const std::string& bytes : {GzipBytes(text), Bzip2Bytes(text, 1), XzBytes(text, 0),
                                    ZstdBytes(text), ZipBytes({{"a", text}, {"b", text}})}) {
     for (const int lines : {1, 150000}) {
@@ -165,7 +165,7 @@ TEST_F(ReadAheadTest, InputsCloseWhileTheirDecoderRunsAhead) {
 
 // Many inputs decoding ahead on one crew at once, read in turns as the merge reads them.
 TEST_F(ReadAheadTest, InputsReadInTurnsKeepTheirOwnOrder) {
-  const DecodeCrewPtr crew = MakeDecodeCrew(2);
+  const WorkCrewPtr crew = MakeWorkCrew(2);
   std::vector<InputFile*> inputs;
   std::vector<std::string> texts;
   for (int i = 0; i < 6; ++i) {

@@ -224,6 +224,19 @@ Walk SetThreads(WalkState&, const Switch&, const char* value) {
   return Walk::Continue;
 }
 
+// --max-open=N: at most N inputs open at once (0, the default: as the open-file limit
+// allows); more are merged in passes through temporary files.
+Walk SetMaxOpenSwitch(WalkState&, const Switch&, const char* value) {
+  if (!SetMaxOpen(settings, value)) {
+    SayFailure(
+        "Invalid --max-open value '%s': give 0 (as the open-file limit allows) or a number "
+        "from %d to %d!\n",
+        EscapedName(value).c_str(), MAX_OPEN_LEAST, MAX_OPEN_MOST);
+    return Walk::Stop;
+  }
+  return Walk::Continue;
+}
+
 Walk SetSince(WalkState&, const Switch& row, const char* value) {
   return SetTimeBound(row, value, settings.window.since);
 }
@@ -301,8 +314,11 @@ constexpr Switch kSwitches[] = {
      "  --no-header leave out the header line(s) of the output format\n"},
     {'\0', "quiet", Takes::Nothing, L, SetQuietRun, "  --quiet print nothing but problems\n"},
     {'\0', "threads", Takes::Value, L, SetThreads,
-     "  --threads=<n> threads compressing the output and decoding inputs (default: one per "
-     "core)\n"},
+     "  --threads=<n> threads compressing the output and reading inputs ahead (default: one "
+     "per core)\n"},
+    {'\0', "max-open", Takes::Value, L, SetMaxOpenSwitch,
+     "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
+     "(default: as the open-file limit allows)\n"},
     {'\0', "output-format", Takes::Value, L, SetConfigKey,
      "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
     {'\0', "newlines", Takes::Value, L, SetConfigKey,

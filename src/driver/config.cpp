@@ -101,6 +101,10 @@ bool SetLevel(const char* v) {
   return SetLevelDigit(settings, v);
 }
 
+bool SetMaxOpenKey(const char* v) {
+  return SetMaxOpen(settings, v);
+}
+
 bool SetFormat(const char* v) {
   return SetUserFormat(settings, v);
 }
@@ -150,6 +154,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"newlines", SetNewlines},
     {"output-format", SetOutputFormat},
     {"level", SetLevel},
+    {"max-open", SetMaxOpenKey},
     {"format", SetFormat},
     {"timezone", SetTimezone},
     {"input-timezone", SetInputTimezone},

@@ -17,6 +17,7 @@
 
 #include "base/file_spec.h"
 #include "base/messages.h"
+#include "driver/parse_ahead.h"
 #include "driver/progress.h"
 #include "driver/settings.h"
 #include "entries/filters.h"
@@ -25,6 +26,7 @@
 #include "input/memory_pool.h"
 #include "output/destination.h"
 #include "output/sink.h"
+#include "output/spill_file.h"
 #include "output/writers.h"
 #include "parse/parse_logs.h"
 #include "parse/user_formats.h"
@@ -57,10 +59,13 @@ struct Rank {
 // one entry at a time, so an input's own entries keep their order. Choosing costs O(log n).
 class PendingHeap {
  public:
-  explicit PendingHeap(const MergeInput* inputs, int count) {
+  // The slots 0..count-1 whose key_of(slot) is not NO_ENTRY.
+  template <typename KeyOf>
+  PendingHeap(int count, KeyOf key_of) {
     heap_.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
-      if (inputs[i].time_key != NO_ENTRY) heap_.push_back(Rank{inputs[i].time_key, i});
+      const TimeKey key = key_of(i);
+      if (key != NO_ENTRY) heap_.push_back(Rank{key, i});
     }
     for (size_t i = heap_.size() / 2; i-- > 0;) SiftDown(i);
   }
@@ -112,6 +117,8 @@ const char* OutputAnchor(const MergeInput* inputs, int count) {
 // Finishes a slot: its parser state goes back with the pool, its stream is closed. An input
 // whose decoder failed lost the rest of its entries, and the run says so in its status.
 void FinishInput(MergeInput& input) {
+  if (input.ahead != nullptr) StopParseAhead(input.ahead);
+  input.ahead = nullptr;
   input.parse_state = nullptr;
   if (input.stream != nullptr && input.stream->read_failed) {
     SayInputLost("Error reading input file '%s': it could not be read to its end.\n",
@@ -151,13 +158,15 @@ std::string OffsetText(int32_t minutes) {
 // Merged by clock time, inputs whose stamps carry different offsets interleave out of real
 // order: said once (it is information, so --quiet leaves it out), with the offsets their
 // first entries carry.
-void NoteMixedOffsets(const MergeInput* inputs, int count) {
-  std::vector<int32_t> seen;
+void CollectOffsets(const MergeInput* inputs, int count, std::vector<int32_t>& seen) {
   for (int i = 0; i < count; ++i) {
     const int32_t offset = inputs[i].entry.utc_offset;
     if (inputs[i].time_key == NO_ENTRY || offset == NO_OFFSET) continue;
     if (std::find(seen.begin(), seen.end(), offset) == seen.end()) seen.push_back(offset);
   }
+}
+
+void NoteMixedOffsets(const std::vector<int32_t>& seen) {
   if (seen.size() < 2) return;
   std::string list;
   for (int32_t offset : seen) list += (list.empty() ? "" : ", ") + OffsetText(offset);
@@ -168,45 +177,195 @@ void NoteMixedOffsets(const MergeInput* inputs, int count) {
       list.c_str());
 }
 
-// Writes every pending entry in order until all inputs are done or a write fails; returns
-// the number of entries written. Lines are formatted straight into a batch, each into a
-// space that holds its whole line (LineSizeBound), and the sink gets a whole batch at a time rather
-// than one call per line.
-int64_t MergeEntries(MergeInput* inputs, int count, OutputSink& sink, ProgressSchedule& schedule,
-                     const TimeZone& offsetless) {
-  std::vector<char> batch(kBatchSize);
-  size_t used = 0;          // bytes of the batch filled
-  int64_t batch_lines = 0;  // entries in the batch
-  const LineWriter format = WriterFor(settings.output_format);
-  const WriterOptions options{settings.vhost, settings.newlines, &offsetless};
-  PendingHeap pending(inputs, count);
-  int64_t merged = 0;  // entries formatted, for the progress reports
-  const auto write_batch = [&] {
-    const bool ok = sink.Write(std::string_view(batch.data(), used), batch_lines);
-    used = 0;
-    batch_lines = 0;
+// ---- Where merged lines go ----------------------------------------------------------------
+// The merged log itself, or a spill file that a later pass merges again.
+class LineOut {
+ public:
+  virtual ~LineOut() = default;
+  // Space for a line of at most `room` bytes; null when a write failed.
+  virtual char* Room(size_t room) = 0;
+  // The line written at Room() is `length` bytes long and has `key`; false when a write
+  // failed.
+  virtual bool Put(TimeKey key, size_t length) = 0;
+  // Hands on what is gathered; false when a write failed.
+  virtual bool Flush() = 0;
+  // Lines put.
+  int64_t Lines() const { return lines_; }
+
+ protected:
+  int64_t lines_ = 0;
+};
+
+// Gathers lines into a batch and hands the output sink a whole batch at a time rather than
+// one call per line.
+class SinkOut final : public LineOut {
+ public:
+  explicit SinkOut(OutputSink& sink) : sink_(sink), batch_(kBatchSize) {}
+
+  char* Room(size_t room) override {
+    if (batch_.size() - used_ < room) {
+      if (!Flush()) return nullptr;
+      // A line longer than the usual space gets a batch of its own size, so it is written
+      // whole instead of losing fields or the whole line.
+      if (batch_.size() < room) batch_.resize(room);
+    }
+    return batch_.data() + used_;
+  }
+
+  bool Put(TimeKey, size_t length) override {
+    used_ += length;
+    ++batch_lines_;
+    ++lines_;
+    return true;
+  }
+
+  bool Flush() override {
+    const bool ok = sink_.Write(std::string_view(batch_.data(), used_), batch_lines_);
+    used_ = 0;
+    batch_lines_ = 0;
     return ok;
-  };
+  }
+
+ private:
+  OutputSink& sink_;
+  std::vector<char> batch_;
+  size_t used_ = 0;          // bytes of the batch filled
+  int64_t batch_lines_ = 0;  // lines in the batch
+};
+
+// Appends every line with its key to a spill file.
+class SpillOut final : public LineOut {
+ public:
+  explicit SpillOut(SpillWriter& spill) : spill_(spill), line_(LINE_BUFFER_SIZE) {}
+
+  char* Room(size_t room) override {
+    if (line_.size() < room) line_.resize(room);
+    return line_.data();
+  }
+
+  bool Put(TimeKey key, size_t length) override {
+    ++lines_;
+    return spill_.Append(key, std::string_view(line_.data(), length));
+  }
+
+  bool Flush() override { return true; }
+
+ private:
+  SpillWriter& spill_;
+  std::vector<char> line_;
+};
+
+// ---- Merging ---------------------------------------------------------------------------------
+// Puts every pending entry in order until all inputs are done or a write fails; false on a
+// write failure. Each entry is formatted straight into the space the output gives for it,
+// which holds its whole line (LineSizeBound), or copied there from the input's batch parsed
+// ahead.
+bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule* schedule,
+                  LineWriter format, const WriterOptions& options) {
+  PendingHeap pending(count, [inputs](int i) { return inputs[i].time_key; });
   while (!pending.Empty()) {
     MergeInput& input = inputs[pending.Top()];
-    // An entry longer than the usual space gets a batch of its own size, so it is written
-    // whole instead of losing fields or the whole line.
-    const size_t room = LineSizeBound(input.entry);
-    if (batch.size() - used < room) {
-      if (!write_batch()) return sink.Written();
-      if (batch.size() < room) batch.resize(room);
+    const TimeKey key = input.time_key;
+    if (input.ahead != nullptr) {
+      const std::string_view line = AheadLine(input.ahead);
+      char* room = out.Room(line.size());
+      if (room == nullptr) return false;
+      std::memcpy(room, line.data(), line.size());
+      if (!out.Put(key, line.size())) return false;
+      input.time_key = AdvanceAhead(input.ahead);
+      if (input.time_key == NO_ENTRY) FinishInput(input);
+    } else {
+      const size_t size = LineSizeBound(input.entry);
+      char* room = out.Room(size);
+      if (room == nullptr || !out.Put(key, format(room, size, input.entry, options))) return false;
+      NextEntry(input);
     }
-    used += format(batch.data() + used, room, input.entry, options);
-    ++batch_lines;
-    NextEntry(input);
     pending.ReplaceTop(input.time_key);
-    if (++merged % kPollEvery == 0) {
+    if (out.Lines() % kPollEvery == 0) {
       PollConsole();
-      if (settings.verbose) ReportProgress(schedule, merged);
+      if (schedule != nullptr) ReportProgress(*schedule, out.Lines());
     }
   }
-  write_batch();
-  return sink.Written();
+  return out.Flush();
+}
+
+// One spill of an earlier pass, read back: its pending line and that line's key.
+struct SpillInput {
+  SpillInput(SpillReader spill, uint64_t records) : reader(std::move(spill)), left(records) {}
+
+  SpillReader reader;
+  uint64_t left;  // records still to come: a spill cut between two records ends early
+  TimeKey key = NO_ENTRY;
+  std::string_view line;
+
+  // Takes the next line; false on a read failure (said).
+  bool Next() {
+    if (reader.Next(key, line)) {
+      if (left-- > 0) return true;
+    } else if (!reader.Failed() && left == 0) {
+      key = NO_ENTRY;
+      return true;
+    }
+    key = NO_ENTRY;
+    SayFailure("Error reading a temporary file of the merge: %s.\n",
+               reader.Failed() ? EscapedName(reader.Error()).c_str()
+                               : "it does not hold what was written to it");
+    return false;
+  }
+};
+
+// Puts every line of the spills in order, equal keys to the spill made first; false on a read
+// or write failure. Spills hold consecutive slots, so this is the order one pass over every
+// input gives.
+bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* schedule) {
+  for (SpillInput& spill : spills) {
+    if (!spill.Next()) return false;
+  }
+  PendingHeap pending(static_cast<int>(spills.size()),
+                      [spills](int i) { return spills[static_cast<size_t>(i)].key; });
+  while (!pending.Empty()) {
+    SpillInput& spill = spills[static_cast<size_t>(pending.Top())];
+    char* room = out.Room(spill.line.size());
+    if (room == nullptr) return false;
+    std::memcpy(room, spill.line.data(), spill.line.size());
+    if (!out.Put(spill.key, spill.line.size()) || !spill.Next()) return false;
+    pending.ReplaceTop(spill.key);
+    if (out.Lines() % kPollEvery == 0) {
+      PollConsole();
+      if (schedule != nullptr) ReportProgress(*schedule, out.Lines());
+    }
+  }
+  return out.Flush();
+}
+
+// Inputs parsed ahead at once, and the text of their batches, shared out evenly so that
+// memory stays bounded; each batch holds from 16 KiB to 64 KiB. Further inputs are parsed on
+// the merge thread: with thousands of inputs open at once, batches for every one would cost
+// more memory than their parsing gains.
+constexpr int kMaxParseAhead = 128;
+constexpr size_t kParseAheadMemory = 4 << 20;
+constexpr size_t kSmallestParseBatch = 16 << 10;
+constexpr size_t kLargestParseBatch = 64 << 10;
+
+// Hands the first inputs that are regular files with an entry pending to the parse crew. A
+// pipe stays on the merge thread: a worker blocked on a pipe whose writer never ends would
+// hold up closing that input after a write error.
+void StartParsingAhead(MergeInput* inputs, int count, WorkCrew& crew, LineWriter format,
+                       const WriterOptions& options) {
+  const auto takes_part = [](const MergeInput& input) {
+    return input.time_key != NO_ENTRY && input.stream->facts.regular;
+  };
+  const auto parts =
+      std::min<std::ptrdiff_t>(std::count_if(inputs, inputs + count, takes_part), kMaxParseAhead);
+  if (parts == 0) return;
+  const size_t batch_bytes = std::clamp(kParseAheadMemory / 2 / static_cast<size_t>(parts),
+                                        kSmallestParseBatch, kLargestParseBatch);
+  int started = 0;
+  for (int i = 0; i < count && started < parts; ++i) {
+    if (!takes_part(inputs[i])) continue;
+    inputs[i].ahead = StartParseAhead(crew, inputs[i], format, options, batch_bytes);
+    ++started;
+  }
 }
 
 }  // namespace
@@ -262,11 +421,11 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
   return true;
 }
 
-void NextEntry(MergeInput& input) {
-  if (input.time_key == NO_ENTRY) return;
+TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
   for (;;) {
     // The pending entry points into its line, so the line is released only now.
     if (input.entry.line_length > 0) INAdvance(input.stream, input.entry.line_length);
+    input.entry.line_length = 0;
     char* line = INPeek(input.stream);
     // Lines too long to be read were passed over whole: read, and corrupt.
     if (input.stream->lines_dropped > 0) {
@@ -274,11 +433,8 @@ void NextEntry(MergeInput& input) {
       input.lines_corrupt += input.stream->lines_dropped;
       input.stream->lines_dropped = 0;
     }
-    if (line == nullptr) {
-      FinishInput(input);
-      return;
-    }
-    if (++input.lines_read % kPollEvery == 0) PollConsole();
+    if (line == nullptr) return NO_ENTRY;
+    if (++input.lines_read % kPollEvery == 0 && merge_thread) PollConsole();
     const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
     if (result == PARSE_ENTRY) {
       // Filtered entries, by time or by pattern, are counted as read only. Normalising
@@ -296,18 +452,26 @@ void NextEntry(MergeInput& input) {
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
       if (real_time) {
         RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
-        input.time_key = InstantTimeKey(instant);
-      } else {
-        GiveInputOffset(input);
-        input.time_key = MakeTimeKey(input.entry);
+        return InstantTimeKey(instant);
       }
-      return;
+      GiveInputOffset(input);
+      return MakeTimeKey(input.entry);
     }
     if (result == PARSE_HEADER) {
       ++input.lines_skipped;
     } else {
       ++input.lines_corrupt;
     }
+  }
+}
+
+void NextEntry(MergeInput& input) {
+  if (input.time_key == NO_ENTRY) return;
+  const TimeKey key = ReadEntry(input, true);
+  if (key == NO_ENTRY) {
+    FinishInput(input);
+  } else {
+    input.time_key = key;
   }
 }
 
@@ -367,58 +531,202 @@ int DecodeThreads() {
 
 }  // namespace
 
+namespace {
+
+// Files a pass keeps open beside its inputs and spills: the standard streams, the merged
+// log or the spill being written, and a few to spare (a configuration or lock file).
+constexpr int64_t kFilesBesideInputs = 8;
+
+// How a merge is split into passes. In one pass every input is open at once. Otherwise
+// groups of `inputs` consecutive slots are merged, each into a spill, and whenever more than
+// `spills` spills are open they are merged into one, so that the inputs of a group, the
+// spills and the one being written never pass the open-file limit.
+struct PassPlan {
+  bool one_pass = true;
+  int inputs = 0;
+  int spills = 0;
+};
+
+// Up to this many inputs are merged in one pass unless --max-open says otherwise; more are
+// merged in passes of kInputsPerPass: measured with 10,000 small logs, passes of a few
+// hundred inputs take half the time and a tenth of the memory of one pass over all of
+// them, whose entries are scattered over thousands of windows.
+constexpr int64_t kOnePassMost = 1000;
+constexpr int64_t kInputsPerPass = 256;
+
+// From --max-open (or the max-open key), which bounds the inputs open at once, and the
+// open-file limit, raised as far as it goes.
+PassPlan PlanPasses(int count) {
+  const int64_t limit = RaiseOpenFileLimit(int64_t{count} + kFilesBesideInputs);
+  const int64_t files = std::max<int64_t>(3, limit - kFilesBesideInputs);
+  int64_t max_open = settings.max_open;
+  if (max_open <= 0) max_open = count > kOnePassMost ? kInputsPerPass : files;
+  if (count <= files && count <= max_open) return PassPlan{true, count, 0};
+  const int64_t inputs = std::max<int64_t>(2, std::min(max_open, files / 2));
+  const int64_t spills = std::max<int64_t>(1, files - inputs - 1);
+  return PassPlan{false, static_cast<int>(std::min<int64_t>(inputs, count)),
+                  static_cast<int>(std::min<int64_t>(spills, count))};
+}
+
+// What the passes of one run share.
+struct RunContext {
+  const RunZones& zones;
+  Destination& destination;
+  WorkCrew* decode_crew;  // null: inputs decode on the thread that reads them
+  WorkCrew* parse_crew;   // null: inputs are parsed on the merge thread
+  LineWriter format;
+  WriterOptions writer_options;
+  std::vector<int32_t> offsets;  // the UTC offsets the inputs' first entries carry
+};
+
+// Opens the slots, reads each one's first entry and starts the workers on them.
+void OpenInputs(MergeInput* inputs, int count, MemoryPool* pool, RunContext& run) {
+  int reading_ahead = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!OpenInput(inputs[i], pool, &run.zones, &run.destination)) continue;
+    if (run.decode_crew != nullptr && reading_ahead < kMaxReadAhead &&
+        INReadAhead(inputs[i].stream, *run.decode_crew)) {
+      ++reading_ahead;
+    }
+    NextEntry(inputs[i]);
+  }
+  CollectOffsets(inputs, count, run.offsets);
+  if (run.parse_crew != nullptr) {
+    StartParsingAhead(inputs, count, *run.parse_crew, run.format, run.writer_options);
+  }
+}
+
+// Closes what is still open, after a failure; workers stop before the counters are read.
+void FinishInputs(MergeInput* inputs, int count) {
+  for (int i = 0; i < count; ++i) {
+    if (inputs[i].time_key != NO_ENTRY) FinishInput(inputs[i]);
+  }
+}
+
+// A new spill beside the merged log; null, with the reason said, when none can be made.
+std::unique_ptr<SpillWriter> NewSpill(const Destination& destination) {
+  auto spill = std::make_unique<SpillWriter>();
+  const char* beside =
+      destination.standard_output ? STANDARD_OUTPUT_PATH : destination.final_spec.Path();
+  if (spill->Create(beside)) return spill;
+  SayFailure("Error creating a temporary file of the merge: %s.\n",
+             EscapedName(spill->Error()).c_str());
+  return nullptr;
+}
+
+// Finishes a written spill for reading; false, with the reason said, when it failed.
+bool FinishSpill(SpillWriter& spill, bool written, std::vector<SpillInput>& spills) {
+  if (written && spill.Finish()) {
+    spills.emplace_back(SpillReader(spill.TakeFile()), spill.Records());
+    return true;
+  }
+  SayFailure("Error writing a temporary file of the merge: %s.\n",
+             EscapedName(spill.Error()).c_str());
+  return false;
+}
+
+// Merges the spills, in their order, into one new spill; false, with the reason said, on a
+// failure.
+bool CombineSpills(std::vector<SpillInput>& spills, const Destination& destination) {
+  std::unique_ptr<SpillWriter> spill = NewSpill(destination);
+  if (spill == nullptr) return false;
+  SpillOut out(*spill);
+  const bool written = MergeSpills(spills, out, nullptr);
+  spills.clear();
+  return FinishSpill(*spill, written, spills);
+}
+
+// Merges the inputs group by group into spills, as `plan` says. False, with the reason said,
+// on a failure. The spills' files have no names: they are gone with their descriptors,
+// whatever ends the run.
+bool MergeIntoSpills(MergeInput* inputs, int count, const PassPlan& plan, RunContext& run,
+                     std::vector<SpillInput>& spills) {
+  for (int first = 0; first < count; first += plan.inputs) {
+    const int group = std::min(plan.inputs, count - first);
+    std::unique_ptr<SpillWriter> spill = NewSpill(run.destination);
+    if (spill == nullptr) return false;
+    MemoryPool* pool = MPNew();
+    OpenInputs(inputs + first, group, pool, run);
+    SpillOut out(*spill);
+    const bool written =
+        MergeEntries(inputs + first, group, out, nullptr, run.format, run.writer_options);
+    FinishInputs(inputs + first, group);
+    MPDispose(pool);
+    if (!FinishSpill(*spill, written, spills)) return false;
+    if (spills.size() > static_cast<size_t>(plan.spills) &&
+        !CombineSpills(spills, run.destination)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   // From here on an ending signal removes the partial output, and a file-size limit is a
   // write error rather than a silent kill.
   InstallSignalHandlers();
   ProgressSchedule schedule = StartProgress();
-  // Every input stays open until it ends, plus the output and the standard streams.
-  RaiseOpenFileLimit(static_cast<int64_t>(count) + 16);
+  const PassPlan plan = PlanPasses(count);
   const DestinationOptions options{
       settings.compress, settings.level,
       settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads};
   Destination destination = DestinationBeside(OutputAnchor(inputs, count), options);
   if (!DestinationUsable(destination)) return false;
-  // Declared before the pool: the workers stop after every input is closed.
-  const int decode_threads = DecodeThreads();
-  const auto crew = MakeDecodeCrew(decode_threads > 1 ? decode_threads : 0);
-  int reading_ahead = 0;
-  MemoryPool* pool = MPNew();
+  // Declared before the pool: the workers stop after every input is closed. The parse crew
+  // is a crew of its own: its workers wait for the decoding ones, never the other way round.
+  const int threads = DecodeThreads();
+  const auto decode_crew = MakeWorkCrew(threads > 1 ? threads : 0);
+  const auto parse_crew = MakeWorkCrew(threads > 1 ? threads : 0);
+  RunContext run{zones,
+                 destination,
+                 decode_crew.get(),
+                 parse_crew.get(),
+                 WriterFor(settings.output_format),
+                 WriterOptions{settings.vhost, settings.newlines, &zones.offsetless},
+                 {}};
 
-  for (int i = 0; i < count; ++i) {
-    if (!OpenInput(inputs[i], pool, &zones, &destination)) continue;
-    if (crew != nullptr && reading_ahead < kMaxReadAhead && INReadAhead(inputs[i].stream, *crew)) {
-      ++reading_ahead;
+  // More inputs than may be open at once are merged in passes through spills; the last pass
+  // merges the spills (or, in one pass, the inputs themselves) into the merged log.
+  std::vector<SpillInput> spills;
+  MemoryPool* pool = MPNew();
+  const bool in_passes = !plan.one_pass;
+  if (in_passes) {
+    if (!MergeIntoSpills(inputs, count, plan, run, spills)) {
+      MPDispose(pool);
+      return Publish(destination, false);
     }
-    NextEntry(inputs[i]);
+  } else {
+    OpenInputs(inputs, count, pool, run);
   }
-  if (!zones.real_time) NoteMixedOffsets(inputs, count);
+  if (!zones.real_time) NoteMixedOffsets(run.offsets);
 
   std::unique_ptr<OutputSink> sink = OpenDestination(destination);
   if (sink == nullptr) {
     SayFailure("Error opening output file.\n");
-    for (int i = 0; i < count; ++i) {
-      if (inputs[i].time_key != NO_ENTRY) FinishInput(inputs[i]);
-    }
+    FinishInputs(inputs, count);
     MPDispose(pool);
     return false;
   }
   SayInfo("Merging . . .\n");
 
-  int64_t merged = 0;
+  SinkOut out(*sink);
+  ProgressSchedule* progress = settings.verbose ? &schedule : nullptr;
   // Without its header the merged log can follow another slice of the same merge.
+  // A spill that cannot be read back fails the run, as a write error does.
+  bool complete = false;
   if (sink->Write(settings.header ? HeaderFor(settings.output_format) : "", 0)) {
-    merged = MergeEntries(inputs, count, *sink, schedule, zones.offsetless);
+    complete = in_passes
+                   ? MergeSpills(spills, out, progress)
+                   : MergeEntries(inputs, count, out, progress, run.format, run.writer_options);
   }
+  FinishInputs(inputs, count);
+  spills.clear();
+  const int64_t merged = sink->Written();
   if (settings.verbose)
     PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);
-
-  // Inputs still pending after a write error are closed too: their decoders live in the
-  // pool that is about to go.
-  for (int i = 0; i < count; ++i) {
-    if (inputs[i].time_key != NO_ENTRY) FinishInput(inputs[i]);
-  }
-  const bool written = sink->Finish().has_value();
+  const bool written = sink->Finish().has_value() && complete;
   MPDispose(pool);
   return Publish(destination, written);
 }

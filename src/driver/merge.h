@@ -11,6 +11,7 @@
 
 struct Destination;
 struct InputFile;
+struct ParseAhead;
 struct ParseState;
 struct MemoryPool;
 
@@ -54,6 +55,9 @@ struct MergeInput {
   const RunZones* zones = nullptr;    // null: stamps are left as read
   OffsetMemo input_offsets;           // of zones->input, at this input's clock times
   OffsetMemo written_offsets;         // of zones->written, at this input's instants
+  // Parsing ahead on a worker (parse_ahead.h): while set, the worker owns every field
+  // above but name and time_key.
+  ParseAhead* ahead = nullptr;
 };
 
 // ---- Running a merge ---------------------------------------------------------------------
@@ -72,6 +76,11 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones);
 // NO_ENTRY.
 bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
                const Destination* destination = nullptr);
+
+// Releases the slot's current line and reads its next accepted entry into the slot's entry:
+// its key, or NO_ENTRY at the end of the input (the slot is left open). Only the merge
+// thread (`merge_thread`) polls the console.
+TimeKey ReadEntry(MergeInput& input, bool merge_thread);
 
 // Releases the slot's current line and makes its next accepted entry pending, or finishes
 // the slot (parser state dropped, stream closed, key NO_ENTRY) at the end of its input.

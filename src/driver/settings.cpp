@@ -22,3 +22,13 @@ bool SetLevelDigit(Settings& target, const char* text) {
   target.level = text[0] - '0';
   return true;
 }
+
+bool SetMaxOpen(Settings& target, const char* text) {
+  int value = 0;
+  const char* p = text;
+  for (; IsDigit(*p) && value <= MAX_OPEN_MOST; ++p) value = value * 10 + (*p - '0');
+  if (p == text || *p != '\0' || value > MAX_OPEN_MOST) return false;
+  if (value != 0 && value < MAX_OPEN_LEAST) return false;
+  target.max_open = value;
+  return true;
+}

@@ -25,6 +25,8 @@ struct Settings {
   bool quiet = false;          // say nothing but problems
   bool header = true;          // the output dialect's header line(s) open the merged log
   int threads = 0;             // threads compressing the merged log; 0 = one per core
+  int max_open = 0;            // inputs open at once, more merge in passes; 0 = from the
+                               // process's open-file limit
   std::string output_path;     // the merged log's path; empty = beside the first input; "-" =
                                // standard output
   std::string config_path;     // the configuration file; empty = "Stitcher.cfg"
@@ -46,3 +48,10 @@ bool SetUserFormat(Settings& target, const char* text);
 // Takes the gzip level from the leading digit of `text` ("12" gives 1); false when `text`
 // does not start with a digit.
 bool SetLevelDigit(Settings& target, const char* text);
+
+// Inputs open at once: MAX_OPEN_LEAST..MAX_OPEN_MOST, or 0 for as many as the open-file
+// limit allows. Only digits count; anything else, or a number out of range, is refused
+// (false) and changes nothing.
+inline constexpr int MAX_OPEN_LEAST = 2;
+inline constexpr int MAX_OPEN_MOST = 1000000;
+bool SetMaxOpen(Settings& target, const char* text);

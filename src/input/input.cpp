@@ -474,7 +474,7 @@ void INClose(InputFile* in) {
   in->descriptor.Reset();
 }
 
-bool INReadAhead(InputFile* in, DecodeCrew& crew) {
+bool INReadAhead(InputFile* in, WorkCrew& crew) {
   const Container* container = ContainerOf(in->type);
   // Only regular files: a worker blocked reading a pipe whose writer never ends would hold
   // up closing the input (after a write error, say), where the merge thread alone just

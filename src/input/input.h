@@ -86,7 +86,7 @@ void INClose(InputFile* in);
 // bytes delivered stay exactly the same. False for plain text, an input that is not a
 // regular file (a pipe, a FIFO), an input at its end, or when the blocks cannot be had; the
 // input then reads as before.
-bool INReadAhead(InputFile* in, DecodeCrew& crew);
+bool INReadAhead(InputFile* in, WorkCrew& crew);
 
 // ---- Reading ------------------------------------------------------------------------------
 // The first unread byte, or null at the end of the input. The unread data is writable and

@@ -9,17 +9,16 @@
 // the order it would without read-ahead and the bytes come out exactly as they would: the
 // same bytes, the same failure after the same bytes, the same end.
 //
-//   DecodeCrew       the worker threads (one crew per merge, shared by its inputs)
-//   StartReadAhead   hands an open decoder to the crew; the first fill starts at once
-//   ReadAhead*Read   the decoded bytes in order, with the decoder's own DecodeResult
+//   StartReadAhead   hands an open decoder to a crew of workers (platform/fill_ahead.h);
+//                    the first fill starts at once
+//   ReadAheadRead    the decoded bytes in order, with the decoder's own DecodeResult
 //   StopReadAhead    waits for a running fill, then gives the decoder back to the caller
 
 #include <cstdint>
-#include <memory>
 
 #include "input/byte_source.h"
+#include "platform/fill_ahead.h"
 
-class DecodeCrew;
 struct ReadAhead;
 
 // A decoder's read entry point (byte_source.h) and its state.
@@ -28,19 +27,13 @@ struct DecoderHandle {
   void* reader;
 };
 
-// ---- The crew ------------------------------------------------------------------------------
-// `threads` worker threads; null for 0 or fewer (no decoding ahead). Destroying the crew
-// joins them; every read-ahead must have been stopped before.
-using DecodeCrewPtr = std::unique_ptr<DecodeCrew, void (*)(DecodeCrew*)>;
-DecodeCrewPtr MakeDecodeCrew(int threads);
-
 // Bytes a block holds: decoded in one turn of a worker, copied out by the merge.
 inline constexpr int32_t READ_AHEAD_BLOCK = 1 << 20;
 
 // ---- One input -------------------------------------------------------------------------------
 // From here until StopReadAhead the decoder is only called by the crew. Null when the blocks
 // cannot be had (the input then simply reads as before).
-ReadAhead* StartReadAhead(DecodeCrew& crew, DecoderHandle decoder);
+ReadAhead* StartReadAhead(WorkCrew& crew, DecoderHandle decoder);
 
 // Up to `want` decoded bytes at `out`, waiting for the worker when the current block is used
 // up. Bytes before a failure are delivered first; the failure comes with the last of them or

@@ -39,14 +39,18 @@ void RandomBytes(unsigned char* out, size_t count) {
 
 }  // namespace
 
-int CreateUniqueFile(const std::string& prefix, const char* suffix, std::string& path) {
+namespace {
+
+// Tries random names until `open` with `flags` creates one; -1 when none could be created.
+int OpenUniqueName(const std::string& prefix, const char* suffix, int flags, mode_t mode,
+                   std::string& path) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     unsigned char random[kUniqueRandomCharacters];  // 62^12 names: none guessed in advance
     RandomBytes(random, sizeof random);
     std::string name = prefix;
     for (unsigned char byte : random) name += kAlphabet[byte % (sizeof kAlphabet - 1)];
     name += suffix;
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = open(name.c_str(), flags | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd >= 0) {
       path = std::move(name);
       return fd;
@@ -54,6 +58,16 @@ int CreateUniqueFile(const std::string& prefix, const char* suffix, std::string&
     if (errno != EEXIST && errno != EINTR) return -1;  // a missing directory, no rights, ...
   }
   return -1;
+}
+
+}  // namespace
+
+int CreateUniqueFile(const std::string& prefix, const char* suffix, std::string& path) {
+  return OpenUniqueName(prefix, suffix, O_WRONLY, 0666, path);
+}
+
+int CreatePrivateUniqueFile(const std::string& prefix, const char* suffix, std::string& path) {
+  return OpenUniqueName(prefix, suffix, O_RDWR, 0600, path);
 }
 
 std::FILE* WriteStreamOn(int fd) {

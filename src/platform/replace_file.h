@@ -18,6 +18,10 @@ inline constexpr size_t kUniqueRandomCharacters = 12;
 // be created.
 int CreateUniqueFile(const std::string& prefix, const char* suffix, std::string& path);
 
+// The same for scratch space: open for reading and writing, and readable and writable by
+// this user alone (mode 0600, whatever the umask).
+int CreatePrivateUniqueFile(const std::string& prefix, const char* suffix, std::string& path);
+
 // A buffered stream writing to a duplicate of `fd` (the caller keeps `fd` open for
 // SyncFile); null when it cannot be made.
 std::FILE* WriteStreamOn(int fd);

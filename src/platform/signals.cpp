@@ -85,6 +85,16 @@ void ForgetRemoveOnSignal() {
   std::atomic_signal_fence(std::memory_order_seq_cst);
 }
 
+EndingSignalsHeldHere::EndingSignalsHeldHere() {
+  static_assert(sizeof(sigset_t) <= sizeof saved_mask_);
+  const sigset_t ending = EndingSet();
+  pthread_sigmask(SIG_BLOCK, &ending, reinterpret_cast<sigset_t*>(saved_mask_));
+}
+
+EndingSignalsHeldHere::~EndingSignalsHeldHere() {
+  pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(saved_mask_), nullptr);
+}
+
 EndingSignalsBlockedForNewThreads::EndingSignalsBlockedForNewThreads() {
   static_assert(sizeof(sigset_t) <= sizeof saved_mask_);
   sigset_t ending;

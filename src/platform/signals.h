@@ -24,6 +24,20 @@ bool RemoveOnSignal(const char* path);
 // No file is removed any more: it was published or removed already.
 void ForgetRemoveOnSignal();
 
+// Holds the ending signals back in the calling thread while it lives, then puts back that
+// thread's own mask (a signal that arrived meanwhile is handled then). Unlike
+// HoldEndingSignals it keeps no shared state: any thread may use it, also inside a hold.
+class EndingSignalsHeldHere {
+ public:
+  EndingSignalsHeldHere();
+  ~EndingSignalsHeldHere();
+  EndingSignalsHeldHere(const EndingSignalsHeldHere&) = delete;
+  EndingSignalsHeldHere& operator=(const EndingSignalsHeldHere&) = delete;
+
+ private:
+  alignas(8) unsigned char saved_mask_[128];  // the thread's mask before the hold
+};
+
 // ---- Worker threads ---------------------------------------------------------------------------
 // While one of these lives, threads started by the thread that made it begin with the ending
 // signals blocked: a signal sent to the process then always reaches the main thread, which

@@ -1,0 +1,116 @@
+#include "driver/parse_ahead.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "driver/merge.h"
+
+namespace {
+
+// Merged-log lines back to back, each with its key. Between fills it belongs to the merge
+// thread or is free; while a fill runs it belongs to that worker alone.
+struct LineBatch {
+  std::vector<char> text;     // grows to a batch and a longest line, then is reused
+  size_t used = 0;            // bytes of text filled
+  std::vector<size_t> ends;   // where each line ends in text
+  std::vector<TimeKey> keys;  // each line's key
+};
+
+}  // namespace
+
+struct ParseAhead {
+  MergeInput* input = nullptr;
+  LineWriter format = nullptr;
+  WriterOptions options;
+  size_t batch_bytes = 0;
+  TimeKey pending = NO_ENTRY;  // the worker's pending entry: input->entry, not yet formatted
+  LineBatch batches[2];
+  FillAhead* fill = nullptr;
+  // The merge's place: the batch it reads and the line in it.
+  LineBatch* front = nullptr;
+  bool front_last = false;  // no batch follows the front one
+  size_t line = 0;
+};
+
+namespace {
+
+// Formats entries into a batch until it holds batch_bytes or the input ends; true
+// when it ended.
+bool FillBatch(void* context, int slot) {
+  auto* ahead = static_cast<ParseAhead*>(context);
+  LineBatch& batch = ahead->batches[slot];
+  MergeInput& input = *ahead->input;
+  batch.used = 0;
+  batch.ends.clear();
+  batch.keys.clear();
+  // Each line is formatted into a space of the worker's that holds it whole, as on the merge
+  // thread, then kept at its own length, so that a batch holds no more than its lines.
+  thread_local std::vector<char> line;
+  while (ahead->pending != NO_ENTRY) {
+    const size_t room = LineSizeBound(input.entry);
+    if (line.size() < room) line.resize(room);
+    const size_t length = ahead->format(line.data(), room, input.entry, ahead->options);
+    if (batch.text.size() < batch.used + length) {
+      batch.text.resize(std::max(batch.used + length, ahead->batch_bytes + LINE_BUFFER_SIZE));
+    }
+    std::memcpy(batch.text.data() + batch.used, line.data(), length);
+    batch.used += length;
+    batch.ends.push_back(batch.used);
+    batch.keys.push_back(ahead->pending);
+    ahead->pending = ReadEntry(input, false);
+    if (batch.used >= ahead->batch_bytes) break;
+  }
+  return ahead->pending == NO_ENTRY;
+}
+
+// Takes the next filled batch as the front one.
+void TakeFront(ParseAhead* ahead) {
+  const int slot = AwaitFront(ahead->fill, &ahead->front_last);
+  ahead->front = &ahead->batches[slot];
+  ahead->line = 0;
+}
+
+}  // namespace
+
+ParseAhead* StartParseAhead(WorkCrew& crew, MergeInput& input, LineWriter format,
+                            const WriterOptions& options, size_t batch_bytes) {
+  auto* ahead = new (std::nothrow) ParseAhead;
+  if (ahead == nullptr) return nullptr;
+  ahead->input = &input;
+  ahead->format = format;
+  ahead->options = options;
+  ahead->batch_bytes = batch_bytes;
+  ahead->pending = input.time_key;
+  ahead->fill = StartFillAhead(crew, FillBatch, ahead);
+  if (ahead->fill == nullptr) {
+    delete ahead;
+    return nullptr;
+  }
+  return ahead;
+}
+
+std::string_view AheadLine(ParseAhead* ahead) {
+  if (ahead->front == nullptr) TakeFront(ahead);
+  const LineBatch& batch = *ahead->front;
+  const size_t start = ahead->line == 0 ? 0 : batch.ends[ahead->line - 1];
+  return {batch.text.data() + start, batch.ends[ahead->line] - start};
+}
+
+TimeKey AdvanceAhead(ParseAhead* ahead) {
+  if (ahead->front == nullptr) TakeFront(ahead);
+  if (++ahead->line < ahead->front->keys.size()) return ahead->front->keys[ahead->line];
+  if (ahead->front_last) return NO_ENTRY;
+  // Every batch but the last ends with an entry still pending, so the next one is not empty.
+  ReleaseFront(ahead->fill);
+  TakeFront(ahead);
+  return ahead->front->keys[0];
+}
+
+void StopParseAhead(ParseAhead* ahead) {
+  StopFillAhead(ahead->fill);
+  delete ahead;
+}
