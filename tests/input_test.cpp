@@ -286,7 +286,7 @@ TEST_F(InputTest, ASmallGzipFileIsDecodedWholeWhenOpened) {
       {"a member cut short after a good one", GzipBytes(a) + GzipBytes(b).substr(0, 40), true, true,
        ""},
   };
-  const DecodeCrewPtr crew = MakeDecodeCrew(1);
+  const WorkCrewPtr crew = MakeWorkCrew(1);
   ASSERT_NE(crew, nullptr);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
