@@ -31,20 +31,29 @@ std::vector<char> Copy(const std::string& bytes) {
   return buffer;
 }
 
-// Runs `normalise` on a copy of `bytes` and checks that the text did not grow.
+// Runs `normalise` on a copy of `bytes` and checks that the text did not grow and that the
+// length it returns is the length of the result.
 template <typename Normaliser>
 void CheckNormaliser(const std::string& bytes, Normaliser normalise) {
   std::vector<char> buffer = Copy(bytes);
   const size_t before = std::strlen(buffer.data());
-  normalise(buffer.data());
+  const int32_t length = normalise(buffer.data());
   Require(std::memchr(buffer.data(), '\0', buffer.size()) != nullptr, "text lost its NUL");
   Require(std::strlen(buffer.data()) <= before, "a normaliser made a text longer");
+  Require(length >= 0 && static_cast<size_t>(length) == std::strlen(buffer.data()),
+          "a normaliser returned a wrong length");
+}
+
+// True when the field is absent with the length 0, or carries the length of its text.
+bool LengthIsRight(const EntryText& field) {
+  if (field.text == nullptr) return field.length == 0;
+  return field.length >= 0 && static_cast<size_t>(field.length) == std::strlen(field.text);
 }
 
 void CheckNormalisers(const std::string& field) {
   CheckNormaliser(field, NormalizeHost);
-  CheckNormaliser(field, [](char* t) { NormalizeUriPath(t, false); });
-  CheckNormaliser(field, [](char* t) { NormalizeUriPath(t, true); });
+  CheckNormaliser(field, [](char* t) { return NormalizeUriPath(t, false); });
+  CheckNormaliser(field, [](char* t) { return NormalizeUriPath(t, true); });
   CheckNormaliser(field, NormalizeAgent);
   CheckNormaliser(field, NormalizeDomain);
   CheckNormaliser(field, DecodeQuery);
@@ -52,15 +61,19 @@ void CheckNormalisers(const std::string& field) {
 
   std::vector<char> buffer = Copy(field);
   const size_t before = std::strlen(buffer.data());
-  char* path = nullptr;
-  if (SplitAbsoluteUri(buffer.data(), path)) {
+  EntryText uri = TextOf(buffer.data());
+  EntryText path{};
+  if (SplitAbsoluteUri(uri, path)) {
     const size_t host = std::strlen(buffer.data());
     Require(host < before, "the host is not shorter than the URL");
-    const bool inside = path > buffer.data() + host && path < buffer.data() + buffer.size();
-    Require(inside || std::strcmp(path, "/") == 0, "the path is neither inside nor \"/\"");
-    Require(path[0] == '/', "the path does not begin with '/'");
+    Require(uri.text == buffer.data() && LengthIsRight(uri), "the host has a wrong length");
+    Require(LengthIsRight(path), "the path has a wrong length");
+    const bool inside =
+        path.text > buffer.data() + host && path.text < buffer.data() + buffer.size();
+    Require(inside || std::strcmp(path.text, "/") == 0, "the path is neither inside nor \"/\"");
+    Require(path.text[0] == '/', "the path does not begin with '/'");
   } else {
-    Require(path == nullptr, "a relative uri got a path");
+    Require(path.text == nullptr, "a relative uri got a path");
     Require(std::strlen(buffer.data()) == before, "a relative uri was rewritten");
   }
 }
@@ -70,25 +83,28 @@ void CheckEntry(const std::string& field, const std::string& pattern) {
   std::vector<std::vector<char>> copies(8, Copy(field));
   LogEntry entry;
   ResetEntry(entry);
-  char** fields[] = {&entry.client_host, &entry.uri,   &entry.agent,   &entry.method,
-                     &entry.domain,      &entry.query, &entry.referer, &entry.user};
-  for (size_t i = 0; i < copies.size(); ++i) *fields[i] = copies[i].data();
-  if (!field.empty() && (field[0] & 1) != 0) entry.domain = nullptr;  // let the URL set it
+  EntryText* fields[] = {&entry.client_host, &entry.uri,   &entry.agent,   &entry.method,
+                         &entry.domain,      &entry.query, &entry.referer, &entry.user};
+  for (size_t i = 0; i < copies.size(); ++i) *fields[i] = TextOf(copies[i].data());
+  if (!field.empty() && (field[0] & 1) != 0) entry.domain = EntryText{};  // let the URL set it
   NormalizeEntry(entry, (field.size() & 2) != 0);
-  for (char** text : fields) {
-    if (*text == nullptr) continue;
-    Require(std::strlen(*text) <= field.size(), "an entry field grew");
+  for (const EntryText* text : fields) {
+    Require(LengthIsRight(*text), "normalising left a field with a wrong length");
+    if (text->text == nullptr) continue;
+    Require(std::strlen(text->text) <= field.size(), "an entry field grew");
   }
 
   FilterLists filters;
   AppendFilter(filters.host, pattern.substr(0, MAX_FILTER_LENGTH));
   const char* pattern_text = filters.host.front().c_str();
   const bool accepting = pattern_text[0] == '+';
-  const bool matches = WildMatch(pattern_text + (accepting ? 1 : 0), entry.client_host);
+  const bool matches = WildMatch(pattern_text + (accepting ? 1 : 0), entry.client_host.text);
   Require(PassesFilters(entry, filters) == (accepting || !matches), "one-pattern filter verdict");
 
   TrimLeadingDirs(entry, static_cast<int>(field.size() % 11));
-  Require(std::strlen(entry.uri) <= field.size(), "trimming grew the uri");
+  Require(LengthIsRight(entry.uri), "trimming left the uri with a wrong length");
+  Require(entry.uri.text == nullptr || std::strlen(entry.uri.text) <= field.size(),
+          "trimming grew the uri");
 }
 
 bool HasSpecials(const char* pattern) {

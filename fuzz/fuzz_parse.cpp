@@ -36,8 +36,14 @@ bool IsLineEndByte(char c) {
   return c == '\0' || c == '\n' || c == '\r';
 }
 
-void CheckText(const char* text, const char* line, const char* line_end, const ParseState& state) {
-  if (text == nullptr) return;
+void CheckText(const EntryText& field, const char* line, const char* line_end,
+               const ParseState& state) {
+  const char* const text = field.text;
+  if (text == nullptr) {
+    FUZZ_CHECK(field.length == 0);
+    return;
+  }
+  FUZZ_CHECK(field.length >= 0 && std::strlen(text) == static_cast<size_t>(field.length));
   const char* join = state.path_join;
   if (text >= join && text < join + sizeof state.path_join) {
     FUZZ_CHECK(std::memchr(text, '\0', static_cast<size_t>(join + sizeof state.path_join - text)) !=
@@ -50,8 +56,8 @@ void CheckText(const char* text, const char* line, const char* line_end, const P
 
 void CheckEntry(const LogEntry& e, const char* line, const ParseState& state) {
   const char* line_end = line + e.line_length;
-  for (const char* t : {e.client_host, e.uri, e.query, e.referer, e.agent, e.user, e.method,
-                        e.protocol, e.domain, e.server, e.cookie, e.session}) {
+  for (const EntryText& t : {e.client_host, e.uri, e.query, e.referer, e.agent, e.user, e.method,
+                             e.protocol, e.domain, e.server, e.cookie, e.session}) {
     CheckText(t, line, line_end, state);
   }
   FUZZ_CHECK(e.year == 0 || (e.year >= 1970 && e.year <= 2038 && e.year < state.year_limit));

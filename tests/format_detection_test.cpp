@@ -391,7 +391,7 @@ TEST(ParseEntry, BlankLinesAreSkipped) {
       LogEntry entry;
       EXPECT_EQ(ParseEntry(state, buffer.data(), entry), PARSE_HEADER);
       EXPECT_EQ(entry.line_length, c.line_length);
-      EXPECT_EQ(entry.uri, nullptr);
+      EXPECT_EQ(entry.uri.text, nullptr);
       EXPECT_EQ(state.current_format, HEADER);  // the rotation does not move
       EXPECT_EQ(buffer.Text(), c.text);
     }

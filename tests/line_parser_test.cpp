@@ -740,8 +740,8 @@ TEST(ParseLine, PathArgumentIsJoinedInThePerInputBuffer) {
   const Template t = {HOST, URI, PATH_ARG, EOL};
   ASSERT_EQ(ParseLine(a, la.data(), t.data(), ea), PARSE_ENTRY);
   ASSERT_EQ(ParseLine(b, lb.data(), t.data(), eb), PARSE_ENTRY);
-  EXPECT_STREQ(ea.uri, "/x$1");
-  EXPECT_STREQ(eb.uri, "/y$2");
+  EXPECT_STREQ(ea.uri.text, "/x$1");
+  EXPECT_STREQ(eb.uri.text, "/y$2");
 }
 
 TEST(ParseLine, DateCompletionAndValidation) {
@@ -830,7 +830,62 @@ TEST(ParseLine, LineLengthCoversOneLineEnd) {
     LogEntry entry;
     ASSERT_EQ(ParseLine(state, buffer.data(), t.data(), entry), PARSE_ENTRY);
     EXPECT_EQ(entry.line_length, c.length);
-    EXPECT_STREQ(entry.client_host, "h");
+    EXPECT_STREQ(entry.client_host.text, "h");
+  }
+}
+
+// The parser resets only the numbers of the entry it is given and sets every text field
+// itself, so an entry reused from line to line, as the merge engine reuses one per input,
+// must keep nothing of the line before: a field the new line lacks is absent, and a line
+// that is no entry leaves every text field absent.
+TEST(ParseLine, ReusedEntryKeepsNothingOfTheLineBefore) {
+  const std::string common = "1.2.3.4 - - " + kDate + " \"GET /a?b=1 HTTP/1.0\" 200 512";
+  struct Step {
+    const char* name;
+    Template format;
+    std::string line;
+    ParseResult result;
+    Fields fields;  // for PARSE_ENTRY
+  };
+  const Step steps[] = {
+      {"combined with cookie", Builtin(COMBINED),
+       common + " \"http://r/\" \"Mozilla/4.0\" 3 \"id=1\"", PARSE_ENTRY,
+       With(kCommon, {{"referer", "http://r/"},
+                      {"agent", "Mozilla/4.0"},
+                      {"transfer", "3000"},
+                      {"cookie", "id=1"}})},
+      {"common", Builtin(COMBINED), common, PARSE_ENTRY, kCommon},
+      {"no request, no user",
+       Builtin(COMBINED),
+       "5.6.7.8 - - " + kDate + " \"-\" 400 -",
+       PARSE_ENTRY,
+       {{"host", "5.6.7.8"}, {"date", "2001-01-01"}, {"time", "10:00:00"}, {"status", "400"}}},
+      {"combined again", Builtin(COMBINED), common + " \"http://r/\" \"M\"", PARSE_ENTRY,
+       With(kCommon, {{"referer", "http://r/"}, {"agent", "M"}})},
+      {"no match", Builtin(COMBINED), "not a log line", PARSE_NO_MATCH, {}},
+      {"combined after the failure", Builtin(COMBINED), common, PARSE_ENTRY, kCommon},
+      {"FTP service line",
+       Builtin(IIS_SERVICE),
+       "1.2.3.4, -, 3/5/01, 10:00:00, MSFTPSVC1, x",
+       PARSE_HEADER,
+       {}},
+  };
+  ParseState state = FreshState();
+  LogEntry entry;
+  ResetEntry(entry);
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    Buffer buffer(step.line);
+    ASSERT_EQ(ParseLine(state, buffer.data(), step.format.data(), entry), step.result);
+    if (step.result == PARSE_ENTRY) {
+      EXPECT_EQ(Describe(entry), step.fields);
+      ExpectSoundEntry(buffer, 0, state, entry);
+      continue;
+    }
+    for (const auto& [name, field] : parse_test::TextFields(entry)) {
+      EXPECT_EQ(field.text, nullptr) << name;
+      EXPECT_EQ(field.length, 0) << name;
+    }
   }
 }
 

@@ -24,7 +24,7 @@ LogEntry Dated(int year, int month, int day, int hour, int minute, int second) {
 
 TEST(LogEntry, ResetKeepsTheDefaultTimeAndInventsNoNumbers) {
   LogEntry e;
-  e.uri = reinterpret_cast<char*>(&e);
+  e.uri = EntryText{reinterpret_cast<char*>(&e), 3};
   e.year = 7;
   ResetEntry(e);
   EXPECT_EQ(e.hour, 12);
@@ -32,8 +32,8 @@ TEST(LogEntry, ResetKeepsTheDefaultTimeAndInventsNoNumbers) {
   EXPECT_EQ(e.bytes, NO_NUMBER);
   EXPECT_EQ(e.transfer_time, NO_NUMBER);
   EXPECT_EQ(e.year, 0);
-  EXPECT_EQ(e.uri, nullptr);
-  EXPECT_EQ(e.session, nullptr);
+  EXPECT_EQ(e.uri, EntryText{});
+  EXPECT_EQ(e.session, EntryText{});
   EXPECT_EQ(e.line_length, 0);
 }
 

@@ -17,17 +17,29 @@ struct TextCase {
 };
 
 // Runs `normalise` on an exact-size copy of every input (so ASan sees any read or write
-// past the NUL) and compares the result.
+// past the NUL) and compares the result and the length it returns.
 template <typename Normaliser>
 void ExpectRewrites(const std::vector<TextCase>& cases, Normaliser normalise) {
   for (const TextCase& c : cases) {
     SCOPED_TRACE(std::string("input '") + c.in + "'");
     const size_t size = std::strlen(c.in) + 1;
     std::vector<char> buffer(c.in, c.in + size);
-    normalise(buffer.data());
+    const int32_t length = normalise(buffer.data());
     ASSERT_NE(std::memchr(buffer.data(), '\0', size), nullptr);
     EXPECT_STREQ(buffer.data(), c.out);
+    EXPECT_EQ(length, static_cast<int32_t>(std::strlen(buffer.data())));
   }
+}
+
+// The text of an entry field, checked against the length the field carries; "(absent)"
+// for an absent field.
+std::string Value(const EntryText& field) {
+  if (field.text == nullptr) {
+    EXPECT_EQ(field.length, 0);
+    return "(absent)";
+  }
+  EXPECT_EQ(field.length, static_cast<int32_t>(std::strlen(field.text))) << field.text;
+  return field.text;
 }
 
 // ---- Client host ---------------------------------------------------------------------
@@ -81,7 +93,7 @@ TEST(NormalizeUriPath, DotSegmentsSlashesAndEscapes) {
           {"/.//../x", "/x"},
           {"/a%2F/../b", "/a/b"},
       },
-      [](char* text) { NormalizeUriPath(text, false); });
+      [](char* text) { return NormalizeUriPath(text, false); });
 }
 
 TEST(NormalizeUriPath, LowerCaseFlag) {
@@ -91,7 +103,7 @@ TEST(NormalizeUriPath, LowerCaseFlag) {
           {"/A%42C", "/abc"},  // decoded bytes are lower-cased too
           {"/\xc9t\xc9", "/\xc9t\xc9"},
       },
-      [](char* text) { NormalizeUriPath(text, true); });
+      [](char* text) { return NormalizeUriPath(text, true); });
 }
 
 // Escapes cut short or holding odd digits; a decoded NUL ends the text.
@@ -109,14 +121,14 @@ TEST(NormalizeUriPath, BrokenAndOddEscapes) {
           {"/%41%", "/A%"},
           {"/%e9", "/\xe9"},
       },
-      [](char* text) { NormalizeUriPath(text, false); });
+      [](char* text) { return NormalizeUriPath(text, false); });
 }
 
 // Escapes of a line end stay as written in every decoded field: a decoded CR or LF would
 // split the entry's line in the merged log.
 TEST(Escapes, LineEndsStayEscaped) {
   ExpectRewrites({{"/a%0Ab", "/a%0Ab"}, {"/a%0dx%41", "/a%0dxA"}, {"/%gA", "/%gA"}},
-                 [](char* text) { NormalizeUriPath(text, false); });
+                 [](char* text) { return NormalizeUriPath(text, false); });
   ExpectRewrites({{"x=%0A%3D", "x=%0A="}, {"%0D%0a", "%0D%0a"}}, DecodeQuery);
   ExpectRewrites({{"http://h/a%0Ab?x%0D", "http://h/a%0Ab?x%0D"}}, NormalizeReferer);
 }
@@ -153,20 +165,21 @@ TEST(SplitAbsoluteUri, HostAndPath) {
   for (const SplitCase& c : cases) {
     SCOPED_TRACE(std::string("uri '") + c.in + "'");
     std::vector<char> buffer(c.in, c.in + std::strlen(c.in) + 1);
-    char* path = nullptr;
-    ASSERT_EQ(SplitAbsoluteUri(buffer.data(), path), c.absolute);
-    EXPECT_STREQ(buffer.data(), c.host);
+    EntryText uri = TextOf(buffer.data());
+    EntryText path{};
+    ASSERT_EQ(SplitAbsoluteUri(uri, path), c.absolute);
+    EXPECT_EQ(uri.text, buffer.data());
+    EXPECT_EQ(Value(uri), c.host);
     if (!c.absolute) {
-      EXPECT_EQ(path, nullptr);
+      EXPECT_EQ(path.text, nullptr);
     } else if (c.path == nullptr) {
-      ASSERT_NE(path, nullptr);
-      EXPECT_STREQ(path, "/");
-      EXPECT_TRUE(path < buffer.data() || path >= buffer.data() + buffer.size());
+      EXPECT_EQ(Value(path), "/");
+      EXPECT_TRUE(path.text < buffer.data() || path.text >= buffer.data() + buffer.size());
     } else {
       // The path lies in the text, behind the rewritten host.
-      ASSERT_GT(path, buffer.data() + std::strlen(buffer.data()));
-      ASSERT_LT(path, buffer.data() + buffer.size());
-      EXPECT_STREQ(path, c.path);
+      ASSERT_GT(path.text, buffer.data() + std::strlen(buffer.data()));
+      ASSERT_LT(path.text, buffer.data() + buffer.size());
+      EXPECT_EQ(Value(path), c.path);
     }
   }
 }
@@ -275,9 +288,9 @@ class EntryFixture : public ::testing::Test {
  protected:
   void SetUp() override { ResetEntry(entry); }
 
-  char* Text(const char* value) {
+  EntryText Text(const char* value) {
     storage.emplace_back(value, value + std::strlen(value) + 1);
-    return storage.back().data();
+    return TextOf(storage.back().data());
   }
 
   LogEntry entry{};
@@ -298,23 +311,23 @@ TEST_F(NormalizeEntryTest, EveryFieldInTurn) {
   entry.user = Text("User+Name");
   entry.cookie = Text("A%20B");
   NormalizeEntry(entry, /*lowercase_path=*/true);
-  EXPECT_STREQ(entry.client_host, "alpha.beta");
-  EXPECT_STREQ(entry.uri, "/dir/file.html");
-  EXPECT_STREQ(entry.agent, "Agent/1.0 (x)");
-  EXPECT_STREQ(entry.method, "GET");
-  EXPECT_STREQ(entry.domain, "www.example");
-  EXPECT_STREQ(entry.query, "a b=c");
-  EXPECT_STREQ(entry.referer, "Javascript");
-  EXPECT_STREQ(entry.user, "User+Name");  // user and cookie are left alone
-  EXPECT_STREQ(entry.cookie, "A%20B");
+  EXPECT_EQ(Value(entry.client_host), "alpha.beta");
+  EXPECT_EQ(Value(entry.uri), "/dir/file.html");
+  EXPECT_EQ(Value(entry.agent), "Agent/1.0 (x)");
+  EXPECT_EQ(Value(entry.method), "GET");
+  EXPECT_EQ(Value(entry.domain), "www.example");
+  EXPECT_EQ(Value(entry.query), "a b=c");
+  EXPECT_EQ(Value(entry.referer), "Javascript");
+  EXPECT_EQ(Value(entry.user), "User+Name");  // user and cookie are left alone
+  EXPECT_EQ(Value(entry.cookie), "A%20B");
 }
 
 TEST_F(NormalizeEntryTest, AbsentFieldsStayAbsent) {
   NormalizeEntry(entry, false);
-  EXPECT_EQ(entry.client_host, nullptr);
-  EXPECT_EQ(entry.uri, nullptr);
-  EXPECT_EQ(entry.domain, nullptr);
-  EXPECT_EQ(entry.referer, nullptr);
+  EXPECT_EQ(entry.client_host.text, nullptr);
+  EXPECT_EQ(entry.uri.text, nullptr);
+  EXPECT_EQ(entry.domain.text, nullptr);
+  EXPECT_EQ(entry.referer.text, nullptr);
 }
 
 TEST_F(NormalizeEntryTest, AbsoluteUriGivesDomainOnlyWhenAbsent) {
@@ -340,12 +353,12 @@ TEST_F(NormalizeEntryTest, AbsoluteUriGivesDomainOnlyWhenAbsent) {
     entry.uri = Text(c.uri);
     if (c.domain != nullptr) entry.domain = Text(c.domain);
     NormalizeEntry(entry, false);
-    EXPECT_STREQ(entry.uri, c.want_uri);
+    EXPECT_EQ(Value(entry.uri), c.want_uri);
     if (c.want_domain == nullptr) {
-      EXPECT_EQ(entry.domain, nullptr);
+      EXPECT_EQ(entry.domain.text, nullptr);
     } else {
-      ASSERT_NE(entry.domain, nullptr);
-      EXPECT_STREQ(entry.domain, c.want_domain);
+      ASSERT_NE(entry.domain.text, nullptr);
+      EXPECT_EQ(Value(entry.domain), c.want_domain);
     }
   }
 }
@@ -353,8 +366,8 @@ TEST_F(NormalizeEntryTest, AbsoluteUriGivesDomainOnlyWhenAbsent) {
 TEST_F(NormalizeEntryTest, PathIsCleanedBeforeTheSplit) {
   entry.uri = Text("HTTP://Host//a/./b");
   NormalizeEntry(entry, false);
-  EXPECT_STREQ(entry.domain, "host");
-  EXPECT_STREQ(entry.uri, "/a/b");
+  EXPECT_EQ(Value(entry.domain), "host");
+  EXPECT_EQ(Value(entry.uri), "/a/b");
 }
 
 // ---- Trimming --------------------------------------------------------------------------
@@ -382,16 +395,16 @@ TEST_F(TrimLeadingDirsTest, DropsDirectoriesButNeverTheLastComponent) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.uri) + " n=" + std::to_string(c.n));
     entry.uri = Text(c.uri);
-    char* const original = entry.uri;
+    const char* const original = entry.uri.text;
     TrimLeadingDirs(entry, c.n);
-    EXPECT_STREQ(entry.uri, c.want);
+    EXPECT_EQ(Value(entry.uri), c.want);
     EXPECT_STREQ(original, c.uri);  // the text itself is not rewritten
   }
 }
 
 TEST_F(TrimLeadingDirsTest, AbsentUriStaysAbsent) {
   TrimLeadingDirs(entry, 2);
-  EXPECT_EQ(entry.uri, nullptr);
+  EXPECT_EQ(entry.uri.text, nullptr);
 }
 
 // ---- Filters ---------------------------------------------------------------------------
@@ -418,7 +431,7 @@ TEST_F(PassesFiltersTest, AcceptingThenRejectAllKeepsOnlyWantedHosts) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.host != nullptr ? c.host : "(absent)");
-    entry.client_host = c.host != nullptr ? Text(c.host) : nullptr;
+    entry.client_host = c.host != nullptr ? Text(c.host) : EntryText{};
     EXPECT_EQ(PassesFilters(entry, filters), c.passes);
   }
 }
@@ -429,7 +442,7 @@ TEST_F(PassesFiltersTest, SingleRejectingPatternDropsOnlyWhatItMatches) {
   EXPECT_FALSE(PassesFilters(entry, filters));
   entry.uri = Text("/index.html");
   EXPECT_TRUE(PassesFilters(entry, filters));
-  entry.uri = nullptr;
+  entry.uri = EntryText{};
   EXPECT_TRUE(PassesFilters(entry, filters));
 }
 
@@ -453,7 +466,7 @@ TEST_F(PassesFiltersTest, UserFiltersAndAbsentUser) {
 
   filters = FilterLists{};
   AppendFilter(filters.user, "?*");
-  entry.user = nullptr;
+  entry.user = EntryText{};
   EXPECT_TRUE(PassesFilters(entry, filters));  // "?*" needs at least one character
   entry.user = Text("alice");
   EXPECT_FALSE(PassesFilters(entry, filters));
@@ -476,7 +489,7 @@ TEST_F(PassesFiltersTest, EveryListMustPass) {
   EXPECT_TRUE(PassesFilters(entry, filters));
 
   const struct {
-    char** field;
+    EntryText* field;
     const char* value;
   } spoilers[] = {
       {&entry.uri, "/private/x"}, {&entry.agent, "curl/7.0"}, {&entry.domain, "other.example"},
@@ -484,8 +497,8 @@ TEST_F(PassesFiltersTest, EveryListMustPass) {
   };
   for (const auto& s : spoilers) {
     SCOPED_TRACE(s.value != nullptr ? s.value : "(absent)");
-    char* const saved = *s.field;
-    *s.field = s.value != nullptr ? Text(s.value) : nullptr;
+    const EntryText saved = *s.field;
+    *s.field = s.value != nullptr ? Text(s.value) : EntryText{};
     EXPECT_FALSE(PassesFilters(entry, filters));
     *s.field = saved;
   }

@@ -94,6 +94,7 @@ TEST(ParseAhead, TheMergedLogAndMessagesAreTheSameWhateverTheThreads) {
       {"normalised and filtered",
        {"--normalize", "--lowercase", "--trim-first-n-dirs=1", "--filter-agent=-curl*"}},
       {"time window", {"--since=2024-03-30T17:10:00", "--until=2024-03-30T17:20:00"}},
+      {"in passes of two inputs", {"--max-open=2", "--verbose"}},
   };
   for (const OptionCase& c : cases) {
     SCOPED_TRACE(c.name);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "entries/log_entry.h"
@@ -19,17 +20,21 @@ namespace parse_test {
 using Template = std::vector<uint8_t>;
 using Fields = std::map<std::string, std::string>;
 
-// The entry as "name -> value" for every text field that is set and every number that
-// differs from its reset value; the date and the time are shown as one value each.
-inline Fields Describe(const LogEntry& e) {
-  Fields f;
-  const std::pair<const char*, const char*> texts[] = {
+// Every text field of an entry with its name.
+inline std::vector<std::pair<const char*, EntryText>> TextFields(const LogEntry& e) {
+  return {
       {"host", e.client_host}, {"uri", e.uri},       {"query", e.query},   {"referer", e.referer},
       {"agent", e.agent},      {"user", e.user},     {"method", e.method}, {"protocol", e.protocol},
       {"domain", e.domain},    {"server", e.server}, {"cookie", e.cookie}, {"session", e.session},
   };
-  for (const auto& [name, value] : texts) {
-    if (value != nullptr) f[name] = value;
+}
+
+// The entry as "name -> value" for every text field that is set and every number that
+// differs from its reset value; the date and the time are shown as one value each.
+inline Fields Describe(const LogEntry& e) {
+  Fields f;
+  for (const auto& [name, value] : TextFields(e)) {
+    if (value.text != nullptr) f[name] = value.text;
   }
   char buffer[64];
   if (e.year != 0 || e.month != 0 || e.day != 0) {
@@ -70,18 +75,23 @@ class Buffer {
 };
 
 // Checks what every accepted entry must satisfy: each text field starts inside the line
-// (or in the state's path_join) and its NUL lies inside the line or at the end of the data;
-// nothing behind the line was written; the date is in range.
+// (or in the state's path_join), its NUL lies inside the line or at the end of the data, and
+// the length it carries is the length of its text (0 when absent); nothing behind the line
+// was written; the date is in range.
 inline void ExpectSoundEntry(Buffer& buffer, size_t offset, const ParseState& state,
                              const LogEntry& e) {
   const char* line = buffer.data() + offset;
   const size_t remaining = buffer.size() - offset;
   ASSERT_GT(e.line_length, 0);
   ASSERT_LE(static_cast<size_t>(e.line_length), remaining);
-  const char* texts[] = {e.client_host, e.uri,      e.query,  e.referer, e.agent,  e.user,
-                         e.method,      e.protocol, e.domain, e.server,  e.cookie, e.session};
-  for (const char* t : texts) {
-    if (t == nullptr) continue;
+  for (const auto& [name, field] : TextFields(e)) {
+    SCOPED_TRACE(name);
+    const char* const t = field.text;
+    if (t == nullptr) {
+      EXPECT_EQ(field.length, 0);
+      continue;
+    }
+    EXPECT_EQ(static_cast<int64_t>(std::strlen(t)), field.length);
     if (t >= state.path_join && t < state.path_join + sizeof state.path_join) {
       EXPECT_LT(std::strlen(t), sizeof state.path_join);
       continue;

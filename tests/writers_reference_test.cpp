@@ -75,7 +75,8 @@ std::string Number(long long value) {
 }
 
 bool NoRequest(const LogEntry& e) {
-  return (e.method == nullptr || e.method[0] == '\0') && (e.uri == nullptr || e.uri[0] == '\0');
+  const auto empty = [](const EntryText& t) { return t.text == nullptr || t.text[0] == '\0'; };
+  return empty(e.method) && empty(e.uri);
 }
 
 // A quoted field as Apache writes it: \" for a quote, and a run of backslashes doubled
@@ -176,16 +177,17 @@ std::string Or(const char* text, const char* placeholder) {
 // the formatted length) until the line fits, or the empty text when nothing is left to
 // shed.
 std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options, size_t size) {
-  Texts t{Or(e.client_host, "-"),
-          kind == Kind::NCSA && !options.vhost ? "-" : Or(e.domain, "-"),
-          Or(e.user, "-"),
-          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.method, "GET"),
-          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.uri, "/"),
-          kind == Kind::NCSA ? (e.query ? Field(e.query) : std::nullopt) : Field(Or(e.query, "-")),
-          Or(e.referer, "-"),
-          Or(e.agent, "-"),
-          kind == Kind::NCSA ? "" : Or(e.cookie, "-"),
-          kind == Kind::NCSA ? Or(e.protocol, "HTTP/1.0") : ""};
+  Texts t{Or(e.client_host.text, "-"),
+          kind == Kind::NCSA && !options.vhost ? "-" : Or(e.domain.text, "-"),
+          Or(e.user.text, "-"),
+          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.method.text, "GET"),
+          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.uri.text, "/"),
+          kind == Kind::NCSA ? (e.query.text ? Field(e.query.text) : std::nullopt)
+                             : Field(Or(e.query.text, "-")),
+          Or(e.referer.text, "-"),
+          Or(e.agent.text, "-"),
+          kind == Kind::NCSA ? "" : Or(e.cookie.text, "-"),
+          kind == Kind::NCSA ? Or(e.protocol.text, "HTTP/1.0") : ""};
   // No field holds a separator or a line end: blanks, tabs, CR and LF become '+' in the
   // unquoted fields of W3C and NCSA lines (the request included), blanks on WebSTAR lines.
   const auto map = [](std::string& text, char blank_as) {
@@ -271,9 +273,9 @@ class RandomEntries {
       e.year = 1970 + static_cast<int32_t>(Pick(80));
       e.month = static_cast<int32_t>(Pick(14));  // 0 and 13 print as "???"
     }
-    for (char** text : {&e.client_host, &e.uri, &e.query, &e.referer, &e.agent, &e.user, &e.method,
-                        &e.domain, &e.cookie, &e.protocol}) {
-      *text = Text();
+    for (EntryText* text : {&e.client_host, &e.uri, &e.query, &e.referer, &e.agent, &e.user,
+                            &e.method, &e.domain, &e.cookie, &e.protocol}) {
+      *text = TextOf(Text());
     }
     return e;
   }
@@ -400,9 +402,10 @@ std::string Describe(const LogEntry& e) {
       "date %d-%d-%d %d:%d:%d status %d bytes %lld transfer %d; host %s, uri %s, "
       "query %s, referer %s, agent %s, user %s, method %s, domain %s, cookie %s",
       e.year, e.month, e.day, e.hour, e.minute, e.second, e.status, static_cast<long long>(e.bytes),
-      e.transfer_time, text(e.client_host).c_str(), text(e.uri).c_str(), text(e.query).c_str(),
-      text(e.referer).c_str(), text(e.agent).c_str(), text(e.user).c_str(), text(e.method).c_str(),
-      text(e.domain).c_str(), text(e.cookie).c_str());
+      e.transfer_time, text(e.client_host.text).c_str(), text(e.uri.text).c_str(),
+      text(e.query.text).c_str(), text(e.referer.text).c_str(), text(e.agent.text).c_str(),
+      text(e.user.text).c_str(), text(e.method.text).c_str(), text(e.domain.text).c_str(),
+      text(e.cookie.text).c_str());
 }
 
 TEST(WritersAgainstSnprintf, RandomEntriesEveryDialectStyleAndBufferSize) {

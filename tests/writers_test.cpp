@@ -29,8 +29,8 @@ LogEntry Example() {
   static char uri[] = "/";
   LogEntry e;
   ResetEntry(e);
-  e.method = method;
-  e.uri = uri;
+  e.method = TextOf(method);
+  e.uri = TextOf(uri);
   e.year = 2001;
   e.utc_offset = -300;  // as a common-log stamp at -0500 gives it
   e.month = 3;
@@ -91,9 +91,9 @@ TEST_F(Writers, WorkedExampleInEveryDialect) {
 TEST_F(Writers, SeparatorsAndLineEndsInsideFieldsAreWrittenSafely) {
   char user[] = "NT AUTHORITY\\LOCAL SERVICE", uri[] = "/a\tb", agent[] = "Bot\r\n1 (x)";
   LogEntry e = Example();
-  e.user = user;
-  e.uri = uri;
-  e.agent = agent;
+  e.user = TextOf(user);
+  e.uri = TextOf(uri);
+  e.agent = TextOf(agent);
   struct Case {
     LineWriter writer;
     const char* line;
@@ -119,15 +119,15 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
   char host[] = "10.0.0.1", user[] = "ann", method[] = "POST", uri[] = "/a b.html", query[] = "x=1",
        referer[] = "http://r/", agent[] = "Moz \"q\"", domain[] = "www.x", cookie[] = "id=7";
   LogEntry e = Example();
-  e.client_host = host;
-  e.user = user;
-  e.method = method;
-  e.uri = uri;
-  e.query = query;
-  e.referer = referer;
-  e.agent = agent;
-  e.domain = domain;
-  e.cookie = cookie;
+  e.client_host = TextOf(host);
+  e.user = TextOf(user);
+  e.method = TextOf(method);
+  e.uri = TextOf(uri);
+  e.query = TextOf(query);
+  e.referer = TextOf(referer);
+  e.agent = TextOf(agent);
+  e.domain = TextOf(domain);
+  e.cookie = TextOf(cookie);
   e.status = 404;
   e.bytes = 17;
   e.transfer_time = 51;
@@ -148,7 +148,7 @@ TEST_F(Writers, EveryFieldLandsInItsPlace) {
 // W3C writes a quote as "" and a backslash as it is.
 TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
   struct Case {
-    char* LogEntry::*field;
+    EntryText LogEntry::*field;
     const char* value;
     LineWriter writer;
     const char* expected;  // part of the line
@@ -178,7 +178,7 @@ TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
     SCOPED_TRACE(c.value);
     std::string value = c.value;
     LogEntry e = Example();
-    e.*c.field = value.data();
+    e.*c.field = TextOf(value.data());
     const std::string line = Format(c.writer, e);
     EXPECT_NE(line.find(c.expected), std::string::npos) << line;
   }
@@ -189,12 +189,12 @@ TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
 TEST_F(Writers, LineSpaceHoldsEveryFieldEscaped) {
   std::string quotes(3000, '"');
   std::string backslashes(3000, '\\');
-  for (char* LogEntry::*field : {&LogEntry::agent, &LogEntry::referer, &LogEntry::protocol,
-                                 &LogEntry::query, &LogEntry::cookie, &LogEntry::user}) {
+  for (EntryText LogEntry::*field : {&LogEntry::agent, &LogEntry::referer, &LogEntry::protocol,
+                                     &LogEntry::query, &LogEntry::cookie, &LogEntry::user}) {
     for (std::string* text : {&quotes, &backslashes}) {
       LogEntry e = Example();
       e.line_length = 0;  // not known: every field is measured
-      e.*field = text->data();
+      e.*field = TextOf(text->data());
       for (LineWriter writer : {FormatNcsaLine, FormatW3cLine, FormatWebstarLine}) {
         const std::string line = Format(writer, e, LineSizeBound(e));
         ASSERT_FALSE(line.empty());
@@ -215,8 +215,8 @@ TEST_F(Writers, LineSpaceHoldsEveryFieldEscaped) {
 // Values the input did not have print as "-" in every dialect: nothing is invented.
 TEST_F(Writers, AbsentNumbersAndRequestPrintAsDashes) {
   LogEntry e = Example();
-  e.method = nullptr;
-  e.uri = nullptr;
+  e.method = TextOf(nullptr);
+  e.uri = TextOf(nullptr);
   e.status = NO_NUMBER;
   e.bytes = NO_NUMBER;
   e.transfer_time = NO_NUMBER;
@@ -228,7 +228,7 @@ TEST_F(Writers, AbsentNumbersAndRequestPrintAsDashes) {
   // A 3 GB download keeps its size; a method without a uri still names the path "/".
   e.bytes = 3000000000;
   static char post[] = "POST";
-  e.method = post;
+  e.method = TextOf(post);
   EXPECT_EQ(Format(FormatNcsaLine, e),
             "- - - [05/Mar/2001:14:07:09 -0500] \"POST / HTTP/1.0\" - 3000000000 \"-\" \"-\"\n");
 }
@@ -236,29 +236,62 @@ TEST_F(Writers, AbsentNumbersAndRequestPrintAsDashes) {
 TEST_F(Writers, EmptyTextsPrintTheirPlaceholders) {
   char empty[][1] = {"", "", "", "", "", "", "", "", ""};
   LogEntry e = Example();
-  e.client_host = empty[0];
-  e.user = empty[1];
-  e.method = empty[2];
-  e.uri = empty[3];
-  e.referer = empty[4];
-  e.agent = empty[5];
-  e.domain = empty[6];
-  e.cookie = empty[7];
+  e.client_host = TextOf(empty[0]);
+  e.user = TextOf(empty[1]);
+  e.method = TextOf(empty[2]);
+  e.uri = TextOf(empty[3]);
+  e.referer = TextOf(empty[4]);
+  e.agent = TextOf(empty[5]);
+  e.domain = TextOf(empty[6]);
+  e.cookie = TextOf(empty[7]);
   EXPECT_EQ(Format(FormatNcsaLine, e),
             "- - - [05/Mar/2001:14:07:09 -0500] \"-\" 200 1024 \"-\" \"-\"\n");
-  e.query = empty[8];
+  e.query = TextOf(empty[8]);
   EXPECT_EQ(Format(FormatW3cLine, e),
             "2001-03-05 14:07:09 - - - - - 200 1024 1000 - \"-\" \"-\" \"-\"\n");
   EXPECT_EQ(Format(FormatWebstarLine, e),
             "03/05/2001\t14:07:09\t-\t-\t-\t-\t-\t200\t1024\t60\t-\t-\t\"-\"\t-\n");
 }
 
+// Builds with assertions stop on an entry field whose length is not that of its text, so
+// every test run checks the lengths each stage sets; a release build trusts them.
+TEST_F(Writers, FieldLengthMismatchStopsBuildsWithAssertions) {
+#ifdef NDEBUG
+  GTEST_SKIP() << "the check is compiled only into builds with assertions";
+#else
+  static char agent[] = "Mozilla";
+  struct Case {
+    const char* name;
+    EntryText LogEntry::*field;
+    EntryText value;
+  };
+  const Case cases[] = {
+      {"longer than the text", &LogEntry::agent, EntryText{agent, 8}},
+      {"shorter than the text", &LogEntry::agent, EntryText{agent, 3}},
+      {"negative", &LogEntry::agent, EntryText{agent, -1}},
+      {"absent with a length", &LogEntry::referer, EntryText{nullptr, 2}},
+      {"a field no dialect prints", &LogEntry::session, EntryText{agent, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LogEntry e = Example();
+    e.*c.field = c.value;
+    for (const auto& d : DIALECTS) {
+      SCOPED_TRACE(d.name);
+      EXPECT_DEATH(Format(d.writer, e),
+                   "internal error: the entry field [a-z_]+ carries the length");
+    }
+    EXPECT_DEATH(LineSizeBound(e), "carries the length");
+  }
+#endif
+}
+
 TEST_F(Writers, WritersLeaveTheEntryUnchanged) {
   std::string long_agent(5000, 'a');
   char cookie[] = "c";
   LogEntry e = Example();
-  e.agent = long_agent.data();
-  e.cookie = cookie;
+  e.agent = TextOf(long_agent.data());
+  e.cookie = TextOf(cookie);
   for (const auto& d : DIALECTS) {
     SCOPED_TRACE(d.name);
     const auto before = Fields(e);
@@ -297,10 +330,10 @@ TEST_F(Writers, NcsaRequestQueryAndVirtualHost) {
     SCOPED_TRACE(line);
     options.vhost = c.vhost;
     LogEntry e = Example();
-    e.uri = uri;
-    e.query = c.query;
-    e.domain = c.domain;
-    e.protocol = c.protocol;
+    e.uri = TextOf(uri);
+    e.query = TextOf(c.query);
+    e.domain = TextOf(c.domain);
+    e.protocol = TextOf(c.protocol);
     EXPECT_EQ(Format(FormatNcsaLine, e), line);
   }
 }
@@ -309,7 +342,7 @@ TEST_F(Writers, VhostOffStillPrintsTheDomainOnW3cAndWebstar) {
   options.vhost = false;
   char domain[] = "www.x";
   LogEntry e = Example();
-  e.domain = domain;
+  e.domain = TextOf(domain);
   EXPECT_NE(Format(FormatW3cLine, e).find(" 1000 www.x "), std::string::npos);
   EXPECT_NE(Format(FormatWebstarLine, e).find("\t60\twww.x\t"), std::string::npos);
 }
@@ -440,10 +473,10 @@ TEST_F(Writers, W3cShedsCookieFirstThenAgent) {
   std::string agent(5000, 'a');
   char cookie[] = "session=1", referer[] = "http://r/", user[] = "ann";
   LogEntry e = Example();
-  e.agent = agent.data();
-  e.cookie = cookie;
-  e.referer = referer;
-  e.user = user;
+  e.agent = TextOf(agent.data());
+  e.cookie = TextOf(cookie);
+  e.referer = TextOf(referer);
+  e.user = TextOf(user);
   EXPECT_EQ(Format(FormatW3cLine, e),
             "2001-03-05 14:07:09 - ann GET / - 200 1024 1000 - \"-\" \"\" \"http://r/\"\n");
 }
@@ -453,8 +486,8 @@ TEST_F(Writers, W3cSheddingStopsOnceTheEstimateFits) {
   std::string cookie(4050, 'c');
   char agent[] = "Moz";
   LogEntry e = Example();
-  e.cookie = cookie.data();
-  e.agent = agent;
+  e.cookie = TextOf(cookie.data());
+  e.agent = TextOf(agent);
   EXPECT_EQ(Format(FormatW3cLine, e),
             "2001-03-05 14:07:09 - - GET / - 200 1024 1000 - \"Moz\" \"\" \"-\"\n");
 }
@@ -467,11 +500,11 @@ TEST_F(Writers, SheddingOrderAndBufferSizes) {
   const std::string c(40, 'c'), a(40, 'a'), r(40, 'r'), q(40, 'q'), u(40, 'u');
   std::string cookie = c, agent = a, referer = r, query = q, user = u;
   LogEntry e = Example();
-  e.cookie = cookie.data();
-  e.agent = agent.data();
-  e.referer = referer.data();
-  e.query = query.data();
-  e.user = user.data();
+  e.cookie = TextOf(cookie.data());
+  e.agent = TextOf(agent.data());
+  e.referer = TextOf(referer.data());
+  e.query = TextOf(query.data());
+  e.user = TextOf(user.data());
   struct Case {
     LineWriter writer;
     size_t size;
@@ -509,9 +542,9 @@ TEST_F(Writers, NcsaShedsRefererAndAgentTogether) {
   std::string referer(4050, 'r');  // estimate 4120
   char agent[] = "Moz", cookie[] = "not part of the line";
   LogEntry e = Example();
-  e.referer = referer.data();
-  e.agent = agent;
-  e.cookie = cookie;
+  e.referer = TextOf(referer.data());
+  e.agent = TextOf(agent);
+  e.cookie = TextOf(cookie);
   EXPECT_EQ(Format(FormatNcsaLine, e),
             "- - - [05/Mar/2001:14:07:09 -0500] \"GET / HTTP/1.0\" 200 1024 \"-\" \"-\"\n");
 }
@@ -520,8 +553,8 @@ TEST_F(Writers, NcsaWithAnOverlongUriWritesNothing) {
   std::string uri(4090, 'u');
   char referer[] = "http://r/";
   LogEntry e = Example();
-  e.uri = uri.data();
-  e.referer = referer;
+  e.uri = TextOf(uri.data());
+  e.referer = TextOf(referer);
   EXPECT_EQ(Format(FormatNcsaLine, e), "");
 }
 
@@ -542,7 +575,7 @@ TEST_F(Writers, TinyBuffers) {
 TEST_F(Writers, LongNumbersShedFurtherInsteadOfOverflowing) {
   std::string cookie(100, 'c');
   LogEntry e = Example();
-  e.cookie = cookie.data();
+  e.cookie = TextOf(cookie.data());
   e.year = e.month = e.day = e.hour = e.minute = e.second = INT32_MIN;
   e.status = e.bytes = e.transfer_time = INT32_MIN;
   const std::string full = Format(FormatW3cLine, e);
@@ -562,10 +595,10 @@ TEST_F(Writers, NoSizeOverflowsOrCutsALine) {
   std::string agent(60, 'a'), cookie(30, 'c'), uri(20, 'u');
   char query[] = "q=1";
   LogEntry big = Example();
-  big.agent = agent.data();
-  big.cookie = cookie.data();
-  big.uri = uri.data();
-  big.query = query;
+  big.agent = TextOf(agent.data());
+  big.cookie = TextOf(cookie.data());
+  big.uri = TextOf(uri.data());
+  big.query = TextOf(query);
   big.year = big.month = big.day = big.hour = big.minute = big.second = INT32_MIN;
   big.status = big.bytes = big.transfer_time = INT32_MIN;
   LogEntry max = big;

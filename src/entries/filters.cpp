@@ -73,8 +73,9 @@ bool PassesFilters(const LogEntry& entry, const FilterLists& filters) {
     const std::vector<std::string>& list;
     const char* field;
   } lists[] = {
-      {filters.host, entry.client_host}, {filters.request, entry.uri}, {filters.agent, entry.agent},
-      {filters.server, entry.domain},    {filters.user, entry.user},
+      {filters.host, entry.client_host.text}, {filters.request, entry.uri.text},
+      {filters.agent, entry.agent.text},      {filters.server, entry.domain.text},
+      {filters.user, entry.user.text},
   };
   for (const auto& item : lists) {
     if (ApplyList(item.list, item.field) == ListVerdict::DROP) return false;

@@ -1,8 +1,30 @@
 #include "entries/log_entry.h"
 
+#include <cstring>
+
+EntryText TextOf(char* text) {
+  return text != nullptr ? EntryText{text, static_cast<int32_t>(std::strlen(text))} : EntryText{};
+}
+
 void ResetEntry(LogEntry& entry) {
-  entry = LogEntry{};
+  ResetEntryNumbers(entry);
+  ClearEntryTexts(entry);
+}
+
+void ClearEntryTexts(LogEntry& entry) {
+  entry.client_host = entry.uri = entry.query = entry.referer = EntryText{};
+  entry.agent = entry.user = entry.method = entry.protocol = EntryText{};
+  entry.domain = entry.server = entry.cookie = entry.session = EntryText{};
+}
+
+void ResetEntryNumbers(LogEntry& entry) {
+  entry.line_length = 0;
+  entry.year = 0;
+  entry.month = 0;
+  entry.day = 0;
   entry.hour = 12;
+  entry.minute = 0;
+  entry.second = 0;
   entry.status = NO_NUMBER;
   entry.bytes = NO_NUMBER;
   entry.transfer_time = NO_NUMBER;

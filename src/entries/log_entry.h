@@ -3,32 +3,45 @@
 
 #include <cstdint>
 
-// One parsed log line. Integers are signed 32-bit, byte counts 64-bit; every text field is null or
-// points to NUL-terminated text owned elsewhere (normally the input's window), which stays
-// unchanged until the entry has been written.
+// A text field of an entry: null (absent), or `length` bytes at `text` with a NUL right behind
+// them. The text is owned elsewhere (normally the input's window) and stays unchanged until
+// the entry has been written. The length travels with the pointer, set where the field is cut
+// and kept right by every rewrite, so that no later stage measures the field again.
+struct EntryText {
+  char* text;
+  int32_t length;
+
+  friend bool operator==(const EntryText&, const EntryText&) = default;
+};
+
+// The field for NUL-terminated `text` (null: absent), measured once. For entries built
+// outside the parser, which knows each length where it cuts the field.
+EntryText TextOf(char* text);
+
+// One parsed log line. Integers are signed 32-bit, byte counts 64-bit.
 struct LogEntry {
   int32_t line_length;  // bytes of the input this line occupies, line end included
-  char* client_host;
+  EntryText client_host;
   int32_t year;   // full year; 0 = not given
   int32_t month;  // 1..12; 0 = not given
   int32_t day;    // 1..31; 0 = not given
   int32_t hour;
   int32_t minute;
   int32_t second;
-  char* uri;
-  char* query;  // without its leading '?'
+  EntryText uri;
+  EntryText query;  // without its leading '?'
   int32_t status;
   int64_t bytes;          // a download of several gigabytes fits
   int32_t transfer_time;  // in milliseconds, so a server's own milliseconds stay exact
-  char* referer;
-  char* agent;
-  char* user;
-  char* method;
-  char* protocol;  // as read; null when the line has none
-  char* domain;    // the virtual host
-  char* server;    // parsed, never written out
-  char* cookie;
-  char* session;       // parsed, never written out
+  EntryText referer;
+  EntryText agent;
+  EntryText user;
+  EntryText method;
+  EntryText protocol;  // as read; null when the line has none
+  EntryText domain;    // the virtual host
+  EntryText server;    // parsed, never written out
+  EntryText cookie;
+  EntryText session;   // parsed, never written out
   int32_t utc_offset;  // minutes east of UTC as the input gave it; NO_OFFSET when not given
 };
 
@@ -50,6 +63,11 @@ inline constexpr int32_t NO_NUMBER = -1;
 // Clears every field, then sets the default hour 12 (ordering needs a time), marks
 // status, bytes and transfer time absent (NO_NUMBER) and the UTC offset unknown.
 void ResetEntry(LogEntry& entry);
+
+// The two halves of ResetEntry: the numbers, and the text fields (all absent). A parser that
+// sets every text field of an entry it accepts resets only the numbers for each line.
+void ResetEntryNumbers(LogEntry& entry);
+void ClearEntryTexts(LogEntry& entry);
 
 // The packed date and time by which entries are merged:
 // year<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second. Every field of an

@@ -44,10 +44,14 @@ bool TakeEscape(const char* text, size_t& in, char& c) {
 
 // ---- Small pieces ------------------------------------------------------------------------
 
-void DropTrailing(char* text, char c) {
-  size_t end = 0;
-  while (text[end] != '\0') ++end;
+// Drops the characters `c` at the end of the `end` bytes of `text`; returns the length left.
+size_t DropTrailing(char* text, size_t end, char c) {
   while (end > 0 && text[end - 1] == c) text[--end] = '\0';
+  return end;
+}
+
+int32_t LengthOf(size_t length) {
+  return static_cast<int32_t>(length);
 }
 
 // True when `text` begins with ":80" directly followed by `follower` ('\0' = the end).
@@ -124,8 +128,9 @@ bool IsBareScheme(const char* colon) {
 }
 
 // Copies the referer's rest from `in` to `out`: escapes decoded, the fragment dropped, and
-// '+' turned into a blank once a '?' or ';' has begun the query part.
-void CopyRefererRest(char* text, size_t in, size_t out) {
+// '+' turned into a blank once a '?' or ';' has begun the query part. Returns the length of
+// the result.
+size_t CopyRefererRest(char* text, size_t in, size_t out) {
   bool in_query = false;
   while (text[in] != '\0' && text[in] != '#') {
     char c = text[in];
@@ -139,6 +144,7 @@ void CopyRefererRest(char* text, size_t in, size_t out) {
     text[out++] = c;
   }
   text[out] = '\0';
+  return out;
 }
 
 // Rewrites "scheme://host[:port]" at the start of the referer: scheme and host lower-cased,
@@ -162,7 +168,7 @@ void NormalizeRefererHost(char* text, size_t colon, size_t& in, size_t& out) {
 
 // ---- Field normalisers -----------------------------------------------------------------------
 
-void NormalizeHost(char* text) {
+int32_t NormalizeHost(char* text) {
   size_t out = 0;
   for (size_t in = 0; text[in] != '\0' && text[in] != ':'; ++in) {
     const char c = text[in];
@@ -172,10 +178,10 @@ void NormalizeHost(char* text) {
       text[out++] = c;
   }
   text[out] = '\0';
-  DropTrailing(text, '.');
+  return LengthOf(DropTrailing(text, out, '.'));
 }
 
-void NormalizeUriPath(char* text, bool lower_case) {
+int32_t NormalizeUriPath(char* text, bool lower_case) {
   size_t in = 0;
   size_t out = 0;
   while (text[in] != '\0') {
@@ -205,9 +211,11 @@ void NormalizeUriPath(char* text, bool lower_case) {
     }
   }
   text[out] = '\0';
+  return LengthOf(out);
 }
 
-bool SplitAbsoluteUri(char* text, char*& path) {
+bool SplitAbsoluteUri(EntryText& uri, EntryText& path) {
+  char* const text = uri.text;
   if (!HasAbsoluteScheme(text)) return false;
   size_t host_start = 0;
   while (text[host_start] != ':') ++host_start;
@@ -228,16 +236,17 @@ bool SplitAbsoluteUri(char* text, char*& path) {
   for (size_t in = host_start; in < kept_end; ++in) text[out++] = ToLowerAscii(text[in]);
   text[out] = '\0';
   if (text[slash] == '/') {
-    path = text + slash;
+    path = EntryText{text + slash, uri.length - LengthOf(slash)};
   } else {
     root_path[0] = '/';
     root_path[1] = '\0';
-    path = root_path;
+    path = EntryText{root_path, 1};
   }
+  uri.length = LengthOf(out);
   return true;
 }
 
-void NormalizeAgent(char* text) {
+int32_t NormalizeAgent(char* text) {
   size_t end = 0;
   for (; text[end] != '\0'; ++end) {
     if (text[end] == ' ' && text[end + 1] == 'v' && text[end + 2] == 'i' && text[end + 3] == 'a' &&
@@ -247,10 +256,10 @@ void NormalizeAgent(char* text) {
     }
     if (text[end] == '+') text[end] = ' ';
   }
-  DropTrailing(text, ' ');
+  return LengthOf(DropTrailing(text, end, ' '));
 }
 
-void NormalizeDomain(char* text) {
+int32_t NormalizeDomain(char* text) {
   size_t out = 0;
   for (size_t in = 0; text[in] != '\0' && !IsPort80(text + in, '\0'); ++in) {
     const char c = text[in];
@@ -261,10 +270,10 @@ void NormalizeDomain(char* text) {
     }
   }
   text[out] = '\0';
-  DropTrailing(text, '.');
+  return LengthOf(DropTrailing(text, out, '.'));
 }
 
-void DecodeQuery(char* text) {
+int32_t DecodeQuery(char* text) {
   size_t in = 0;
   size_t out = 0;
   while (text[in] != '\0') {
@@ -278,51 +287,58 @@ void DecodeQuery(char* text) {
     text[out++] = c;
   }
   text[out] = '\0';
+  return LengthOf(out);
 }
 
-void NormalizeReferer(char* text) {
+int32_t NormalizeReferer(char* text) {
   size_t mark = 0;
   while (text[mark] != '\0' && text[mark] != ':' && text[mark] != '/') ++mark;
   if (text[mark] == ':' && IsBareScheme(text + mark)) {
     text[mark] = '\0';
     text[0] = ToUpperAscii(text[0]);
-    return;
+    return LengthOf(mark);
   }
   size_t in = mark;
   size_t out = mark;
   if (text[mark] == ':' && text[mark + 1] == '/' && text[mark + 2] == '/') {
     NormalizeRefererHost(text, mark, in, out);
   }
-  CopyRefererRest(text, in, out);
+  const size_t length = CopyRefererRest(text, in, out);
   if (StartsWithNoCase("bookmark", text)) text[0] = 'B';
+  return LengthOf(length);
 }
 
 // ---- Entry -----------------------------------------------------------------------------------
 
 void NormalizeEntry(LogEntry& entry, bool lowercase_path) {
-  if (entry.client_host != nullptr) NormalizeHost(entry.client_host);
-  if (entry.uri != nullptr) {
-    NormalizeUriPath(entry.uri, lowercase_path);
-    char* path = nullptr;
-    if (SplitAbsoluteUri(entry.uri, path)) {
+  if (entry.client_host.text != nullptr) {
+    entry.client_host.length = NormalizeHost(entry.client_host.text);
+  }
+  if (entry.uri.text != nullptr) {
+    entry.uri.length = NormalizeUriPath(entry.uri.text, lowercase_path);
+    EntryText host = entry.uri;
+    EntryText path{};
+    if (SplitAbsoluteUri(host, path)) {
       // An empty host (as in "http:///x") names no virtual host.
-      if (entry.domain == nullptr && entry.uri[0] != '\0') entry.domain = entry.uri;
+      if (entry.domain.text == nullptr && host.length > 0) entry.domain = host;
       entry.uri = path;
     }
   }
-  if (entry.agent != nullptr) NormalizeAgent(entry.agent);
-  if (entry.method != nullptr) UpperCaseInPlace(entry.method);
-  if (entry.domain != nullptr) NormalizeDomain(entry.domain);
-  if (entry.query != nullptr) DecodeQuery(entry.query);
-  if (entry.referer != nullptr) NormalizeReferer(entry.referer);
+  if (entry.agent.text != nullptr) entry.agent.length = NormalizeAgent(entry.agent.text);
+  if (entry.method.text != nullptr) UpperCaseInPlace(entry.method.text);  // same length
+  if (entry.domain.text != nullptr) entry.domain.length = NormalizeDomain(entry.domain.text);
+  if (entry.query.text != nullptr) entry.query.length = DecodeQuery(entry.query.text);
+  if (entry.referer.text != nullptr) entry.referer.length = NormalizeReferer(entry.referer.text);
 }
 
 void TrimLeadingDirs(LogEntry& entry, int n) {
-  if (entry.uri == nullptr || entry.uri[0] != '/') return;
+  EntryText& uri = entry.uri;
+  if (uri.text == nullptr || uri.text[0] != '/') return;
   for (int i = 0; i < n; ++i) {
-    char* next = entry.uri + 1;
+    char* next = uri.text + 1;
     while (*next != '\0' && *next != '/') ++next;
     if (*next != '/') return;  // the last component stays
-    entry.uri = next;
+    uri.length -= static_cast<int32_t>(next - uri.text);
+    uri.text = next;
   }
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Normalisation and trimming of accepted entries. Every normaliser rewrites its
-// NUL-terminated text in place and never makes it longer.
+// NUL-terminated text in place, never makes it longer, and returns the length of the result,
+// which the entry's field then carries.
 
 #include "entries/log_entry.h"
 
@@ -19,21 +20,22 @@ void TrimLeadingDirs(LogEntry& entry, int n);
 
 // Drops a port and everything after it, keeps letters, digits, '-', '.' (lower-cased),
 // '@' and '/', and drops trailing dots.
-void NormalizeHost(char* text);
+int32_t NormalizeHost(char* text);
 // Decodes escapes, removes "." segments and doubled slashes, resolves ".." segments (never
 // above the root, nor into the host of an absolute URL); lower-cases when asked.
-void NormalizeUriPath(char* text, bool lower_case);
-// When `text` is an absolute http/ftp URL: rewrites it to hold only the lower-cased host,
-// sets `path` to the path inside the text (or to a constant "/"), returns true.
-bool SplitAbsoluteUri(char* text, char*& path);
+int32_t NormalizeUriPath(char* text, bool lower_case);
+// When `uri` is an absolute http/ftp URL: rewrites its text to hold only the lower-cased
+// host, which `uri` then measures, sets `path` to the path inside the text (or to a constant
+// "/"), returns true.
+bool SplitAbsoluteUri(EntryText& uri, EntryText& path);
 // Cuts at " via ", turns '+' into blanks, drops trailing blanks.
-void NormalizeAgent(char* text);
+int32_t NormalizeAgent(char* text);
 // Drops a final ":80" and any user prefix before '@', keeps letters, digits, '-', '.', ':'
 // (lower-cased), drops trailing dots.
-void NormalizeDomain(char* text);
+int32_t NormalizeDomain(char* text);
 // Decodes escapes and turns '+' into blanks.
-void DecodeQuery(char* text);
+int32_t DecodeQuery(char* text);
 // A host-less scheme ("javascript:...") becomes its capitalised name; an absolute URL gets
 // a lower-case scheme and host without trailing dot or default port; escapes are decoded,
 // '+' after '?' or ';' becomes a blank, the fragment goes; "bookmark..." gets a capital B.
-void NormalizeReferer(char* text);
+int32_t NormalizeReferer(char* text);

@@ -3,19 +3,19 @@
 // LogEntry into one line of the merged log.
 //
 // Writers fill the caller's buffer and nothing else: they read the entry and their options
-// and never change the entry. Every result is a complete line,
-// terminator included, NUL-terminated, or the empty text when the entry cannot be fitted
-// into the buffer even after its long, less important fields have been shed. A line is
-// never cut short. Absent and empty text fields print as their placeholders ("-", the
-// method "GET", the path "/" of a method without a uri), so no field of a line is ever
-// empty. An absent status, byte count or transfer time prints as "-", and an entry without
-// method and uri prints its request as "-" (NCSA: "\"-\""). Each writer returns the length
-// of what it wrote (0 for the empty text, and for a zero-size buffer, which it leaves untouched).
-// No field holds its line's separator or a line end, and the merged log reads back: a quote
-// inside a quoted field is written as \" on NCSA and WebSTAR lines (a run of backslashes in
-// front of a quote or of the closing quote doubled, as Apache writes them) and as "" on W3C
-// lines; a field written without quotes that begins with a quote, '<', an apostrophe or a
-// backquote is written between quotes.
+// and never change the entry. Each text field is taken at the length it carries; builds
+// with assertions stop the program when a length is not that of its text. Every result is a
+// complete line, terminator included, NUL-terminated, or the empty text when the entry cannot be
+// fitted into the buffer even after its long, less important fields have been shed. A line is never
+// cut short. Absent and empty text fields print as their placeholders ("-", the method "GET", the
+// path "/" of a method without a uri), so no field of a line is ever empty. An absent status, byte
+// count or transfer time prints as "-", and an entry without method and uri prints its request as
+// "-" (NCSA: "\"-\""). Each writer returns the length of what it wrote (0 for the empty text, and
+// for a zero-size buffer, which it leaves untouched). No field holds its line's separator or a line
+// end, and the merged log reads back: a quote inside a quoted field is written as \" on NCSA and
+// WebSTAR lines (a run of backslashes in front of a quote or of the closing quote doubled, as
+// Apache writes them) and as "" on W3C lines; a field written without quotes that begins with a
+// quote, '<', an apostrophe or a backquote is written between quotes.
 
 #include <cstddef>
 #include <cstdint>

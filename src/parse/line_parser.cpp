@@ -47,9 +47,9 @@ enum TextField : int {
 };
 
 struct Span {
-  char* start = nullptr;  // null: not captured
-  int32_t length = 0;
-  bool escaped = false;  // holds escapes: "" pairs in W3C, backslashes before a quote elsewhere
+  char* start;  // null: not captured
+  int32_t length;
+  bool escaped;  // holds escapes: "" pairs in W3C, backslashes before a quote elsewhere
 };
 
 // What one token did.
@@ -66,13 +66,15 @@ struct Reader {
   // a line is read again because it did not fit that way.
   const bool backslash_escapes;
   bool escape_used;  // a quote was taken as escaped on this attempt
-  char* cur;
+  char* cur = nullptr;
   int separator;
   uint8_t next_token;  // the template byte after the token being read
   Span fields[FIELD_COUNT];
 };
 
-// Where an entry may end when the rest of its template does not fit (taken at EC).
+// Where an entry may end when the rest of its template does not fit (taken at EC). Only
+// `taken` is set up front: the rest is written when the checkpoint is taken and read only
+// after that, so no line pays for clearing it.
 struct Checkpoint {
   bool taken = false;
   char* cur = nullptr;
@@ -85,7 +87,7 @@ int32_t Length(const char* from, const char* to) {
 }
 
 void Capture(Reader& r, TextField field, char* start, char* end) {
-  r.fields[field] = Span{start, Length(start, end)};
+  r.fields[field] = Span{start, Length(start, end), false};
 }
 
 // The dash rule: a lone '-' (or nothing) is no value; the characters are still consumed.
@@ -705,25 +707,29 @@ void RemoveEscapes(Span& span, FieldStyle style) {
   span.escaped = false;
 }
 
-char* Terminated(const Span& span) {
-  if (span.start == nullptr) return nullptr;
+// The entry field of a captured span, cut with a NUL in place; absent when not captured.
+EntryText Terminated(const Span& span) {
+  if (span.start == nullptr) return EntryText{};
   span.start[span.length] = '\0';
-  return span.start;
+  return EntryText{span.start, span.length};
 }
 
-// The uri, a '$' and the path argument in the input's path_join buffer; null (the uri
+// The uri, a '$' and the path argument in the input's path_join buffer; absent (the uri
 // stays alone) without a path argument or a uri, or when the result would not fit.
-char* JoinPathArgument(Reader& r) {
+EntryText JoinPathArgument(Reader& r) {
   const Span& uri = r.fields[F_URI];
   const Span& arg = r.fields[F_PATH_ARG];
-  if (arg.start == nullptr || arg.length < 1 || uri.start == nullptr) return nullptr;
-  if (uri.length > PATH_JOIN_LIMIT || arg.length > PATH_JOIN_LIMIT - uri.length) return nullptr;
+  if (arg.start == nullptr || arg.length < 1 || uri.start == nullptr) return EntryText{};
+  if (uri.length > PATH_JOIN_LIMIT || arg.length > PATH_JOIN_LIMIT - uri.length) {
+    return EntryText{};
+  }
   char* out = r.state.path_join;
   std::memcpy(out, uri.start, static_cast<size_t>(uri.length));
   out[uri.length] = '$';
   std::memcpy(out + uri.length + 1, arg.start, static_cast<size_t>(arg.length));
-  out[uri.length + 1 + arg.length] = '\0';
-  return out;
+  const int32_t length = uri.length + 1 + arg.length;
+  out[length] = '\0';
+  return EntryText{out, length};
 }
 
 ParseResult FinishEntry(Reader& r) {
@@ -747,7 +753,7 @@ ParseResult FinishEntry(Reader& r) {
   if (uri.start != nullptr && uri.length > 0 && uri.start[0] == ':') {
     std::replace(uri.start, uri.start + uri.length, ':', '/');
   }
-  char* const joined = JoinPathArgument(r);
+  const EntryText joined = JoinPathArgument(r);
   e.client_host = Terminated(r.fields[F_HOST]);
   e.uri = Terminated(uri);
   e.query = Terminated(r.fields[F_QUERY]);
@@ -760,7 +766,7 @@ ParseResult FinishEntry(Reader& r) {
   e.server = Terminated(r.fields[F_SERVER]);
   e.cookie = Terminated(r.fields[F_COOKIE]);
   e.session = Terminated(r.fields[F_SESSION]);
-  if (joined != nullptr) e.uri = joined;
+  if (joined.text != nullptr) e.uri = joined;
   return PARSE_ENTRY;
 }
 
@@ -782,10 +788,14 @@ namespace {
 // quote as escaped by a backslash.
 ParseResult ReadLine(ParseState& state, char* line, LogFormat format, LogEntry& entry,
                      FieldStyle style, bool backslash_escapes, bool* escape_used) {
-  ResetEntry(entry);
+  // Tokens set only numbers; FinishEntry sets every text field of an accepted line, from
+  // the captured spans, and any other result leaves them absent. So the text fields are not
+  // cleared for every line.
+  ResetEntryNumbers(entry);
   Reader r{state, line, entry, style, backslash_escapes, false, line, NO_SEPARATOR, EOL, {}};
-  const auto result = [&r, escape_used](ParseResult value) {
+  const auto result = [&r, &entry, escape_used](ParseResult value) {
     *escape_used = r.escape_used;
+    if (value != PARSE_ENTRY) ClearEntryTexts(entry);
     return value;
   };
   // EC takes it: when a later token fails, the entry ends where EC stood, so fields that

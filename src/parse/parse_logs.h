@@ -46,8 +46,9 @@ void InitParseState(ParseState& state);
 
 // Reads `line` (writable, NUL-terminated data) against `format` (ended by EOL) into
 // `entry`, its fields delimited as `style` says. On PARSE_ENTRY and PARSE_HEADER,
-// entry.line_length (> 0) is the number of bytes to release. Nothing is written into the
-// line unless the result is PARSE_ENTRY; the NUL behind the data is never an entry of its
+// entry.line_length (> 0) is the number of bytes to release. Every text field of the entry
+// is set on PARSE_ENTRY (each with its length) and absent on the other results. Nothing is written
+// into the line unless the result is PARSE_ENTRY; the NUL behind the data is never an entry of its
 // own. A template byte above 51, or TAB_SEP after the first byte, stops the program
 // ("Invalid log format field").
 ParseResult ParseLine(ParseState& state, char* line, LogFormat format, LogEntry& entry,
