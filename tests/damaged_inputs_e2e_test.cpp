@@ -121,6 +121,8 @@ TEST(DamagedInputs, ADamagedCompressedLogEndsItsInputAndIsReported) {
     Decoder decoder;
   } cases[] = {
       {"access.log.gz", GzipBytes(text), {GzipOpen, GzipRead, GzipClose}},
+      // Small enough to be decoded whole when it is opened.
+      {"small.log.gz", GzipBytes(Lines(0, 300)), {GzipOpen, GzipRead, GzipClose}},
       {"access.log.bz2",
        Bzip2Bytes(text),
        {[](SourceFile* f, MemoryPool* p) { return Bzip2Open(f, p, MPBzip2Allocator(p)); },

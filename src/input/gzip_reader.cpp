@@ -94,6 +94,27 @@ DecodeResult GzipRead(void* reader, char* out, int32_t want) {
   return {count, r->failed};
 }
 
+void* GzipDecodeWhole(const unsigned char* bytes, int32_t size, char* out, int32_t capacity,
+                      MemoryPool* pool, DecodeResult* result) {
+  // The compressed bytes are all given at once; the source is at its end from the start, so
+  // a member that ends is followed by the next one, zero padding or garbage in those bytes.
+  GzipReader whole{};
+  whole.source.eof = true;
+  whole.state = NewHeapInflateState(InflateWrapper::kGzip);
+  if (whole.state == nullptr) return nullptr;
+  whole.state->next_in = const_cast<unsigned char*>(bytes);
+  whole.state->avail_in = static_cast<uint32_t>(size);
+  *result = GzipRead(&whole, out, capacity);
+  // The output space ran out (to the last byte, with or without the end of the data).
+  if (result->count == capacity) {
+    GzipClose(&whole);
+    return nullptr;
+  }
+  auto* r = static_cast<GzipReader*>(MPAllocAligned(pool, sizeof(GzipReader)));
+  *r = whole;  // the state is null: GzipRead gave it back at the end
+  return r;
+}
+
 void GzipClose(void* reader) {
   auto* r = static_cast<GzipReader*>(reader);
   FreeInflateState(r->state);

@@ -16,3 +16,14 @@ void* GzipOpen(SourceFile* file, MemoryPool* pool);
 DecodeResult GzipRead(void* reader, char* out, int32_t want);
 // Frees the inflate state if the data has not ended; the file stays open for its owner.
 void GzipClose(void* reader);
+
+// ---- A small file decoded whole ------------------------------------------------------------
+// Decodes a gzip file held whole in memory (`bytes`, `size`: a small file read at once) into
+// `out`, with the same checks, the same bytes and the same failure as the reader above. When
+// the data ends, or fails, after fewer than `capacity` bytes, `*result` tells how many were
+// decoded and whether they end in a failure, and a reader is returned that is at its end (for
+// GzipRead, which then gives nothing more, and GzipClose); its inflate state is already given
+// back. Null, with nothing taken from `pool`, when the data needs `capacity` bytes or more,
+// or no memory is left for the state: the file is then streamed.
+void* GzipDecodeWhole(const unsigned char* bytes, int32_t size, char* out, int32_t capacity,
+                      MemoryPool* pool, DecodeResult* result);

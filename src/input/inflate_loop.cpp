@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -15,6 +16,15 @@ uint32_t FlagOf(InflateWrapper wrapper) {
   return wrapper == InflateWrapper::kGzip ? ISAL_GZIP : ISAL_DEFLATE;
 }
 
+// Starts a new state. On damaged data ISA-L may hand out bytes of its output staging buffer
+// that no data wrote before it reports the error; cleared, they are the same bytes on every
+// run and whatever memory the state was given (a pool block or heap memory used before).
+void StartState(inflate_state* state, InflateWrapper wrapper) {
+  std::memset(state->tmp_out_buffer, 0, sizeof state->tmp_out_buffer);
+  isal_inflate_init(state);
+  state->crc_flag = FlagOf(wrapper);
+}
+
 }  // namespace
 
 inflate_state* NewInflateState(MemoryPool* pool, InflateWrapper wrapper) {
@@ -22,8 +32,7 @@ inflate_state* NewInflateState(MemoryPool* pool, InflateWrapper wrapper) {
   void* at = MPAlloc(pool, static_cast<int32_t>(room));
   at = std::align(kStateAlign, sizeof(inflate_state), at, room);
   auto* state = static_cast<inflate_state*>(at);
-  isal_inflate_init(state);
-  state->crc_flag = FlagOf(wrapper);
+  StartState(state, wrapper);
   return state;
 }
 
@@ -32,8 +41,7 @@ inflate_state* NewHeapInflateState(InflateWrapper wrapper) {
   const size_t size = (sizeof(inflate_state) + kStateAlign - 1) / kStateAlign * kStateAlign;
   auto* state = static_cast<inflate_state*>(std::aligned_alloc(kStateAlign, size));
   if (state == nullptr) return nullptr;
-  isal_inflate_init(state);
-  state->crc_flag = FlagOf(wrapper);
+  StartState(state, wrapper);
   return state;
 }
 

@@ -176,14 +176,65 @@ const Container* ContainerNotRead(const InputFile* in) {
   return nullptr;
 }
 
+// ---- Small gzip files -------------------------------------------------------------------------
+
+// Decodes a gzip file held whole in `space` (the first read, of up to `capacity` bytes, got
+// all of it; `space` has one byte more) into a window of exactly its decoded size, with the
+// NUL and one spare byte as a small plain file has: no decoder is held from here on (why that
+// saves memory: IN_GZIP_WHOLE_MAX). Bytes decoded before a failure are in the window, and the
+// failure is reported as a read would report it. False when the file is not all there,
+// decodes to more than IN_GZIP_WHOLE_MAX bytes, or memory for doing so is short: it is then
+// streamed from its first byte, nothing having been taken from it.
+bool DecodeGzipWhole(InputFile* in, MemoryPool* pool, char* space, int32_t capacity) {
+  SourceFile* file = &in->source;
+  if (space == nullptr || file->head_count != file->size || file->head_count >= capacity) {
+    return false;
+  }
+  // A file that ends with a member states that member's decoded size (modulo 2^32) in its
+  // last four bytes, and the whole decodes to at least that: one too large to fit is not
+  // tried. After zero padding or garbage the figure means nothing: a file is still tried when
+  // it is 0 or more than its bytes could decode to (deflate gives at most 1032 bytes a byte).
+  constexpr int64_t kMostPerByte = 1032;
+  const unsigned char* tail = file->head + file->head_count - 4;
+  const uint32_t last_size = tail[0] | tail[1] << 8 | tail[2] << 16 | uint32_t{tail[3]} << 24;
+  if (last_size > IN_GZIP_WHOLE_MAX && last_size <= file->head_count * kMostPerByte) return false;
+  constexpr int32_t kRoom = IN_GZIP_WHOLE_MAX + 1;  // one more byte tells a larger file
+  auto* decoded = static_cast<char*>(std::malloc(kRoom));
+  if (decoded == nullptr) return false;
+  DecodeResult result{0, false};
+  void* reader = GzipDecodeWhole(file->head, file->head_count, decoded, kRoom, pool, &result);
+  if (reader != nullptr) {
+    // The compressed bytes are no longer needed: a file that decodes to no more than itself
+    // (an empty member, stored data) keeps its window where they were.
+    const int32_t size = result.count + 2;
+    char* window = size <= capacity + 1 ? space : static_cast<char*>(MPAlloc(pool, size));
+    std::memcpy(window, decoded, static_cast<size_t>(result.count));
+    in->type = IN_GZIP;
+    in->reader = reader;
+    in->first_buff = window;
+    in->first_buff_size = size;
+    in->buff_cnt = result.count;
+    file->head_at = file->head_count;  // every byte taken
+    in->at_eof = 1;
+    if (result.failed) {
+      Say("Read error on input!\n");
+      in->read_failed = 1;
+    }
+  }
+  std::free(decoded);
+  return reader != nullptr;
+}
+
 // Reads the first bytes (into `space`, of `capacity` bytes, where given), which the source
-// hands out again, and starts the reader of the container they mark. Returns why the file
-// cannot be read although its container is (a damaged zip archive), or null.
+// hands out again, and starts the reader of the container they mark; a small gzip file is
+// decoded whole into its window instead (DecodeGzipWhole). Returns why the file cannot be
+// read although its container is (a damaged zip archive), or null.
 const char* Detect(InputFile* in, MemoryPool* pool, char* space, int32_t capacity) {
   SourceFile* file = &in->source;
   const int32_t got = ReadHead(file, reinterpret_cast<unsigned char*>(space), capacity);
   const Container& container = DetectContainer(file->head, got);
   if (container.type == IN_PLAIN) return nullptr;
+  if (container.type == IN_GZIP && DecodeGzipWhole(in, pool, space, capacity)) return nullptr;
   // A zip archive is read through its directory, at its end: a pipe cannot go there.
   if (container.type == IN_ZIP && SourceStart(file) < 0) {
     return "a zip archive cannot be read from a pipe";
@@ -377,7 +428,9 @@ InputFile* INAttach(FileDescriptor file, const FileFacts& facts, MemoryPool* poo
     if (damaged != nullptr) *damaged = reason;
     return nullptr;
   }
-  if (small && in->type == IN_PLAIN) {
+  if (in->first_buff != nullptr) {
+    // Decoded whole: the window holds all of it.
+  } else if (small && in->type == IN_PLAIN) {
     in->first_buff = small_window;
     in->first_buff_size = small_size;
     in->buff_cnt = in->source.head_count;
