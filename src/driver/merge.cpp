@@ -187,6 +187,13 @@ class LineOut {
   // The line written at Room() is `length` bytes long and has `key`; false when a write
   // failed.
   virtual bool Put(TimeKey key, size_t length) = 0;
+  // Puts a line already formatted elsewhere; false when a write failed.
+  virtual bool PutLine(TimeKey key, std::string_view line) {
+    char* room = Room(line.size());
+    if (room == nullptr) return false;
+    std::memcpy(room, line.data(), line.size());
+    return Put(key, line.size());
+  }
   // Hands on what is gathered; false when a write failed.
   virtual bool Flush() = 0;
   // Lines put.
@@ -244,8 +251,13 @@ class SpillOut final : public LineOut {
   }
 
   bool Put(TimeKey key, size_t length) override {
+    return PutLine(key, std::string_view(line_.data(), length));
+  }
+
+  // A line formatted elsewhere goes to the spill's buffer without a stop in line_.
+  bool PutLine(TimeKey key, std::string_view line) override {
     ++lines_;
-    return spill_.Append(key, std::string_view(line_.data(), length));
+    return spill_.Append(key, line);
   }
 
   bool Flush() override { return true; }
@@ -256,6 +268,13 @@ class SpillOut final : public LineOut {
 };
 
 // ---- Merging ---------------------------------------------------------------------------------
+// Every kPollEvery lines: the console, and the progress report where one is kept.
+void PollNow(const LineOut& out, ProgressSchedule* schedule) {
+  if (out.Lines() % kPollEvery != 0) return;
+  PollConsole();
+  if (schedule != nullptr) ReportProgress(*schedule, out.Lines());
+}
+
 // Puts every pending entry in order until all inputs are done or a write fails; false on a
 // write failure. Each entry is formatted straight into the space the output gives for it,
 // which holds its whole line (LineSizeBound), or copied there from the input's batch parsed
@@ -267,11 +286,7 @@ bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule*
     MergeInput& input = inputs[pending.Top()];
     const TimeKey key = input.time_key;
     if (input.ahead != nullptr) {
-      const std::string_view line = AheadLine(input.ahead);
-      char* room = out.Room(line.size());
-      if (room == nullptr) return false;
-      std::memcpy(room, line.data(), line.size());
-      if (!out.Put(key, line.size())) return false;
+      if (!out.PutLine(key, AheadLine(input.ahead))) return false;
       input.time_key = AdvanceAhead(input.ahead);
       if (input.time_key == NO_ENTRY) FinishInput(input);
     } else {
@@ -281,10 +296,7 @@ bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule*
       NextEntry(input);
     }
     pending.ReplaceTop(input.time_key);
-    if (out.Lines() % kPollEvery == 0) {
-      PollConsole();
-      if (schedule != nullptr) ReportProgress(*schedule, out.Lines());
-    }
+    PollNow(out, schedule);
   }
   return out.Flush();
 }
@@ -294,22 +306,23 @@ struct SpillInput {
   SpillInput(SpillReader spill, uint64_t records) : reader(std::move(spill)), left(records) {}
 
   SpillReader reader;
-  uint64_t left;  // records still to come: a spill cut between two records ends early
+  uint64_t left;  // records still to come: a spill that ends before them failed
   TimeKey key = NO_ENTRY;
   std::string_view line;
 
-  // Takes the next line; false on a read failure (said).
+  // Takes the next line, or NO_ENTRY after the last record written; false on a read failure
+  // (said).
   bool Next() {
-    if (reader.Next(key, line)) {
-      if (left-- > 0) return true;
-    } else if (!reader.Failed() && left == 0) {
+    if (left == 0) {
       key = NO_ENTRY;
       return true;
     }
+    --left;
+    if (reader.Next(key, line)) return true;
     key = NO_ENTRY;
     SayFailure("Error reading a temporary file of the merge: %s.\n",
                reader.Failed() ? EscapedName(reader.Error()).c_str()
-                               : "it does not hold what was written to it");
+                               : "it ends before the records written to it");
     return false;
   }
 };
@@ -325,15 +338,9 @@ bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* s
                       [spills](int i) { return spills[static_cast<size_t>(i)].key; });
   while (!pending.Empty()) {
     SpillInput& spill = spills[static_cast<size_t>(pending.Top())];
-    char* room = out.Room(spill.line.size());
-    if (room == nullptr) return false;
-    std::memcpy(room, spill.line.data(), spill.line.size());
-    if (!out.Put(spill.key, spill.line.size()) || !spill.Next()) return false;
+    if (!out.PutLine(spill.key, spill.line) || !spill.Next()) return false;
     pending.ReplaceTop(spill.key);
-    if (out.Lines() % kPollEvery == 0) {
-      PollConsole();
-      if (schedule != nullptr) ReportProgress(*schedule, out.Lines());
-    }
+    PollNow(out, schedule);
   }
   return out.Flush();
 }
@@ -528,10 +535,6 @@ int DecodeThreads() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : static_cast<int>(cores);
 }
-
-}  // namespace
-
-namespace {
 
 // Files a pass keeps open beside its inputs and spills: the standard streams, the merged
 // log or the spill being written, and a few to spare (a configuration or lock file).

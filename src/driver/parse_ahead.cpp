@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <vector>
 
@@ -47,18 +46,15 @@ bool FillBatch(void* context, int slot) {
   batch.used = 0;
   batch.ends.clear();
   batch.keys.clear();
-  // Each line is formatted into a space of the worker's that holds it whole, as on the merge
-  // thread, then kept at its own length, so that a batch holds no more than its lines.
-  thread_local std::vector<char> line;
   while (ahead->pending != NO_ENTRY) {
+    // Each line is formatted in place into a space that holds it whole, as on the merge
+    // thread: the text grows once to a batch and a line's space, and beyond only for a
+    // longer line.
     const size_t room = LineSizeBound(input.entry);
-    if (line.size() < room) line.resize(room);
-    const size_t length = ahead->format(line.data(), room, input.entry, ahead->options);
-    if (batch.text.size() < batch.used + length) {
-      batch.text.resize(std::max(batch.used + length, ahead->batch_bytes + LINE_BUFFER_SIZE));
+    if (batch.text.size() < batch.used + room) {
+      batch.text.resize(std::max(batch.used + room, ahead->batch_bytes + LINE_BUFFER_SIZE));
     }
-    std::memcpy(batch.text.data() + batch.used, line.data(), length);
-    batch.used += length;
+    batch.used += ahead->format(batch.text.data() + batch.used, room, input.entry, ahead->options);
     batch.ends.push_back(batch.used);
     batch.keys.push_back(ahead->pending);
     ahead->pending = ReadEntry(input, false);
