@@ -62,9 +62,6 @@ hyperfine --style basic --warmup 1 --runs "$runs" --export-json times.json \
   -n stitcher-10000-inputs "cd many && $stitcher $plain_out access*.log >/dev/null"
 
 # Peak memory for 200 small plain inputs, and for 2 of the same size to show the per-input cost.
-peak_kb() {
-  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}'
-}
 for count in 2 200; do
   python3 "$root/bench/make_corpus.py" "mem$count" --files "$count" --lines 2000 >/dev/null
   (cd "mem$count" && echo "$count $(peak_kb "$stitcher" --compress=no --quiet access*.log)") \

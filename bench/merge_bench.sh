@@ -20,11 +20,6 @@ timing() {
   /usr/bin/time -f '%e %U %S' "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%s %.2f\n", $1, $2 + $3 }'
 }
 
-# Peak resident memory in KB of a command.
-peak_kb() {
-  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}'
-}
-
 echo "Corpus: $files files x $lines lines"
 python3 bench/make_corpus.py "$work/corpus" --files "$files" --lines "$lines"
 cd "$work/corpus"

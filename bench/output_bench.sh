@@ -11,7 +11,6 @@
 # compare merged.gz with `gzip -9` of the same (decompressed) content.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 files=${1:-4}
 lines=${2:-250000}
 runs=${3:-5}

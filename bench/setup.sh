@@ -3,7 +3,8 @@
 #
 #   bench_setup "<Debian packages>" [more build targets]
 #
-# Sets `stitcher` (the built program) and `work` (the scratch directory).
+# Sets `stitcher` (the built program) and `work` (the scratch directory). Also defines
+# peak_kb, the peak resident memory in KB of a command.
 bench_setup() {
   local packages=$1
   shift
@@ -14,4 +15,8 @@ bench_setup() {
   stitcher="$(pwd)/build/release/stitcher"
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
+}
+
+peak_kb() {
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ {gsub(/ /, "", $2); print $2}'
 }

@@ -8,7 +8,6 @@
 # The goal: with the zone set, at most 1.2 x the plain merge.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 files=${1:-4}
 lines=${2:-250000}
 runs=${3:-5}
