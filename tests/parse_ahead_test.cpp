@@ -42,9 +42,11 @@ Corpus MakeCorpus(int lines) {
     std::snprintf(clock, sizeof clock, "%02d:%02d:%02d", 17 + second / 3600 % 6, second / 60 % 60,
                   second % 60);
     const std::string n = std::to_string(i);
-    c.apache += "192.0.2." + std::to_string(i % 250) + " - - [30/Mar/2024:" + clock +
-                " -0700] \"GET /Shop/Item.php?id=" + n + " HTTP/1.1\" 200 " + n +
-                " \"https://example.com/\" \"Mozilla/5.0 (X11; Linux x86_64)\"\n";
+    c.apache +=
+        "192.0.2." + std::to_string(i % 250) + " - - [30/Mar/2024:" + clock + " -0700] \"GET " +
+        // A proxy's absolute URL without a path: normalising gives it the path "/".
+        (i % 5 == 0 ? std::string("http://Shop.Example.com") : "/Shop/Item.php?id=" + n) +
+        " HTTP/1.1\" 200 " + n + " \"https://example.com/\" \"Mozilla/5.0 (X11; Linux x86_64)\"\n";
     c.iis += std::string("2024-03-30 ") + clock + " 10.0.0.4 GET /api/v2/orders id=" + n +
              " 443 - 203.0.113." + std::to_string(i % 200) +
              " Mozilla/5.0+(Windows+NT+10.0;+Win64;+x64) - 200 0 0 " + std::to_string(i % 900) +

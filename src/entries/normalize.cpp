@@ -9,8 +9,9 @@
 
 namespace {
 
-// The path an absolute URL without a path gets. Entries point at it through a `char*`, so
-// it is a writable array, restored before every use.
+// The path an absolute URL without a path gets. Entries point at it through a `char*`, but
+// nothing writes to an entry's uri after the split (the path was cleaned before it), and it is
+// never written here either: parsing threads share it, reading only.
 char root_path[2] = "/";
 
 // ---- Hex escapes -------------------------------------------------------------------------
@@ -238,8 +239,6 @@ bool SplitAbsoluteUri(EntryText& uri, EntryText& path) {
   if (text[slash] == '/') {
     path = EntryText{text + slash, uri.length - LengthOf(slash)};
   } else {
-    root_path[0] = '/';
-    root_path[1] = '\0';
     path = EntryText{root_path, 1};
   }
   uri.length = LengthOf(out);
