@@ -25,7 +25,9 @@ LogEntry Dated(int year, int month, int day, int hour, int minute, int second) {
 TEST(LogEntry, ResetKeepsTheDefaultTimeAndInventsNoNumbers) {
   LogEntry e;
   e.uri = EntryText{reinterpret_cast<char*>(&e), 3};
+  e.forwarded_for = EntryText{reinterpret_cast<char*>(&e), 3};
   e.year = 7;
+  e.millisecond = 250;
   ResetEntry(e);
   EXPECT_EQ(e.hour, 12);
   EXPECT_EQ(e.status, NO_NUMBER);
@@ -34,6 +36,8 @@ TEST(LogEntry, ResetKeepsTheDefaultTimeAndInventsNoNumbers) {
   EXPECT_EQ(e.year, 0);
   EXPECT_EQ(e.uri, EntryText{});
   EXPECT_EQ(e.session, EntryText{});
+  EXPECT_EQ(e.forwarded_for, EntryText{});
+  EXPECT_EQ(e.millisecond, 0);
   EXPECT_EQ(e.line_length, 0);
 }
 

@@ -23,9 +23,19 @@ using Fields = std::map<std::string, std::string>;
 // Every text field of an entry with its name.
 inline std::vector<std::pair<const char*, EntryText>> TextFields(const LogEntry& e) {
   return {
-      {"host", e.client_host}, {"uri", e.uri},       {"query", e.query},   {"referer", e.referer},
-      {"agent", e.agent},      {"user", e.user},     {"method", e.method}, {"protocol", e.protocol},
-      {"domain", e.domain},    {"server", e.server}, {"cookie", e.cookie}, {"session", e.session},
+      {"host", e.client_host},
+      {"uri", e.uri},
+      {"query", e.query},
+      {"referer", e.referer},
+      {"agent", e.agent},
+      {"user", e.user},
+      {"method", e.method},
+      {"protocol", e.protocol},
+      {"domain", e.domain},
+      {"server", e.server},
+      {"cookie", e.cookie},
+      {"session", e.session},
+      {"forwarded_for", e.forwarded_for},
   };
 }
 

@@ -15,6 +15,7 @@ void ClearEntryTexts(LogEntry& entry) {
   entry.client_host = entry.uri = entry.query = entry.referer = EntryText{};
   entry.agent = entry.user = entry.method = entry.protocol = EntryText{};
   entry.domain = entry.server = entry.cookie = entry.session = EntryText{};
+  entry.forwarded_for = EntryText{};
 }
 
 void ResetEntryNumbers(LogEntry& entry) {
@@ -25,6 +26,7 @@ void ResetEntryNumbers(LogEntry& entry) {
   entry.hour = 12;
   entry.minute = 0;
   entry.second = 0;
+  entry.millisecond = 0;
   entry.status = NO_NUMBER;
   entry.bytes = NO_NUMBER;
   entry.transfer_time = NO_NUMBER;

@@ -28,6 +28,7 @@ struct LogEntry {
   int32_t hour;
   int32_t minute;
   int32_t second;
+  int32_t millisecond;  // 0..999: the fraction of the second where the input gives one, else 0
   EntryText uri;
   EntryText query;  // without its leading '?'
   int32_t status;
@@ -41,8 +42,9 @@ struct LogEntry {
   EntryText domain;    // the virtual host
   EntryText server;    // parsed, never written out
   EntryText cookie;
-  EntryText session;   // parsed, never written out
-  int32_t utc_offset;  // minutes east of UTC as the input gave it; NO_OFFSET when not given
+  EntryText session;        // parsed, never written out
+  EntryText forwarded_for;  // the X-Forwarded-For list as the input gave it; null when none
+  int32_t utc_offset;       // minutes east of UTC as the input gave it; NO_OFFSET when not given
 };
 
 // The UTC offset of an entry whose input carries no zone.

@@ -41,10 +41,19 @@ void CheckFieldLengths([[maybe_unused]] const LogEntry& entry) {
     const char* name;
     const EntryText& field;
   } fields[] = {
-      {"client_host", entry.client_host}, {"uri", entry.uri},           {"query", entry.query},
-      {"referer", entry.referer},         {"agent", entry.agent},       {"user", entry.user},
-      {"method", entry.method},           {"protocol", entry.protocol}, {"domain", entry.domain},
-      {"server", entry.server},           {"cookie", entry.cookie},     {"session", entry.session},
+      {"client_host", entry.client_host},
+      {"uri", entry.uri},
+      {"query", entry.query},
+      {"referer", entry.referer},
+      {"agent", entry.agent},
+      {"user", entry.user},
+      {"method", entry.method},
+      {"protocol", entry.protocol},
+      {"domain", entry.domain},
+      {"server", entry.server},
+      {"cookie", entry.cookie},
+      {"session", entry.session},
+      {"forwarded_for", entry.forwarded_for},
   };
   for (const auto& [name, field] : fields) {
     const size_t actual = field.text != nullptr ? std::strlen(field.text) : 0;

@@ -766,6 +766,7 @@ ParseResult FinishEntry(Reader& r) {
   e.server = Terminated(r.fields[F_SERVER]);
   e.cookie = Terminated(r.fields[F_COOKIE]);
   e.session = Terminated(r.fields[F_SESSION]);
+  e.forwarded_for = EntryText{};
   if (joined.text != nullptr) e.uri = joined;
   return PARSE_ENTRY;
 }
