@@ -13,6 +13,7 @@
 
 #include "driver/command_line.h"
 #include "driver/config.h"
+#include "driver/options.h"
 #include "driver/settings.h"
 #include "program_runner.h"
 
@@ -95,7 +96,7 @@ TEST(ExampleConfiguration, ShowsEveryKeyWithAValueTheProgramTakes) {
     shown.insert(key);
     ResetSettings();
     std::string buffer = setting + "\n";
-    EXPECT_TRUE(ApplyConfigLine(buffer.data())) << "line " << number << ": " << line;
+    EXPECT_TRUE(ApplyConfigLine(buffer.data()).valid) << "line " << number << ": " << line;
   }
   ResetSettings();
   for (std::string_view key : keys) {
