@@ -279,6 +279,10 @@ void PublishNothing(Destination& destination) {
     Say("No input could be read; nothing was written to standard output.\n");
     return;
   }
+  if (!destination.final_facts.known) {
+    Say("No input could be read; nothing was written.\n");
+    return;
+  }
   Say("No input could be read; nothing was written and '%s' is left as it was.\n",
       ShownPath(destination).c_str());
 }

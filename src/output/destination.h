@@ -94,7 +94,8 @@ void SayOpenFailure(const Destination& destination);
 bool Publish(Destination& destination, bool complete);
 
 // Nothing is published (no input could be read): removes a partial file if one was made
-// and says "No input could be read; nothing was written and '<path>' is left as it was."
+// and says "No input could be read; nothing was written", adding "and '<path>' is left as
+// it was." when there is an earlier merged log.
 void PublishNothing(Destination& destination);
 
 // Says where the merged log went, once it is published: "Wrote 27,257 entries (NCSA
