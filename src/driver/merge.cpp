@@ -677,13 +677,14 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   const PassPlan plan = PlanPasses(count);
   const DestinationOptions options{
       settings.compress, settings.level,
-      settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads};
+      settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads,
+      settings.header ? HeaderFor(settings.output_format) : ""};
   Destination destination = DestinationBeside(OutputAnchor(inputs, count), options);
-  if (!DestinationUsable(destination)) return false;
   // The merged log never replaces one of its inputs, however it is spelled.
   for (int i = 0; i < count; ++i) {
     if (!KeepsInput(destination, inputs[i].name)) return false;
   }
+  if (!DestinationUsable(destination)) return false;
   // Declared before the pool: the workers stop after every input is closed. The parse crew
   // is a crew of its own: its workers wait for the decoding ones, never the other way round.
   const int threads = DecodeThreads();

@@ -1,5 +1,7 @@
 #include "output/destination.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -64,6 +66,46 @@ std::string ShownPath(const Destination& destination) {
       std::filesystem::path(destination.final_spec.Path()).lexically_normal().string());
 }
 
+// The first bytes of the file at `path`, decompressed when it is gzip; empty when it cannot
+// be read. Only a regular file is opened, so nothing ever waits on a FIFO.
+std::string FileStart(const char* path, size_t want) {
+  RegularFileOpen outcome{};
+  std::FILE* file = OpenRegularFile(path, INT64_MAX, outcome);
+  if (file == nullptr) return "";
+  std::string raw(4096, '\0');
+  raw.resize(std::fread(raw.data(), 1, raw.size(), file));
+  std::fclose(file);
+  if (raw.size() < 2 || static_cast<unsigned char>(raw[0]) != 0x1f ||
+      static_cast<unsigned char>(raw[1]) != 0x8b) {
+    return raw.substr(0, want);
+  }
+  std::string text(want, '\0');
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 16) != Z_OK) return "";
+  stream.next_in = reinterpret_cast<Bytef*>(raw.data());
+  stream.avail_in = static_cast<uInt>(raw.size());
+  stream.next_out = reinterpret_cast<Bytef*>(text.data());
+  stream.avail_out = static_cast<uInt>(text.size());
+  inflate(&stream, Z_SYNC_FLUSH);
+  text.resize(text.size() - stream.avail_out);
+  inflateEnd(&stream);
+  return text;
+}
+
+// False when a file is already at the chosen path and does not start with the header's
+// first line: a log the user meant to read ("-o access.log b.log"), not an earlier merge.
+// An empty file, and a dialect without a header, cannot tell and are replaced as before.
+bool MayReplace(const Destination& destination) {
+  const std::string_view header = destination.options.header;
+  if (destination.options.path == nullptr || header.empty()) return true;
+  if (!destination.final_facts.known || !destination.final_facts.regular ||
+      destination.final_facts.size == 0) {
+    return true;
+  }
+  const std::string_view first_line = header.substr(0, header.find('\n'));
+  return FileStart(destination.final_spec.Path(), first_line.size()) == first_line;
+}
+
 }  // namespace
 
 Destination DestinationBeside(const char* first_input, const DestinationOptions& options) {
@@ -104,6 +146,14 @@ bool DestinationUsable(const Destination& destination) {
                  std::strerror(exists ? ENOTDIR : ENOENT));
       return false;
     }
+  }
+  if (!destination.standard_output && !MayReplace(destination)) {
+    SayFailure(
+        "Output file '%s' already exists and is no merged log (it does not start with the "
+        "output format's header line); nothing was written: choose another output name, or "
+        "remove the file first.\n",
+        ShownPath(destination).c_str());
+    return false;
   }
   if (destination.standard_output && destination.options.compress && StandardOutputIsTerminal()) {
     SayFailure(

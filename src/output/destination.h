@@ -26,6 +26,10 @@ struct DestinationOptions {
   // input; STANDARD_OUTPUT_PATH for standard output.
   const char* path = nullptr;
   int threads = 0;  // threads compressing the merged log; 0: one per core
+  // The header line(s) the merged log starts with ("" for a dialect without one, or when
+  // left out). A file already at a chosen path that does not start with it is no merged
+  // log, most likely a log the path was meant to read, and is never replaced.
+  const char* header = "";
 };
 
 struct Destination {
@@ -44,10 +48,10 @@ struct Destination {
 // named on the command line that is a regular file; "" for the working directory).
 Destination DestinationBeside(const char* first_input, const DestinationOptions& options);
 
-// False, with the reason said, when the destination can never be written: a chosen path
-// that is a directory or lies in a directory that does not exist, or compressed data to a
-// terminal (refused as gzip does, since nobody
-// can read it there).
+// False, with the reason said, when the destination can never be written or must not be:
+// a chosen path that is a directory, lies in a directory that does not exist, or names a
+// file that is not a merged log (see `header`); or compressed data to a terminal (refused as gzip
+// does, since nobody can read it there).
 bool DestinationUsable(const Destination& destination);
 
 // Whether the merged log is gzip. A chosen name decides: one ending in ".gz" (in either
