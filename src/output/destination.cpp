@@ -15,6 +15,7 @@
 #include "base/messages.h"
 #include "base/text.h"
 #include "output/deflate_sink.h"
+#include "output/writers.h"
 #include "platform/replace_file.h"
 #include "platform/signals.h"
 #include "platform/system.h"
@@ -102,8 +103,12 @@ bool MayReplace(const Destination& destination) {
       destination.final_facts.size == 0) {
     return true;
   }
-  const std::string_view first_line = header.substr(0, header.find('\n'));
-  return FileStart(destination.final_spec.Path(), first_line.size()) == first_line;
+  // An earlier merge in another dialect with a header line is a merged log too.
+  const std::string_view headers[] = {header, W3C_HEADER, WEBSTAR_HEADER};
+  const std::string start = FileStart(destination.final_spec.Path(), 4096);
+  return std::any_of(std::begin(headers), std::end(headers), [&start](std::string_view h) {
+    return start.starts_with(h.substr(0, h.find('\n')));
+  });
 }
 
 }  // namespace
