@@ -144,6 +144,11 @@ TEST(BashCompletion, OffersSwitchesAndTheValuesOfKeys) {
       {"--comp", "--compress"},
       {"-V", "-Verbose"},
       {"--colour", ""},
+      // The value as the next word, as the program takes it.
+      {"--newlines d", "dos"},
+      {"--output-format W", ""},
+      {"--output-format ", "ncsa w3c webstar"},
+      {"-q", "-q"},
   };
   for (const Case& c : cases) EXPECT_EQ(Complete(c.typed), c.offered) << c.typed;
 }
