@@ -9,13 +9,13 @@
 // program accepts: its switches are known and their values valid.
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "compressed_fixtures.h"
 #include "program_runner.h"
 
 #if defined(STITCHER_BINARY) && defined(STITCHER_SOURCE_DIR)
@@ -40,20 +40,6 @@ ProgramRun RunShell(const fs::path& dir, const std::string& command) {
   RunOptions options;
   options.separate_output = true;
   return RunProgram("/bin/sh", dir, {"-c", Shell(command), "sh", dir.string()}, options);
-}
-
-std::string Gzip(const std::string& text) {
-  std::string out(compressBound(static_cast<uLong>(text.size())) + 32, '\0');
-  z_stream stream{};
-  deflateInit2(&stream, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
 }
 
 // One "$ command" of a session and the lines it shows.
@@ -122,7 +108,7 @@ TEST(Examples, ReadmeSessionsPrintWhatTheyShow) {
       const fs::path file = dir / step.command.substr(cat ? 4 : 5);
       if ((cat || zcat) && !fs::exists(file)) {
         fs::create_directories(file.parent_path());
-        WriteFile(file, cat ? Joined(step.shown) : Gzip(Joined(step.shown)));
+        WriteFile(file, cat ? Joined(step.shown) : GzipBytes(Joined(step.shown)));
         continue;
       }
       const ProgramRun run = RunShell(dir, step.command);

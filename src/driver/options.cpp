@@ -227,14 +227,11 @@ Applied SetFormat(OptionContext& context, const OptionRow& row, const char* valu
   return Result(SetUserFormat(settings, value));
 }
 
-// Zone names are checked against the zone database once, at start-up, wherever they came
-// from; here any name is kept.
-Applied SetTimezone(OptionContext&, const OptionRow&, const char* value) {
-  settings.timezone = value;
-  return Applied::Done;
-}
-Applied SetInputTimezone(OptionContext&, const OptionRow&, const char* value) {
-  settings.input_timezone = value;
+// Texts kept as given: the output and configuration paths, and zone names, which are
+// checked against the zone database once, at start-up, wherever they came from.
+template <std::string Settings::*kField>
+Applied SetText(OptionContext&, const OptionRow&, const char* value) {
+  settings.*kField = value;
   return Applied::Done;
 }
 
@@ -249,15 +246,6 @@ Applied SetSince(OptionContext&, const OptionRow&, const char* value) {
 }
 Applied SetUntil(OptionContext&, const OptionRow&, const char* value) {
   return SetTimeBound(value, settings.window.until);
-}
-
-Applied SetOutput(OptionContext&, const OptionRow&, const char* value) {
-  settings.output_path = value;
-  return Applied::Done;
-}
-Applied SetConfig(OptionContext&, const OptionRow&, const char* value) {
-  settings.config_path = value;
-  return Applied::Done;
 }
 
 // Reads one name per line; a CR before the LF (a list written on Windows) and empty lines
@@ -364,14 +352,14 @@ constexpr OptionRow kOptions[] = {
     {'l', "", Takes::Attached, false, L, nullptr, SetLevel, kDigitValues,
      "  -L<digit> - set compression level\n"},
     // Later switches, each with a long name.
-    {'o', "output", Takes::Value, false, E, "output", SetOutput,
+    {'o', "output", Takes::Value, false, E, "output", SetText<&Settings::output_path>,
      "a file name, or - for standard output",
      "  -Output <file>, --output=<file> write the merged log to <file> (gzip when it ends in "
      ".gz); - is standard output\n"},
     {'q', "quiet", Takes::Nothing, false, L, nullptr, SetQuiet, nullptr,
      "  -q, --quiet print nothing but problems\n"},
-    {'\0', "config", Takes::Value, false, E, nullptr, SetConfig, "a file name",
-     "  --config=<file> read the settings from <file> instead of Stitcher.cfg\n"},
+    {'\0', "config", Takes::Value, false, E, nullptr, SetText<&Settings::config_path>,
+     "a file name", "  --config=<file> read the settings from <file> instead of Stitcher.cfg\n"},
     {'\0', "files-from", Takes::Value, false, L, nullptr, ReadFilesFrom,
      "a file name, or - for standard input",
      "  --files-from=<file> merge the log files named in <file>, one per line; - is standard "
@@ -410,9 +398,10 @@ constexpr OptionRow kOptions[] = {
      "  --trim-first-n-dirs=<digit> drop leading directories of every path\n"},
     {'\0', "format", Takes::Value, K, L, nullptr, SetFormat, "1 to 511 characters of format tokens",
      "  --format=<log format> as -Format\n"},
-    {'\0', "timezone", Takes::Value, K, L, nullptr, SetTimezone, kZoneValues,
+    {'\0', "timezone", Takes::Value, K, L, nullptr, SetText<&Settings::timezone>, kZoneValues,
      "  --timezone=<zone> merge in real time, stamps in <zone> (UTC, local, Europe/Berlin)\n"},
-    {'\0', "input-timezone", Takes::Value, K, L, nullptr, SetInputTimezone, kZoneValues,
+    {'\0', "input-timezone", Takes::Value, K, L, nullptr, SetText<&Settings::input_timezone>,
+     kZoneValues,
      "  --input-timezone=<zone> zone of inputs whose stamps carry no offset (default: local)\n"},
     {'\0', "filter-host", Takes::Value, K, L, nullptr, AddFilter, kPatternValues,
      "  --filter-host=<pattern> filter on the client host (+ keeps, otherwise drops)\n"},
