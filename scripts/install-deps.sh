@@ -6,10 +6,11 @@ set -euo pipefail
 # clang-format-14 is the version the sources are formatted with (Debian 12's clang-format);
 # scdoc builds the manual page; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the
 # .deb package's dependencies.
+# lintian checks the built package (tests/package_lintian.sh).
 # tzdata is the time-zone database the --timezone and --input-timezone zones are read from.
 packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
           libzstd-dev libdeflate-dev libisal-dev libgtest-dev libgmock-dev libbenchmark-dev
-          clang-format-14 scdoc dpkg-dev file tzdata "$@")
+          clang-format-14 scdoc dpkg-dev file tzdata lintian "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -60,64 +60,95 @@ TEST_F(CommandLineTest, OutcomesNamesAndMessages) {
     Names names;
     std::string said;
   };
+  const std::string digit = "a digit from 0 to 9";
+  const std::string threads = "a number from 0 (one per core) to 256";
+  const std::string max_open = "0 (as the open-file limit allows) or a number from 2 to 1000000";
+  const auto invalid = [](const std::string& option, const std::string& value,
+                          const std::string& valid) {
+    return "Invalid " + option + " value '" + value + "': give " + valid + "!\n";
+  };
   const Case cases[] = {
       {{"-v", "a.log", "-Unix", "b.log"}, CommandOutcome::Merge, {"a.log", "b.log"}, ""},
       {{"a.log"}, CommandOutcome::Merge, {"a.log"}, ""},  // one input is a normal use
       {{}, CommandOutcome::Usage, {}, ""},
-      {{"a.log", "-x", "b.log"}, CommandOutcome::Usage, {}, ""},  // unknown letter: silent
       {{"a.log", "-"}, CommandOutcome::Usage, {}, ""},
       {{"-Help", "a.log"}, CommandOutcome::Usage, {}, ""},
+      {{"-?", "a.log"}, CommandOutcome::Usage, {}, ""},
       {{"--", "-x.log", "--help", "-v"}, CommandOutcome::Merge, {"-x.log", "--help", "-v"}, ""},
       {{"a.log", "--help"}, CommandOutcome::Help, {}, ""},
       {{"--version", "a.log"}, CommandOutcome::Version, {}, ""},
-      {{"--colour=red", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--colour=red'!\n"},
-      {{"--quiet=yes", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--quiet=yes'!\n"},
+      // Usage errors: one line, nothing else read.
+      {{"a.log", "-x", "b.log"},
+       CommandOutcome::Stop,
+       {},
+       "stitcher: unknown switch '-x'; try --help\n"},
+      {{"--outptu", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "stitcher: unknown option '--outptu'; try --help\n"},
+      {{"--colour=red", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "stitcher: unknown option '--colour=red'; try --help\n"},
+      {{"--quiet=yes", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       "stitcher: option '--quiet' takes no value; try --help\n"},
       {{"--no-header=no", "a.log"},
-       CommandOutcome::Usage,
-       {},
-       "Invalid option '--no-header=no'!\n"},
-      {{"--output", "x.gz", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--output'!\n"},
-      {{"-Output"}, CommandOutcome::Usage, {}, "Invalid -output command!\n"},
-      {{"--output=", "a.log"}, CommandOutcome::Usage, {}, "Invalid -output command!\n"},
-      {{"--config=", "a.log"},
-       CommandOutcome::Usage,
-       {},
-       "Invalid --config option: it needs a file name!\n"},
-      {{"--newlines=Dos", "a.log"}, CommandOutcome::Stop, {}, "Invalid --newlines value 'Dos'!\n"},
-      {{"--level=x", "a.log"}, CommandOutcome::Stop, {}, "Invalid --level value 'x'!\n"},
-      {{"--threads=257", "a.log"},
        CommandOutcome::Stop,
        {},
-       "Invalid --threads value '257': give a number from 0 (one per core) to 256!\n"},
-      {{"--threads=2x", "a.log"},
+       "stitcher: option '--no-header' takes no value; try --help\n"},
+      {{"a.log", "--output"},
        CommandOutcome::Stop,
        {},
-       "Invalid --threads value '2x': give a number from 0 (one per core) to 256!\n"},
-      {{"--threads=", "a.log"},
+       "stitcher: option '--output' needs a value; try --help\n"},
+      {{"a.log", "-Output"},
        CommandOutcome::Stop,
        {},
-       "Invalid --threads value '': give a number from 0 (one per core) to 256!\n"},
-      {{"--max-open=1", "a.log"},
+       "stitcher: switch '-Output' needs a value; try --help\n"},
+      {{"-f"}, CommandOutcome::Stop, {}, "stitcher: switch '-f' needs a value; try --help\n"},
+      // A value as the next argument, as well as after '='.
+      {{"--output", "x.gz", "a.log"}, CommandOutcome::Merge, {"a.log"}, ""},
+      {{"--max-open", "8", "a.log"}, CommandOutcome::Merge, {"a.log"}, ""},
+      {{"-q", "a.log"}, CommandOutcome::Merge, {"a.log"}, ""},
+      // Values checked, the valid ones named.
+      {{"--output=", "a.log"},
        CommandOutcome::Stop,
        {},
-       "Invalid --max-open value '1': give 0 (as the open-file limit allows) or a number from 2 "
-       "to 1000000!\n"},
+       invalid("--output", "", "a file name, or - for standard output")},
+      {{"--config=", "a.log"}, CommandOutcome::Stop, {}, invalid("--config", "", "a file name")},
+      {{"--newlines=Dosx", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       invalid("--newlines", "Dosx", "unix, dos or mac")},
+      {{"--output-format=xml", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       invalid("--output-format", "xml", "ncsa, w3c or webstar")},
+      {{"--level=x", "a.log"}, CommandOutcome::Stop, {}, invalid("--level", "x", digit)},
+      {{"--level=12", "a.log"}, CommandOutcome::Stop, {}, invalid("--level", "12", digit)},
+      {{"-L12", "a.log"}, CommandOutcome::Stop, {}, invalid("-L", "12", digit)},
+      {{"-L", "a.log"}, CommandOutcome::Stop, {}, invalid("-L", "", digit)},
+      {{"--compress=maybe", "a.log"},
+       CommandOutcome::Stop,
+       {},
+       invalid("--compress", "maybe", "yes, no, on or off")},
+      {{"--threads=257", "a.log"}, CommandOutcome::Stop, {}, invalid("--threads", "257", threads)},
+      {{"--threads=2x", "a.log"}, CommandOutcome::Stop, {}, invalid("--threads", "2x", threads)},
+      {{"--threads=", "a.log"}, CommandOutcome::Stop, {}, invalid("--threads", "", threads)},
+      {{"--max-open=1", "a.log"}, CommandOutcome::Stop, {}, invalid("--max-open", "1", max_open)},
       {{"--max-open=1000001", "a.log"},
        CommandOutcome::Stop,
        {},
-       "Invalid --max-open value '1000001': give 0 (as the open-file limit allows) or a number "
-       "from 2 to 1000000!\n"},
+       invalid("--max-open", "1000001", max_open)},
       {{"--max-open=many", "a.log"},
        CommandOutcome::Stop,
        {},
-       "Invalid --max-open value 'many': give 0 (as the open-file limit allows) or a number "
-       "from 2 to 1000000!\n"},
-      {{"--max-open", "8", "a.log"}, CommandOutcome::Usage, {}, "Invalid option '--max-open'!\n"},
+       invalid("--max-open", "many", max_open)},
       {{"--since=yesterday", "a.log"},
        CommandOutcome::Stop,
        {},
-       "Invalid --since time 'yesterday': write it as 2024-03-01T06:00:00 or 2024-03-01!\n"},
-      {{"-f"}, CommandOutcome::Usage, {}, "Invalid -format command!\n"},
+       invalid("--since", "yesterday", "a time as 2024-03-01T06:00:00 or 2024-03-01")},
   };
   for (const Case& c : cases) {
     std::string label;
@@ -137,7 +168,7 @@ TEST_F(CommandLineTest, OutcomesNamesAndMessages) {
 // ---- What the switches set -----------------------------------------------------------------
 
 TEST_F(CommandLineTest, LettersInEitherCaseAndLongOptionsSetTheSettings) {
-  Walk({"-VERY", "-p", "-l5x", "-n", "-DOS"});
+  Walk({"-VERY", "-p", "-l5", "-n", "-DOS"});
   EXPECT_TRUE(settings.verbose);
   EXPECT_FALSE(settings.compress);
   EXPECT_EQ(settings.level, 5);
@@ -145,7 +176,7 @@ TEST_F(CommandLineTest, LettersInEitherCaseAndLongOptionsSetTheSettings) {
   EXPECT_EQ(settings.newlines, NewlineStyle::DOS);
 
   ResetSettings();
-  Walk({"--output-format=ncsa", "--newlines=mac", "--level=3", "--normalize", "--lowercase",
+  Walk({"--output-format=NCSA", "--newlines=Mac", "--level", "3", "--normalize", "--lowercase",
         "--trim-first-n-dirs=2", "--vhost=no", "--compress=off", "--format=HOST DATE"});
   EXPECT_EQ(settings.output_format, OutputFormat::NCSA);
   EXPECT_EQ(settings.newlines, NewlineStyle::MAC);
@@ -216,7 +247,7 @@ TEST_F(CommandLineTest, FormatNamingAFileIsRefused) {
   WriteFile(path, "10.0.0.1 - - [05/Mar/2001:10:00:00 -0500] \"GET / HTTP/1.0\" 200 1\n");
   std::string said;
   const CommandLine line = Walk({"-f", path, "b.log", "c.log"}, &said);
-  EXPECT_EQ(line.outcome, CommandOutcome::Usage);
+  EXPECT_EQ(line.outcome, CommandOutcome::Stop);
   EXPECT_EQ(said, "Invalid -format command: '" + path +
                       "' is a file, and -Format takes a list of format tokens!\n");
   EXPECT_EQ(settings.user_format[0], '\0');
@@ -230,7 +261,8 @@ TEST_F(CommandLineTest, EarlySwitchesActAloneAndKeepTheValuesOfOthers) {
       "-Unix", "-f",   "--config=taken-as-format", "--config=b.cfg", "--newlines=dos", "-Output",
       "-",     "a.log"};
   std::vector<char*> argv = Argv(args);
-  ApplyEarlySwitches(static_cast<int>(argv.size()) - 1, argv.data());
+  CommandLine line = ReadCommandLine(static_cast<int>(argv.size()) - 1, argv.data());
+  ApplyEarlySwitches(line);
   EXPECT_EQ(settings.config_path, "b.cfg") << "-f consumed the first --config as its value";
   EXPECT_EQ(settings.output_path, "-");
   EXPECT_EQ(settings.newlines, NewlineStyle::UNIX) << "the default: late switches wait";
@@ -240,8 +272,67 @@ TEST_F(CommandLineTest, EarlySwitchesActAloneAndKeepTheValuesOfOthers) {
   ResetSettings();
   std::vector<std::string> ended = {"--", "--config=x.cfg"};
   std::vector<char*> ended_argv = Argv(ended);
-  ApplyEarlySwitches(static_cast<int>(ended_argv.size()) - 1, ended_argv.data());
+  CommandLine ended_line =
+      ReadCommandLine(static_cast<int>(ended_argv.size()) - 1, ended_argv.data());
+  ApplyEarlySwitches(ended_line);
   EXPECT_EQ(settings.config_path, "");
+}
+
+// ---- The output switch ------------------------------------------------------------------------
+
+// -Output counts only as a start of its own word: any other argument with its letter is
+// refused, naming the nearest option, and sets nothing, so a slip never turns the first log
+// into the output.
+TEST_F(CommandLineTest, OutputSwitchOnlyAsItsOwnWord) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string said;  // empty: taken, the output is "x.gz"
+  };
+  const Case cases[] = {
+      {{"-o", "x.gz", "a.log"}, ""},
+      {{"-OUT", "x.gz", "a.log"}, ""},
+      {{"-Output", "x.gz", "a.log"}, ""},
+      {{"--output", "x.gz", "a.log"}, ""},
+      {{"--output=x.gz", "a.log"}, ""},
+      {{"-ox.gz", "a.log", "b.log"},
+       "stitcher: unknown switch '-ox.gz'; did you mean -Output <file> or --output=<file>?\n"},
+      {{"-Output=week.gz", "a.log", "b.log"},
+       "stitcher: unknown switch '-Output=week.gz'; did you mean -Output week.gz or "
+       "--output=week.gz?\n"},
+      {{"-outputs", "a.log", "b.log"},
+       "stitcher: unknown switch '-outputs'; did you mean -Output <file> or --output=<file>?\n"},
+      {{"-output-format=ncsa", "a.log", "b.log"},
+       "stitcher: unknown switch '-output-format=ncsa'; did you mean --output-format=ncsa?\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    ResetSettings();
+    ResetMessages();
+    std::string said;
+    const CommandLine line = Walk(c.args, &said);
+    EXPECT_EQ(said, c.said);
+    if (c.said.empty()) {
+      EXPECT_EQ(line.outcome, CommandOutcome::Merge);
+      EXPECT_EQ(settings.output_path, "x.gz");
+    } else {
+      EXPECT_EQ(line.outcome, CommandOutcome::Stop);
+      EXPECT_TRUE(line.names.empty());
+      EXPECT_EQ(settings.output_path, "");
+      EXPECT_EQ(settings.output_format, Settings{}.output_format);
+    }
+  }
+}
+
+// Who asked for compression is remembered, so that the output's name can be checked
+// against it; nobody asking leaves it to the name.
+TEST_F(CommandLineTest, CompressionAskedForIsRemembered) {
+  Walk({"a.log"});
+  EXPECT_EQ(settings.compress_asked_by, "");
+  Walk({"-plain", "a.log"});
+  EXPECT_EQ(settings.compress_asked_by, "-Plain");
+  Walk({"--compress", "a.log"});
+  EXPECT_EQ(settings.compress_asked_by, "--compress=yes");
+  EXPECT_TRUE(settings.compress);
 }
 
 // ---- Names from a list ---------------------------------------------------------------------
@@ -285,14 +376,31 @@ TEST_F(CommandLineTest, UsageListsTheOriginalSwitchesFirstThenEveryLongOption) {
                            "  -L<digit> - set compression level\n";
   EXPECT_EQ(usage.substr(0, head.size()), head);
   EXPECT_TRUE(usage.ends_with("and <log-file-list> is a set of text files to merge.\n"));
-  for (const char* option : {"-Output <file>",   "--output=",        "--config=",
-                             "--files-from=",    "--since=",         "--until=",
-                             "--quiet",          "--threads=",       "--max-open=",
-                             "--output-format=", "--newlines=",      "--level=",
-                             "--normalize",      "--lowercase",      "--trim-first-n-dirs=",
-                             "--format=",        "--filter-host=",   "--filter-request=",
-                             "--filter-agent=",  "--filter-server=", "--filter-user=",
-                             "--help",           "--version",        "  -- "}) {
+  for (const char* option : {"-Output <file>",
+                             "--output=",
+                             "--config=",
+                             "-q, --quiet",
+                             "--files-from=",
+                             "--since=",
+                             "--until=",
+                             "--quiet",
+                             "--threads=",
+                             "--max-open=",
+                             "--output-format=",
+                             "--newlines=",
+                             "--level=",
+                             "--normalize",
+                             "--lowercase",
+                             "--trim-first-n-dirs=",
+                             "--format=",
+                             "--filter-host=",
+                             "--filter-request=",
+                             "--filter-agent=",
+                             "--filter-server=",
+                             "--filter-user=",
+                             "--help",
+                             "--version",
+                             "  -- "}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(std::string(VersionText()).starts_with("Stitcher Version "));

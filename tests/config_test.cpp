@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "driver/options.h"
 #include "driver/settings.h"
 
 namespace {
@@ -60,9 +61,18 @@ class ConfigTest : public ::testing::Test {
   static std::string Invalid(const std::string& shown, int number = 1) {
     return "cfg:" + std::to_string(number) + ": Invalid configuration line '" + shown + "'!\n";
   }
+
+  // The message for a line whose known key refused its value; `valid` lists what it takes.
+  static std::string Refused(const std::string& shown, const std::string& valid, int number = 1) {
+    return "cfg:" + std::to_string(number) + ": Invalid configuration line '" + shown + "': give " +
+           valid + "!\n";
+  }
+
+  // Applies one line through ApplyConfigLine, as the reader does.
+  static ConfigLine Line(std::string line) { return ApplyConfigLine(line.data()); }
 };
 
-// ---- Booleans: prefixes yes/on/no/off, case included ------------------------------------
+// ---- Booleans: prefixes yes/on/no/off, in either case -------------------------------------
 
 TEST_F(ConfigTest, BooleanValuesByPrefix) {
   struct Case {
@@ -71,10 +81,9 @@ TEST_F(ConfigTest, BooleanValuesByPrefix) {
     bool result;  // compress afterwards (starts at the default true, or false for "yes" rows)
   };
   const Case cases[] = {
-      {"yes", true, true},   {"on", true, true},    {"yesterday", true, true},
-      {"only", true, true},  {"no", true, false},   {"off", true, false},
-      {"none", true, false}, {"Yes", false, false}, {"true", false, false},
-      {"ON", false, false},  {"1", false, false},
+      {"yes", true, true},    {"on", true, true},   {"yesterday", true, true}, {"only", true, true},
+      {"no", true, false},    {"off", true, false}, {"none", true, false},     {"Yes", true, true},
+      {"true", false, false}, {"ON", true, true},   {"Off", true, false},      {"1", false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -90,7 +99,7 @@ TEST_F(ConfigTest, BooleanValuesByPrefix) {
       EXPECT_EQ(printed, "");
     } else {
       EXPECT_EQ(settings.compress, !c.result) << "an invalid line must not change the setting";
-      EXPECT_EQ(printed, Invalid(std::string("compress ") + c.value));
+      EXPECT_EQ(printed, Refused(std::string("compress ") + c.value, "yes, no, on or off"));
     }
   }
 }
@@ -117,16 +126,19 @@ TEST_F(ConfigTest, EveryBooleanKeyReachesItsSetting) {
 
 // ---- Digits, exact words ---------------------------------------------------------------
 
-TEST_F(ConfigTest, LevelAndTrimTakeTheLeadingDigitOnly) {
-  Apply("level 12\n");
+TEST_F(ConfigTest, LevelAndTrimTakeOneDigit) {
+  Apply("level 1\n");
   EXPECT_EQ(settings.level, 1);
-  Apply("trim-first-n-dirs 7 dirs\n");
-  EXPECT_EQ(settings.trim_first_n_dirs, 7);
+  Apply("trim-first-n-dirs 7 \t\n");
+  EXPECT_EQ(settings.trim_first_n_dirs, 7) << "blanks nobody sees after the digit are no matter";
   EXPECT_FALSE(FailureReported());
 
-  EXPECT_EQ(Apply("level x\n"), Invalid("level x"));
-  EXPECT_EQ(settings.level, 1) << "an invalid level keeps the earlier value";
-  EXPECT_EQ(Apply("trim-first-n-dirs -1\n"), Invalid("trim-first-n-dirs -1"));
+  const std::string digit = "a digit from 0 to 9";
+  for (const char* line : {"level 12", "level x", "level 5x", "level -1"}) {
+    EXPECT_EQ(Apply(std::string(line) + "\n"), Refused(line, digit));
+    EXPECT_EQ(settings.level, 1) << "a refused level keeps the earlier value: " << line;
+  }
+  EXPECT_EQ(Apply("trim-first-n-dirs 7 dirs\n"), Refused("trim-first-n-dirs 7 dirs", digit));
   EXPECT_EQ(settings.trim_first_n_dirs, 7);
   EXPECT_TRUE(FailureReported());
 }
@@ -163,23 +175,18 @@ TEST_F(ConfigTest, MaxOpenTakesZeroOrANumberFromTwoToAMillion) {
   }
 }
 
-TEST_F(ConfigTest, NewlinesAndOutputFormatNeedExactWords) {
+TEST_F(ConfigTest, NewlinesAndOutputFormatTakeTheirWordsInEitherCase) {
   struct Case {
     const char* line;
     bool valid;
   };
   const Case cases[] = {
-      {"newlines unix\n", true},
-      {"newlines dos\r\n", true},
-      {"newlines mac", true},
-      {"newlines Unix\n", false},
-      {"newlines unix \n", false},
-      {"newlines unixx\n", false},
-      {"output-format ncsa\n", true},
-      {"output-format w3c\n", true},
-      {"output-format webstar\n", true},
-      {"output-format W3C\n", false},
-      {"output-format xml\n", false},
+      {"newlines unix\n", true},     {"newlines dos\r\n", true},
+      {"newlines mac", true},        {"newlines Unix\n", true},
+      {"newlines unix \n", true},    {"newlines unixx\n", false},
+      {"newlines un\n", false},      {"output-format NCSA\n", true},
+      {"output-format w3c\n", true}, {"output-format webstar\n", true},
+      {"output-format W3C\n", true}, {"output-format xml\n", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.line);
@@ -188,11 +195,12 @@ TEST_F(ConfigTest, NewlinesAndOutputFormatNeedExactWords) {
     EXPECT_EQ(valid, c.valid);
   }
   // The valid lines, last writer wins.
-  EXPECT_EQ(settings.newlines, NewlineStyle::MAC);
-  EXPECT_EQ(settings.output_format, OutputFormat::WEBSTAR);
-  Apply("newlines unix\n");
-  Apply("output-format ncsa\n");
   EXPECT_EQ(settings.newlines, NewlineStyle::UNIX);
+  EXPECT_EQ(settings.output_format, OutputFormat::W3C);
+  EXPECT_EQ(Apply("output-format xml\n"), Refused("output-format xml", "ncsa, w3c or webstar"));
+  Apply("newlines mac\n");
+  Apply("output-format ncsa\n");
+  EXPECT_EQ(settings.newlines, NewlineStyle::MAC);
   EXPECT_EQ(settings.output_format, OutputFormat::NCSA);
 }
 
@@ -212,11 +220,12 @@ TEST_F(ConfigTest, TextValuesLongerThan511AreRefusedWhole) {
   Apply("format " + fits + "\n");
   EXPECT_EQ(std::strlen(settings.user_format), 511u);
   EXPECT_FALSE(FailureReported());
-  EXPECT_EQ(Apply("format " + too_long), Invalid("format " + too_long));
+  EXPECT_EQ(Apply("format " + too_long),
+            Refused("format " + too_long, "1 to 511 characters of format tokens"));
   EXPECT_EQ(std::string(settings.user_format), fits) << "nothing is truncated";
   // A key longer than "format" leaves no room in the line for 512 characters; the rule
   // itself still holds.
-  EXPECT_FALSE(ApplySetting("filter-host", too_long.c_str()));
+  EXPECT_FALSE(Line("filter-host " + too_long).valid);
   EXPECT_TRUE(settings.filters.host.empty());
 }
 
@@ -255,8 +264,8 @@ TEST_F(ConfigTest, BlankLinesAndCommentsAreSkippedInvalidLinesShownWhole) {
       {" verbose yes\n", Invalid(" verbose yes")},  // a key starts in the first column
       {"Compress yes\n", Invalid("Compress yes")},
       {"colour red\n", Invalid("colour red")},
-      {"verbose \n", Invalid("verbose ")},  // empty value
-      {"format \t \r\n", Invalid("format \\t ")},
+      {"verbose \n", Refused("verbose ", "yes, no, on or off")},  // no value
+      {"format \t \r\n", Refused("format \\t ", "1 to 511 characters of format tokens")},
       {"colour \x1b[2J\n", Invalid("colour \\e[2J")},  // control characters escaped
       {"verbose\t\t yes\n", ""},                       // any run of blanks
   };
@@ -268,8 +277,8 @@ TEST_F(ConfigTest, BlankLinesAndCommentsAreSkippedInvalidLinesShownWhole) {
 }
 
 TEST_F(ConfigTest, MessagesNameTheLineNumberAndReadingGoesOn) {
-  EXPECT_EQ(ReadText("# settings\n\nverbose yes\nnewlines Unix\n  # done\nlevel x\nlevel 4\n"),
-            Invalid("newlines Unix", 4) + Invalid("level x", 6));
+  EXPECT_EQ(ReadText("# settings\n\nverbose yes\nnewline unix\n  # done\nlevel x\nlevel 4\n"),
+            Invalid("newline unix", 4) + Refused("level x", "a digit from 0 to 9", 6));
   EXPECT_TRUE(settings.verbose);
   EXPECT_EQ(settings.level, 4);
   EXPECT_TRUE(FailureReported());
@@ -373,16 +382,25 @@ TEST_F(ConfigTest, TwoHundredThousandFilterLinesAreAllKeptInOrder) {
 
 // ---- Settings by key (the switches share them) -------------------------------------------
 
-TEST_F(ConfigTest, ApplySettingUsesTheRulesOfTheFile) {
-  EXPECT_TRUE(ApplySetting("newlines", "dos"));
+TEST_F(ConfigTest, OnlyKeysOfTheTableAreTakenAndNothingIsSaid) {
+  EXPECT_TRUE(Line("newlines dos").valid);
   EXPECT_EQ(settings.newlines, NewlineStyle::DOS);
-  EXPECT_FALSE(ApplySetting("newlines", "Dos"));
+  const ConfigLine refused = Line("newlines dosx");
+  EXPECT_FALSE(refused.valid);
+  ASSERT_NE(refused.refused_by, nullptr);
+  EXPECT_STREQ(refused.refused_by->valid, "unix, dos or mac");
   EXPECT_EQ(settings.newlines, NewlineStyle::DOS);
-  EXPECT_TRUE(ApplySetting("filter-agent", "*bot*"));
+  EXPECT_TRUE(Line("filter-agent *bot*").valid);
   EXPECT_EQ(settings.filters.agent, (std::vector<std::string>{"*bot*"}));
-  EXPECT_FALSE(ApplySetting("colour", "red"));
-  EXPECT_FALSE(ApplySetting("level", ""));
-  EXPECT_FALSE(FailureReported()) << "ApplySetting says nothing";
+  // Unknown keys, and options that only the command line takes.
+  for (const char* line : {"colour red", "output x.gz", "config other.cfg", "files-from list",
+                           "help yes", "Compress yes"}) {
+    const ConfigLine unknown = Line(line);
+    EXPECT_FALSE(unknown.valid) << line;
+    EXPECT_EQ(unknown.refused_by, nullptr) << line;
+  }
+  EXPECT_EQ(settings.output_path, "");
+  EXPECT_FALSE(FailureReported()) << "ApplyConfigLine says nothing";
 }
 
 }  // namespace

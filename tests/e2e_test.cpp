@@ -61,7 +61,7 @@ std::string ProducedText(const fs::path& path) {
 }
 
 // The elapsed time of the final statistics line depends on the machine.
-std::string NormaliseConsole(const std::string& console) {
+std::string NormaliseElapsed(const std::string& console) {
   static const std::regex kElapsed("(Wrote -?[0-9]+ log entries in )[0-9]+:[0-9]{2}!");
   std::string result;
   auto rest = console.cbegin();
@@ -69,6 +69,16 @@ std::string NormaliseConsole(const std::string& console) {
     result.append(rest, m[0].first).append(m[1].str()).append("0:00!");
   }
   return result.append(rest, console.cend());
+}
+
+// The working directory's path, which differs from run to run, is shown as "<dir>".
+std::string NormaliseConsole(const std::string& console, const fs::path& work) {
+  std::string text = console;
+  for (const std::string& dir : {fs::canonical(work).string(), work.string()}) {
+    for (size_t at; (at = text.find(dir)) != std::string::npos;)
+      text.replace(at, dir.size(), "<dir>");
+  }
+  return NormaliseElapsed(text);
 }
 
 // GoogleTest names allow only letters, digits and '_'.
@@ -103,7 +113,7 @@ void Accept(const fs::path& case_dir, const fs::path& work, const ProgramRun& ru
             const std::vector<fs::path>& expected_files) {
   const fs::path expected = case_dir / "expected";
   fs::create_directories(expected);
-  WriteFile(expected / "console", NormaliseConsole(run.console));
+  WriteFile(expected / "console", NormaliseConsole(run.console, work));
   if (fs::exists(expected / "stdout")) {
     WriteFile(expected / "stdout", IsGzip(run.output) ? Gunzip(run.output) : run.output);
   }
@@ -158,7 +168,7 @@ void CheckCase(const std::string& name, const std::vector<std::string>& first_ar
   }
 
   ASSERT_TRUE(fs::exists(expected / "console")) << "case has no expected/console";
-  EXPECT_EQ(NormaliseConsole(run.console), ReadFile(expected / "console"));
+  EXPECT_EQ(NormaliseConsole(run.console, work), ReadFile(expected / "console"));
   int want_status = 0;
   if (fs::exists(expected / "status"))
     want_status = std::atoi(ReadFile(expected / "status").c_str());

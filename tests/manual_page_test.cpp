@@ -13,6 +13,7 @@
 
 #include "driver/command_line.h"
 #include "driver/config.h"
+#include "driver/options.h"
 #include "driver/settings.h"
 #include "program_runner.h"
 
@@ -95,7 +96,7 @@ TEST(ExampleConfiguration, ShowsEveryKeyWithAValueTheProgramTakes) {
     shown.insert(key);
     ResetSettings();
     std::string buffer = setting + "\n";
-    EXPECT_TRUE(ApplyConfigLine(buffer.data())) << "line " << number << ": " << line;
+    EXPECT_TRUE(ApplyConfigLine(buffer.data()).valid) << "line " << number << ": " << line;
   }
   ResetSettings();
   for (std::string_view key : keys) {
@@ -143,6 +144,11 @@ TEST(BashCompletion, OffersSwitchesAndTheValuesOfKeys) {
       {"--comp", "--compress"},
       {"-V", "-Verbose"},
       {"--colour", ""},
+      // The value as the next word, as the program takes it.
+      {"--newlines d", "dos"},
+      {"--output-format W", ""},
+      {"--output-format ", "ncsa w3c webstar"},
+      {"-q", "-q"},
   };
   for (const Case& c : cases) EXPECT_EQ(Complete(c.typed), c.offered) << c.typed;
 }

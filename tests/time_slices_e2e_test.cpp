@@ -90,13 +90,15 @@ TEST_P(TimeSlices, JoinedSlicesEqualTheWholeMerge) {
   auto run = [&](const std::string& out, const std::string& since, const std::string& until,
                  bool header) {
     std::vector<std::string> args = common;
-    args.insert(args.end(), {"--since=" + since, "--until=" + until, "-Output", out});
+    // A gzip slice is named for what it is.
+    const std::string file = gzip ? out + ".gz" : out;
+    args.insert(args.end(), {"--since=" + since, "--until=" + until, "-Output", file});
     if (!header) args.push_back("--no-header");
     args.insert(args.end(), {"web1-access.log", "web2-u_ex.log"});
     const ProgramRun result = RunStitcher(dir, args);
     EXPECT_EQ(result.status, 0) << out << ": " << result.console;
     EXPECT_EQ(result.console, "") << out;
-    const std::string bytes = ReadFile(dir / out);
+    const std::string bytes = ReadFile(dir / file);
     return gzip ? Gunzip(bytes) : bytes;
   };
 

@@ -7,163 +7,10 @@
 
 #include "base/messages.h"
 #include "base/text.h"
-#include "driver/settings.h"
+#include "driver/options.h"
 #include "platform/system.h"
 
 namespace {
-
-// ---- Value checks: each sets its setting and returns true, or returns false ------------
-
-// Prefixes tested in this order, case included; whatever follows the prefix is ignored.
-struct BooleanWord {
-  const char* prefix;
-  bool value;
-};
-constexpr BooleanWord kBooleanWords[] = {
-    {"yes", true}, {"on", true}, {"no", false}, {"off", false}};
-
-bool SetBoolean(bool& target, const char* value) {
-  for (const BooleanWord& word : kBooleanWords) {
-    if (std::strncmp(value, word.prefix, std::strlen(word.prefix)) == 0) {
-      target = word.value;
-      return true;
-    }
-  }
-  return false;
-}
-
-// Only the leading digit counts: "12" gives 1.
-bool LeadingDigit(const char* value, int& digit) {
-  if (!IsDigit(value[0])) return false;
-  digit = value[0] - '0';
-  return true;
-}
-
-template <typename Enum>
-struct ChoiceWord {
-  const char* word;
-  Enum value;
-};
-constexpr ChoiceWord<NewlineStyle> kNewlineWords[] = {
-    {"mac", NewlineStyle::MAC}, {"unix", NewlineStyle::UNIX}, {"dos", NewlineStyle::DOS}};
-constexpr ChoiceWord<OutputFormat> kOutputWords[] = {
-    {"ncsa", OutputFormat::NCSA}, {"w3c", OutputFormat::W3C}, {"webstar", OutputFormat::WEBSTAR}};
-
-// The value must equal one of the words exactly (no trailing blanks, case included).
-template <typename Enum, size_t N>
-bool SetChoice(Enum& target, const ChoiceWord<Enum> (&words)[N], const char* value) {
-  for (const auto& word : words) {
-    if (std::strcmp(value, word.word) == 0) {
-      target = word.value;
-      return true;
-    }
-  }
-  return false;
-}
-
-// Filter patterns of 1..511 characters; longer ones are refused whole, never truncated.
-bool TextFits(const char* value) {
-  const size_t length = std::strlen(value);
-  return length >= 1 && length <= MAX_FILTER_LENGTH;
-}
-
-bool SetCompress(const char* v) {
-  return SetBoolean(settings.compress, v);
-}
-bool SetVerbose(const char* v) {
-  return SetBoolean(settings.verbose, v);
-}
-bool SetVhost(const char* v) {
-  return SetBoolean(settings.vhost, v);
-}
-bool SetLowercase(const char* v) {
-  return SetBoolean(settings.lowercase, v);
-}
-bool SetNormalize(const char* v) {
-  return SetBoolean(settings.normalize, v);
-}
-
-bool SetTrim(const char* v) {
-  int digit = 0;
-  if (!LeadingDigit(v, digit)) return false;
-  settings.trim_first_n_dirs = static_cast<int8_t>(digit);
-  return true;
-}
-
-bool SetNewlines(const char* v) {
-  return SetChoice(settings.newlines, kNewlineWords, v);
-}
-bool SetOutputFormat(const char* v) {
-  return SetChoice(settings.output_format, kOutputWords, v);
-}
-
-bool SetLevel(const char* v) {
-  return SetLevelDigit(settings, v);
-}
-
-bool SetMaxOpenKey(const char* v) {
-  return SetMaxOpen(settings, v);
-}
-
-bool SetFormat(const char* v) {
-  return SetUserFormat(settings, v);
-}
-
-// Zone names are checked against the zone database once, at start-up, wherever they came
-// from; here any name is kept.
-bool SetTimezone(const char* v) {
-  settings.timezone = v;
-  return true;
-}
-bool SetInputTimezone(const char* v) {
-  settings.input_timezone = v;
-  return true;
-}
-
-bool AddFilter(std::vector<std::string>& list, const char* v) {
-  return TextFits(v) && AppendFilter(list, v);
-}
-bool AddHostFilter(const char* v) {
-  return AddFilter(settings.filters.host, v);
-}
-bool AddRequestFilter(const char* v) {
-  return AddFilter(settings.filters.request, v);
-}
-bool AddAgentFilter(const char* v) {
-  return AddFilter(settings.filters.agent, v);
-}
-bool AddServerFilter(const char* v) {
-  return AddFilter(settings.filters.server, v);
-}
-bool AddUserFilter(const char* v) {
-  return AddFilter(settings.filters.user, v);
-}
-
-// The keys, in the order they are tested; each compared exactly, case included.
-struct ConfigKey {
-  const char* key;
-  bool (*apply)(const char* value);
-};
-constexpr ConfigKey kConfigKeys[] = {
-    {"compress", SetCompress},
-    {"verbose", SetVerbose},
-    {"vhost", SetVhost},
-    {"lowercase", SetLowercase},
-    {"normalize", SetNormalize},
-    {"trim-first-n-dirs", SetTrim},
-    {"newlines", SetNewlines},
-    {"output-format", SetOutputFormat},
-    {"level", SetLevel},
-    {"max-open", SetMaxOpenKey},
-    {"format", SetFormat},
-    {"timezone", SetTimezone},
-    {"input-timezone", SetInputTimezone},
-    {"filter-host", AddHostFilter},
-    {"filter-request", AddRequestFilter},
-    {"filter-agent", AddAgentFilter},
-    {"filter-server", AddServerFilter},
-    {"filter-user", AddUserFilter},
-};
 
 // Splits the line into key and value in place; false when there is no blank or nothing
 // follows the blanks.
@@ -200,18 +47,15 @@ void SkipRestOfLine(std::FILE* file) {
 
 }  // namespace
 
-bool ApplySetting(std::string_view key, const char* value) {
-  if (value[0] == '\0') return false;
-  for (const ConfigKey& entry : kConfigKeys) {
-    if (key == entry.key) return entry.apply(value);
-  }
-  return false;
-}
-
-bool ApplyConfigLine(char* line) {
-  if (IsSkipped(line)) return true;
+ConfigLine ApplyConfigLine(char* line) {
+  if (IsSkipped(line)) return ConfigLine{};
   const char* value = nullptr;
-  return SplitLine(line, value) && ApplySetting(line, value);
+  if (!SplitLine(line, value)) return ConfigLine{false, nullptr};
+  const OptionRow* row = FindLongOption(line);
+  if (row == nullptr || !row->key) return ConfigLine{false, nullptr};
+  OptionContext context{OptionSource::ConfigFile};
+  const bool taken = Apply(context, *row, value) == Applied::Done;
+  return ConfigLine{taken, taken ? nullptr : row};
 }
 
 bool ReadConfigFile(const char* path, bool required) {
@@ -252,9 +96,16 @@ bool ReadConfigFile(const char* path, bool required) {
       // The line is cut in place while it is applied; the message shows it as written.
       char written[sizeof line];
       std::memcpy(written, line, length + 1);
-      if (ApplyConfigLine(line)) continue;
-      SayFailure("%s:%ld: Invalid configuration line '%s'!\n", name.c_str(), number,
-                 Shown(std::string_view(written, length)).c_str());
+      const ConfigLine applied = ApplyConfigLine(line);
+      if (applied.valid) continue;
+      const std::string shown = Shown(std::string_view(written, length));
+      if (applied.refused_by != nullptr) {
+        SayFailure("%s:%ld: Invalid configuration line '%s': give %s!\n", name.c_str(), number,
+                   shown.c_str(), applied.refused_by->valid);
+      } else {
+        SayFailure("%s:%ld: Invalid configuration line '%s'!\n", name.c_str(), number,
+                   shown.c_str());
+      }
     }
     if (++invalid == CONFIG_INVALID_LINES_MAX) {
       SayFailure("Too many invalid lines in '%s'; the rest of it is not read.\n", name.c_str());
@@ -266,10 +117,4 @@ bool ReadConfigFile(const char* path, bool required) {
   }
   std::fclose(file);
   return true;
-}
-
-std::vector<std::string_view> ConfigKeyNames() {
-  std::vector<std::string_view> names;
-  for (const ConfigKey& k : kConfigKeys) names.emplace_back(k.key);
-  return names;
 }

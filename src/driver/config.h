@@ -7,9 +7,6 @@
 // end. Blank lines and comments (a '#' as the first character after any blanks) are
 // skipped; every other line must be valid.
 
-#include <string_view>
-#include <vector>
-
 // ---- Bounds ----------------------------------------------------------------------------
 inline constexpr int CONFIG_LINE_MAX = 519;             // characters, line end included
 inline constexpr long long CONFIG_SIZE_MAX = 64 << 20;  // bytes; a larger file is refused
@@ -28,16 +25,16 @@ inline constexpr int CONFIG_INVALID_LINES_MAX = 20;     // then the rest is not 
 bool ReadConfigFile(const char* path, bool required);
 
 // ---- One line, one setting ---------------------------------------------------------------
-// Applies one line as read (line end included); the buffer is cut with NULs in place.
-// True for a valid line, a blank line and a comment; false (nothing said) for an invalid
-// one, which changes no setting.
-bool ApplyConfigLine(char* line);
+struct OptionRow;
 
-// Sets the setting of configuration key `key` from `value` under the rules of the file
-// (booleans by prefix, digits, exact words, texts of 1..511 characters; a filter key
-// appends). False, with nothing said and nothing changed, for an unknown key or a value
-// the key refuses.
-bool ApplySetting(std::string_view key, const char* value);
+// How one line fared.
+struct ConfigLine {
+  bool valid = true;                      // a setting taken, a blank line or a comment
+  const OptionRow* refused_by = nullptr;  // a known key that refused its value
+};
 
-// The names of the configuration keys, in the order they are tested.
-std::vector<std::string_view> ConfigKeyNames();
+// Applies one line as read (line end included); the buffer is cut with NULs in place. The
+// key is one of the option table's configuration keys, compared exactly, and its value is
+// checked as the long option of that name checks it. Nothing is said; an invalid line
+// changes no setting.
+ConfigLine ApplyConfigLine(char* line);

@@ -2,6 +2,7 @@
 // merge of the named log files. The shell has already expanded any wildcards.
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "driver/merge.h"
 #include "driver/settings.h"
 #include "input/memory_pool.h"
+#include "output/destination.h"
 #include "platform/console.h"
 
 namespace {
@@ -25,12 +27,27 @@ std::string ReadConfig() {
   return ReadConfigFile(path.c_str(), chosen) ? path : std::string();
 }
 
-// Runs the merge, or answers what the command line asked for instead.
+// Decides whether the merged log is compressed from its name and what was asked; false
+// (said) when the two disagree.
+bool SettleCompression() {
+  const std::optional<bool> compress =
+      CompressionFor(settings.output_path.empty() ? nullptr : settings.output_path.c_str(),
+                     settings.compress, settings.compress_asked_by);
+  if (compress) settings.compress = *compress;
+  return compress.has_value();
+}
+
+// Runs the merge, or answers what the command line asked for instead. A merge starts only
+// with every setting valid: a run with a setting refused would publish a merged log other
+// than the one asked for, over the earlier good one.
 bool Run(const CommandLine& line) {
   switch (line.outcome) {
     case CommandOutcome::Merge: {
       RunZones zones;
-      if (!LoadRunZones(zones)) return false;
+      if (FailureReported() || !SettleCompression() || !LoadRunZones(zones)) {
+        Say("Nothing was merged: the settings above need mending first.\n");
+        return false;
+      }
       std::vector<MergeInput> inputs(line.names.size());
       for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
       return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
@@ -55,12 +72,15 @@ bool Run(const CommandLine& line) {
 int main(int argc, char** argv) {
   MPLockInit();
   ResetSettings();
-  // Where the merged log goes decides where messages go, before anything is said: with the
-  // merged log on standard output, every message goes to standard error.
-  ApplyEarlySwitches(argc, argv);
-  if (settings.output_path == "-") SetMessageStream(stderr);
-  const std::string config = ReadConfig();
-  const CommandLine line = WalkArguments(argc, argv);
+  // Standard output carries only what was asked for (the merged log with -Output -, the
+  // usage text with --help); every message goes to standard error.
+  SetMessageStream(stderr);
+  // A command line that cannot be read stops here, before any file is looked at.
+  CommandLine line = ReadCommandLine(argc, argv);
+  ApplyEarlySwitches(line);
+  std::string config;
+  if (line.outcome != CommandOutcome::Stop) config = ReadConfig();
+  ApplySwitches(line);
   SetQuiet(settings.quiet);
   if (settings.verbose && !config.empty()) {
     SayInfo("Read configuration file '%s'.\n", EscapedName(config).c_str());

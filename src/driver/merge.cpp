@@ -17,6 +17,7 @@
 
 #include "base/file_spec.h"
 #include "base/messages.h"
+#include "driver/options.h"
 #include "driver/parse_ahead.h"
 #include "driver/progress.h"
 #include "driver/settings.h"
@@ -580,6 +581,7 @@ struct RunContext {
   LineWriter format;
   WriterOptions writer_options;
   std::vector<int32_t> offsets;  // the UTC offsets the inputs' first entries carry
+  int opened = 0;                // inputs opened so far; none: nothing is published
 };
 
 // Opens the slots, reads each one's first entry and starts the workers on them.
@@ -587,6 +589,7 @@ void OpenInputs(MergeInput* inputs, int count, MemoryPool* pool, RunContext& run
   int reading_ahead = 0;
   for (int i = 0; i < count; ++i) {
     if (!OpenInput(inputs[i], pool, &run.zones, &run.destination)) continue;
+    ++run.opened;
     if (run.decode_crew != nullptr && reading_ahead < kMaxReadAhead &&
         INReadAhead(inputs[i].stream, *run.decode_crew)) {
       ++reading_ahead;
@@ -674,8 +677,13 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   const PassPlan plan = PlanPasses(count);
   const DestinationOptions options{
       settings.compress, settings.level,
-      settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads};
+      settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads,
+      settings.header ? HeaderFor(settings.output_format) : ""};
   Destination destination = DestinationBeside(OutputAnchor(inputs, count), options);
+  // The merged log never replaces one of its inputs, however it is spelled.
+  for (int i = 0; i < count; ++i) {
+    if (!KeepsInput(destination, inputs[i].name)) return false;
+  }
   if (!DestinationUsable(destination)) return false;
   // Declared before the pool: the workers stop after every input is closed. The parse crew
   // is a crew of its own: its workers wait for the decoding ones, never the other way round.
@@ -704,10 +712,18 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
     OpenInputs(inputs, count, pool, run);
   }
   if (!zones.real_time) NoteMixedOffsets(run.offsets);
+  // With no input read, a merged log would hold nothing: the earlier one stays. The lost
+  // inputs were reported and already make the run fail.
+  if (run.opened == 0) {
+    spills.clear();
+    MPDispose(pool);
+    PublishNothing(destination);
+    return ExitStatus() != 0;
+  }
 
   std::unique_ptr<OutputSink> sink = OpenDestination(destination);
   if (sink == nullptr) {
-    SayFailure("Error opening output file.\n");
+    SayOpenFailure(destination);
     FinishInputs(inputs, count);
     MPDispose(pool);
     return false;
@@ -731,5 +747,13 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
     PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);
   const bool written = sink->Finish().has_value() && complete;
   MPDispose(pool);
-  return Publish(destination, written);
+  if (!Publish(destination, written)) return false;
+  WrittenCounts counts{merged};
+  for (int i = 0; i < count; ++i) {
+    counts.read += inputs[i].lines_read;
+    counts.headers += inputs[i].lines_skipped;
+    counts.corrupt += inputs[i].lines_corrupt;
+  }
+  SayWritten(destination, OutputFormatName(settings.output_format), counts);
+  return true;
 }

@@ -17,12 +17,6 @@ bool SetUserFormat(Settings& target, const char* text) {
   return true;
 }
 
-bool SetLevelDigit(Settings& target, const char* text) {
-  if (!IsDigit(text[0])) return false;
-  target.level = text[0] - '0';
-  return true;
-}
-
 bool SetMaxOpen(Settings& target, const char* text) {
   int value = 0;
   const char* p = text;

@@ -11,7 +11,10 @@
 
 struct Settings {
   bool compress = true;  // merged.gz instead of merged.log
-  int32_t level = 9;     // gzip level 0..9
+  // Who asked for `compress` explicitly ("-Plain", "--compress=yes", a configuration
+  // line), for messages; empty when nobody did, and the output's name decides.
+  std::string compress_asked_by;
+  int32_t level = 9;  // gzip level 0..9
   bool verbose = false;
   bool vhost = true;       // NCSA field two shows the domain
   bool lowercase = false;  // normalisation lower-cases the path
@@ -44,10 +47,6 @@ void ResetSettings();
 // ---- Rules the switches and the configuration file share ---------------------------------
 // Takes user log formats of 1..511 characters; longer or empty text is refused whole (false).
 bool SetUserFormat(Settings& target, const char* text);
-
-// Takes the gzip level from the leading digit of `text` ("12" gives 1); false when `text`
-// does not start with a digit.
-bool SetLevelDigit(Settings& target, const char* text);
 
 // Inputs open at once: MAX_OPEN_LEAST..MAX_OPEN_MOST, or 0 for as many as the open-file
 // limit allows. Only digits count; anything else, or a number out of range, is refused

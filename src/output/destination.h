@@ -6,7 +6,9 @@
 // a failed run never replaces an earlier good merged log, two runs never write into one
 // file, and nothing that others placed in the directory is ever opened.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/file_spec.h"
@@ -24,6 +26,10 @@ struct DestinationOptions {
   // input; STANDARD_OUTPUT_PATH for standard output.
   const char* path = nullptr;
   int threads = 0;  // threads compressing the merged log; 0: one per core
+  // The header line(s) the merged log starts with ("" for a dialect without one, or when
+  // left out). A file already at a chosen path that does not start with it is no merged
+  // log, most likely a log the path was meant to read, and is never replaced.
+  const char* header = "";
 };
 
 struct Destination {
@@ -35,16 +41,31 @@ struct Destination {
   // open (for the sync before the rename) until Publish, which empties it.
   std::string partial_path;
   int partial_fd = -1;
+  int open_error = 0;  // errno of a failed OpenDestination, for its message
 };
 
 // The destination: options.path when set, else beside `first_input` (the first log file
 // named on the command line that is a regular file; "" for the working directory).
 Destination DestinationBeside(const char* first_input, const DestinationOptions& options);
 
-// False, with the reason said, when the destination can never be written: a chosen path
-// that is a directory, or compressed data to a terminal (refused as gzip does, since nobody
-// can read it there).
+// False, with the reason said, when the destination can never be written or must not be:
+// a chosen path that is a directory, lies in a directory that does not exist, or names a
+// file that is not a merged log (see `header`); or compressed data to a terminal (refused as gzip
+// does, since nobody can read it there).
 bool DestinationUsable(const Destination& destination);
+
+// Whether the merged log is gzip. A chosen name decides: one ending in ".gz" (in either
+// case) is gzip, any other plain; standard output is plain; the default name beside the
+// first input is "merged.gz". `asked_by` names who asked for `asked` explicitly (a switch or
+// a configuration line; empty when nobody did): that choice wins where the name does not
+// decide, and a choice the chosen name contradicts is refused, with a message naming both
+// (nothing: the run must stop).
+std::optional<bool> CompressionFor(const char* path, bool asked, const std::string& asked_by);
+
+// False, with the reason said, when the merged log would replace `input_name`: the same
+// file (device and inode) through any path or link. Only a merged log that already exists
+// can be an input, so a first run costs no lookup.
+bool KeepsInput(const Destination& destination, const char* input_name);
 
 // ---- The same-file guard -------------------------------------------------------------------
 // True when `input_name` is the merged log, however spelled (the same device and inode),
@@ -63,8 +84,11 @@ bool IsDestination(const Destination& destination, const char* input_name, const
 // the mode and group of the merged log it will replace) and the sink that writes it, or the
 // sink of standard output. An ending signal removes the partial file until Publish. Null
 // when it cannot be created or the compressor cannot start, and then nothing is left
-// behind; nothing is said (the caller reports it).
+// behind; nothing is said (the caller reports it with SayOpenFailure).
 std::unique_ptr<OutputSink> OpenDestination(Destination& destination);
+
+// Says "Error opening output file '<path>': <reason>." after OpenDestination failed.
+void SayOpenFailure(const Destination& destination);
 
 // With `complete`, syncs the partial file to disk, renames it over the final name and
 // syncs the directory; gives true. A failed sync says "Write error on output file!", a
@@ -72,3 +96,19 @@ std::unique_ptr<OutputSink> OpenDestination(Destination& destination);
 // false. Without `complete`, removes the partial file and gives false. For standard output,
 // gives `complete`.
 bool Publish(Destination& destination, bool complete);
+
+// Nothing is published (no input could be read): removes a partial file if one was made
+// and says "No input could be read; nothing was written", adding "and '<path>' is left as
+// it was." when there is an earlier merged log.
+void PublishNothing(Destination& destination);
+
+// Says where the merged log went, once it is published: "Wrote 27,257 entries (NCSA
+// combined, gzip) to '/srv/logs/merged.gz'.", the path made absolute, followed by the
+// counts that explain a difference from the lines read.
+struct WrittenCounts {
+  int64_t entries = 0;  // entries written
+  int64_t read = 0;     // lines read over every input
+  int64_t headers = 0;  // lines that were no entry (header and comment lines)
+  int64_t corrupt = 0;  // lines no format matched
+};
+void SayWritten(const Destination& destination, const char* dialect, const WrittenCounts& counts);

@@ -1,0 +1,488 @@
+#include "driver/options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "base/messages.h"
+#include "base/text.h"
+#include "driver/command_line.h"
+#include "driver/settings.h"
+
+namespace {
+
+// ---- Value checks: each returns true and sets its target, or false and changes nothing ----
+
+// A value as the configuration file writes it may carry trailing blanks nobody sees; a
+// word or a digit is judged without them.
+std::string_view WithoutTrailingBlanks(const char* value) {
+  std::string_view text(value);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// Booleans by prefix, in either case: "yes", "on", "no", "off" are tested in this order and
+// whatever follows the prefix is ignored, so "yes # gzip it" and "On" are both true.
+struct BooleanWord {
+  const char* prefix;
+  bool value;
+};
+constexpr BooleanWord kBooleanWords[] = {
+    {"yes", true}, {"on", true}, {"no", false}, {"off", false}};
+
+bool ReadBoolean(const char* value, bool& target) {
+  for (const BooleanWord& word : kBooleanWords) {
+    if (StartsWithNoCase(word.prefix, value)) {
+      target = word.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// One digit 0..9 and nothing else: "12" is refused rather than read as 1.
+bool ReadDigit(const char* value, int& digit) {
+  const std::string_view text = WithoutTrailingBlanks(value);
+  if (text.size() != 1 || !IsDigit(text[0])) return false;
+  digit = text[0] - '0';
+  return true;
+}
+
+template <typename Enum>
+struct ChoiceWord {
+  std::string_view word;
+  Enum value;
+  const char* title = nullptr;  // as messages name it
+};
+constexpr ChoiceWord<NewlineStyle> kNewlineWords[] = {
+    {"unix", NewlineStyle::UNIX}, {"dos", NewlineStyle::DOS}, {"mac", NewlineStyle::MAC}};
+constexpr ChoiceWord<OutputFormat> kOutputWords[] = {
+    {"ncsa", OutputFormat::NCSA, "NCSA combined"},
+    {"w3c", OutputFormat::W3C, "W3C extended"},
+    {"webstar", OutputFormat::WEBSTAR, "WebSTAR"},
+};
+
+// One of the words, in either case.
+template <typename Enum, size_t N>
+bool ReadChoice(const char* value, const ChoiceWord<Enum> (&words)[N], Enum& target) {
+  const std::string_view text = WithoutTrailingBlanks(value);
+  for (const auto& word : words) {
+    if (EqualNoCase(text, word.word)) {
+      target = word.value;
+      return true;
+    }
+  }
+  return false;
+}
+
+// A whole number from `least` to `most`, digits only.
+bool ReadNumber(const char* value, int least, int most, int& target) {
+  int number = 0;
+  const char* p = value;
+  for (; IsDigit(*p) && number <= most; ++p) number = number * 10 + (*p - '0');
+  if (p == value || *p != '\0' || number < least || number > most) return false;
+  target = number;
+  return true;
+}
+
+// ---- Effects --------------------------------------------------------------------------------
+
+Applied Result(bool taken) {
+  return taken ? Applied::Done : Applied::Refused;
+}
+
+Applied ShowUsage(OptionContext&, const OptionRow&, const char*) {
+  return Applied::Usage;
+}
+Applied AskHelp(OptionContext&, const OptionRow&, const char*) {
+  return Applied::Help;
+}
+Applied AskVersion(OptionContext&, const OptionRow&, const char*) {
+  return Applied::Version;
+}
+Applied EndSwitches(OptionContext&, const OptionRow&, const char*) {
+  return Applied::EndSwitches;
+}
+
+// -Verbose and --quiet undo each other: the later one wins.
+Applied SetVerboseSwitch(OptionContext&, const OptionRow&, const char*) {
+  settings.verbose = true;
+  settings.quiet = false;
+  return Applied::Done;
+}
+Applied SetQuiet(OptionContext&, const OptionRow&, const char*) {
+  settings.quiet = true;
+  settings.verbose = false;
+  return Applied::Done;
+}
+Applied SetVerbose(OptionContext&, const OptionRow&, const char* value) {
+  if (!ReadBoolean(value, settings.verbose)) return Applied::Refused;
+  if (settings.verbose) settings.quiet = false;
+  return Applied::Done;
+}
+
+// A time slice after the first is appended to the slices before it: its header would
+// land in the middle of the log.
+Applied SetNoHeader(OptionContext&, const OptionRow&, const char*) {
+  settings.header = false;
+  return Applied::Done;
+}
+Applied SetNoVhost(OptionContext&, const OptionRow&, const char*) {
+  settings.vhost = false;
+  return Applied::Done;
+}
+
+template <NewlineStyle kStyle>
+Applied SetNewlineStyle(OptionContext&, const OptionRow&, const char*) {
+  settings.newlines = kStyle;
+  return Applied::Done;
+}
+Applied SetNewlines(OptionContext&, const OptionRow&, const char* value) {
+  return Result(ReadChoice(value, kNewlineWords, settings.newlines));
+}
+Applied SetOutputFormat(OptionContext&, const OptionRow&, const char* value) {
+  return Result(ReadChoice(value, kOutputWords, settings.output_format));
+}
+
+// Whether the merged log is compressed was asked for explicitly: the output's name must
+// then agree with it (see the destination), and standard output follows it.
+void NoteCompressionAsked(const OptionContext& context, const char* value) {
+  if (context.source == OptionSource::ConfigFile) {
+    settings.compress_asked_by = "the configuration line 'compress " + EscapedName(value) + "'";
+  } else {
+    settings.compress_asked_by = "--compress=" + EscapedName(value);
+  }
+}
+Applied SetPlain(OptionContext&, const OptionRow&, const char*) {
+  settings.compress = false;
+  settings.compress_asked_by = "-Plain";
+  return Applied::Done;
+}
+Applied SetCompress(OptionContext& context, const OptionRow&, const char* value) {
+  if (!ReadBoolean(value, settings.compress)) return Applied::Refused;
+  NoteCompressionAsked(context, value);
+  return Applied::Done;
+}
+
+template <bool Settings::*kField>
+Applied SetFlag(OptionContext&, const OptionRow&, const char* value) {
+  return Result(ReadBoolean(value, settings.*kField));
+}
+
+Applied SetLevel(OptionContext&, const OptionRow&, const char* value) {
+  int digit = 0;
+  if (!ReadDigit(value, digit)) return Applied::Refused;
+  settings.level = digit;
+  return Applied::Done;
+}
+Applied SetTrim(OptionContext&, const OptionRow&, const char* value) {
+  int digit = 0;
+  if (!ReadDigit(value, digit)) return Applied::Refused;
+  settings.trim_first_n_dirs = static_cast<int8_t>(digit);
+  return Applied::Done;
+}
+
+// --threads=N: 1..256 threads compress the merged log and decode compressed inputs ahead;
+// 0 (the default) is one per core.
+constexpr int kMaxThreads = 256;
+Applied SetThreads(OptionContext&, const OptionRow&, const char* value) {
+  return Result(ReadNumber(value, 0, kMaxThreads, settings.threads));
+}
+Applied SetMaxOpenOption(OptionContext&, const OptionRow&, const char* value) {
+  return Result(SetMaxOpen(settings, value));
+}
+
+bool NamesExistingPath(const char* text) {
+  std::error_code error;
+  return std::filesystem::exists(text, error) && !error;
+}
+
+// The format takes 1..511 characters of format tokens. On the command line, a value that
+// names an existing file is almost certainly a log file that lost its way ("-f a.log
+// b.log"): refused, so that the log is not silently taken for a format and left unread.
+Applied SetFormat(OptionContext& context, const OptionRow& row, const char* value) {
+  if (context.source == OptionSource::CommandLine && NamesExistingPath(value)) {
+    if (row.letter != '\0') {
+      SayFailure(
+          "Invalid -format command: '%s' is a file, and -Format takes a list of format "
+          "tokens!\n",
+          EscapedName(value).c_str());
+    } else {
+      SayFailure("Invalid --format value '%s': it is a file; give a list of format tokens!\n",
+                 EscapedName(value).c_str());
+    }
+    return Applied::Failed;
+  }
+  return Result(SetUserFormat(settings, value));
+}
+
+// Texts kept as given: the output and configuration paths, and zone names, which are
+// checked against the zone database once, at start-up, wherever they came from.
+template <std::string Settings::*kField>
+Applied SetText(OptionContext&, const OptionRow&, const char* value) {
+  settings.*kField = value;
+  return Applied::Done;
+}
+
+Applied SetTimeBound(const char* value, std::optional<ClockTime>& bound) {
+  ClockTime time = 0;
+  if (!ParseIsoTime(value, time)) return Applied::Refused;
+  bound = time;
+  return Applied::Done;
+}
+Applied SetSince(OptionContext&, const OptionRow&, const char* value) {
+  return SetTimeBound(value, settings.window.since);
+}
+Applied SetUntil(OptionContext&, const OptionRow&, const char* value) {
+  return SetTimeBound(value, settings.window.until);
+}
+
+// Reads one name per line; a CR before the LF (a list written on Windows) and empty lines
+// are dropped. Names of any length are taken whole.
+bool ReadNames(std::FILE* file, std::vector<std::string>& names) {
+  std::string name;
+  for (int c = std::fgetc(file);; c = std::fgetc(file)) {
+    if (c == EOF || c == '\n') {
+      if (!name.empty() && name.back() == '\r') name.pop_back();
+      if (!name.empty()) names.push_back(name);
+      name.clear();
+      if (c == EOF) break;
+    } else {
+      name += static_cast<char>(c);
+    }
+  }
+  return std::ferror(file) == 0;
+}
+
+// --files-from=<file>: the names it lists join the log files at this point of the
+// command line; "-" reads them from standard input.
+Applied ReadFilesFrom(OptionContext& context, const OptionRow&, const char* value) {
+  const bool from_stdin = std::strcmp(value, "-") == 0;
+  const std::string shown = from_stdin ? "standard input" : "'" + EscapedName(value) + "'";
+  std::FILE* file = from_stdin ? stdin : std::fopen(value, "r");
+  if (file == nullptr) {
+    SayFailure("Error opening the list of log files %s: %s.\n", shown.c_str(),
+               std::strerror(errno));
+    return Applied::Failed;
+  }
+  const bool read = ReadNames(file, context.line->names);
+  const int reason = errno;
+  if (!from_stdin) std::fclose(file);
+  if (!read) {
+    SayFailure("Error reading the list of log files %s: %s.\n", shown.c_str(),
+               std::strerror(reason));
+    return Applied::Failed;
+  }
+  return Applied::Done;
+}
+
+// The filter lists by key. Lines of the configuration file append to their list. The first
+// switch for a list replaces what the file gave it, as every switch overrides the file;
+// further ones append.
+struct FilterList {
+  std::string_view key;
+  std::vector<std::string> FilterLists::*list;
+};
+constexpr FilterList kFilterLists[] = {
+    {"filter-host", &FilterLists::host},   {"filter-request", &FilterLists::request},
+    {"filter-agent", &FilterLists::agent}, {"filter-server", &FilterLists::server},
+    {"filter-user", &FilterLists::user},
+};
+
+Applied AddFilter(OptionContext& context, const OptionRow& row, const char* value) {
+  if (std::strlen(value) > MAX_FILTER_LENGTH) return Applied::Refused;
+  for (unsigned i = 0; i < std::size(kFilterLists); ++i) {
+    if (kFilterLists[i].key != row.name) continue;
+    std::vector<std::string>& list = settings.filters.*kFilterLists[i].list;
+    const unsigned bit = 1u << i;
+    std::vector<std::string> before;
+    const bool replace =
+        context.source == OptionSource::CommandLine && (context.replaced_lists & bit) == 0;
+    if (replace) before.swap(list);
+    if (!AppendFilter(list, value)) {
+      if (replace) before.swap(list);
+      return Applied::Refused;
+    }
+    if (replace) context.replaced_lists |= bit;
+    return Applied::Done;
+  }
+  return Applied::Refused;
+}
+
+// ---- The table --------------------------------------------------------------------------------
+
+constexpr const char* kBooleanValues = "yes, no, on or off";
+constexpr const char* kDigitValues = "a digit from 0 to 9";
+constexpr const char* kZoneValues = "a zone name such as UTC, local or Europe/Berlin";
+constexpr const char* kTimeValues = "a time as 2024-03-01T06:00:00 or 2024-03-01";
+constexpr const char* kPatternValues = "a pattern of 1 to 511 characters";
+
+constexpr bool K = true;   // also a configuration key
+constexpr bool E = true;   // acts before the configuration file is read
+constexpr bool L = false;  // acts after it
+constexpr OptionRow kOptions[] = {
+    // The original switches: only the letter counts, in either case.
+    {'h', "", Takes::Nothing, false, L, nullptr, ShowUsage, nullptr,
+     "  -Help display this message\n"},
+    {'v', "", Takes::Nothing, false, L, nullptr, SetVerboseSwitch, nullptr,
+     "  -Verbose display verbose progress messages\n"},
+    {'n', "", Takes::Nothing, false, L, nullptr, SetNoVhost, nullptr,
+     "  -Novhost suppress virtual host in field two\n"},
+    {'f', "", Takes::Value, false, L, nullptr, SetFormat, "1 to 511 characters of format tokens",
+     "  -Format <log format>\n"},
+    {'m', "", Takes::Nothing, false, L, nullptr, SetNewlineStyle<NewlineStyle::MAC>, nullptr,
+     "  -Mac newlines\n"},
+    {'u', "", Takes::Nothing, false, L, nullptr, SetNewlineStyle<NewlineStyle::UNIX>, nullptr,
+     "  -Unix newlines\n"},
+    {'d', "", Takes::Nothing, false, L, nullptr, SetNewlineStyle<NewlineStyle::DOS>, nullptr,
+     "  -Dos/Windows newlines\n"},
+    {'p', "", Takes::Nothing, false, L, nullptr, SetPlain, nullptr,
+     "  -Plain - disable compression\n"},
+    {'l', "", Takes::Attached, false, L, nullptr, SetLevel, kDigitValues,
+     "  -L<digit> - set compression level\n"},
+    // Later switches, each with a long name.
+    {'o', "output", Takes::Value, false, E, "output", SetText<&Settings::output_path>,
+     "a file name, or - for standard output",
+     "  -Output <file>, --output=<file> write the merged log to <file> (gzip when it ends in "
+     ".gz); - is standard output\n"},
+    {'q', "quiet", Takes::Nothing, false, L, nullptr, SetQuiet, nullptr,
+     "  -q, --quiet print nothing but problems\n"},
+    {'\0', "config", Takes::Value, false, E, nullptr, SetText<&Settings::config_path>,
+     "a file name", "  --config=<file> read the settings from <file> instead of Stitcher.cfg\n"},
+    {'\0', "files-from", Takes::Value, false, L, nullptr, ReadFilesFrom,
+     "a file name, or - for standard input",
+     "  --files-from=<file> merge the log files named in <file>, one per line; - is standard "
+     "input\n"},
+    {'\0', "since", Takes::Value, false, L, nullptr, SetSince, kTimeValues,
+     "  --since=<time> keep entries from this time on (2024-03-01T06:00:00 or 2024-03-01)\n"},
+    {'\0', "until", Takes::Value, false, L, nullptr, SetUntil, kTimeValues,
+     "  --until=<time> keep entries before this time\n"},
+    {'\0', "no-header", Takes::Nothing, false, L, nullptr, SetNoHeader, nullptr,
+     "  --no-header leave out the header line(s) of the output format\n"},
+    {'\0', "threads", Takes::Value, false, L, nullptr, SetThreads,
+     "a number from 0 (one per core) to 256",
+     "  --threads=<n> threads compressing the output and reading inputs ahead (default: one "
+     "per core)\n"},
+    {'\0', "max-open", Takes::Value, K, L, nullptr, SetMaxOpenOption,
+     "0 (as the open-file limit allows) or a number from 2 to 1000000",
+     "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
+     "(default: as the open-file limit allows)\n"},
+    {'\0', "output-format", Takes::Value, K, L, nullptr, SetOutputFormat, "ncsa, w3c or webstar",
+     "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
+    {'\0', "newlines", Takes::Value, K, L, nullptr, SetNewlines, "unix, dos or mac",
+     "  --newlines=unix|dos|mac line ends of the merged log\n"},
+    {'\0', "level", Takes::Value, K, L, nullptr, SetLevel, kDigitValues,
+     "  --level=<digit> gzip compression level\n"},
+    {'\0', "compress", Takes::Boolean, K, L, nullptr, SetCompress, kBooleanValues,
+     "  --compress[=yes|no] gzip the merged log (default: as the output's name says)\n"},
+    {'\0', "verbose", Takes::Boolean, K, L, nullptr, SetVerbose, kBooleanValues,
+     "  --verbose[=yes|no] display verbose progress messages\n"},
+    {'\0', "vhost", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::vhost>, kBooleanValues,
+     "  --vhost[=yes|no] virtual host in field two\n"},
+    {'\0', "normalize", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::normalize>,
+     kBooleanValues, "  --normalize[=yes|no] clean up every entry's fields\n"},
+    {'\0', "lowercase", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::lowercase>,
+     kBooleanValues, "  --lowercase[=yes|no] lower-case paths when normalising\n"},
+    {'\0', "trim-first-n-dirs", Takes::Value, K, L, nullptr, SetTrim, kDigitValues,
+     "  --trim-first-n-dirs=<digit> drop leading directories of every path\n"},
+    {'\0', "format", Takes::Value, K, L, nullptr, SetFormat, "1 to 511 characters of format tokens",
+     "  --format=<log format> as -Format\n"},
+    {'\0', "timezone", Takes::Value, K, L, nullptr, SetText<&Settings::timezone>, kZoneValues,
+     "  --timezone=<zone> merge in real time, stamps in <zone> (UTC, local, Europe/Berlin)\n"},
+    {'\0', "input-timezone", Takes::Value, K, L, nullptr, SetText<&Settings::input_timezone>,
+     kZoneValues,
+     "  --input-timezone=<zone> zone of inputs whose stamps carry no offset (default: local)\n"},
+    {'\0', "filter-host", Takes::Value, K, L, nullptr, AddFilter, kPatternValues,
+     "  --filter-host=<pattern> filter on the client host (+ keeps, otherwise drops)\n"},
+    {'\0', "filter-request", Takes::Value, K, L, nullptr, AddFilter, kPatternValues,
+     "  --filter-request=<pattern> filter on the request path\n"},
+    {'\0', "filter-agent", Takes::Value, K, L, nullptr, AddFilter, kPatternValues,
+     "  --filter-agent=<pattern> filter on the user agent\n"},
+    {'\0', "filter-server", Takes::Value, K, L, nullptr, AddFilter, kPatternValues,
+     "  --filter-server=<pattern> filter on the virtual host\n"},
+    {'\0', "filter-user", Takes::Value, K, L, nullptr, AddFilter, kPatternValues,
+     "  --filter-user=<pattern> filter on the user name\n"},
+    {'\0', "help", Takes::Nothing, false, L, nullptr, AskHelp, nullptr,
+     "  --help display this message and exit\n"},
+    {'\0', "version", Takes::Nothing, false, L, nullptr, AskVersion, nullptr,
+     "  --version display the version and exit\n"},
+    {'\0', "", Takes::Nothing, false, L, nullptr, EndSwitches, nullptr,
+     "  -- every later argument is a log file\n"},
+};
+
+// "-?" asks for the usage text as -Help does.
+constexpr char kHelpLetter = 'h';
+
+}  // namespace
+
+std::span<const OptionRow> OptionRows() {
+  return kOptions;
+}
+
+const OptionRow* FindLongOption(std::string_view name) {
+  for (const OptionRow& row : kOptions) {
+    if (row.name == name && (!name.empty() || row.letter == '\0')) return &row;
+  }
+  return nullptr;
+}
+
+const OptionRow* FindSwitch(const char* argument) {
+  if (argument[0] != '-' || argument[1] == '\0') return nullptr;
+  char letter = ToLowerAscii(argument[1]);
+  if (letter == '?') letter = kHelpLetter;
+  for (const OptionRow& row : kOptions) {
+    if (row.letter != letter) continue;
+    if (row.word == nullptr) return &row;
+    // The argument must be the start of the word: "-o", "-OUT", "-Output".
+    const std::string_view typed(argument + 1);
+    const std::string_view word(row.word);
+    if (typed.size() > word.size() || !EqualNoCase(typed, word.substr(0, typed.size()))) {
+      return nullptr;
+    }
+    return &row;
+  }
+  return nullptr;
+}
+
+Applied Apply(OptionContext& context, const OptionRow& row, const char* value) {
+  if (row.takes == Takes::Boolean && value == nullptr) value = "yes";
+  // Every option that takes a value needs one: an empty value is never a setting.
+  if (row.takes != Takes::Nothing && (value == nullptr || value[0] == '\0')) {
+    return Applied::Refused;
+  }
+  return row.apply(context, row, value);
+}
+
+Applied OutcomeOf(const OptionRow& row) {
+  if (row.apply == ShowUsage) return Applied::Usage;
+  if (row.apply == AskHelp) return Applied::Help;
+  if (row.apply == AskVersion) return Applied::Version;
+  if (row.apply == EndSwitches) return Applied::EndSwitches;
+  return Applied::Done;
+}
+
+const char* OutputFormatName(OutputFormat format) {
+  for (const auto& word : kOutputWords) {
+    if (word.value == format) return word.title;
+  }
+  return "?";
+}
+
+std::vector<std::string_view> ConfigKeyNames() {
+  std::vector<std::string_view> names;
+  for (const OptionRow& row : kOptions) {
+    if (row.key) names.push_back(row.name);
+  }
+  return names;
+}
