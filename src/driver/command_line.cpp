@@ -1,11 +1,13 @@
 #include "driver/command_line.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
 
+#include "base/file_spec.h"
 #include "base/messages.h"
 #include "base/text.h"
 #include "driver/config.h"
@@ -159,26 +161,62 @@ Walk SetConfig(WalkState& walk, const Switch&, const char* value) {
   return Walk::Continue;
 }
 
-// Reads one name per line; a CR before the LF (a list written on Windows) and empty lines
-// are dropped. Names of any length are taken whole.
-bool ReadNames(std::FILE* file, std::vector<std::string>& names) {
+// A list of log files larger than this is refused: a list that never ends (a device, a
+// runaway generator) must not take all memory. 64 MiB holds about a million names.
+constexpr int64_t kMaxListBytes = int64_t{64} << 20;
+
+// How a list of log files separates its names.
+enum class ListStyle {
+  Lines,  // one name per line; a CR before the LF (a list written on Windows) is dropped
+  Nul,    // each name ends with a NUL, as find -print0, xargs -0 and tar --null have it
+};
+
+// Reads the names of `file` into `names`; empty names are dropped, names of up to the
+// system's path limit are taken whole. False, with the reason in `problem` (empty for a
+// read error, whose reason is in errno): a list over kMaxListBytes, a name over the path
+// limit, or a NUL in a list of lines (a list made for -0, which would be read as cut names).
+bool ReadNames(std::FILE* file, ListStyle style, std::vector<std::string>& names,
+               std::string& problem) {
+  constexpr size_t kLongestName = FileSpec::kPathSize - 1;
+  const char end = style == ListStyle::Nul ? '\0' : '\n';
+  const char* const unit = style == ListStyle::Nul ? "name" : "line";
+  std::vector<std::string> read;
   std::string name;
-  for (int c = std::fgetc(file);; c = std::fgetc(file)) {
-    if (c == EOF || c == '\n') {
-      if (!name.empty() && name.back() == '\r') name.pop_back();
-      if (!name.empty()) names.push_back(name);
+  int64_t bytes = 0;
+  int64_t number = 1;  // of the line, or of the name, being read
+  for (int c = std::getc(file);; c = std::getc(file)) {
+    if (c == EOF || c == end) {
+      if (style == ListStyle::Lines && !name.empty() && name.back() == '\r') name.pop_back();
+      if (!name.empty()) read.push_back(name);
       name.clear();
       if (c == EOF) break;
+      ++number;
+    } else if (c == '\0') {
+      problem = "line " + std::to_string(number) +
+                " holds a NUL character; a list of NUL-separated names needs --files-from0 or "
+                "-0";
+      return false;
+    } else if (name.size() == kLongestName) {
+      problem = "the " + std::string(unit) + " " + std::to_string(number) +
+                " is longer than the system's path limit of " + std::to_string(kLongestName) +
+                " bytes";
+      return false;
     } else {
       name += static_cast<char>(c);
     }
+    if (++bytes > kMaxListBytes) {
+      problem = "it is larger than " + std::to_string(kMaxListBytes >> 20) + " MiB";
+      return false;
+    }
   }
-  return std::ferror(file) == 0;
+  if (std::ferror(file) != 0) return false;
+  names.insert(names.end(), read.begin(), read.end());
+  return true;
 }
 
-// --files-from=<file>: the names it lists join the log files at this point of the
-// command line; "-" reads them from standard input.
-Walk ReadFilesFrom(WalkState& walk, const Switch&, const char* value) {
+// The names a list of log files gives join the log files at this point of the command line;
+// "-" reads them from standard input. A list that cannot be read whole adds none.
+Walk ReadList(WalkState& walk, const char* value, ListStyle style) {
   const bool from_stdin = std::strcmp(value, "-") == 0;
   const std::string shown = from_stdin ? "standard input" : "'" + EscapedName(value) + "'";
   std::FILE* file = from_stdin ? stdin : std::fopen(value, "r");
@@ -187,14 +225,32 @@ Walk ReadFilesFrom(WalkState& walk, const Switch&, const char* value) {
                std::strerror(errno));
     return Walk::Stop;
   }
-  const bool read = ReadNames(file, walk.line.names);
+  std::string problem;
+  const bool read = ReadNames(file, style, walk.line.names, problem);
   const int reason = errno;
   if (!from_stdin) std::fclose(file);
   if (!read) {
     SayFailure("Error reading the list of log files %s: %s.\n", shown.c_str(),
-               std::strerror(reason));
+               problem.empty() ? std::strerror(reason) : problem.c_str());
     return Walk::Stop;
   }
+  return Walk::Continue;
+}
+
+// --files-from=<file>: one name per line, or NUL-separated after -0 / --null.
+Walk ReadFilesFrom(WalkState& walk, const Switch&, const char* value) {
+  return ReadList(walk, value, settings.null_separated_lists ? ListStyle::Nul : ListStyle::Lines);
+}
+
+// --files-from0=<file>: NUL-separated names, as find -print0 writes them.
+Walk ReadFilesFromNul(WalkState& walk, const Switch&, const char* value) {
+  return ReadList(walk, value, ListStyle::Nul);
+}
+
+// -0 / --null: every --files-from list is NUL-separated. It acts before the walk that reads
+// the lists, so its place among them does not matter.
+Walk SetNullLists(WalkState&, const Switch&, const char*) {
+  settings.null_separated_lists = true;
   return Walk::Continue;
 }
 
@@ -307,6 +363,11 @@ constexpr Switch kSwitches[] = {
     {'\0', "files-from", Takes::Value, L, ReadFilesFrom,
      "  --files-from=<file> merge the log files named in <file>, one per line; - is standard "
      "input\n"},
+    {'\0', "files-from0", Takes::Value, L, ReadFilesFromNul,
+     "  --files-from0=<file> merge the log files named in <file>, each ended by a NUL (find "
+     "-print0)\n"},
+    {'0', "null", Takes::Nothing, E, SetNullLists,
+     "  -0, --null the lists of --files-from are NUL-separated\n"},
     {'\0', "since", Takes::Value, L, SetSince,
      "  --since=<time> keep entries from this time on (2024-03-01T06:00:00 or 2024-03-01)\n"},
     {'\0', "until", Takes::Value, L, SetUntil, "  --until=<time> keep entries before this time\n"},
@@ -452,12 +513,28 @@ void ApplyEarlySwitches(int argc, char** argv) {
   WalkPhase(walk, argc, argv);
 }
 
+namespace {
+
+// A time window that ends where or before it starts keeps no entry: such a run would only
+// replace the merged log with an empty one. False, with the reason said.
+bool WindowCanSelect(const TimeWindow& window) {
+  if (!window.since || !window.until || *window.since < *window.until) return true;
+  SayFailure("Invalid time window: --since must be before --until, or no entry is kept!\n");
+  return false;
+}
+
+}  // namespace
+
 CommandLine WalkArguments(int argc, char** argv) {
   CommandLine line;
   WalkState walk{Phase::Late, line};
   switch (WalkPhase(walk, argc, argv)) {
     case Walk::Continue:
     case Walk::EndSwitches:
+      if (!WindowCanSelect(settings.window)) {
+        line.outcome = CommandOutcome::Stop;
+        break;
+      }
       line.outcome = line.names.empty() ? CommandOutcome::Usage : CommandOutcome::Merge;
       return line;
     case Walk::Help:

@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/resource_limits.h"
 #include "driver/command_line.h"
 #include "driver/config.h"
 #include "driver/merge.h"
 #include "driver/settings.h"
 #include "input/memory_pool.h"
 #include "platform/console.h"
+#include "platform/signals.h"
 
 namespace {
 
@@ -53,6 +55,8 @@ bool Run(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  InstallResourceHandlers();
+  EndQuietlyOnClosedPipe();
   MPLockInit();
   ResetSettings();
   // Where the merged log goes decides where messages go, before anything is said: with the

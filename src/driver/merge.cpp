@@ -17,6 +17,7 @@
 
 #include "base/file_spec.h"
 #include "base/messages.h"
+#include "base/resource_limits.h"
 #include "driver/parse_ahead.h"
 #include "driver/progress.h"
 #include "driver/settings.h"
@@ -682,6 +683,8 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   const int threads = DecodeThreads();
   const auto decode_crew = MakeWorkCrew(threads > 1 ? threads : 0);
   const auto parse_crew = MakeWorkCrew(threads > 1 ? threads : 0);
+  NoteThreadsStarted(threads > 1 ? 2 * threads : 0,
+                     CrewThreads(decode_crew.get()) + CrewThreads(parse_crew.get()));
   RunContext run{zones,
                  destination,
                  decode_crew.get(),

@@ -30,6 +30,7 @@ struct Settings {
   std::string output_path;     // the merged log's path; empty = beside the first input; "-" =
                                // standard output
   std::string config_path;     // the configuration file; empty = "Stitcher.cfg"
+  bool null_separated_lists = false;  // --files-from lists end each name with a NUL
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/resource_limits.h"
 #include "output/chunk_compressor.h"
 #include "platform/signals.h"
 
@@ -39,9 +40,10 @@ class DeflateSink final : public OutputSink {
     if (!file_closed_) std::fclose(file_);
   }
 
-  // Starts one thread per compressor; false when not even one could be started. Fewer
-  // threads than asked only make the sink slower: the bytes are the same.
-  bool StartThreads() {
+  // Starts one thread per compressor, or as many as the system lets start. Fewer threads
+  // than asked only make the sink slower, and with none the caller's thread compresses each
+  // chunk as it is submitted: the bytes are the same.
+  void StartThreads() {
     const EndingSignalsBlockedForNewThreads main_thread_takes_signals;
     for (auto& compressor : compressors_) {
       try {
@@ -50,7 +52,7 @@ class DeflateSink final : public OutputSink {
         break;
       }
     }
-    return !threads_.empty();
+    NoteThreadsStarted(static_cast<int>(compressors_.size()), static_cast<int>(threads_.size()));
   }
 
  private:
@@ -88,8 +90,17 @@ class DeflateSink final : public OutputSink {
   // The chunk the caller fills: number submitted_, whose place WriteFinished has freed.
   Chunk& Filling() { return At(submitted_); }
 
-  // Hands the filled chunk to the threads.
+  // Hands the filled chunk to the threads, or compresses it here when there are none.
   void Submit() {
+    if (threads_.empty()) {
+      Chunk& chunk = Filling();
+      compressors_.front()->Compress(std::string_view(chunk.text.data(), chunk.text.size()),
+                                     chunk.member);
+      chunk.done = true;
+      ++taken_;
+      ++submitted_;
+      return;
+    }
     {
       std::lock_guard lock(mutex_);
       Filling().done = false;
@@ -188,6 +199,6 @@ std::unique_ptr<OutputSink> MakeDeflateSink(std::FILE* file, int level, int thre
     }
   }
   auto sink = std::make_unique<DeflateSink>(file, std::move(compressors));
-  if (!sink->StartThreads()) return nullptr;  // the sink's destructor closes the file
+  sink->StartThreads();
   return sink;
 }

@@ -4,6 +4,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -27,7 +28,13 @@ class WorkCrew {
   explicit WorkCrew(int threads) {
     const EndingSignalsBlockedForNewThreads main_thread_takes_signals;
     workers_.reserve(static_cast<size_t>(threads));
-    for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    for (int i = 0; i < threads; ++i) {
+      try {
+        workers_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // the system's limit: fewer threads do the same work
+      }
+    }
   }
 
   ~WorkCrew() {
@@ -42,6 +49,7 @@ class WorkCrew {
   WorkCrew(const WorkCrew&) = delete;
   WorkCrew& operator=(const WorkCrew&) = delete;
 
+  int Threads() const { return static_cast<int>(workers_.size()); }
   std::mutex& Mutex() { return mutex_; }
   std::condition_variable& Filled() { return filled_; }
 
@@ -91,7 +99,13 @@ class WorkCrew {
 WorkCrewPtr MakeWorkCrew(int threads) {
   const auto release = [](WorkCrew* crew) { delete crew; };
   if (threads <= 0) return WorkCrewPtr{nullptr, release};
-  return WorkCrewPtr{new WorkCrew(threads), release};
+  WorkCrewPtr crew{new WorkCrew(threads), release};
+  if (crew->Threads() == 0) crew.reset();
+  return crew;
+}
+
+int CrewThreads(const WorkCrew* crew) {
+  return crew == nullptr ? 0 : crew->Threads();
 }
 
 FillAhead* StartFillAhead(WorkCrew& crew, FillSlot fill, void* context) {
