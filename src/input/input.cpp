@@ -245,6 +245,7 @@ const char* Detect(InputFile* in, MemoryPool* pool, char* space, int32_t capacit
     in->reader = reader;
     return nullptr;
   }
+  if (file->refusal[0] != '\0') return file->refusal;  // needs more memory than is allowed
   // A file that starts with a zip member's header is an archive, whatever follows: one that
   // cannot be read is reported, never merged as text. An archive cut short has lost its
   // directory, and with it where its members are.

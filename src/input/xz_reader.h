@@ -8,14 +8,17 @@
 #include "input/memory_pool.h"
 
 // ---- Limits ------------------------------------------------------------------------------------
-// Memory the decoder may use. xz's own presets need at most 65 MiB to decode; a file that
-// asks for more than this fails its first read.
-inline constexpr uint64_t XZ_MEMORY_LIMIT = uint64_t{256} << 20;
+// The largest dictionary a file may ask for: that of xz -9, the largest preset. A file whose
+// first block asks for more is refused at the start, saying what it needs; a later block
+// that does fails its read (the decoder's memory limit is this and a little more).
+inline constexpr uint64_t XZ_DICTIONARY_LIMIT = uint64_t{64} << 20;
+inline constexpr uint64_t XZ_MEMORY_LIMIT = XZ_DICTIONARY_LIMIT + (uint64_t{1} << 20);
 
 // ---- Container entry points (see byte_source.h) ------------------------------------------------
 // Starts the decoder on `file`. Its record and input buffer come from `pool`; the decoder's own
 // storage (the dictionary, up to megabytes, beyond a pool block) from the heap, returned by
-// XzClose. Null when the decoder cannot start.
+// XzClose. Null when the decoder cannot start; when the first block's dictionary is over
+// XZ_DICTIONARY_LIMIT, the file's `refusal` says so.
 void* XzOpen(SourceFile* file, MemoryPool* pool);
 // Data that is neither another stream nor padding fails the read, as a cut or damaged stream
 // does.
