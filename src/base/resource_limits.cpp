@@ -9,6 +9,7 @@
 
 #include "base/messages.h"
 #include "platform/signals.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ void EndOutOfMemory(const char* what) {
 void InstallResourceHandlers() {
   std::set_new_handler(OnFailedAllocation);
   std::set_terminate(OnUncaughtException);
+  UseSmallThreadStacks();
 }
 
 void NoteThreadsStarted(int asked, int started) {

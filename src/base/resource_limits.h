@@ -11,7 +11,8 @@
 
 // From here on, an allocation that fails anywhere ends the run as EndOutOfMemory does, and
 // an exception that nothing catches (on any thread) ends it with its reason and status 1
-// rather than an abort. Called once, first thing in main.
+// rather than an abort; worker threads reserve small stacks. Called once, first thing in
+// main.
 void InstallResourceHandlers();
 
 // ---- Threads ---------------------------------------------------------------------------------

@@ -197,7 +197,7 @@ bool ReadNames(std::FILE* file, ListStyle style, std::vector<std::string>& names
                 "-0";
       return false;
     } else if (name.size() == kLongestName) {
-      problem = "the " + std::string(unit) + " " + std::to_string(number) +
+      problem = std::string(unit) + " " + std::to_string(number) +
                 " is longer than the system's path limit of " + std::to_string(kLongestName) +
                 " bytes";
       return false;
@@ -293,6 +293,17 @@ Walk SetMaxOpenSwitch(WalkState&, const Switch&, const char* value) {
   return Walk::Continue;
 }
 
+// --memory=<size>: what decoders and blocks decoded ahead hold at once (memory_budget.h).
+Walk SetMemorySwitch(WalkState&, const Switch&, const char* value) {
+  if (!SetMemoryBudget(settings, value)) {
+    SayFailure("Invalid --memory value '%s': give a size from %lldM to %lldG, such as 64M or 1G!\n",
+               EscapedName(value).c_str(), static_cast<long long>(MEMORY_LEAST >> 20),
+               static_cast<long long>(MEMORY_MOST >> 30));
+    return Walk::Stop;
+  }
+  return Walk::Continue;
+}
+
 Walk SetSince(WalkState&, const Switch& row, const char* value) {
   return SetTimeBound(row, value, settings.window.since);
 }
@@ -380,6 +391,9 @@ constexpr Switch kSwitches[] = {
     {'\0', "max-open", Takes::Value, L, SetMaxOpenSwitch,
      "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
      "(default: as the open-file limit allows)\n"},
+    {'\0', "memory", Takes::Value, L, SetMemorySwitch,
+     "  --memory=<size> what decoders and data decoded ahead hold at once, such as 64M (the "
+     "default) or 1G\n"},
     {'\0', "output-format", Takes::Value, L, SetConfigKey,
      "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
     {'\0', "newlines", Takes::Value, L, SetConfigKey,

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/resource_limits.h"
+
 namespace {
 
 struct XzReader {
@@ -14,9 +16,9 @@ struct XzReader {
   bool failed;  // a data or read error; nothing more is produced
 };
 
-// The dictionary the first block of the stream at `data` asks for; 0 when the bytes do not
-// show it (an empty stream, a header cut short, a block without LZMA2).
-uint64_t FirstDictionary(const uint8_t* data, size_t size) {
+}  // namespace
+
+uint64_t XzFirstDictionary(const uint8_t* data, size_t size) {
   lzma_stream_flags flags{};
   if (size < LZMA_STREAM_HEADER_SIZE + 1 || lzma_stream_header_decode(&flags, data) != LZMA_OK) {
     return 0;
@@ -43,8 +45,6 @@ uint64_t FirstDictionary(const uint8_t* data, size_t size) {
   return dictionary;
 }
 
-}  // namespace
-
 void* XzOpen(SourceFile* file, MemoryPool* pool) {
   auto* r = static_cast<XzReader*>(MPAllocAligned(pool, sizeof(XzReader)));
   *r = XzReader{};
@@ -54,7 +54,7 @@ void* XzOpen(SourceFile* file, MemoryPool* pool) {
   // more than the limit is refused before its decoder takes any of it.
   r->xz.avail_in = RefillByteSource(&r->source);
   r->xz.next_in = r->source.buffer;
-  const uint64_t dictionary = FirstDictionary(r->source.buffer, r->xz.avail_in);
+  const uint64_t dictionary = XzFirstDictionary(r->source.buffer, r->xz.avail_in);
   if (dictionary > XZ_DICTIONARY_LIMIT) {
     std::snprintf(file->refusal, sizeof file->refusal,
                   "its xz dictionary of %llu MiB needs more memory than the %llu MiB allowed",
@@ -88,6 +88,8 @@ DecodeResult XzRead(void* reader, char* out, int32_t want) {
     const lzma_ret rc = lzma_code(&r->xz, action);
     if (rc == LZMA_STREAM_END) {
       r->ended = true;
+    } else if (rc == LZMA_MEM_ERROR) {
+      EndOutOfMemory("the xz decoder could not have its dictionary");
     } else if (rc != LZMA_OK) {
       r->failed = true;  // corrupt or cut short, or more memory than the limit
     }

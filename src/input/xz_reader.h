@@ -2,6 +2,7 @@
 // The xz reader: every xz stream of a file, one after the other, with the stream padding xz
 // allows between and after them, through liblzma.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "input/byte_source.h"
@@ -13,6 +14,10 @@
 // that does fails its read (the decoder's memory limit is this and a little more).
 inline constexpr uint64_t XZ_DICTIONARY_LIMIT = uint64_t{64} << 20;
 inline constexpr uint64_t XZ_MEMORY_LIMIT = XZ_DICTIONARY_LIMIT + (uint64_t{1} << 20);
+
+// The dictionary the first block of the stream at `data` asks for; 0 when the bytes do not
+// show it (an empty stream, a header cut short, a block without LZMA2).
+uint64_t XzFirstDictionary(const uint8_t* data, size_t size);
 
 // ---- Container entry points (see byte_source.h) ------------------------------------------------
 // Starts the decoder on `file`. Its record and input buffer come from `pool`; the decoder's own

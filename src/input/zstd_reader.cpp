@@ -1,10 +1,13 @@
 #include "input/zstd_reader.h"
 
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include "base/resource_limits.h"
 
 namespace {
 
@@ -46,7 +49,9 @@ int32_t Decode(ZstdReader* r, char* out, int32_t want) {
     }
     const size_t before = output.pos;
     const size_t rc = ZSTD_decompressStream(r->zstd, &output, &r->in);
-    if (ZSTD_isError(rc)) {
+    if (ZSTD_isError(rc) && ZSTD_getErrorCode(rc) == ZSTD_error_memory_allocation) {
+      EndOutOfMemory("the zstd decoder could not have its window");
+    } else if (ZSTD_isError(rc)) {
       r->failed = true;  // corrupt data, or a frame asking for more than the window limit
     } else {
       r->frame_ended = rc == 0;  // everything the frame holds is in `output`
@@ -57,9 +62,9 @@ int32_t Decode(ZstdReader* r, char* out, int32_t want) {
   return static_cast<int32_t>(output.pos);
 }
 
-// The window the zstd frame at `data` asks for, from its header; 0 when the bytes do not show
-// it (a skippable frame, a header cut short). A single-segment frame's window is its content.
-uint64_t FrameWindow(const unsigned char* data, int32_t size) {
+}  // namespace
+
+uint64_t ZstdFrameWindow(const unsigned char* data, int32_t size) {
   constexpr unsigned char kMagic[] = {0x28, 0xB5, 0x2F, 0xFD};
   if (size < 6 || std::memcmp(data, kMagic, sizeof kMagic) != 0) return 0;
   const unsigned descriptor = data[4];
@@ -78,10 +83,8 @@ uint64_t FrameWindow(const unsigned char* data, int32_t size) {
   return bytes == 2 ? content + 256 : content;
 }
 
-}  // namespace
-
 void* ZstdOpen(SourceFile* file, MemoryPool* pool) {
-  const uint64_t window = FrameWindow(file->head, file->head_count);
+  const uint64_t window = ZstdFrameWindow(file->head, file->head_count);
   if (window > ZSTD_WINDOW_LIMIT) {
     std::snprintf(file->refusal, sizeof file->refusal,
                   "its zstd window of %llu MiB needs more memory than the %llu MiB allowed",

@@ -191,12 +191,20 @@ std::unique_ptr<OutputSink> MakeDeflateSink(std::FILE* file, int level, int thre
   if (file == nullptr) return nullptr;
   const int count = threads <= 0 ? DefaultDeflateThreads() : std::min(threads, kMaxThreads);
   std::vector<std::unique_ptr<MemberCompressor>> compressors;
+  // A compressor the memory does not allow means one thread fewer: the bytes are the same.
   for (int i = 0; i < count; ++i) {
-    compressors.push_back(MemberCompressor::Make(MemberLevelFor(level)));
-    if (compressors.back() == nullptr) {
-      std::fclose(file);
-      return nullptr;
-    }
+    std::unique_ptr<MemberCompressor> compressor = MemberCompressor::Make(MemberLevelFor(level));
+    if (compressor == nullptr) break;
+    compressors.push_back(std::move(compressor));
+  }
+  if (compressors.empty()) {
+    std::fclose(file);
+    return nullptr;
+  }
+  if (static_cast<int>(compressors.size()) < count) {
+    // Memory ran short: half of them leave room for the chunks they compress.
+    NoteThreadsStarted(count, static_cast<int>(compressors.size() + 1) / 2);
+    compressors.resize((compressors.size() + 1) / 2);
   }
   auto sink = std::make_unique<DeflateSink>(file, std::move(compressors));
   sink->StartThreads();

@@ -28,5 +28,6 @@ int DefaultDeflateThreads();
 // OutputSink's: a refused write is reported once, later writes and the finish fail, and the
 // threads are joined by Finish or by the destructor, whichever comes first. Threads the system
 // will not start are done without (with one note); with none the caller's thread compresses.
-// Null (and the file closed) when no file is given or no compressor can be set up.
+// Compressors the memory does not allow mean fewer threads as well. Null (and the file closed)
+// when no file is given or not one compressor can be set up.
 std::unique_ptr<OutputSink> MakeDeflateSink(std::FILE* file, int level, int threads);

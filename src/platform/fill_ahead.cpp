@@ -27,24 +27,17 @@ class WorkCrew {
  public:
   explicit WorkCrew(int threads) {
     const EndingSignalsBlockedForNewThreads main_thread_takes_signals;
-    workers_.reserve(static_cast<size_t>(threads));
-    for (int i = 0; i < threads; ++i) {
-      try {
-        workers_.emplace_back([this] { Work(); });
-      } catch (const std::system_error&) {
-        break;  // the system's limit: fewer threads do the same work
-      }
+    const int started = StartWorkers(threads);
+    // The system's limit was met: the threads that did start took what the rest of the run
+    // needs (each thread's stack counts against an address-space limit). Half of them do the
+    // same work and leave room.
+    if (started < threads && started > 1) {
+      StopWorkers();
+      StartWorkers(started / 2);
     }
   }
 
-  ~WorkCrew() {
-    {
-      const std::lock_guard hold(mutex_);
-      quit_ = true;
-    }
-    work_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-  }
+  ~WorkCrew() { StopWorkers(); }
 
   WorkCrew(const WorkCrew&) = delete;
   WorkCrew& operator=(const WorkCrew&) = delete;
@@ -63,6 +56,31 @@ class WorkCrew {
   }
 
  private:
+  // Starts up to `threads` workers; returns how many the system let start.
+  int StartWorkers(int threads) {
+    workers_.reserve(static_cast<size_t>(threads));
+    for (int i = 0; i < threads; ++i) {
+      try {
+        workers_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // the system's limit: fewer threads do the same work
+      }
+    }
+    return static_cast<int>(workers_.size());
+  }
+
+  // Ends and joins every worker.
+  void StopWorkers() {
+    {
+      const std::lock_guard hold(mutex_);
+      quit_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+    quit_ = false;
+  }
+
   void Work() {
     std::unique_lock hold(mutex_);
     for (;;) {

@@ -48,7 +48,16 @@ void CloseFile(int fd);
 // What a path leads to, links followed. Only a regular file (or nothing yet) is replaced; a
 // character device, FIFO or socket is written in place, as a shell's redirection does;
 // anything else cannot take the merged log.
-enum class NodeKind { Missing, Regular, Directory, CharacterDevice, Fifo, Socket, BlockDevice, Other };
+enum class NodeKind {
+  Missing,
+  Regular,
+  Directory,
+  CharacterDevice,
+  Fifo,
+  Socket,
+  BlockDevice,
+  Other
+};
 
 // The kind of node `path` leads to; Missing for nothing there, or a dangling link.
 NodeKind KindOfNode(const char* path);
