@@ -218,6 +218,58 @@ TEST_F(ResourceLimits, OversizedWindowsAndDictionariesAreRefusedWithTheirNeed) {
   EXPECT_EQ(merged.find("/h2/"), std::string::npos);
 }
 
+// Inputs whose decoders together pass the budget are merged in passes, as many at a time as
+// fit (here windows of 8 MiB in a budget of 16 MiB: two at a time; of 32 MiB: each alone),
+// and give the same merged log as one pass does.
+TEST_F(ResourceLimits, InputsPastTheMemoryBudgetMergeInPassesToTheSameLog) {
+  std::vector<std::string> args = {"-Plain", "-Output", "merged.log"};
+  for (int host = 1; host <= 5; ++host) {
+    const std::string name = "w" + std::to_string(host) + ".log.zst";
+    WriteFile(dir / name, ZstdWithWindow(Lines(host, 400, host), host == 5 ? 25 : 23));
+    args.push_back(name);
+  }
+  args.push_back("plain.log");
+  WriteFile(dir / "plain.log", Lines(9, 400, 0));
+  std::vector<std::string> one_pass = args;
+  one_pass.insert(one_pass.begin(), "--memory=1G");
+  ASSERT_EQ(RunStitcher(dir, one_pass).status, 0);
+  const std::string expected = ReadFile(dir / "merged.log");
+  ASSERT_NE(expected.find("/h5/399"), std::string::npos);
+  for (const char* budget : {"--memory=16M", "--memory=16384K"}) {
+    SCOPED_TRACE(budget);
+    fs::remove(dir / "merged.log");
+    std::vector<std::string> in_passes = args;
+    in_passes.insert(in_passes.begin(), budget);
+    const ProgramRun run = RunStitcher(dir, in_passes);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.console, "Merging . . .\n");
+    EXPECT_EQ(ReadFile(dir / "merged.log"), expected);
+  }
+}
+
+// Budgets as the option takes them, and those it refuses.
+TEST_F(ResourceLimits, MemoryBudgetValues) {
+  struct Case {
+    const char* value;
+    bool taken;
+  };
+  const Case cases[] = {{"64M", true},  {"1g", true},     {"16777216", true},
+                        {"15M", false}, {"", false},      {"64MB", false},
+                        {"-1G", false}, {"1025G", false}, {"99999999999999999999", false}};
+  WriteFile(dir / "a.log", Lines(1, 3, 0));
+  WriteFile(dir / "b.log", Lines(2, 3, 0));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    const ProgramRun run =
+        RunStitcher(dir, {std::string("--memory=") + c.value, "-Plain", "a.log", "b.log"});
+    EXPECT_EQ(run.status, c.taken ? 0 : 1) << run.console;
+    if (!c.taken) {
+      EXPECT_EQ(run.console, "Invalid --memory value '" + std::string(c.value) +
+                                 "': give a size from 16M to 1024G, such as 64M or 1G!\n");
+    }
+  }
+}
+
 }  // namespace
 
 #endif  // STITCHER_BINARY

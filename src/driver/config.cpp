@@ -105,6 +105,10 @@ bool SetMaxOpenKey(const char* v) {
   return SetMaxOpen(settings, v);
 }
 
+bool SetMemoryKey(const char* v) {
+  return SetMemoryBudget(settings, v);
+}
+
 bool SetFormat(const char* v) {
   return SetUserFormat(settings, v);
 }
@@ -155,6 +159,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"output-format", SetOutputFormat},
     {"level", SetLevel},
     {"max-open", SetMaxOpenKey},
+    {"memory", SetMemoryKey},
     {"format", SetFormat},
     {"timezone", SetTimezone},
     {"input-timezone", SetInputTimezone},
