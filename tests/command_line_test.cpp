@@ -355,6 +355,131 @@ TEST_F(CommandLineTest, FilesFromJoinsTheNamesAtItsPlace) {
             "Error opening the list of log files '" + list + "': No such file or directory.\n");
 }
 
+// Lists of NUL-separated names (find -print0), and lists that cannot be taken whole: a NUL in
+// a list of lines, a name longer than the path limit, a list larger than the bound. A list
+// refused adds no name and stops the run.
+TEST_F(CommandLineTest, FileListsSeparatedByNulOrRefusedWithTheirLine) {
+  const std::string list =
+      ::testing::TempDir() + "stitcher_cli_nul_" + std::to_string(getpid()) + ".txt";
+  const char nul_raw[] = "web1/access.log\0with\nnewline.log\0\0last.log\0";
+  const std::string nul_list(nul_raw, sizeof nul_raw - 1);
+  const std::string too_long(4096, 'x');
+  struct Case {
+    const char* label;
+    std::string content;
+    std::vector<std::string> args;  // "LIST" stands for the list's path
+    CommandOutcome outcome;
+    Names names;
+    std::string said;  // "LIST" stands for the list's path
+  };
+  const Names from_nul_list = {"a.log", "web1/access.log", "with\nnewline.log", "last.log"};
+  const Case cases[] = {
+      {"--files-from0",
+       nul_list,
+       {"a.log", "--files-from0=LIST"},
+       CommandOutcome::Merge,
+       from_nul_list,
+       ""},
+      {"-0 before --files-from",
+       nul_list,
+       {"-0", "a.log", "--files-from=LIST"},
+       CommandOutcome::Merge,
+       from_nul_list,
+       ""},
+      {"--null after --files-from",
+       nul_list,
+       {"a.log", "--files-from=LIST", "--null"},
+       CommandOutcome::Merge,
+       from_nul_list,
+       ""},
+      {"NUL in a list of lines",
+       "one.log\ntwo.log\nthree" + std::string(1, '\0') + "x.log\n",
+       {"a.log", "--files-from=LIST"},
+       CommandOutcome::Stop,
+       {},
+       "Error reading the list of log files 'LIST': line 3 holds a NUL character; a list of "
+       "NUL-separated names needs --files-from0 or -0.\n"},
+      {"name over the path limit",
+       "one.log\n" + too_long + "\n",
+       {"a.log", "--files-from=LIST"},
+       CommandOutcome::Stop,
+       {},
+       "Error reading the list of log files 'LIST': line 2 is longer than the system's "
+       "path limit of 4095 bytes.\n"},
+      {"NUL-separated name over the path limit",
+       too_long + std::string(1, '\0'),
+       {"a.log", "--files-from0=LIST"},
+       CommandOutcome::Stop,
+       {},
+       "Error reading the list of log files 'LIST': name 1 is longer than the system's "
+       "path limit of 4095 bytes.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    ResetSettings();
+    WriteFile(list, c.content);
+    std::vector<std::string> args;
+    for (const std::string& a : c.args) {
+      const size_t at = a.find("LIST");
+      args.push_back(at == std::string::npos ? a : a.substr(0, at) + list);
+    }
+    // -0 acts early, before any list is read, wherever it stands.
+    std::string said;
+    const CommandLine line = Walk(args, &said);
+    EXPECT_EQ(line.outcome, c.outcome);
+    EXPECT_EQ(line.names, c.names);
+    std::string expected_said = c.said;
+    if (const size_t at = expected_said.find("LIST"); at != std::string::npos) {
+      expected_said.replace(at, 4, list);
+    }
+    EXPECT_EQ(said, expected_said);
+  }
+
+  // A list without end (here 64 MiB and one byte of NULs, a hole in a sparse file) is
+  // refused once it passes the bound, without holding it all.
+  {
+    std::FILE* out = std::fopen(list.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(ftruncate(fileno(out), (int64_t{64} << 20) + 1), 0);
+    std::fclose(out);
+    std::string said;
+    const CommandLine line = Walk({"a.log", "--files-from0=" + list}, &said);
+    EXPECT_EQ(line.outcome, CommandOutcome::Stop);
+    EXPECT_TRUE(line.names.empty());
+    EXPECT_EQ(said,
+              "Error reading the list of log files '" + list + "': it is larger than 64 MiB.\n");
+  }
+  std::remove(list.c_str());
+}
+
+// A time window that keeps nothing is refused before anything is read.
+TEST_F(CommandLineTest, ATimeWindowThatKeepsNothingIsRefused) {
+  const std::string refused =
+      "Invalid time window: --since must be before --until, or no entry is kept!\n";
+  struct Case {
+    const char* since;
+    const char* until;
+    CommandOutcome outcome;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"2024-03-02", "2024-03-01", CommandOutcome::Stop, refused.c_str()},
+      {"2024-03-01T06:00", "2024-03-01T06:00:00", CommandOutcome::Stop, refused.c_str()},
+      {"2024-03-01T06:00", "2024-03-01T06:00:01", CommandOutcome::Merge, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.since) + " .. " + c.until);
+    ResetSettings();
+    std::string said;
+    const CommandLine line = Walk(
+        {std::string("--until=") + c.until, "a.log", std::string("--since=") + c.since, "b.log"},
+        &said);
+    EXPECT_EQ(line.outcome, c.outcome);
+    EXPECT_EQ(said, c.said);
+    EXPECT_EQ(line.names.empty(), c.outcome != CommandOutcome::Merge);
+  }
+}
+
 // ---- The usage text ------------------------------------------------------------------------
 
 TEST_F(CommandLineTest, UsageListsTheOriginalSwitchesFirstThenEveryLongOption) {
@@ -376,31 +501,15 @@ TEST_F(CommandLineTest, UsageListsTheOriginalSwitchesFirstThenEveryLongOption) {
                            "  -L<digit> - set compression level\n";
   EXPECT_EQ(usage.substr(0, head.size()), head);
   EXPECT_TRUE(usage.ends_with("and <log-file-list> is a set of text files to merge.\n"));
-  for (const char* option : {"-Output <file>",
-                             "--output=",
-                             "--config=",
-                             "-q, --quiet",
-                             "--files-from=",
-                             "--since=",
-                             "--until=",
-                             "--quiet",
-                             "--threads=",
-                             "--max-open=",
-                             "--output-format=",
-                             "--newlines=",
-                             "--level=",
-                             "--normalize",
-                             "--lowercase",
-                             "--trim-first-n-dirs=",
-                             "--format=",
-                             "--filter-host=",
-                             "--filter-request=",
-                             "--filter-agent=",
-                             "--filter-server=",
-                             "--filter-user=",
-                             "--help",
-                             "--version",
-                             "  -- "}) {
+  for (const char* option : {"-Output <file>",   "--output=",        "--config=",
+                             "-q, --quiet",      "--files-from=",    "--files-from0=",
+                             "-0, --null",       "--since=",         "--until=",
+                             "--quiet",          "--threads=",       "--max-open=",
+                             "--output-format=", "--newlines=",      "--level=",
+                             "--normalize",      "--lowercase",      "--trim-first-n-dirs=",
+                             "--format=",        "--filter-host=",   "--filter-request=",
+                             "--filter-agent=",  "--filter-server=", "--filter-user=",
+                             "--help",           "--version",        "  -- "}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(std::string(VersionText()).starts_with("Stitcher Version "));

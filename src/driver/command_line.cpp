@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "base/text.h"
 #include "driver/options.h"
+#include "driver/settings.h"
 
 #ifndef STITCHER_VERSION
 #error "the build defines STITCHER_VERSION from the project version"
@@ -133,6 +134,14 @@ bool ApplyOne(CommandLine& line, OptionContext& context, const GivenArgument& gi
   return false;
 }
 
+// A time window that ends where or before it starts keeps no entry: such a run would only
+// replace the merged log with an empty one. False, with the reason said.
+bool WindowCanSelect(const TimeWindow& window) {
+  if (!window.since || !window.until || *window.since < *window.until) return true;
+  SayFailure("Invalid time window: --since must be before --until, or no entry is kept!\n");
+  return false;
+}
+
 }  // namespace
 
 CommandLine ReadCommandLine(int argc, char** argv) {
@@ -194,6 +203,11 @@ void ApplySwitches(CommandLine& line) {
     } else if (!given.row->early && !ApplyOne(line, context, given)) {
       break;
     }
+  }
+  if (line.outcome == CommandOutcome::Merge && !WindowCanSelect(settings.window)) {
+    line.outcome = CommandOutcome::Stop;
+    line.names.clear();
+    return;
   }
   if (line.outcome == CommandOutcome::Merge && line.names.empty()) {
     line.outcome = CommandOutcome::Usage;

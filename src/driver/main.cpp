@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/resource_limits.h"
 #include "driver/command_line.h"
 #include "driver/config.h"
 #include "driver/merge.h"
@@ -14,6 +15,7 @@
 #include "input/memory_pool.h"
 #include "output/destination.h"
 #include "platform/console.h"
+#include "platform/signals.h"
 
 namespace {
 
@@ -70,6 +72,8 @@ bool Run(const CommandLine& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  InstallResourceHandlers();
+  EndQuietlyOnClosedPipe();
   MPLockInit();
   ResetSettings();
   // Standard output carries only what was asked for (the merged log with -Output -, the

@@ -17,6 +17,8 @@
 
 #include "base/file_spec.h"
 #include "base/messages.h"
+#include "base/resource_limits.h"
+#include "driver/memory_budget.h"
 #include "driver/options.h"
 #include "driver/parse_ahead.h"
 #include "driver/progress.h"
@@ -559,14 +561,17 @@ constexpr int64_t kOnePassMost = 1000;
 constexpr int64_t kInputsPerPass = 256;
 
 // From --max-open (or the max-open key), which bounds the inputs open at once, and the
-// open-file limit, raised as far as it goes.
-PassPlan PlanPasses(int count) {
+// open-file limit, raised as far as it goes; and from the inputs whose decoders fit in the
+// memory budget together (`within_budget`, 0 for all), which may be a single one.
+PassPlan PlanPasses(int count, int within_budget) {
   const int64_t limit = RaiseOpenFileLimit(int64_t{count} + kFilesBesideInputs);
   const int64_t files = std::max<int64_t>(3, limit - kFilesBesideInputs);
   int64_t max_open = settings.max_open;
   if (max_open <= 0) max_open = count > kOnePassMost ? kInputsPerPass : files;
+  if (within_budget > 0) max_open = std::min<int64_t>(max_open, within_budget);
   if (count <= files && count <= max_open) return PassPlan{true, count, 0};
-  const int64_t inputs = std::max<int64_t>(2, std::min(max_open, files / 2));
+  const int64_t fewest = within_budget > 0 ? 1 : 2;
+  const int64_t inputs = std::max<int64_t>(fewest, std::min(max_open, files / 2));
   const int64_t spills = std::max<int64_t>(1, files - inputs - 1);
   return PassPlan{false, static_cast<int>(std::min<int64_t>(inputs, count)),
                   static_cast<int>(std::min<int64_t>(spills, count))};
@@ -590,7 +595,8 @@ void OpenInputs(MergeInput* inputs, int count, MemoryPool* pool, RunContext& run
   for (int i = 0; i < count; ++i) {
     if (!OpenInput(inputs[i], pool, &run.zones, &run.destination)) continue;
     ++run.opened;
-    if (run.decode_crew != nullptr && reading_ahead < kMaxReadAhead &&
+    if (run.decode_crew != nullptr &&
+        reading_ahead < ReadAheadWithinBudget(settings.memory_budget, kMaxReadAhead) &&
         INReadAhead(inputs[i].stream, *run.decode_crew)) {
       ++reading_ahead;
     }
@@ -674,7 +680,8 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   // write error rather than a silent kill.
   InstallSignalHandlers();
   ProgressSchedule schedule = StartProgress();
-  const PassPlan plan = PlanPasses(count);
+  const PassPlan plan =
+      PlanPasses(count, InputsWithinBudget(inputs, count, settings.memory_budget));
   const DestinationOptions options{
       settings.compress, settings.level,
       settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads,
@@ -690,6 +697,8 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   const int threads = DecodeThreads();
   const auto decode_crew = MakeWorkCrew(threads > 1 ? threads : 0);
   const auto parse_crew = MakeWorkCrew(threads > 1 ? threads : 0);
+  NoteThreadsStarted(threads > 1 ? 2 * threads : 0,
+                     CrewThreads(decode_crew.get()) + CrewThreads(parse_crew.get()));
   RunContext run{zones,
                  destination,
                  decode_crew.get(),

@@ -1,12 +1,14 @@
 #include "driver/options.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
+#include "base/file_spec.h"
 #include "base/messages.h"
 #include "base/text.h"
 #include "driver/command_line.h"
@@ -248,26 +250,62 @@ Applied SetUntil(OptionContext&, const OptionRow&, const char* value) {
   return SetTimeBound(value, settings.window.until);
 }
 
-// Reads one name per line; a CR before the LF (a list written on Windows) and empty lines
-// are dropped. Names of any length are taken whole.
-bool ReadNames(std::FILE* file, std::vector<std::string>& names) {
+// A list of log files larger than this is refused: a list that never ends (a device, a
+// runaway generator) must not take all memory. 64 MiB holds about a million names.
+constexpr int64_t kMaxListBytes = int64_t{64} << 20;
+
+// How a list of log files separates its names.
+enum class ListStyle {
+  Lines,  // one name per line; a CR before the LF (a list written on Windows) is dropped
+  Nul,    // each name ends with a NUL, as find -print0, xargs -0 and tar --null have it
+};
+
+// Reads the names of `file` into `names`; empty names are dropped, names of up to the
+// system's path limit are taken whole. False, with the reason in `problem` (empty for a
+// read error, whose reason is in errno): a list over kMaxListBytes, a name over the path
+// limit, or a NUL in a list of lines (a list made for -0, which would be read as cut names).
+bool ReadNames(std::FILE* file, ListStyle style, std::vector<std::string>& names,
+               std::string& problem) {
+  constexpr size_t kLongestName = FileSpec::kPathSize - 1;
+  const char end = style == ListStyle::Nul ? '\0' : '\n';
+  const char* const unit = style == ListStyle::Nul ? "name" : "line";
+  std::vector<std::string> read;
   std::string name;
-  for (int c = std::fgetc(file);; c = std::fgetc(file)) {
-    if (c == EOF || c == '\n') {
-      if (!name.empty() && name.back() == '\r') name.pop_back();
-      if (!name.empty()) names.push_back(name);
+  int64_t bytes = 0;
+  int64_t number = 1;  // of the line, or of the name, being read
+  for (int c = std::getc(file);; c = std::getc(file)) {
+    if (c == EOF || c == end) {
+      if (style == ListStyle::Lines && !name.empty() && name.back() == '\r') name.pop_back();
+      if (!name.empty()) read.push_back(name);
       name.clear();
       if (c == EOF) break;
+      ++number;
+    } else if (c == '\0') {
+      problem = "line " + std::to_string(number) +
+                " holds a NUL character; a list of NUL-separated names needs --files-from0 or "
+                "-0";
+      return false;
+    } else if (name.size() == kLongestName) {
+      problem = std::string(unit) + " " + std::to_string(number) +
+                " is longer than the system's path limit of " + std::to_string(kLongestName) +
+                " bytes";
+      return false;
     } else {
       name += static_cast<char>(c);
     }
+    if (++bytes > kMaxListBytes) {
+      problem = "it is larger than " + std::to_string(kMaxListBytes >> 20) + " MiB";
+      return false;
+    }
   }
-  return std::ferror(file) == 0;
+  if (std::ferror(file) != 0) return false;
+  names.insert(names.end(), read.begin(), read.end());
+  return true;
 }
 
-// --files-from=<file>: the names it lists join the log files at this point of the
-// command line; "-" reads them from standard input.
-Applied ReadFilesFrom(OptionContext& context, const OptionRow&, const char* value) {
+// The names a list of log files gives join the log files at this point of the command line;
+// "-" reads them from standard input. A list that cannot be read whole adds none.
+Applied ReadList(OptionContext& context, const char* value, ListStyle style) {
   const bool from_stdin = std::strcmp(value, "-") == 0;
   const std::string shown = from_stdin ? "standard input" : "'" + EscapedName(value) + "'";
   std::FILE* file = from_stdin ? stdin : std::fopen(value, "r");
@@ -276,15 +314,39 @@ Applied ReadFilesFrom(OptionContext& context, const OptionRow&, const char* valu
                std::strerror(errno));
     return Applied::Failed;
   }
-  const bool read = ReadNames(file, context.line->names);
+  std::string problem;
+  const bool read = ReadNames(file, style, context.line->names, problem);
   const int reason = errno;
   if (!from_stdin) std::fclose(file);
   if (!read) {
     SayFailure("Error reading the list of log files %s: %s.\n", shown.c_str(),
-               std::strerror(reason));
+               problem.empty() ? std::strerror(reason) : problem.c_str());
     return Applied::Failed;
   }
   return Applied::Done;
+}
+
+// --files-from=<file>: one name per line, or NUL-separated after -0 / --null.
+Applied ReadFilesFrom(OptionContext& context, const OptionRow&, const char* value) {
+  return ReadList(context, value,
+                  settings.null_separated_lists ? ListStyle::Nul : ListStyle::Lines);
+}
+
+// --files-from0=<file>: NUL-separated names, as find -print0 writes them.
+Applied ReadFilesFromNul(OptionContext& context, const OptionRow&, const char* value) {
+  return ReadList(context, value, ListStyle::Nul);
+}
+
+// -0 / --null: every --files-from list is NUL-separated. It acts before the lists are read,
+// so its place among them does not matter.
+Applied SetNullLists(OptionContext&, const OptionRow&, const char*) {
+  settings.null_separated_lists = true;
+  return Applied::Done;
+}
+
+// --memory=<size>: what decoders and blocks decoded ahead hold at once (memory_budget.h).
+Applied SetMemory(OptionContext&, const OptionRow&, const char* value) {
+  return Result(SetMemoryBudget(settings, value));
 }
 
 // The filter lists by key. Lines of the configuration file append to their list. The first
@@ -364,6 +426,12 @@ constexpr OptionRow kOptions[] = {
      "a file name, or - for standard input",
      "  --files-from=<file> merge the log files named in <file>, one per line; - is standard "
      "input\n"},
+    {'\0', "files-from0", Takes::Value, false, L, nullptr, ReadFilesFromNul,
+     "a file name, or - for standard input",
+     "  --files-from0=<file> merge the log files named in <file>, each ended by a NUL (find "
+     "-print0)\n"},
+    {'0', "null", Takes::Nothing, false, E, "0", SetNullLists, nullptr,
+     "  -0, --null the lists of --files-from are NUL-separated\n"},
     {'\0', "since", Takes::Value, false, L, nullptr, SetSince, kTimeValues,
      "  --since=<time> keep entries from this time on (2024-03-01T06:00:00 or 2024-03-01)\n"},
     {'\0', "until", Takes::Value, false, L, nullptr, SetUntil, kTimeValues,
@@ -378,6 +446,10 @@ constexpr OptionRow kOptions[] = {
      "0 (as the open-file limit allows) or a number from 2 to 1000000",
      "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
      "(default: as the open-file limit allows)\n"},
+    {'\0', "memory", Takes::Value, K, L, nullptr, SetMemory,
+     "a size from 16M to 1024G, such as 64M or 1G",
+     "  --memory=<size> what decoders and data decoded ahead hold at once, such as 64M (the "
+     "default) or 1G\n"},
     {'\0', "output-format", Takes::Value, K, L, nullptr, SetOutputFormat, "ncsa, w3c or webstar",
      "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
     {'\0', "newlines", Takes::Value, K, L, nullptr, SetNewlines, "unix, dos or mac",

@@ -17,6 +17,33 @@ bool SetUserFormat(Settings& target, const char* text) {
   return true;
 }
 
+bool SetMemoryBudget(Settings& target, const char* text) {
+  int64_t value = 0;
+  const char* p = text;
+  for (; IsDigit(*p) && value <= MEMORY_MOST; ++p) value = value * 10 + (*p - '0');
+  if (p == text) return false;
+  int shift = 0;
+  switch (ToLowerAscii(*p)) {
+    case 'k':
+      shift = 10;
+      break;
+    case 'm':
+      shift = 20;
+      break;
+    case 'g':
+      shift = 30;
+      break;
+    default:
+      break;
+  }
+  if (shift != 0) ++p;
+  if (*p != '\0' || value > (MEMORY_MOST >> shift)) return false;
+  value <<= shift;
+  if (value < MEMORY_LEAST) return false;
+  target.memory_budget = value;
+  return true;
+}
+
 bool SetMaxOpen(Settings& target, const char* text) {
   int value = 0;
   const char* p = text;

@@ -33,6 +33,8 @@ struct Settings {
   std::string output_path;     // the merged log's path; empty = beside the first input; "-" =
                                // standard output
   std::string config_path;     // the configuration file; empty = "Stitcher.cfg"
+  bool null_separated_lists = false;          // --files-from lists end each name with a NUL
+  int64_t memory_budget = int64_t{64} << 20;  // bytes decoders and read-ahead hold at once
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
@@ -54,3 +56,10 @@ bool SetUserFormat(Settings& target, const char* text);
 inline constexpr int MAX_OPEN_LEAST = 2;
 inline constexpr int MAX_OPEN_MOST = 1000000;
 bool SetMaxOpen(Settings& target, const char* text);
+
+// The memory budget: a whole number of bytes, or of KiB, MiB or GiB with the suffix K, M or G
+// (either case), MEMORY_LEAST..MEMORY_MOST. Anything else is refused (false) and changes
+// nothing.
+inline constexpr int64_t MEMORY_LEAST = int64_t{16} << 20;
+inline constexpr int64_t MEMORY_MOST = int64_t{1} << 40;
+bool SetMemoryBudget(Settings& target, const char* text);

@@ -14,6 +14,7 @@ void InitSourceFile(SourceFile* file, int fd, int64_t size) {
   file->head_count = 0;
   file->head_at = 0;
   file->taken = 0;
+  file->refusal[0] = '\0';
 }
 
 int32_t ReadHead(SourceFile* file, unsigned char* space, int32_t capacity) {

@@ -34,6 +34,9 @@ struct SourceFile {
   int32_t head_at;      // bytes of the head already handed out again
   int64_t taken;        // bytes read from the descriptor after the head
   unsigned char own_head[SOURCE_HEAD];
+  // Why a decoder refused to start on the file (the memory its data asks for); empty when
+  // none did.
+  char refusal[120];
 };
 
 // Starts a source on `fd`; `size` as above. Nothing is read yet.

@@ -52,6 +52,8 @@ struct Container {
   // A further check of the bytes at the start, when the mark alone could occur in text.
   bool (*confirm)(const unsigned char* head, int32_t length);
   ReaderEntry reader;
+  // Bytes the decoder holds while the file is open, from its first bytes (null: none).
+  int64_t (*memory)(const unsigned char* head, int32_t length);
 };
 
 void* OpenBzip2(SourceFile* file, MemoryPool* pool) {
@@ -65,6 +67,26 @@ constexpr ReaderEntry kZipReader{ZipOpen, ZipRead, ZipClose};
 constexpr ReaderEntry kXzReader{XzOpen, XzRead, XzClose};
 constexpr ReaderEntry kZstdReader{ZstdOpen, ZstdRead, ZstdClose};
 constexpr ReaderEntry kNoReader{};
+
+// What each decoder holds. A stream whose first bytes do not say is taken to need what the
+// tool's default level writes (xz -6: an 8 MiB dictionary; zstd -3: up to an 8 MiB window).
+constexpr int64_t kDefaultWindow = int64_t{8} << 20;
+int64_t InflateMemory(const unsigned char*, int32_t) {
+  return int64_t{48} << 10;  // the 32 KiB window and the inflate state
+}
+int64_t Bzip2Memory(const unsigned char* head, int32_t length) {
+  // 100 KB and four bytes per byte of the block, whose size is the digit after "BZh".
+  const int64_t digit = length > 3 && head[3] >= '1' && head[3] <= '9' ? head[3] - '0' : 9;
+  return 100000 + 4 * digit * 100000;
+}
+int64_t XzMemory(const unsigned char* head, int32_t length) {
+  const uint64_t dictionary = XzFirstDictionary(head, static_cast<size_t>(length));
+  return static_cast<int64_t>(dictionary != 0 ? dictionary : kDefaultWindow) + (int64_t{64} << 10);
+}
+int64_t ZstdMemory(const unsigned char* head, int32_t length) {
+  const uint64_t window = ZstdFrameWindow(head, length);
+  return static_cast<int64_t>(window != 0 ? window : kDefaultWindow) + (int64_t{128} << 10);
+}
 
 // A tar header block: 512 bytes whose checksum field (octal, at 148) is the sum of the
 // block's bytes, counting the field itself as blanks.
@@ -93,30 +115,35 @@ bool IsTarHeader(const unsigned char* head, int32_t length) {
 // clang-format off
 constexpr Container kContainers[] = {
     // plain text: whatever no other row claims
-    {IN_PLAIN, "plain", {0, 0, {}, kNoDigit}, nullptr, kPlainReader},
+    {IN_PLAIN, "plain", {0, 0, {}, kNoDigit}, nullptr, kPlainReader, nullptr},
     // gzip: ID1 ID2 and the deflate method
-    {IN_GZIP, "gzip", {0, 3, {0x1F, 0x8B, 0x08}, kNoDigit}, nullptr, kGzipReader},
+    {IN_GZIP, "gzip", {0, 3, {0x1F, 0x8B, 0x08}, kNoDigit}, nullptr, kGzipReader, InflateMemory},
     // bzip2: "BZh", the block-size digit, then the magic of the first block "1AY&SY"
     {IN_BZIP2, "bzip2", {0, 10, {'B', 'Z', 'h', 0, '1', 'A', 'Y', '&', 'S', 'Y'}, 3}, nullptr,
-     kBzip2Reader},
+     kBzip2Reader, Bzip2Memory},
     // zip: a local file header
-    {IN_ZIP, "zip", {0, 4, {'P', 'K', 0x03, 0x04}, kNoDigit}, nullptr, kZipReader},
+    {IN_ZIP, "zip", {0, 4, {'P', 'K', 0x03, 0x04}, kNoDigit}, nullptr, kZipReader, InflateMemory},
     // xz: the stream header magic FD "7zXZ" 00
-    {IN_XZ, "xz", {0, 6, {0xFD, '7', 'z', 'X', 'Z', 0x00}, kNoDigit}, nullptr, kXzReader},
+    {IN_XZ, "xz", {0, 6, {0xFD, '7', 'z', 'X', 'Z', 0x00}, kNoDigit}, nullptr, kXzReader,
+     XzMemory},
     // zstd: the frame magic 0xFD2FB528, little-endian
-    {IN_ZSTD, "zstd", {0, 4, {0x28, 0xB5, 0x2F, 0xFD}, kNoDigit}, nullptr, kZstdReader},
+    {IN_ZSTD, "zstd", {0, 4, {0x28, 0xB5, 0x2F, 0xFD}, kNoDigit}, nullptr, kZstdReader,
+     ZstdMemory},
     // 7z: "7z" BC AF 27 1C
-    {kNotRead, "7z", {0, 6, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}, kNoDigit}, nullptr, kNoReader},
+    {kNotRead, "7z", {0, 6, {'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}, kNoDigit}, nullptr, kNoReader,
+     nullptr},
     // lz4: the frame magic 0x184D2204, little-endian
-    {kNotRead, "lz4", {0, 4, {0x04, 0x22, 0x4D, 0x18}, kNoDigit}, nullptr, kNoReader},
+    {kNotRead, "lz4", {0, 4, {0x04, 0x22, 0x4D, 0x18}, kNoDigit}, nullptr, kNoReader, nullptr},
     // tar: "ustar" in the first header block (POSIX and GNU), whose checksum must hold
-    {kNotRead, "tar", {257, 5, {'u', 's', 't', 'a', 'r'}, kNoDigit}, IsTarHeader, kNoReader},
+    {kNotRead, "tar", {257, 5, {'u', 's', 't', 'a', 'r'}, kNoDigit}, IsTarHeader, kNoReader,
+     nullptr},
     // rar: "Rar!" 1A 07
-    {kNotRead, "rar", {0, 6, {'R', 'a', 'r', '!', 0x1A, 0x07}, kNoDigit}, nullptr, kNoReader},
+    {kNotRead, "rar", {0, 6, {'R', 'a', 'r', '!', 0x1A, 0x07}, kNoDigit}, nullptr, kNoReader,
+     nullptr},
     // lzip: "LZIP" and version 1
-    {kNotRead, "lzip", {0, 5, {'L', 'Z', 'I', 'P', 0x01}, kNoDigit}, nullptr, kNoReader},
+    {kNotRead, "lzip", {0, 5, {'L', 'Z', 'I', 'P', 0x01}, kNoDigit}, nullptr, kNoReader, nullptr},
     // Unix compress (.Z): 1F 9D
-    {kNotRead, "compress (.Z)", {0, 2, {0x1F, 0x9D}, kNoDigit}, nullptr, kNoReader},
+    {kNotRead, "compress (.Z)", {0, 2, {0x1F, 0x9D}, kNoDigit}, nullptr, kNoReader, nullptr},
 };
 // clang-format on
 
@@ -229,6 +256,15 @@ bool DecodeGzipWhole(InputFile* in, MemoryPool* pool, char* space, int32_t capac
 // hands out again, and starts the reader of the container they mark; a small gzip file is
 // decoded whole into its window instead (DecodeGzipWhole). Returns why the file cannot be
 // read although its container is (a damaged zip archive), or null.
+}  // namespace
+
+int64_t INDecoderMemory(const unsigned char* head, int32_t length) {
+  const Container& container = DetectContainer(head, length);
+  return container.memory == nullptr ? 0 : container.memory(head, length);
+}
+
+namespace {
+
 const char* Detect(InputFile* in, MemoryPool* pool, char* space, int32_t capacity) {
   SourceFile* file = &in->source;
   const int32_t got = ReadHead(file, reinterpret_cast<unsigned char*>(space), capacity);
@@ -245,6 +281,7 @@ const char* Detect(InputFile* in, MemoryPool* pool, char* space, int32_t capacit
     in->reader = reader;
     return nullptr;
   }
+  if (file->refusal[0] != '\0') return file->refusal;  // needs more memory than is allowed
   // A file that starts with a zip member's header is an archive, whatever follows: one that
   // cannot be read is reported, never merged as text. An archive cut short has lost its
   // directory, and with it where its members are.

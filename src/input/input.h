@@ -64,6 +64,14 @@ struct InputFile {
   int32_t first_buff_size;  // its bytes: IN_BUFF_SIZE, or a small file's (decoded) size + 2
 };
 
+// ---- What a decoder holds ------------------------------------------------------------------
+// Bytes at the start of a file that tell what its decoder holds.
+inline constexpr int32_t IN_MEMORY_HEAD = 64;
+
+// Bytes the decoder of a file that begins with `head` holds while the file is open (its
+// window or dictionary, as the headers there say); 0 for plain text.
+int64_t INDecoderMemory(const unsigned char* head, int32_t length);
+
 // ---- Opening and closing -------------------------------------------------------------------
 // Takes over an open file, with what one fstat of it told (FactsOf), detects its type and
 // reads the first chunk. A file that cannot seek (a pipe, a FIFO, /dev/stdin) is detected

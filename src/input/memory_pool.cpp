@@ -6,6 +6,7 @@
 #include <new>
 
 #include "base/check.h"
+#include "base/resource_limits.h"
 #include "platform/lock.h"
 
 namespace {
@@ -114,7 +115,7 @@ void* AllocLocked(MemoryPool* pool, int32_t size) {
   const int32_t n = (size + 3) & ~int32_t{3};
   if (n > pool->room) {
     Block* block = ObtainBlock();
-    if (block == nullptr) STITCHER_FAIL(kModule, "Ran out of memory!");
+    if (block == nullptr) EndOutOfMemory();
     if (MP_BLOCK_SIZE - n < pool->room) {
       // The current block keeps more room than the new one would: the new block serves
       // this request alone and goes behind the current one.

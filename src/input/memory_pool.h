@@ -23,8 +23,8 @@ void MPLockFini();
 // A new, empty pool.
 MemoryPool* MPNew();
 // `size` bytes rounded up to a multiple of 4, aligned to 4, not cleared. Stops the program
-// with an internal-check report when 0 < rounded size <= MP_BLOCK_SIZE does not hold, or
-// when no block can be obtained ("Ran out of memory!").
+// with an internal-check report when 0 < rounded size <= MP_BLOCK_SIZE does not hold; ends
+// the run with "Out of memory." when no block can be obtained.
 void* MPAlloc(MemoryPool* pool, int32_t size);
 // The same, aligned to MP_ALIGN (4 bytes of room may be skipped to get there). Records that
 // hold pointers or 64-bit values (input records, decoder state) come from here.

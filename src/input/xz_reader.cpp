@@ -2,6 +2,11 @@
 
 #include <lzma.h>
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/resource_limits.h"
+
 namespace {
 
 struct XzReader {
@@ -13,11 +18,50 @@ struct XzReader {
 
 }  // namespace
 
+uint64_t XzFirstDictionary(const uint8_t* data, size_t size) {
+  lzma_stream_flags flags{};
+  if (size < LZMA_STREAM_HEADER_SIZE + 1 || lzma_stream_header_decode(&flags, data) != LZMA_OK) {
+    return 0;
+  }
+  const uint8_t* header = data + LZMA_STREAM_HEADER_SIZE;
+  if (header[0] == 0) return 0;  // the index: a stream without blocks
+  lzma_filter filters[LZMA_FILTERS_MAX + 1];
+  lzma_block block{};
+  block.version = 0;
+  block.check = flags.check;
+  block.filters = filters;
+  block.header_size = lzma_block_header_size_decode(header[0]);
+  if (size < LZMA_STREAM_HEADER_SIZE + block.header_size ||
+      lzma_block_header_decode(&block, nullptr, header) != LZMA_OK) {
+    return 0;
+  }
+  uint64_t dictionary = 0;
+  for (size_t i = 0; filters[i].id != LZMA_VLI_UNKNOWN; ++i) {
+    if (filters[i].id == LZMA_FILTER_LZMA2 || filters[i].id == LZMA_FILTER_LZMA1) {
+      dictionary = static_cast<const lzma_options_lzma*>(filters[i].options)->dict_size;
+    }
+    std::free(filters[i].options);  // liblzma took them from the heap (no allocator given)
+  }
+  return dictionary;
+}
+
 void* XzOpen(SourceFile* file, MemoryPool* pool) {
   auto* r = static_cast<XzReader*>(MPAllocAligned(pool, sizeof(XzReader)));
   *r = XzReader{};
   r->xz = LZMA_STREAM_INIT;
   InitByteSource(&r->source, file, pool);
+  // The first block's header says how large a dictionary the data needs: a file that asks for
+  // more than the limit is refused before its decoder takes any of it.
+  r->xz.avail_in = RefillByteSource(&r->source);
+  r->xz.next_in = r->source.buffer;
+  const uint64_t dictionary = XzFirstDictionary(r->source.buffer, r->xz.avail_in);
+  if (dictionary > XZ_DICTIONARY_LIMIT) {
+    std::snprintf(file->refusal, sizeof file->refusal,
+                  "its xz dictionary of %llu MiB needs more memory than the %llu MiB allowed",
+                  static_cast<unsigned long long>((dictionary + (1 << 20) - 1) >> 20),
+                  static_cast<unsigned long long>(XZ_DICTIONARY_LIMIT >> 20));
+    return nullptr;
+  }
   // Concatenated: streams one after the other are one run of data, as `xz -d` reads them.
   if (lzma_stream_decoder(&r->xz, XZ_MEMORY_LIMIT, LZMA_CONCATENATED) != LZMA_OK) {
     lzma_end(&r->xz);
@@ -44,6 +88,8 @@ DecodeResult XzRead(void* reader, char* out, int32_t want) {
     const lzma_ret rc = lzma_code(&r->xz, action);
     if (rc == LZMA_STREAM_END) {
       r->ended = true;
+    } else if (rc == LZMA_MEM_ERROR) {
+      EndOutOfMemory("the xz decoder could not have its dictionary");
     } else if (rc != LZMA_OK) {
       r->failed = true;  // corrupt or cut short, or more memory than the limit
     }

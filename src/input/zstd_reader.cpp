@@ -1,9 +1,13 @@
 #include "input/zstd_reader.h"
 
 #include <zstd.h>
+#include <zstd_errors.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+
+#include "base/resource_limits.h"
 
 namespace {
 
@@ -45,7 +49,9 @@ int32_t Decode(ZstdReader* r, char* out, int32_t want) {
     }
     const size_t before = output.pos;
     const size_t rc = ZSTD_decompressStream(r->zstd, &output, &r->in);
-    if (ZSTD_isError(rc)) {
+    if (ZSTD_isError(rc) && ZSTD_getErrorCode(rc) == ZSTD_error_memory_allocation) {
+      EndOutOfMemory("the zstd decoder could not have its window");
+    } else if (ZSTD_isError(rc)) {
       r->failed = true;  // corrupt data, or a frame asking for more than the window limit
     } else {
       r->frame_ended = rc == 0;  // everything the frame holds is in `output`
@@ -58,7 +64,34 @@ int32_t Decode(ZstdReader* r, char* out, int32_t want) {
 
 }  // namespace
 
+uint64_t ZstdFrameWindow(const unsigned char* data, int32_t size) {
+  constexpr unsigned char kMagic[] = {0x28, 0xB5, 0x2F, 0xFD};
+  if (size < 6 || std::memcmp(data, kMagic, sizeof kMagic) != 0) return 0;
+  const unsigned descriptor = data[4];
+  if ((descriptor & 0x20) == 0) {
+    const unsigned window = data[5];
+    const uint64_t base = uint64_t{1} << (10 + (window >> 3));
+    return base + (base / 8) * (window & 7);
+  }
+  constexpr int kDictionaryIdBytes[] = {0, 1, 2, 4};
+  constexpr int kContentSizeBytes[] = {1, 2, 4, 8};
+  const int at = 5 + kDictionaryIdBytes[descriptor & 3];
+  const int bytes = kContentSizeBytes[descriptor >> 6];
+  if (size < at + bytes) return 0;
+  uint64_t content = 0;
+  for (int i = bytes - 1; i >= 0; --i) content = content << 8 | data[at + i];
+  return bytes == 2 ? content + 256 : content;
+}
+
 void* ZstdOpen(SourceFile* file, MemoryPool* pool) {
+  const uint64_t window = ZstdFrameWindow(file->head, file->head_count);
+  if (window > ZSTD_WINDOW_LIMIT) {
+    std::snprintf(file->refusal, sizeof file->refusal,
+                  "its zstd window of %llu MiB needs more memory than the %llu MiB allowed",
+                  static_cast<unsigned long long>((window + (1 << 20) - 1) >> 20),
+                  static_cast<unsigned long long>(ZSTD_WINDOW_LIMIT >> 20));
+    return nullptr;
+  }
   auto* r = static_cast<ZstdReader*>(MPAllocAligned(pool, sizeof(ZstdReader)));
   *r = ZstdReader{};
   InitByteSource(&r->source, file, pool);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/resource_limits.h"
 #include "output/chunk_compressor.h"
 #include "platform/signals.h"
 
@@ -39,9 +40,10 @@ class DeflateSink final : public OutputSink {
     if (!file_closed_) std::fclose(file_);
   }
 
-  // Starts one thread per compressor; false when not even one could be started. Fewer
-  // threads than asked only make the sink slower: the bytes are the same.
-  bool StartThreads() {
+  // Starts one thread per compressor, or as many as the system lets start. Fewer threads
+  // than asked only make the sink slower, and with none the caller's thread compresses each
+  // chunk as it is submitted: the bytes are the same.
+  void StartThreads() {
     const EndingSignalsBlockedForNewThreads main_thread_takes_signals;
     for (auto& compressor : compressors_) {
       try {
@@ -50,7 +52,7 @@ class DeflateSink final : public OutputSink {
         break;
       }
     }
-    return !threads_.empty();
+    NoteThreadsStarted(static_cast<int>(compressors_.size()), static_cast<int>(threads_.size()));
   }
 
  private:
@@ -88,8 +90,17 @@ class DeflateSink final : public OutputSink {
   // The chunk the caller fills: number submitted_, whose place WriteFinished has freed.
   Chunk& Filling() { return At(submitted_); }
 
-  // Hands the filled chunk to the threads.
+  // Hands the filled chunk to the threads, or compresses it here when there are none.
   void Submit() {
+    if (threads_.empty()) {
+      Chunk& chunk = Filling();
+      compressors_.front()->Compress(std::string_view(chunk.text.data(), chunk.text.size()),
+                                     chunk.member);
+      chunk.done = true;
+      ++taken_;
+      ++submitted_;
+      return;
+    }
     {
       std::lock_guard lock(mutex_);
       Filling().done = false;
@@ -180,14 +191,22 @@ std::unique_ptr<OutputSink> MakeDeflateSink(std::FILE* file, int level, int thre
   if (file == nullptr) return nullptr;
   const int count = threads <= 0 ? DefaultDeflateThreads() : std::min(threads, kMaxThreads);
   std::vector<std::unique_ptr<MemberCompressor>> compressors;
+  // A compressor the memory does not allow means one thread fewer: the bytes are the same.
   for (int i = 0; i < count; ++i) {
-    compressors.push_back(MemberCompressor::Make(MemberLevelFor(level)));
-    if (compressors.back() == nullptr) {
-      std::fclose(file);
-      return nullptr;
-    }
+    std::unique_ptr<MemberCompressor> compressor = MemberCompressor::Make(MemberLevelFor(level));
+    if (compressor == nullptr) break;
+    compressors.push_back(std::move(compressor));
+  }
+  if (compressors.empty()) {
+    std::fclose(file);
+    return nullptr;
+  }
+  if (static_cast<int>(compressors.size()) < count) {
+    // Memory ran short: half of them leave room for the chunks they compress.
+    NoteThreadsStarted(count, static_cast<int>(compressors.size() + 1) / 2);
+    compressors.resize((compressors.size() + 1) / 2);
   }
   auto sink = std::make_unique<DeflateSink>(file, std::move(compressors));
-  if (!sink->StartThreads()) return nullptr;  // the sink's destructor closes the file
+  sink->StartThreads();
   return sink;
 }

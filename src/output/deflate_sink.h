@@ -26,6 +26,8 @@ int DefaultDeflateThreads();
 // Gzip members at gzip `level` (0..9, through kMemberLevels) to `file`, which the sink owns,
 // compressed on `threads` threads (0 or less: DefaultDeflateThreads()). The sink's contract is
 // OutputSink's: a refused write is reported once, later writes and the finish fail, and the
-// threads are joined by Finish or by the destructor, whichever comes first. Null (and the
-// file closed) when no file is given or no compressor or thread can be set up.
+// threads are joined by Finish or by the destructor, whichever comes first. Threads the system
+// will not start are done without (with one note); with none the caller's thread compresses.
+// Compressors the memory does not allow mean fewer threads as well. Null (and the file closed)
+// when no file is given or not one compressor can be set up.
 std::unique_ptr<OutputSink> MakeDeflateSink(std::FILE* file, int level, int threads);

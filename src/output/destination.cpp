@@ -131,18 +131,33 @@ Destination DestinationBeside(const char* first_input, const DestinationOptions&
 }
 
 bool DestinationUsable(const Destination& destination) {
-  // A chosen path that names a directory can never become the merged log: say so before
-  // any input is read, rather than failing at the final rename.
-  std::error_code error;
-  if (!destination.standard_output && destination.options.path != nullptr &&
-      std::filesystem::is_directory(destination.options.path, error)) {
-    SayFailure("Error opening output file '%s': it is a directory.\n",
-               EscapedName(destination.options.path).c_str());
-    return false;
+  // A chosen path that can never take the merged log is refused before any input is read,
+  // rather than failing at the final rename (or writing a log onto a disk).
+  if (!destination.standard_output && destination.options.path != nullptr) {
+    const char* refusal = nullptr;
+    switch (KindOfNode(destination.options.path)) {
+      case NodeKind::Directory:
+        refusal = "it is a directory";
+        break;
+      case NodeKind::BlockDevice:
+        refusal = "it is a block device";
+        break;
+      case NodeKind::Other:
+        refusal = "it is neither a file, a character device, a FIFO nor a socket";
+        break;
+      default:
+        break;
+    }
+    if (refusal != nullptr) {
+      SayFailure("Error opening output file '%s': %s.\n",
+                 EscapedName(destination.options.path).c_str(), refusal);
+      return false;
+    }
   }
   // Nor can a file in a directory that is not there: say so now, not after every input
   // was read.
   if (!destination.standard_output) {
+    std::error_code error;
     const std::filesystem::path folder =
         std::filesystem::path(destination.final_spec.Path()).parent_path();
     if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
@@ -199,6 +214,30 @@ bool IsDestination(const Destination& destination, const char* input_name, const
   return LeftOut(destination, input_name, input, destination.final_facts);
 }
 
+namespace {
+
+// The sink writing the merged log through partial_fd.
+std::unique_ptr<OutputSink> SinkOn(const Destination& destination) {
+  std::FILE* file = WriteStreamOn(destination.partial_fd);
+  return destination.options.compress
+             ? MakeDeflateSink(file, destination.options.level, destination.options.threads)
+             : MakePlainSink(file);
+}
+
+// The sink of a device, FIFO or socket open on `fd`, written in place.
+std::unique_ptr<OutputSink> OpenInPlaceSink(Destination& destination, int fd) {
+  destination.partial_fd = fd;
+  destination.in_place = true;
+  std::unique_ptr<OutputSink> sink = SinkOn(destination);
+  if (sink == nullptr) {
+    CloseFile(fd);
+    destination.partial_fd = -1;
+  }
+  return sink;
+}
+
+}  // namespace
+
 std::unique_ptr<OutputSink> OpenDestination(Destination& destination) {
   if (destination.standard_output) {
     return MakeStandardOutputSink(destination.options.compress, destination.options.level,
@@ -210,6 +249,17 @@ std::unique_ptr<OutputSink> OpenDestination(Destination& destination) {
     return nullptr;
   }
   const char* final_path = destination.final_spec.Path();
+  if (destination.options.path != nullptr && WrittenInPlace(KindOfNode(final_path))) {
+    const InPlaceOpen node = OpenInPlace(final_path);
+    if (node.fd >= 0) return OpenInPlaceSink(destination, node.fd);
+    // A regular file (or nothing) there now is replaced as any file is.
+    if (node.kind != NodeKind::Regular && node.kind != NodeKind::Missing) {
+      SayFailure("Error opening output file '%s': %s.\n",
+                 EscapedName(destination.options.path).c_str(),
+                 node.error != 0 ? std::strerror(node.error) : "it is no longer a device or FIFO");
+      return nullptr;
+    }
+  }
   // Created and registered for removal as one step: a signal in between would leave it.
   HoldEndingSignals();
   destination.partial_fd =
@@ -228,11 +278,7 @@ std::unique_ptr<OutputSink> OpenDestination(Destination& destination) {
     DiscardPartial(destination);
     return nullptr;
   }
-  std::FILE* file = WriteStreamOn(destination.partial_fd);
-  std::unique_ptr<OutputSink> sink =
-      destination.options.compress
-          ? MakeDeflateSink(file, destination.options.level, destination.options.threads)
-          : MakePlainSink(file);
+  std::unique_ptr<OutputSink> sink = SinkOn(destination);
   if (sink == nullptr) DiscardPartial(destination);
   return sink;
 }
@@ -240,6 +286,12 @@ std::unique_ptr<OutputSink> OpenDestination(Destination& destination) {
 bool Publish(Destination& destination, bool complete) {
   if (destination.standard_output) return complete;
   if (destination.partial_fd < 0) return false;  // never opened
+  if (destination.in_place) {
+    // The sink has flushed and closed its own stream; a device or FIFO has nothing to sync.
+    CloseFile(destination.partial_fd);
+    destination.partial_fd = -1;
+    return complete;
+  }
   if (complete && !SyncFile(destination.partial_fd)) {
     SayFailure("Write error on output file!\n");
     complete = false;

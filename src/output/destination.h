@@ -4,7 +4,10 @@
 // written as a new file of a unique, unpredictable name beside its name,
 // "<name>.<random>.partial", and renamed over the name only when complete and on disk, so
 // a failed run never replaces an earlier good merged log, two runs never write into one
-// file, and nothing that others placed in the directory is ever opened.
+// file, and nothing that others placed in the directory is ever opened. A chosen path that
+// leads to a character device, a FIFO or a socket is written in place instead, as a shell's
+// redirection writes it: such a node is never replaced by a file. A symlink at the name is
+// replaced like any other file: the file it leads to is left alone.
 
 #include <cstdint>
 #include <memory>
@@ -42,6 +45,9 @@ struct Destination {
   std::string partial_path;
   int partial_fd = -1;
   int open_error = 0;  // errno of a failed OpenDestination, for its message
+  // The chosen path is a device, FIFO or socket, open on partial_fd and written directly:
+  // no partial file, no rename.
+  bool in_place = false;
 };
 
 // The destination: options.path when set, else beside `first_input` (the first log file
@@ -49,9 +55,10 @@ struct Destination {
 Destination DestinationBeside(const char* first_input, const DestinationOptions& options);
 
 // False, with the reason said, when the destination can never be written or must not be:
-// a chosen path that is a directory, lies in a directory that does not exist, or names a
-// file that is not a merged log (see `header`); or compressed data to a terminal (refused as gzip
-// does, since nobody can read it there).
+// a chosen path that is a directory, a block device or another node that is neither a
+// file, a character device, a FIFO nor a socket, lies in a directory that does not exist,
+// or names a file that is not a merged log (see `header`); or compressed data to a terminal
+// (refused as gzip does, since nobody can read it there).
 bool DestinationUsable(const Destination& destination);
 
 // Whether the merged log is gzip. A chosen name decides: one ending in ".gz" (in either
@@ -84,7 +91,9 @@ bool IsDestination(const Destination& destination, const char* input_name, const
 // the mode and group of the merged log it will replace) and the sink that writes it, or the
 // sink of standard output. An ending signal removes the partial file until Publish. Null
 // when it cannot be created or the compressor cannot start, and then nothing is left
-// behind; nothing is said (the caller reports it with SayOpenFailure).
+// behind; nothing is said (the caller reports it with SayOpenFailure), except why a device,
+// FIFO or socket could not be opened. A chosen device, FIFO or socket is opened for writing
+// in place (a FIFO waits for its reader).
 std::unique_ptr<OutputSink> OpenDestination(Destination& destination);
 
 // Says "Error opening output file '<path>': <reason>." after OpenDestination failed.
@@ -94,7 +103,7 @@ void SayOpenFailure(const Destination& destination);
 // syncs the directory; gives true. A failed sync says "Write error on output file!", a
 // failed rename "Error renaming output file."; either removes the partial file and gives
 // false. Without `complete`, removes the partial file and gives false. For standard output,
-// gives `complete`.
+// gives `complete`; for a node written in place, closes it and gives `complete`.
 bool Publish(Destination& destination, bool complete);
 
 // Nothing is published (no input could be read): removes a partial file if one was made

@@ -4,6 +4,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -26,22 +27,22 @@ class WorkCrew {
  public:
   explicit WorkCrew(int threads) {
     const EndingSignalsBlockedForNewThreads main_thread_takes_signals;
-    workers_.reserve(static_cast<size_t>(threads));
-    for (int i = 0; i < threads; ++i) workers_.emplace_back([this] { Work(); });
+    const int started = StartWorkers(threads);
+    // The system's limit was met: the threads that did start took what the rest of the run
+    // needs (each thread's stack counts against an address-space limit). Half of them do the
+    // same work and leave room.
+    if (started < threads && started > 1) {
+      StopWorkers();
+      StartWorkers(started / 2);
+    }
   }
 
-  ~WorkCrew() {
-    {
-      const std::lock_guard hold(mutex_);
-      quit_ = true;
-    }
-    work_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-  }
+  ~WorkCrew() { StopWorkers(); }
 
   WorkCrew(const WorkCrew&) = delete;
   WorkCrew& operator=(const WorkCrew&) = delete;
 
+  int Threads() const { return static_cast<int>(workers_.size()); }
   std::mutex& Mutex() { return mutex_; }
   std::condition_variable& Filled() { return filled_; }
 
@@ -55,6 +56,31 @@ class WorkCrew {
   }
 
  private:
+  // Starts up to `threads` workers; returns how many the system let start.
+  int StartWorkers(int threads) {
+    workers_.reserve(static_cast<size_t>(threads));
+    for (int i = 0; i < threads; ++i) {
+      try {
+        workers_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // the system's limit: fewer threads do the same work
+      }
+    }
+    return static_cast<int>(workers_.size());
+  }
+
+  // Ends and joins every worker.
+  void StopWorkers() {
+    {
+      const std::lock_guard hold(mutex_);
+      quit_ = true;
+    }
+    work_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+    quit_ = false;
+  }
+
   void Work() {
     std::unique_lock hold(mutex_);
     for (;;) {
@@ -91,7 +117,13 @@ class WorkCrew {
 WorkCrewPtr MakeWorkCrew(int threads) {
   const auto release = [](WorkCrew* crew) { delete crew; };
   if (threads <= 0) return WorkCrewPtr{nullptr, release};
-  return WorkCrewPtr{new WorkCrew(threads), release};
+  WorkCrewPtr crew{new WorkCrew(threads), release};
+  if (crew->Threads() == 0) crew.reset();
+  return crew;
+}
+
+int CrewThreads(const WorkCrew* crew) {
+  return crew == nullptr ? 0 : crew->Threads();
 }
 
 FillAhead* StartFillAhead(WorkCrew& crew, FillSlot fill, void* context) {

@@ -21,10 +21,15 @@ class WorkCrew;
 struct FillAhead;
 
 // ---- The crew --------------------------------------------------------------------------------
-// `threads` worker threads, started with the ending signals blocked (signals.h); null for 0
-// or fewer. Destroying the crew joins them; every producer must have been stopped before.
+// `threads` worker threads, started with the ending signals blocked (signals.h), or as many
+// of them as the system lets start (its thread or memory limit); null for 0 or fewer, or
+// when none could start. Destroying the crew joins them; every producer must have been
+// stopped before.
 using WorkCrewPtr = std::unique_ptr<WorkCrew, void (*)(WorkCrew*)>;
 WorkCrewPtr MakeWorkCrew(int threads);
+
+// The threads a crew runs; 0 for none.
+int CrewThreads(const WorkCrew* crew);
 
 // ---- One producer ----------------------------------------------------------------------------
 // Fills slot 0 or 1 of `context`; true when nothing follows it (the producer ended, or

@@ -3,11 +3,14 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -116,4 +119,80 @@ bool SyncDirectoryOf(const char* path) {
 
 void CloseFile(int fd) {
   close(fd);
+}
+
+namespace {
+
+NodeKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return NodeKind::Regular;
+  if (S_ISDIR(mode)) return NodeKind::Directory;
+  if (S_ISCHR(mode)) return NodeKind::CharacterDevice;
+  if (S_ISFIFO(mode)) return NodeKind::Fifo;
+  if (S_ISSOCK(mode)) return NodeKind::Socket;
+  if (S_ISBLK(mode)) return NodeKind::BlockDevice;
+  return NodeKind::Other;
+}
+
+NodeKind KindOfDescriptor(int fd) {
+  struct stat facts {};
+  return fstat(fd, &facts) == 0 ? KindOfMode(facts.st_mode) : NodeKind::Other;
+}
+
+// Connects a stream socket to the socket `node` (a descriptor of it opened with O_PATH),
+// through its /proc name: that reaches the very node examined, and does not depend on the
+// length of its path.
+InPlaceOpen ConnectTo(int node) {
+  InPlaceOpen result{-1, NodeKind::Socket, 0};
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "/proc/self/fd/%d", node);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    result.error = errno;
+    return result;
+  }
+  while (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (errno == EINTR) continue;
+    result.error = errno;
+    close(fd);
+    return result;
+  }
+  result.fd = fd;
+  return result;
+}
+
+}  // namespace
+
+NodeKind KindOfNode(const char* path) {
+  struct stat facts {};
+  if (stat(path, &facts) != 0) return errno == ENOENT ? NodeKind::Missing : NodeKind::Other;
+  return KindOfMode(facts.st_mode);
+}
+
+InPlaceOpen OpenInPlace(const char* path) {
+  InPlaceOpen result;
+  int fd = -1;
+  do {
+    fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd >= 0) {
+    result.kind = KindOfDescriptor(fd);
+    if (result.kind == NodeKind::CharacterDevice || result.kind == NodeKind::Fifo) {
+      result.fd = fd;
+    } else {
+      close(fd);  // swapped for something else since it was looked at: nothing written
+    }
+    return result;
+  }
+  result.error = errno;
+  // A socket cannot be opened, only connected to; any other failure keeps its reason.
+  const int node = open(path, O_PATH | O_CLOEXEC);
+  if (node < 0) {
+    if (errno == ENOENT) result.kind = NodeKind::Missing;
+    return result;
+  }
+  result.kind = KindOfDescriptor(node);
+  if (result.kind == NodeKind::Socket) result = ConnectTo(node);
+  close(node);
+  return result;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Replacing a file safely in a directory others may write to: the new content goes into a
 // new file of a unique, unpredictable name beside the final one, which is made durable and
-// given the old file's mode and group before it is renamed over the final name.
+// given the old file's mode and group before it is renamed over the final name. What is not
+// a file (a device, a FIFO, a socket) is written in place instead.
 
 #include <cstddef>
 #include <cstdio>
@@ -40,5 +41,44 @@ bool SyncFile(int fd);
 // survives a power loss. A file system that cannot sync directories counts as done.
 bool SyncDirectoryOf(const char* path);
 
-// Closes a descriptor from CreateUniqueFile.
+// Closes a descriptor from CreateUniqueFile or OpenInPlace.
 void CloseFile(int fd);
+
+// ---- Writing in place ------------------------------------------------------------------------
+// What a path leads to, links followed. Only a regular file (or nothing yet) is replaced; a
+// character device, FIFO or socket is written in place, as a shell's redirection does;
+// anything else cannot take the merged log.
+enum class NodeKind {
+  Missing,
+  Regular,
+  Directory,
+  CharacterDevice,
+  Fifo,
+  Socket,
+  BlockDevice,
+  Other
+};
+
+// The kind of node `path` leads to; Missing for nothing there, or a dangling link.
+NodeKind KindOfNode(const char* path);
+
+// True for the kinds written in place.
+constexpr bool WrittenInPlace(NodeKind kind) {
+  return kind == NodeKind::CharacterDevice || kind == NodeKind::Fifo || kind == NodeKind::Socket;
+}
+
+// How OpenInPlace went: `fd` open for writing, of `kind`; or -1, with `kind` what was found
+// (Regular or Missing: the node changed since it was looked at, and is to be replaced after
+// all) and `error` the system's reason when opening failed.
+struct InPlaceOpen {
+  int fd = -1;
+  NodeKind kind = NodeKind::Other;
+  int error = 0;
+};
+
+// Opens `path` for writing without creating, truncating or replacing it: a character device
+// or a FIFO is opened (a FIFO waits for its reader, as a shell's redirection does, and a
+// terminal never becomes the controlling one), a socket is connected to. The kind is taken
+// from the descriptor opened, never from an earlier look at the path, so a node swapped in
+// between is seen for what it is: a regular file or a directory is closed unwritten.
+InPlaceOpen OpenInPlace(const char* path);

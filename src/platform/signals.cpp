@@ -60,6 +60,16 @@ void InstallSignalHandlers() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
+void EndQuietlyOnClosedPipe() {
+  signal(SIGPIPE, SIG_DFL);
+}
+
+void EndRunNow(int status) {
+  if (removal_armed != 0) unlink(removal_path);
+  RestoreConsoleFromSignal();
+  _exit(status);
+}
+
 void HoldEndingSignals() {
   const sigset_t set = EndingSet();
   sigprocmask(SIG_BLOCK, &set, &held_mask);

@@ -11,6 +11,17 @@
 // exits before it was published. Once per process; later calls change nothing.
 void InstallSignalHandlers();
 
+// A reader that closes the pipe (or socket) the merged log goes to, as `head` does, ends the
+// process at once and quietly, as it ends `cat`: by SIGPIPE, whatever disposition the
+// program was started with. Called once, at the start of the program.
+void EndQuietlyOnClosedPipe();
+
+// ---- Ending at once ---------------------------------------------------------------------------
+// Ends the process at once from any thread, with `status`, as an ending signal does: the
+// registered file is removed and the terminal gets its mode back; nothing else runs (no
+// exit handlers, no destructors, which other threads may still be using).
+[[noreturn]] void EndRunNow(int status);
+
 // ---- The file a signal removes --------------------------------------------------------------
 // Holds the ending signals back until ReleaseEndingSignals (a signal that arrives meanwhile
 // is handled then), so that creating or renaming a file and registering it are one step.

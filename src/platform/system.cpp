@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -17,6 +18,18 @@ bool LocalTime(int64_t seconds, std::tm& out) {
 
 void SleepMilliseconds(int milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void UseSmallThreadStacks() {
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+  // A sanitizer's frames are several times larger: its builds keep the default.
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return;
+  if (pthread_attr_setstacksize(&attributes, kThreadStack) == 0) {
+    pthread_setattr_default_np(&attributes);
+  }
+  pthread_attr_destroy(&attributes);
+#endif
 }
 
 int64_t RaiseOpenFileLimit(int64_t wanted) {

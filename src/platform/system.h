@@ -2,6 +2,7 @@
 // Operating-system services the logic needs: local time, a short sleep, the limit on
 // open files, what standard output is, and opening a file only when it is a regular one.
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -15,6 +16,12 @@ void SleepMilliseconds(int milliseconds);
 // Raises the soft limit on open files so that `wanted` files can be open at once (as
 // far as the hard limit allows). Returns the limit in force afterwards.
 int64_t RaiseOpenFileLimit(int64_t wanted);
+
+// Threads started from here on reserve kThreadStack bytes of stack instead of the process's
+// stack limit (often 8 MiB): workers decode and parse with small frames, and under an
+// address-space limit every reserved byte counts.
+inline constexpr size_t kThreadStack = size_t{2} << 20;
+void UseSmallThreadStacks();
 
 // True when standard output is a terminal.
 bool StandardOutputIsTerminal();
