@@ -319,6 +319,12 @@ constexpr Switch kSwitches[] = {
     {'\0', "max-open", Takes::Value, L, SetMaxOpenSwitch,
      "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
      "(default: as the open-file limit allows)\n"},
+    {'\0', "sort-window", Takes::Value, L, SetConfigKey,
+     "  --sort-window=<span> reorder each input within this span of log time (30s, 10m, 2h; "
+     "0 off; default 10m)\n"},
+    {'\0', "sort", Takes::Value, L, SetConfigKey,
+     "  --sort=window|full sort each input within its window, or whole through temporary "
+     "files\n"},
     {'\0', "output-format", Takes::Value, L, SetConfigKey,
      "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
     {'\0', "newlines", Takes::Value, L, SetConfigKey,

@@ -105,6 +105,13 @@ bool SetMaxOpenKey(const char* v) {
   return SetMaxOpen(settings, v);
 }
 
+bool SetSortWindowKey(const char* v) {
+  return SetSortWindow(settings, v);
+}
+bool SetSortKey(const char* v) {
+  return SetSortMode(settings, v);
+}
+
 bool SetFormat(const char* v) {
   return SetUserFormat(settings, v);
 }
@@ -155,6 +162,8 @@ constexpr ConfigKey kConfigKeys[] = {
     {"output-format", SetOutputFormat},
     {"level", SetLevel},
     {"max-open", SetMaxOpenKey},
+    {"sort-window", SetSortWindowKey},
+    {"sort", SetSortKey},
     {"format", SetFormat},
     {"timezone", SetTimezone},
     {"input-timezone", SetInputTimezone},

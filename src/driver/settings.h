@@ -33,6 +33,8 @@ struct Settings {
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
+  int64_t sort_window = 600;   // seconds of log time each input's sort window spans; 0 = off
+  bool sort_full = false;      // sort every input whole through temporary files
 };
 
 // The settings of this process.
@@ -55,3 +57,13 @@ bool SetLevelDigit(Settings& target, const char* text);
 inline constexpr int MAX_OPEN_LEAST = 2;
 inline constexpr int MAX_OPEN_MOST = 1000000;
 bool SetMaxOpen(Settings& target, const char* text);
+
+// The sort window: "0" (off), or a span of log time as numbers each followed by d, h, m or s
+// ("30s", "10m", "2h", "1h30m"; a bare number is seconds), up to SORT_WINDOW_MOST seconds.
+// Anything else is refused (false) and changes nothing.
+inline constexpr int64_t SORT_WINDOW_MOST = int64_t{366} * 86400;
+bool SetSortWindow(Settings& target, const char* text);
+
+// The sort mode: "window" (each input through its sort window) or "full" (every input
+// sorted whole). Anything else is refused (false) and changes nothing.
+bool SetSortMode(Settings& target, const char* text);
