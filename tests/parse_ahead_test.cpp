@@ -97,6 +97,9 @@ TEST(ParseAhead, TheMergedLogAndMessagesAreTheSameWhateverTheThreads) {
        {"--normalize", "--lowercase", "--trim-first-n-dirs=1", "--filter-agent=-curl*"}},
       {"time window", {"--since=2024-03-30T17:10:00", "--until=2024-03-30T17:20:00"}},
       {"in passes of two inputs", {"--max-open=2", "--verbose"}},
+      {"without a sort window", {"--sort-window=0"}},
+      {"a sort window of an hour", {"--sort-window=1h", "--output-format=ncsa"}},
+      {"sorted whole", {"--sort=full", "--verbose"}},
   };
   for (const OptionCase& c : cases) {
     SCOPED_TRACE(c.name);
