@@ -44,8 +44,8 @@ std::vector<Entry> MakeEntries(Kind kind, int input, int count, std::mt19937& ra
     // come up to 9 minutes late (within the 10-minute window) or, beyond it, up to 3 hours.
     if (kind == Kind::NearlySorted && random() % 10 == 0) stamp -= random() % 540;
     if (kind == Kind::BeyondWindow && random() % 50 == 0) stamp -= 900 + random() % 10000;
-    entries.push_back(Entry{std::max<int64_t>(stamp, 0),
-                            std::to_string(input) + "-" + std::to_string(i)});
+    entries.push_back(
+        Entry{std::max<int64_t>(stamp, 0), std::to_string(input) + "-" + std::to_string(i)});
   }
   if (kind == Kind::Shuffled) std::shuffle(entries.begin(), entries.end(), random);
   return entries;
@@ -79,7 +79,10 @@ const Container kContainers[] = {
     {".log.bz2", [](const std::string& t) { return Bzip2Bytes(t); }},
     {".log.xz", [](const std::string& t) { return XzBytes(t); }},
     {".log.zst", [](const std::string& t) { return ZstdBytes(t); }},
-    {".zip", [](const std::string& t) { return ZipBytes({{"access.log", t}}); }},
+    {".zip",
+     [](const std::string& t) {
+       return ZipBytes({{"access.log", t}});
+     }},
 };
 
 // The ids of the merged log, in order, and their stamps back as seconds.
@@ -141,8 +144,8 @@ TEST(SortOrder, MergedLogIsTheStableSortOfAllEntriesWhateverTheInputsOrder) {
     for (const char* mode : {"--sort=window", "--sort=full"}) {
       for (const char* threads : {"--threads=1", "--threads=2", "--threads=4"}) {
         SCOPED_TRACE(std::string(mode) + " " + threads);
-        std::vector<std::string> args = {"-Plain", "--output-format=ncsa", threads, mode,
-                                         "-o",     "merged.log"};
+        std::vector<std::string> args = {"-Plain",    "--output-format=ncsa", threads, mode, "-o",
+                                         "merged.log"};
         args.insert(args.end(), names.begin(), names.end());
         const ProgramRun run = RunStitcher(dir, args);
         ASSERT_EQ(run.status, 0) << run.console;
@@ -151,13 +154,12 @@ TEST(SortOrder, MergedLogIsTheStableSortOfAllEntriesWhateverTheInputsOrder) {
         std::sort(ids.begin(), ids.end());
         EXPECT_TRUE(ids == as_multiset) << "an entry was lost or doubled";
         const bool ordered = k.window_orders || std::string(mode) == "--sort=full";
-        const bool late_said = run.console.find("out of order beyond the sort window") !=
-                               std::string::npos;
+        const bool late_said =
+            run.console.find("out of order beyond the sort window") != std::string::npos;
         if (ordered) {
-          EXPECT_TRUE(std::is_sorted(merged.begin(), merged.end(),
-                                     [](const Entry& a, const Entry& b) {
-                                       return a.seconds < b.seconds;
-                                     }));
+          EXPECT_TRUE(
+              std::is_sorted(merged.begin(), merged.end(),
+                             [](const Entry& a, const Entry& b) { return a.seconds < b.seconds; }));
           EXPECT_TRUE(Ids(merged) == Ids(reference)) << "not the stable order of ties";
           EXPECT_FALSE(late_said) << run.console;
         } else {
@@ -197,11 +199,11 @@ TEST(SortOrder, ASignalDuringAFullSortLeavesNothingInTheTemporaryDirectory) {
                     "");
   ASSERT_TRUE(feeder.Opened());
   const fs::path console = dir.string() + ".console";
-  RunningProgram running = StartProgram(
-      "/usr/bin/env", dir,
-      {"TMPDIR=" + temporary.string(), STITCHER_BINARY, "-Plain", "--sort=full", "-o",
-       "merged.log", "first.log", "second.log"},
-      console, -1, [] {});
+  RunningProgram running =
+      StartProgram("/usr/bin/env", dir,
+                   {"TMPDIR=" + temporary.string(), STITCHER_BINARY, "-Plain", "--sort=full", "-o",
+                    "merged.log", "first.log", "second.log"},
+                   console, -1, [] {});
   EXPECT_TRUE(WaitUntil([&] { return !OpenFilesIn(running.pid, temporary).empty(); }))
       << "no sorted run was made in TMPDIR";
   kill(running.pid, SIGTERM);

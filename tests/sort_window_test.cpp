@@ -102,7 +102,8 @@ TEST(SortWindow, TextsSurviveChunkReuseAndLongLines) {
   std::vector<std::string> texts;
   for (int i = 0; i < 20000; ++i) {
     // Every 100th line is 40 seconds late; every 5000th is longer than a chunk.
-    std::string text = "line-" + std::to_string(i) + (i % 5000 == 7 ? std::string(size_t{2} << 20, 'x') : "");
+    std::string text =
+        "line-" + std::to_string(i) + (i % 5000 == 7 ? std::string(size_t{2} << 20, 'x') : "");
     texts.push_back(text);
   }
   for (int i = 0; i < 20000; ++i) {

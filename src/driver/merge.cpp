@@ -377,8 +377,8 @@ struct RunContext {
   const RunPlan& plan;
   const SlotOptions& slot;
   Destination& destination;
-  WorkCrew* decode_crew;  // null: inputs decode on the thread that reads them
-  WorkCrew* parse_crew;   // null: inputs are parsed on the merge thread
+  WorkCrew* decode_crew;         // null: inputs decode on the thread that reads them
+  WorkCrew* parse_crew;          // null: inputs are parsed on the merge thread
   std::vector<int32_t> offsets;  // the UTC offsets the inputs' first entries carry
   std::vector<SpillInput> spills;
 };
@@ -466,6 +466,7 @@ bool MergeIntoSpills(MergeInput* inputs, int count, RunContext& run) {
 // ---- Sorting inputs whole ----------------------------------------------------------------------
 // Line text a sorted run gathers in memory before it is sorted and written out.
 constexpr size_t kRunBytes = size_t{128} << 20;
+constexpr size_t kLeastRunText = size_t{1} << 20;
 
 // Gathers the lines of one input in memory; each time the memory is full, and at the end,
 // sorts them by key (equal keys in the order they came) into a new spill of its own. The
@@ -474,10 +475,13 @@ class SortedRunsOut final : public LineOut {
  public:
   explicit SortedRunsOut(RunContext& run) : run_(run) {}
 
+  // The text grows as lines come, so that a small input takes little memory; a run is
+  // written once it would pass kRunBytes.
   char* Room(size_t room) override {
-    if (text_.size() - used_ < room) {
-      if (!Flush()) return nullptr;
-      if (text_.size() < room) text_.resize(std::max(room, kRunBytes));
+    if (used_ + room > kRunBytes && !lines_held_.empty() && !Flush()) return nullptr;
+    if (text_.size() < used_ + room) {
+      const size_t doubled = std::min(kRunBytes, std::max(text_.size() * 2, kLeastRunText));
+      text_.resize(std::max(used_ + room, doubled));
     }
     return text_.data() + used_;
   }
@@ -500,8 +504,8 @@ class SortedRunsOut final : public LineOut {
     if (spill == nullptr) return false;
     bool written = true;
     for (const HeldLine& line : lines_held_) {
-      written = written && spill->Append(line.key, std::string_view(text_.data() + line.offset,
-                                                                    line.length));
+      written = written &&
+                spill->Append(line.key, std::string_view(text_.data() + line.offset, line.length));
     }
     lines_held_.clear();
     used_ = 0;

@@ -64,8 +64,8 @@ RunPlan PlanRun(const RunRequest& request) {
   plan.most_read_ahead = plan.decode_threads > 0 ? kMostReadAhead : 0;
   plan.most_parse_ahead = plan.parse_threads > 0 ? kMostParseAhead : 0;
   if (request.window_seconds > 0) {
-    const size_t bytes = std::clamp(kWindowMemory / static_cast<size_t>(open), kLeastWindowBytes,
-                                    kMostWindowBytes);
+    const size_t bytes =
+        std::clamp(kWindowMemory / static_cast<size_t>(open), kLeastWindowBytes, kMostWindowBytes);
     plan.window = WindowLimits{request.window_seconds, bytes / kWindowBytesPerEntry, bytes};
   }
   return plan;

@@ -32,11 +32,11 @@ struct PassPlan {
 
 // What the plan is made from.
 struct RunRequest {
-  int inputs = 0;             // log files named
-  int threads = 0;            // --threads; 0: one per core
-  int cores = 1;              // cores this machine reports
-  bool compress = true;       // the merged log is gzip
-  int max_open = 0;           // --max-open; 0: as the open-file limit allows
+  int inputs = 0;               // log files named
+  int threads = 0;              // --threads; 0: one per core
+  int cores = 1;                // cores this machine reports
+  bool compress = true;         // the merged log is gzip
+  int max_open = 0;             // --max-open; 0: as the open-file limit allows
   int64_t open_file_limit = 0;  // files this process may open, raised as far as it goes
   SortMode sort = SortMode::Window;
   int64_t window_seconds = 0;  // --sort-window; 0: off

@@ -29,7 +29,8 @@ char* SortWindow::Room(size_t room) {
       spare_.push_back(current_);
     }
   }
-  const size_t wanted = std::max(room, std::clamp(limits_.most_bytes / 16, kLeastChunk, kMostChunk));
+  const size_t wanted =
+      std::max(room, std::clamp(limits_.most_bytes / 16, kLeastChunk, kMostChunk));
   // A spare chunk that holds the line, else a new one (in the slot of a spare given back).
   auto fits = std::find_if(spare_.begin(), spare_.end(),
                            [&](uint32_t chunk) { return chunks_[chunk].size >= room; });
@@ -43,7 +44,7 @@ char* SortWindow::Room(size_t room) {
   }
   Chunk& chunk = chunks_[current_];
   if (chunk.size < room) {
-    chunk.data = std::make_unique<char[]>(wanted);
+    chunk.data.reset(new char[wanted]);  // left uninitialised: only written bytes are read
     chunk.size = wanted;
   }
   chunk.used = 0;
@@ -62,8 +63,7 @@ char* SortWindow::Room(size_t room) {
 
 void SortWindow::Add(TimeKey key, int64_t seconds, size_t length) {
   Chunk& chunk = chunks_[current_];
-  const Held held{key,      seconds, next_order_++, current_, static_cast<uint32_t>(length),
-                  chunk.used};
+  const Held held{key, seconds, next_order_++, current_, static_cast<uint32_t>(length), chunk.used};
   chunk.used += length;
   ++chunk.live;
   if (released_any_ && key < released_key_) {
