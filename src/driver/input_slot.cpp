@@ -259,19 +259,16 @@ int64_t WindowThatOrders(int64_t behind) {
 
 void SayLateEntries(const MergeInput& input, int64_t window_seconds) {
   if (input.lines_late == 0) return;
-  if (input.late_most_seconds < window_seconds) {
-    // The window reached its cap before its span: a wider one would not help.
-    Say("'%s': %lld %s up to %s out of order: the sort window (%s) was full; --sort=full "
-        "orders them.\n",
-        EscapedName(input.name).c_str(), static_cast<long long>(input.lines_late),
-        input.lines_late == 1 ? "entry was" : "entries were",
-        DurationText(input.late_most_seconds).c_str(), DurationText(window_seconds).c_str());
-    return;
-  }
-  Say("'%s': %lld %s up to %s out of order beyond the sort window (%s); --sort-window=%s or "
-      "--sort=full orders them.\n",
+  // Entries less late than the span were released early by the window's cap: a wider
+  // window would not help, nor one wider than any window may be.
+  const bool full = input.late_most_seconds < window_seconds;
+  const int64_t wider = WindowThatOrders(input.late_most_seconds);
+  const std::string remedy =
+      full || wider > kMostWindowSpan ? "" : "--sort-window=" + DurationText(wider) + " or ";
+  Say("'%s': %lld %s up to %s out of order %s the sort window (%s)%s; %s--sort=full orders "
+      "them.\n",
       EscapedName(input.name).c_str(), static_cast<long long>(input.lines_late),
       input.lines_late == 1 ? "entry was" : "entries were",
-      DurationText(input.late_most_seconds).c_str(), DurationText(window_seconds).c_str(),
-      DurationText(WindowThatOrders(input.late_most_seconds)).c_str());
+      DurationText(input.late_most_seconds).c_str(), full ? "as" : "beyond",
+      DurationText(window_seconds).c_str(), full ? " was full" : "", remedy.c_str());
 }

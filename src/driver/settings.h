@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/sort_window.h"
 #include "entries/filters.h"
 #include "output/writers.h"
 
@@ -61,7 +62,7 @@ bool SetMaxOpen(Settings& target, const char* text);
 // The sort window: "0" (off), or a span of log time as numbers each followed by d, h, m or s
 // ("30s", "10m", "2h", "1h30m"; a bare number is seconds), up to SORT_WINDOW_MOST seconds.
 // Anything else is refused (false) and changes nothing.
-inline constexpr int64_t SORT_WINDOW_MOST = int64_t{366} * 86400;
+inline constexpr int64_t SORT_WINDOW_MOST = kMostWindowSpan;
 bool SetSortWindow(Settings& target, const char* text);
 
 // The sort mode: "window" (each input through its sort window) or "full" (every input

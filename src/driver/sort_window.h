@@ -27,6 +27,9 @@
 
 #include "entries/log_entry.h"
 
+// The widest window a run may ask for: a year and a day of log time.
+inline constexpr int64_t kMostWindowSpan = int64_t{366} * 86400;
+
 struct WindowLimits {
   int64_t span_seconds = 0;  // 0: no window, lines pass in the input's order
   size_t most_entries = 0;
