@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks that every source matches .clang-format, then builds and runs the whole test suite
 # twice: a normal build with warnings as errors, and a build under AddressSanitizer and
-# UndefinedBehaviorSanitizer; then the threaded tests alone under ThreadSanitizer. A format
-# difference still lets the tests run, and fails the command at the end.
+# UndefinedBehaviorSanitizer; then the threaded tests and the end-to-end cases under
+# ThreadSanitizer. A format difference still lets the tests run, and fails the command at
+# the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -20,8 +21,8 @@ for preset in release asan; do
   ctest --preset "$preset" -j "$jobs"
 done
 
-# The tsan presets build only the threaded tests' program and the program itself, and run
-# only the tests whose names start with DeflateSink.
+# The tsan presets build only the threaded tests' programs and the program itself, and run
+# the threaded tests (DeflateSink, ReadAhead, ParseAhead) and the end-to-end case folders.
 echo "=== tsan build (threaded tests)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$jobs"

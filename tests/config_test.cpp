@@ -175,6 +175,46 @@ TEST_F(ConfigTest, MaxOpenTakesZeroOrANumberFromTwoToAMillion) {
   }
 }
 
+TEST_F(ConfigTest, SortWindowTakesASpanOfLogTimeAndSortTakesAMode) {
+  struct Case {
+    const char* line;
+    bool valid;
+    int64_t window;  // after the line; a refused line keeps the earlier value (77)
+    bool full;       // after the line; a refused line keeps the earlier value (false)
+  };
+  const Case cases[] = {
+      {"sort-window 0\n", true, 0, false},  // off
+      {"sort-window 30s\n", true, 30, false},
+      {"sort-window 10m\n", true, 600, false},
+      {"sort-window 2h\n", true, 7200, false},
+      {"sort-window 1d\n", true, 86400, false},
+      {"sort-window 1h30m\n", true, 5400, false},
+      {"sort-window 45\n", true, 45, false},  // a bare number is seconds
+      {"sort-window 366d\n", true, 366 * 86400, false},
+      {"sort-window 367d\n", false, 77, false},
+      {"sort-window 99999999999999999999h\n", false, 77, false},  // would overflow
+      {"sort-window 10x\n", false, 77, false},
+      {"sort-window 10M\n", false, 77, false},
+      {"sort-window -5m\n", false, 77, false},
+      {"sort-window m\n", false, 77, false},
+      {"sort-window 10m \n", false, 77, false},
+      {"sort full\n", true, 77, true},
+      {"sort window\n", true, 77, false},
+      {"sort Full\n", true, 77, true},  // words in either case
+      {"sort fully\n", false, 77, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    settings.sort_window = 77;
+    settings.sort_full = false;
+    bool valid = false;
+    Apply(c.line, &valid);
+    EXPECT_EQ(valid, c.valid);
+    EXPECT_EQ(settings.sort_window, c.window);
+    EXPECT_EQ(settings.sort_full, c.full);
+  }
+}
+
 TEST_F(ConfigTest, NewlinesAndOutputFormatTakeTheirWordsInEitherCase) {
   struct Case {
     const char* line;

@@ -1,20 +1,17 @@
 #include "input/memory_pool.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "compressed_fixtures.h"
 #include "input/input.h"
 #include "pool_environment.h"
 #include "report_to_stderr.h"
 
 namespace {
 
-using testing_support::GzipBytes;
 using testing_support::ReportToStderr;
 
 uintptr_t Address(const void* p) {
@@ -177,71 +174,6 @@ TEST(MemoryPoolDeathTest, NoBlockWithoutTheLockIsOutOfMemory) {
 
 // ---- Adapters -------------------------------------------------------------------------------
 
-TEST(GzipAdapter, TwoCopiesThenTheOverflowClassThenUncached) {
-  MemoryPool* pool = MPNew();
-  const ZlibAllocator a = MPGzipAllocator(pool);
-  void* held[5];
-  for (void*& p : held) p = a.zalloc(a.opaque, 65536, 1);
-  // The first four come from slots: given back and asked for again, the same bytes return.
-  for (int i = 0; i < 4; ++i) {
-    SCOPED_TRACE(i);
-    a.zfree(a.opaque, held[i]);
-    EXPECT_EQ(a.zalloc(a.opaque, 1, 65536), held[i]);
-  }
-  // The fifth is not cached: freeing it changes nothing, and asking again takes new bytes.
-  const int32_t room = MPRoom(pool);
-  a.zfree(a.opaque, held[4]);
-  void* again = a.zalloc(a.opaque, 65536, 1);
-  EXPECT_NE(again, held[4]);
-  EXPECT_LT(MPRoom(pool), room);
-  MPDispose(pool);
-}
-
-TEST(GzipAdapter, ClassesServeTheirBlockSizeAndUnknownSizesAreUncached) {
-  MemoryPool* pool = MPNew();
-  const ZlibAllocator a = MPGzipAllocator(pool);
-  const struct {
-    unsigned size;
-    bool cached;
-  } cases[] = {{1, true},     {16, true},    {200, true},   {700, true},   {2048, true},
-               {5952, true},  {7160, true},  {16384, true}, {32768, true}, {300, false},
-               {3000, false}, {7161, false}, {40000, false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.size);
-    void* p = a.zalloc(a.opaque, 1, c.size);
-    ASSERT_NE(p, nullptr);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % MP_ALIGN, 0u);
-    static_cast<char*>(p)[c.size - 1] = 1;  // the whole request is usable
-    a.zfree(a.opaque, p);
-    EXPECT_EQ(a.zalloc(a.opaque, c.size, 1) == p, c.cached);
-    a.zfree(a.opaque, p);
-  }
-  // Requests a pool block cannot hold are refused, not fatal.
-  EXPECT_EQ(a.zalloc(a.opaque, 65536, 8), nullptr);
-  MPDispose(pool);
-}
-
-TEST(ZipAdapter, OneCopyPerClassWithOverflowForTheWindow) {
-  MemoryPool* pool = MPNew();
-  const ZlibAllocator z = MPZipAllocator(pool);
-  void* a = z.zalloc(z.opaque, 1, 32768);
-  void* b = z.zalloc(z.opaque, 32768, 1);  // overflow class
-  void* c = z.zalloc(z.opaque, 32768, 1);  // uncached
-  z.zfree(z.opaque, a);
-  z.zfree(z.opaque, b);
-  z.zfree(z.opaque, c);
-  EXPECT_EQ(z.zalloc(z.opaque, 32768, 1), a);
-  EXPECT_EQ(z.zalloc(z.opaque, 32768, 1), b);
-  EXPECT_NE(z.zalloc(z.opaque, 32768, 1), c);
-  // The inflate state has one slot: a second one while it is held is uncached.
-  void* s1 = z.zalloc(z.opaque, 1, 7160);
-  void* s2 = z.zalloc(z.opaque, 1, 7160);
-  z.zfree(z.opaque, s2);
-  z.zfree(z.opaque, s1);
-  EXPECT_EQ(z.zalloc(z.opaque, 1, 7160), s1);
-  MPDispose(pool);
-}
-
 TEST(Bzip2Adapter, FourStatesFromThePoolEverythingElseFromTheHeap) {
   MemoryPool* pool = MPNew();
   const Bzip2Allocator a = MPBzip2Allocator(pool);
@@ -264,61 +196,24 @@ TEST(Bzip2Adapter, FourStatesFromThePoolEverythingElseFromTheHeap) {
 TEST(Adapters, EachAllocatorHasACacheOfItsOwnInThePoolItCameFrom) {
   MemoryPool* first = MPNew();
   MemoryPool* second = MPNew();
-  const ZlibAllocator a = MPGzipAllocator(first);
-  const ZlibAllocator b = MPGzipAllocator(first);
-  const ZlibAllocator c = MPGzipAllocator(second);
+  const Bzip2Allocator a = MPBzip2Allocator(first);
+  const Bzip2Allocator b = MPBzip2Allocator(first);
+  const Bzip2Allocator c = MPBzip2Allocator(second);
   EXPECT_NE(a.opaque, b.opaque);
-  void* from_a = a.zalloc(a.opaque, 1, 32768);
+  void* from_a = a.bzalloc(a.opaque, 1, 64144);
   // Another cache of the same pool does not hand out a's slot, even once a gave it back.
-  a.zfree(a.opaque, from_a);
-  EXPECT_NE(b.zalloc(b.opaque, 1, 32768), from_a);
+  a.bzfree(a.opaque, from_a);
+  EXPECT_NE(b.bzalloc(b.opaque, 1, 64144), from_a);
   // An allocator takes its bytes from its own pool only.
   const int32_t first_room = MPRoom(first);
   const int32_t second_room = MPRoom(second);
-  c.zalloc(c.opaque, 1, 32768);
+  c.bzalloc(c.opaque, 1, 64144);
   EXPECT_EQ(MPRoom(first), first_room);
   EXPECT_LT(MPRoom(second), second_room);
   MPDispose(first);
   // Disposing one pool leaves another pool's allocator working.
-  EXPECT_NE(c.zalloc(c.opaque, 1, 7160), nullptr);
+  EXPECT_NE(c.bzalloc(c.opaque, 64144, 1), nullptr);
   MPDispose(second);
-}
-
-// ---- Measured class tables: open and close again and again without growing the pool ------
-
-TEST(GzipAdapter, RepeatedInflateStreamsLeaveThePoolAlone) {
-  MemoryPool* pool = MPNew();
-  const ZlibAllocator allocator = MPGzipAllocator(pool);
-  int32_t room_after_first = 0;
-  int32_t blocks_after_first = 0;
-  for (int round = 0; round < 50; ++round) {
-    z_stream inflater{};
-    inflater.zalloc = allocator.zalloc;
-    inflater.zfree = allocator.zfree;
-    inflater.opaque = allocator.opaque;
-    ASSERT_EQ(inflateInit2(&inflater, 15 + 16), Z_OK);
-    // Decode a little so that the window is allocated too.
-    unsigned char packed[256];
-    uLongf packed_len = sizeof packed;
-    ASSERT_EQ(compress(packed, &packed_len, reinterpret_cast<const Bytef*>("abc\n"), 4), Z_OK);
-    inflateEnd(&inflater);
-    ASSERT_EQ(inflateInit2(&inflater, 15), Z_OK);
-    unsigned char out[8];
-    inflater.next_in = packed;
-    inflater.avail_in = static_cast<uInt>(packed_len);
-    inflater.next_out = out;
-    inflater.avail_out = 2;  // partial output makes inflate keep a window
-    ASSERT_EQ(inflate(&inflater, Z_NO_FLUSH), Z_OK);
-    inflateEnd(&inflater);
-
-    if (round == 0) {
-      room_after_first = MPRoom(pool);
-      blocks_after_first = MPBlockCount(pool);
-    }
-  }
-  EXPECT_EQ(MPRoom(pool), room_after_first);
-  EXPECT_EQ(MPBlockCount(pool), blocks_after_first);
-  MPDispose(pool);
 }
 
 }  // namespace

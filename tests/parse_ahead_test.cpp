@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -79,8 +80,10 @@ struct OptionCase {
   std::vector<std::string> options;
 };
 
-TEST(ParseAhead, TheMergedLogAndMessagesAreTheSameWhateverTheThreads) {
-  const fs::path dir = FreshDirectory("parse-ahead");
+// Runs the program over the corpus with each case's options on 1, 2 and 4 threads and expects
+// the same status, console and merged log from every thread count.
+void ExpectTheSameWhateverTheThreads(const std::string& name, std::span<const OptionCase> cases) {
+  const fs::path dir = FreshDirectory(name);
   const Corpus corpus = MakeCorpus(6000);
   WriteFile(dir / "apache.log", corpus.apache);
   WriteFile(dir / "iis.log", corpus.iis);
@@ -88,16 +91,6 @@ TEST(ParseAhead, TheMergedLogAndMessagesAreTheSameWhateverTheThreads) {
   // An input that is not a regular file stays on the merge thread beside the others.
   WriteFile(dir / "stdin.log", corpus.apache.substr(0, corpus.apache.size() / 3));
 
-  const OptionCase cases[] = {
-      {"NCSA, clock order", {"--output-format=ncsa", "--verbose"}},
-      {"W3C", {"--output-format=w3c"}},
-      {"WebSTAR, dos newlines", {"--output-format=webstar", "--newlines=dos"}},
-      {"real time in Berlin", {"--timezone=Europe/Berlin", "--verbose"}},
-      {"normalised and filtered",
-       {"--normalize", "--lowercase", "--trim-first-n-dirs=1", "--filter-agent=-curl*"}},
-      {"time window", {"--since=2024-03-30T17:10:00", "--until=2024-03-30T17:20:00"}},
-      {"in passes of two inputs", {"--max-open=2", "--verbose"}},
-  };
   for (const OptionCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::string outputs[3];
@@ -133,6 +126,30 @@ TEST(ParseAhead, TheMergedLogAndMessagesAreTheSameWhateverTheThreads) {
     }
   }
   fs::remove_all(dir);
+}
+
+TEST(ParseAhead, TheMergedLogAndMessagesAreTheSameWhateverTheThreads) {
+  const OptionCase cases[] = {
+      {"NCSA, clock order", {"--output-format=ncsa", "--verbose"}},
+      {"W3C", {"--output-format=w3c"}},
+      {"WebSTAR, dos newlines", {"--output-format=webstar", "--newlines=dos"}},
+      {"real time in Berlin", {"--timezone=Europe/Berlin", "--verbose"}},
+      {"normalised and filtered",
+       {"--normalize", "--lowercase", "--trim-first-n-dirs=1", "--filter-agent=-curl*"}},
+      {"time window", {"--since=2024-03-30T17:10:00", "--until=2024-03-30T17:20:00"}},
+      {"in passes of two inputs", {"--max-open=2", "--verbose"}},
+  };
+  ExpectTheSameWhateverTheThreads("parse-ahead", cases);
+}
+
+// Sorting runs on the parsing workers too: the window of each input, and the whole sort.
+TEST(ParseAhead, EverySortModeGivesTheSameLogWhateverTheThreads) {
+  const OptionCase cases[] = {
+      {"without a sort window", {"--sort-window=0"}},
+      {"a sort window of an hour", {"--sort-window=1h", "--output-format=ncsa"}},
+      {"sorted whole", {"--sort=full", "--verbose"}},
+  };
+  ExpectTheSameWhateverTheThreads("parse-ahead-sorting", cases);
 }
 
 // A write that fails part-way (the file-size limit) ends the run while workers are still

@@ -165,9 +165,8 @@ TEST_F(ResourceLimits, ThreadsThatCannotStartLeaveTheWorkToFewer) {
       EXPECT_EQ(status, 0) << said;
       EXPECT_EQ(c.gzip ? Gunzip(written) : written, expected);
     }
-    if (c.binds && c.resource == RLIMIT_AS && !c.gzip) {
-      EXPECT_NE(said.find("Note: the system let only "), std::string::npos) << said;
-    }
+    // The run plans a worker only where one can have work (here two inputs), so the limit
+    // may or may not refuse a thread; when it does, the run says so once (below).
     EXPECT_EQ(said.find("Note:"), said.rfind("Note:")) << "at most one note: " << said;
     EXPECT_EQ(said.find("terminate"), std::string::npos) << said;
     EXPECT_TRUE(PartialFilesIn(dir).empty());

@@ -5,6 +5,15 @@
 #include <cstdlib>
 #include <limits>
 
+bool IsLeapYear(int64_t year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int32_t DaysInMonth(int64_t year, int32_t month) {
+  static constexpr int32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
 namespace {
 
 constexpr int64_t kDay = 86400;
@@ -15,15 +24,6 @@ constexpr int32_t kMaxOffset = 26 * 3600;
 constexpr long kMaxZoneFile = 1 << 20;
 constexpr int64_t kNoEnd = std::numeric_limits<int64_t>::max();
 constexpr int64_t kNoBegin = std::numeric_limits<int64_t>::min();
-
-bool IsLeap(int64_t year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int32_t DaysInMonth(int64_t year, int32_t month) {
-  static constexpr int32_t kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
 
 // ---- POSIX TZ texts ----------------------------------------------------------------------------
 
@@ -106,7 +106,7 @@ int64_t RuleDayOf(const RuleDay& rule, int64_t year) {
   const int64_t january_first = DaysFromCivil(year, 1, 1);
   switch (rule.kind) {
     case 'J':
-      return january_first + rule.day - 1 + (IsLeap(year) && rule.day >= 60 ? 1 : 0);
+      return january_first + rule.day - 1 + (IsLeapYear(year) && rule.day >= 60 ? 1 : 0);
     case 'N':
       return january_first + rule.day;
     default: {

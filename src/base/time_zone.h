@@ -24,6 +24,12 @@ struct CivilDate {
 // The date `days` days after 1970-01-01.
 CivilDate CivilFromDays(int64_t days);
 
+// True for a leap year.
+bool IsLeapYear(int64_t year);
+
+// The days of `month` (1..12) in `year`.
+int32_t DaysInMonth(int64_t year, int32_t month);
+
 // ---- The rule of a footer ------------------------------------------------------------------
 
 // The day of the year a rule changes on: Jn (1..365, 29 February never counted), n (0..365,

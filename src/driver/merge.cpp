@@ -1,12 +1,10 @@
 #include "driver/merge.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,39 +13,29 @@
 #include <utility>
 #include <vector>
 
-#include "base/file_spec.h"
 #include "base/messages.h"
 #include "base/resource_limits.h"
 #include "driver/memory_budget.h"
 #include "driver/options.h"
 #include "driver/parse_ahead.h"
 #include "driver/progress.h"
+#include "driver/run_plan.h"
 #include "driver/settings.h"
-#include "entries/filters.h"
-#include "entries/normalize.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
 #include "output/destination.h"
 #include "output/sink.h"
 #include "output/spill_file.h"
 #include "output/writers.h"
-#include "parse/parse_logs.h"
-#include "parse/user_formats.h"
 #include "platform/console.h"
-#include "platform/descriptor.h"
 #include "platform/signals.h"
 #include "platform/system.h"
 
 namespace {
 
-constexpr int64_t kPollEvery = 256;     // lines read per input / entries merged between polls
+constexpr int64_t kPollEvery = 256;     // entries merged between polls
 constexpr size_t kBatchSize = 1 << 16;  // merged lines handed to the output stream at once
-// Compressed inputs that decode ahead on worker threads: each holds two blocks of
-// READ_AHEAD_BLOCK bytes, so memory stays bounded; further inputs decode on the merge thread.
-constexpr int kMaxReadAhead = 16;
 
-// The parser state is carved from the run's pool, which hands out 4-byte aligned storage.
-static_assert(alignof(ParseState) <= 4);
 static_assert(kBatchSize >= LINE_BUFFER_SIZE, "a batch holds at least one line space");
 
 // ---- Choosing the next entry -----------------------------------------------------------
@@ -117,37 +105,7 @@ const char* OutputAnchor(const MergeInput* inputs, int count) {
   return "";
 }
 
-// Finishes a slot: its parser state goes back with the pool, its stream is closed. An input
-// whose decoder failed lost the rest of its entries, and the run says so in its status.
-void FinishInput(MergeInput& input) {
-  if (input.ahead != nullptr) StopParseAhead(input.ahead);
-  input.ahead = nullptr;
-  input.parse_state = nullptr;
-  if (input.stream != nullptr && input.stream->read_failed) {
-    SayInputLost("Error reading input file '%s': it could not be read to its end.\n",
-                 EscapedName(input.name).c_str());
-  }
-  if (input.stream != nullptr) INClose(input.stream);
-  input.stream = nullptr;
-  input.time_key = NO_ENTRY;
-}
-
 // ---- Time zones --------------------------------------------------------------------------
-
-bool InInstantWindow(int64_t instant, const RunZones& zones) {
-  return (!zones.since || instant >= *zones.since) && (!zones.until || instant < *zones.until);
-}
-
-// Without real-time order, an entry whose input gave no offset gets the offset of the zone
-// named for inputs, so that its stamp is written with it.
-void GiveInputOffset(MergeInput& input) {
-  const RunZones* zones = input.zones;
-  LogEntry& entry = input.entry;
-  if (zones == nullptr || !zones->has_input_zone || entry.utc_offset != NO_OFFSET) return;
-  if (!EntryHasDate(entry)) return;
-  entry.utc_offset =
-      LocalOffsetMinutes(zones->input, EntryClockSeconds(entry), input.input_offsets);
-}
 
 // "+0100"
 std::string OffsetText(int32_t minutes) {
@@ -163,8 +121,8 @@ std::string OffsetText(int32_t minutes) {
 // first entries carry.
 void CollectOffsets(const MergeInput* inputs, int count, std::vector<int32_t>& seen) {
   for (int i = 0; i < count; ++i) {
-    const int32_t offset = inputs[i].entry.utc_offset;
-    if (inputs[i].time_key == NO_ENTRY || offset == NO_OFFSET) continue;
+    const int32_t offset = inputs[i].first_offset;
+    if (!inputs[i].first_read || offset == NO_OFFSET) continue;
     if (std::find(seen.begin(), seen.end(), offset) == seen.end()) seen.push_back(offset);
   }
 }
@@ -278,12 +236,11 @@ void PollNow(const LineOut& out, ProgressSchedule* schedule) {
   if (schedule != nullptr) ReportProgress(*schedule, out.Lines());
 }
 
-// Puts every pending entry in order until all inputs are done or a write fails; false on a
-// write failure. Each entry is formatted straight into the space the output gives for it,
-// which holds its whole line (LineSizeBound), or copied there from the input's batch parsed
+// Puts every pending line in order until all inputs are done or a write fails; false on a
+// write failure. Each line is written straight into the space the output gives for it,
+// which holds it whole (PendingLineBound), or copied there from the input's batch parsed
 // ahead.
-bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule* schedule,
-                  LineWriter format, const WriterOptions& options) {
+bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule* schedule) {
   PendingHeap pending(count, [inputs](int i) { return inputs[i].time_key; });
   while (!pending.Empty()) {
     MergeInput& input = inputs[pending.Top()];
@@ -293,9 +250,8 @@ bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule*
       input.time_key = AdvanceAhead(input.ahead);
       if (input.time_key == NO_ENTRY) FinishInput(input);
     } else {
-      const size_t size = LineSizeBound(input.entry);
-      char* room = out.Room(size);
-      if (room == nullptr || !out.Put(key, format(room, size, input.entry, options))) return false;
+      char* room = out.Room(PendingLineBound(input));
+      if (room == nullptr || !out.Put(key, WritePendingLine(input, room))) return false;
       NextEntry(input);
     }
     pending.ReplaceTop(input.time_key);
@@ -348,144 +304,7 @@ bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* s
   return out.Flush();
 }
 
-// Inputs parsed ahead at once, and the text of their batches, shared out evenly so that
-// memory stays bounded; each batch holds from 16 KiB to 64 KiB. Further inputs are parsed on
-// the merge thread: with thousands of inputs open at once, batches for every one would cost
-// more memory than their parsing gains.
-constexpr int kMaxParseAhead = 128;
-constexpr size_t kParseAheadMemory = 4 << 20;
-constexpr size_t kSmallestParseBatch = 16 << 10;
-constexpr size_t kLargestParseBatch = 64 << 10;
-
-// Hands the first inputs that are regular files with an entry pending to the parse crew. A
-// pipe stays on the merge thread: a worker blocked on a pipe whose writer never ends would
-// hold up closing that input after a write error.
-void StartParsingAhead(MergeInput* inputs, int count, WorkCrew& crew, LineWriter format,
-                       const WriterOptions& options) {
-  const auto takes_part = [](const MergeInput& input) {
-    return input.time_key != NO_ENTRY && input.stream->facts.regular;
-  };
-  const auto parts =
-      std::min<std::ptrdiff_t>(std::count_if(inputs, inputs + count, takes_part), kMaxParseAhead);
-  if (parts == 0) return;
-  const size_t batch_bytes = std::clamp(kParseAheadMemory / 2 / static_cast<size_t>(parts),
-                                        kSmallestParseBatch, kLargestParseBatch);
-  int started = 0;
-  for (int i = 0; i < count && started < parts; ++i) {
-    if (!takes_part(inputs[i])) continue;
-    inputs[i].ahead = StartParseAhead(crew, inputs[i], format, options, batch_bytes);
-    ++started;
-  }
-}
-
 }  // namespace
-
-// ---- Inputs ----------------------------------------------------------------------------------
-
-bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
-               const Destination* destination) {
-  input.zones = zones;
-  input.input_offsets = OffsetMemo{};
-  input.written_offsets = OffsetMemo{};
-  FileSpec spec;
-  spec.Set(input.name);
-  // Messages show the path as given, so two inputs that share a base name stay apart.
-  const std::string display = EscapedName(input.name);
-  input.time_key = NO_ENTRY;
-  errno = 0;
-  FileDescriptor file = spec.OpenForReading();
-  const int reason = errno;
-  // One fstat of the open file serves the same-file guard and the input's window.
-  const FileFacts facts = FactsOf(file.Get());
-  if (destination != nullptr) {
-    const bool left_out = file.IsOpen() ? IsDestination(*destination, input.name, facts)
-                                        : IsDestination(*destination, input.name);
-    if (left_out) return false;
-  }
-  const char* not_read = nullptr;
-  const char* damaged = nullptr;
-  input.stream = INAttach(std::move(file), facts, pool, &not_read, &damaged);
-  if (input.stream == nullptr) {
-    if (damaged != nullptr) {
-      SayInputLost("Error reading input file '%s': %s.\n", display.c_str(), damaged);
-    } else if (not_read != nullptr) {
-      SayInputLost("Left out '%s': %s files are not read.\n", display.c_str(), not_read);
-    } else if (reason == EMFILE) {
-      SayInputLost("Error opening input file '%s': too many open files; limit %lld.\n",
-                   display.c_str(), static_cast<long long>(RaiseOpenFileLimit(0)));
-    } else {
-      SayInputLost("Error opening input file '%s': %s.\n", display.c_str(),
-                   reason != 0 ? std::strerror(reason) : "its name is too long");
-    }
-    return false;
-  }
-  input.parse_state = new (MPAlloc(pool, sizeof(ParseState))) ParseState;
-  InitParseState(*input.parse_state);
-  if (settings.user_format[0] != '\0') LoadUserFormats(*input.parse_state, settings.user_format);
-  input.time_key = 0;
-  input.entry.line_length = 0;
-  input.lines_read = 0;
-  input.lines_corrupt = 0;
-  input.lines_skipped = 0;
-  if (settings.verbose) SayInfo("Opened '%s'.\n", display.c_str());
-  return true;
-}
-
-TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
-  for (;;) {
-    // The pending entry points into its line, so the line is released only now.
-    if (input.entry.line_length > 0) INAdvance(input.stream, input.entry.line_length);
-    input.entry.line_length = 0;
-    char* line = INPeek(input.stream);
-    // Lines too long to be read were passed over whole: read, and corrupt.
-    if (input.stream->lines_dropped > 0) {
-      input.lines_read += input.stream->lines_dropped;
-      input.lines_corrupt += input.stream->lines_dropped;
-      input.stream->lines_dropped = 0;
-    }
-    if (line == nullptr) return NO_ENTRY;
-    if (++input.lines_read % kPollEvery == 0 && merge_thread) PollConsole();
-    const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
-    if (result == PARSE_ENTRY) {
-      // Filtered entries, by time or by pattern, are counted as read only. Normalising
-      // leaves the date and time alone, so the window is checked before that work.
-      const bool real_time = input.zones != nullptr && input.zones->real_time;
-      int64_t instant = 0;
-      if (real_time) {
-        instant = EntryInstant(input.entry, input.zones->input, input.input_offsets);
-        if (!InInstantWindow(instant, *input.zones)) continue;
-      } else if (!InTimeWindow(input.entry, settings.window)) {
-        continue;
-      }
-      if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
-      if (!PassesFilters(input.entry, settings.filters)) continue;
-      if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
-      if (real_time) {
-        RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
-        return InstantTimeKey(instant);
-      }
-      GiveInputOffset(input);
-      return MakeTimeKey(input.entry);
-    }
-    if (result == PARSE_HEADER) {
-      ++input.lines_skipped;
-    } else {
-      ++input.lines_corrupt;
-    }
-  }
-}
-
-void NextEntry(MergeInput& input) {
-  if (input.time_key == NO_ENTRY) return;
-  const TimeKey key = ReadEntry(input, true);
-  if (key == NO_ENTRY) {
-    FinishInput(input);
-  } else {
-    input.time_key = key;
-  }
-}
-
-// ---- The run -----------------------------------------------------------------------------------
 
 bool LoadRunZones(RunZones& zones) {
   zones = RunZones{};
@@ -531,72 +350,50 @@ bool LoadRunZones(RunZones& zones) {
 
 namespace {
 
-// The threads that decode inputs ahead: --threads, or one per core. None on one core, or
-// when one thread was asked for: the merge thread then decodes as it reads.
-int DecodeThreads() {
-  if (settings.threads > 0) return settings.threads;
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(cores);
-}
+// Hands the first inputs that are regular files with a line pending to the parse crew, at
+// most `most`. A pipe stays on the merge thread: a worker blocked on a pipe whose writer
+// never ends would hold up closing that input after a write error. The text of their batches
+// is shared out evenly, so that memory stays bounded; each batch holds from 16 KiB to 64 KiB.
+constexpr size_t kParseAheadMemory = 4 << 20;
+constexpr size_t kSmallestParseBatch = 16 << 10;
+constexpr size_t kLargestParseBatch = 64 << 10;
 
-// Files a pass keeps open beside its inputs and spills: the standard streams, the merged
-// log or the spill being written, and a few to spare (a configuration or lock file).
-constexpr int64_t kFilesBesideInputs = 8;
-
-// How a merge is split into passes. In one pass every input is open at once. Otherwise
-// groups of `inputs` consecutive slots are merged, each into a spill, and whenever more than
-// `spills` spills are open they are merged into one, so that the inputs of a group, the
-// spills and the one being written never pass the open-file limit.
-struct PassPlan {
-  bool one_pass = true;
-  int inputs = 0;
-  int spills = 0;
-};
-
-// Up to this many inputs are merged in one pass unless --max-open says otherwise; more are
-// merged in passes of kInputsPerPass: measured with 10,000 small logs, passes of a few
-// hundred inputs take half the time and a tenth of the memory of one pass over all of
-// them, whose entries are scattered over thousands of windows.
-constexpr int64_t kOnePassMost = 1000;
-constexpr int64_t kInputsPerPass = 256;
-
-// From --max-open (or the max-open key), which bounds the inputs open at once, and the
-// open-file limit, raised as far as it goes; and from the inputs whose decoders fit in the
-// memory budget together (`within_budget`, 0 for all), which may be a single one.
-PassPlan PlanPasses(int count, int within_budget) {
-  const int64_t limit = RaiseOpenFileLimit(int64_t{count} + kFilesBesideInputs);
-  const int64_t files = std::max<int64_t>(3, limit - kFilesBesideInputs);
-  int64_t max_open = settings.max_open;
-  if (max_open <= 0) max_open = count > kOnePassMost ? kInputsPerPass : files;
-  if (within_budget > 0) max_open = std::min<int64_t>(max_open, within_budget);
-  if (count <= files && count <= max_open) return PassPlan{true, count, 0};
-  const int64_t fewest = within_budget > 0 ? 1 : 2;
-  const int64_t inputs = std::max<int64_t>(fewest, std::min(max_open, files / 2));
-  const int64_t spills = std::max<int64_t>(1, files - inputs - 1);
-  return PassPlan{false, static_cast<int>(std::min<int64_t>(inputs, count)),
-                  static_cast<int>(std::min<int64_t>(spills, count))};
+void StartParsingAhead(MergeInput* inputs, int count, WorkCrew& crew, int most) {
+  const auto takes_part = [](const MergeInput& input) {
+    return input.time_key != NO_ENTRY && input.stream->facts.regular;
+  };
+  const auto parts = std::min<std::ptrdiff_t>(std::count_if(inputs, inputs + count, takes_part),
+                                              std::max(most, 1));
+  if (parts == 0) return;
+  const size_t batch_bytes = std::clamp(kParseAheadMemory / 2 / static_cast<size_t>(parts),
+                                        kSmallestParseBatch, kLargestParseBatch);
+  int started = 0;
+  for (int i = 0; i < count && started < parts; ++i) {
+    if (!takes_part(inputs[i])) continue;
+    inputs[i].ahead = StartParseAhead(crew, inputs[i], batch_bytes);
+    ++started;
+  }
 }
 
 // What the passes of one run share.
 struct RunContext {
-  const RunZones& zones;
+  const RunPlan& plan;
+  const SlotOptions& slot;
   Destination& destination;
-  WorkCrew* decode_crew;  // null: inputs decode on the thread that reads them
-  WorkCrew* parse_crew;   // null: inputs are parsed on the merge thread
-  LineWriter format;
-  WriterOptions writer_options;
+  WorkCrew* decode_crew;         // null: inputs decode on the thread that reads them
+  WorkCrew* parse_crew;          // null: inputs are parsed on the merge thread
   std::vector<int32_t> offsets;  // the UTC offsets the inputs' first entries carry
   int opened = 0;                // inputs opened so far; none: nothing is published
+  std::vector<SpillInput> spills;
 };
 
-// Opens the slots, reads each one's first entry and starts the workers on them.
+// Opens the slots, reads each one's first line and starts the workers on them.
 void OpenInputs(MergeInput* inputs, int count, MemoryPool* pool, RunContext& run) {
   int reading_ahead = 0;
   for (int i = 0; i < count; ++i) {
-    if (!OpenInput(inputs[i], pool, &run.zones, &run.destination)) continue;
+    if (!OpenInput(inputs[i], pool, run.slot, &run.destination)) continue;
     ++run.opened;
-    if (run.decode_crew != nullptr &&
-        reading_ahead < ReadAheadWithinBudget(settings.memory_budget, kMaxReadAhead) &&
+    if (run.decode_crew != nullptr && reading_ahead < run.plan.most_read_ahead &&
         INReadAhead(inputs[i].stream, *run.decode_crew)) {
       ++reading_ahead;
     }
@@ -604,7 +401,7 @@ void OpenInputs(MergeInput* inputs, int count, MemoryPool* pool, RunContext& run
   }
   CollectOffsets(inputs, count, run.offsets);
   if (run.parse_crew != nullptr) {
-    StartParsingAhead(inputs, count, *run.parse_crew, run.format, run.writer_options);
+    StartParsingAhead(inputs, count, *run.parse_crew, run.plan.most_parse_ahead);
   }
 }
 
@@ -615,11 +412,13 @@ void FinishInputs(MergeInput* inputs, int count) {
   }
 }
 
-// A new spill beside the merged log; null, with the reason said, when none can be made.
-std::unique_ptr<SpillWriter> NewSpill(const Destination& destination) {
+// A new spill where the plan puts them; null, with the reason said, when none can be made.
+std::unique_ptr<SpillWriter> NewSpill(const RunContext& run) {
   auto spill = std::make_unique<SpillWriter>();
-  const char* beside =
-      destination.standard_output ? STANDARD_OUTPUT_PATH : destination.final_spec.Path();
+  const Destination& destination = run.destination;
+  const char* beside = run.plan.spills_in_temporary_directory || destination.standard_output
+                           ? STANDARD_OUTPUT_PATH
+                           : destination.final_spec.Path();
   if (spill->Create(beside)) return spill;
   SayFailure("Error creating a temporary file of the merge: %s.\n",
              EscapedName(spill->Error()).c_str());
@@ -637,40 +436,146 @@ bool FinishSpill(SpillWriter& spill, bool written, std::vector<SpillInput>& spil
   return false;
 }
 
-// Merges the spills, in their order, into one new spill; false, with the reason said, on a
-// failure.
-bool CombineSpills(std::vector<SpillInput>& spills, const Destination& destination) {
-  std::unique_ptr<SpillWriter> spill = NewSpill(destination);
+// Merges the spills, in their order, into one new spill when more are open than the plan
+// allows; false, with the reason said, on a failure.
+bool CombineSpillsIfMany(RunContext& run) {
+  if (run.spills.size() <= static_cast<size_t>(run.plan.passes.spills)) return true;
+  std::unique_ptr<SpillWriter> spill = NewSpill(run);
   if (spill == nullptr) return false;
   SpillOut out(*spill);
-  const bool written = MergeSpills(spills, out, nullptr);
-  spills.clear();
-  return FinishSpill(*spill, written, spills);
+  const bool written = MergeSpills(run.spills, out, nullptr);
+  run.spills.clear();
+  return FinishSpill(*spill, written, run.spills);
 }
 
-// Merges the inputs group by group into spills, as `plan` says. False, with the reason said,
-// on a failure. The spills' files have no names: they are gone with their descriptors,
-// whatever ends the run.
-bool MergeIntoSpills(MergeInput* inputs, int count, const PassPlan& plan, RunContext& run,
-                     std::vector<SpillInput>& spills) {
+// Merges the inputs group by group into spills, as the plan says. False, with the reason
+// said, on a failure. The spills' files have no names: they are gone with their
+// descriptors, whatever ends the run.
+bool MergeIntoSpills(MergeInput* inputs, int count, RunContext& run) {
+  const PassPlan& plan = run.plan.passes;
   for (int first = 0; first < count; first += plan.inputs) {
     const int group = std::min(plan.inputs, count - first);
-    std::unique_ptr<SpillWriter> spill = NewSpill(run.destination);
+    std::unique_ptr<SpillWriter> spill = NewSpill(run);
     if (spill == nullptr) return false;
     MemoryPool* pool = MPNew();
     OpenInputs(inputs + first, group, pool, run);
     SpillOut out(*spill);
-    const bool written =
-        MergeEntries(inputs + first, group, out, nullptr, run.format, run.writer_options);
+    const bool written = MergeEntries(inputs + first, group, out, nullptr);
     FinishInputs(inputs + first, group);
     MPDispose(pool);
-    if (!FinishSpill(*spill, written, spills)) return false;
-    if (spills.size() > static_cast<size_t>(plan.spills) &&
-        !CombineSpills(spills, run.destination)) {
-      return false;
-    }
+    if (!FinishSpill(*spill, written, run.spills) || !CombineSpillsIfMany(run)) return false;
   }
   return true;
+}
+
+// ---- Sorting inputs whole ----------------------------------------------------------------------
+// Line text a sorted run gathers in memory before it is sorted and written out.
+constexpr size_t kRunBytes = size_t{128} << 20;
+constexpr size_t kLeastRunText = size_t{1} << 20;
+
+// Gathers the lines of one input in memory; each time the memory is full, and at the end,
+// sorts them by key (equal keys in the order they came) into a new spill of its own. The
+// runs of every input, in input order, merged together give the whole merged log.
+class SortedRunsOut final : public LineOut {
+ public:
+  explicit SortedRunsOut(RunContext& run) : run_(run) {}
+
+  // The text grows as lines come, so that a small input takes little memory; a run is
+  // written once it would pass kRunBytes.
+  char* Room(size_t room) override {
+    if (used_ + room > kRunBytes && !lines_held_.empty() && !Flush()) return nullptr;
+    if (text_.size() < used_ + room) {
+      const size_t doubled = std::min(kRunBytes, std::max(text_.size() * 2, kLeastRunText));
+      text_.resize(std::max(used_ + room, doubled));
+    }
+    return text_.data() + used_;
+  }
+
+  bool Put(TimeKey key, size_t length) override {
+    lines_held_.push_back(HeldLine{key, used_, length});
+    used_ += length;
+    ++lines_;
+    return true;
+  }
+
+  // Writes what is gathered as one sorted run.
+  bool Flush() override {
+    if (lines_held_.empty()) return true;
+    // Offsets grow with arrival, so ordering by key then offset is a stable sort by key.
+    std::sort(lines_held_.begin(), lines_held_.end(), [](const HeldLine& a, const HeldLine& b) {
+      return a.key != b.key ? a.key < b.key : a.offset < b.offset;
+    });
+    std::unique_ptr<SpillWriter> spill = NewSpill(run_);
+    if (spill == nullptr) return false;
+    bool written = true;
+    for (const HeldLine& line : lines_held_) {
+      written = written &&
+                spill->Append(line.key, std::string_view(text_.data() + line.offset, line.length));
+    }
+    lines_held_.clear();
+    used_ = 0;
+    return FinishSpill(*spill, written, run_.spills) && CombineSpillsIfMany(run_);
+  }
+
+ private:
+  struct HeldLine {
+    TimeKey key;
+    size_t offset;
+    size_t length;
+  };
+  RunContext& run_;
+  std::vector<char> text_;
+  size_t used_ = 0;
+  std::vector<HeldLine> lines_held_;
+};
+
+// Sorts every input, one after another, into sorted runs. False, with the reason said, on a
+// failure.
+bool SortIntoRuns(MergeInput* inputs, int count, RunContext& run) {
+  SortedRunsOut out(run);
+  for (int i = 0; i < count; ++i) {
+    MemoryPool* pool = MPNew();
+    OpenInputs(inputs + i, 1, pool, run);
+    // Runs never hold two inputs: their order of ties is the inputs' order.
+    const bool written = MergeEntries(inputs + i, 1, out, nullptr);
+    FinishInputs(inputs + i, 1);
+    MPDispose(pool);
+    if (!written) return false;
+  }
+  return true;
+}
+
+// The slot options of this run, from the settings.
+SlotOptions SlotOptionsOf(const RunZones& zones, const RunPlan& plan) {
+  SlotOptions slot;
+  slot.zones = &zones;
+  slot.window = settings.window;
+  slot.filters = settings.filters;
+  slot.normalize = settings.normalize;
+  slot.lowercase = settings.lowercase;
+  slot.trim_first_n_dirs = settings.trim_first_n_dirs;
+  slot.user_format = settings.user_format;
+  slot.verbose = settings.verbose;
+  slot.format = WriterFor(settings.output_format);
+  slot.writer = WriterOptions{settings.vhost, settings.newlines, &zones.offsetless};
+  slot.sort_window = plan.window;
+  return slot;
+}
+
+RunPlan PlanThisRun(int count, const MergeInput* inputs) {
+  RunRequest request;
+  request.inputs = count;
+  request.threads = settings.threads;
+  const unsigned cores = std::thread::hardware_concurrency();
+  request.cores = cores == 0 ? 1 : static_cast<int>(cores);
+  request.compress = settings.compress;
+  request.max_open = settings.max_open;
+  request.open_file_limit = RaiseOpenFileLimit(FilesWanted(count));
+  request.sort = settings.sort_full ? SortMode::Full : SortMode::Window;
+  request.window_seconds = settings.sort_window;
+  request.within_budget = InputsWithinBudget(inputs, count, settings.memory_budget);
+  request.read_ahead_within_budget = ReadAheadWithinBudget(settings.memory_budget, kMostReadAhead);
+  return PlanRun(request);
 }
 
 }  // namespace
@@ -680,40 +585,35 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   // write error rather than a silent kill.
   InstallSignalHandlers();
   ProgressSchedule schedule = StartProgress();
-  const PassPlan plan =
-      PlanPasses(count, InputsWithinBudget(inputs, count, settings.memory_budget));
+  const RunPlan plan = PlanThisRun(count, inputs);
   const DestinationOptions options{
       settings.compress, settings.level,
-      settings.output_path.empty() ? nullptr : settings.output_path.c_str(), settings.threads,
-      settings.header ? HeaderFor(settings.output_format) : ""};
+      settings.output_path.empty() ? nullptr : settings.output_path.c_str(),
+      std::max(plan.compress_threads, 1), settings.header ? HeaderFor(settings.output_format) : ""};
   Destination destination = DestinationBeside(OutputAnchor(inputs, count), options);
   // The merged log never replaces one of its inputs, however it is spelled.
   for (int i = 0; i < count; ++i) {
     if (!KeepsInput(destination, inputs[i].name)) return false;
   }
   if (!DestinationUsable(destination)) return false;
+  const SlotOptions slot = SlotOptionsOf(zones, plan);
   // Declared before the pool: the workers stop after every input is closed. The parse crew
   // is a crew of its own: its workers wait for the decoding ones, never the other way round.
-  const int threads = DecodeThreads();
-  const auto decode_crew = MakeWorkCrew(threads > 1 ? threads : 0);
-  const auto parse_crew = MakeWorkCrew(threads > 1 ? threads : 0);
-  NoteThreadsStarted(threads > 1 ? 2 * threads : 0,
+  const auto decode_crew = MakeWorkCrew(plan.decode_threads);
+  const auto parse_crew = MakeWorkCrew(plan.parse_threads);
+  NoteThreadsStarted(plan.decode_threads + plan.parse_threads,
                      CrewThreads(decode_crew.get()) + CrewThreads(parse_crew.get()));
-  RunContext run{zones,
-                 destination,
-                 decode_crew.get(),
-                 parse_crew.get(),
-                 WriterFor(settings.output_format),
-                 WriterOptions{settings.vhost, settings.newlines, &zones.offsetless},
-                 {}};
+  RunContext run{plan, slot, destination, decode_crew.get(), parse_crew.get(), {}, 0, {}};
 
-  // More inputs than may be open at once are merged in passes through spills; the last pass
-  // merges the spills (or, in one pass, the inputs themselves) into the merged log.
-  std::vector<SpillInput> spills;
+  // Sorted whole, every input goes through sorted runs; more inputs than may be open at once
+  // are merged in passes through spills. The last pass merges the spills (or, in one pass,
+  // the inputs themselves) into the merged log.
   MemoryPool* pool = MPNew();
-  const bool in_passes = !plan.one_pass;
-  if (in_passes) {
-    if (!MergeIntoSpills(inputs, count, plan, run, spills)) {
+  const bool from_spills = plan.sort == SortMode::Full || !plan.passes.one_pass;
+  if (from_spills) {
+    const bool spilled = plan.sort == SortMode::Full ? SortIntoRuns(inputs, count, run)
+                                                     : MergeIntoSpills(inputs, count, run);
+    if (!spilled) {
       MPDispose(pool);
       return Publish(destination, false);
     }
@@ -724,7 +624,7 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   // With no input read, a merged log would hold nothing: the earlier one stays. The lost
   // inputs were reported and already make the run fail.
   if (run.opened == 0) {
-    spills.clear();
+    run.spills.clear();
     MPDispose(pool);
     PublishNothing(destination);
     return ExitStatus() != 0;
@@ -745,12 +645,12 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   // A spill that cannot be read back fails the run, as a write error does.
   bool complete = false;
   if (sink->Write(settings.header ? HeaderFor(settings.output_format) : "", 0)) {
-    complete = in_passes
-                   ? MergeSpills(spills, out, progress)
-                   : MergeEntries(inputs, count, out, progress, run.format, run.writer_options);
+    complete = from_spills ? MergeSpills(run.spills, out, progress)
+                           : MergeEntries(inputs, count, out, progress);
   }
   FinishInputs(inputs, count);
-  spills.clear();
+  run.spills.clear();
+  for (int i = 0; i < count; ++i) SayLateEntries(inputs[i], plan.window.span_seconds);
   const int64_t merged = sink->Written();
   if (settings.verbose)
     PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);

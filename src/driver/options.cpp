@@ -344,6 +344,13 @@ Applied SetNullLists(OptionContext&, const OptionRow&, const char*) {
   return Applied::Done;
 }
 
+Applied SetSortWindowOption(OptionContext&, const OptionRow&, const char* value) {
+  return Result(SetSortWindow(settings, value));
+}
+Applied SetSortOption(OptionContext&, const OptionRow&, const char* value) {
+  return Result(SetSortMode(settings, value));
+}
+
 // --memory=<size>: what decoders and blocks decoded ahead hold at once (memory_budget.h).
 Applied SetMemory(OptionContext&, const OptionRow&, const char* value) {
   return Result(SetMemoryBudget(settings, value));
@@ -446,6 +453,13 @@ constexpr OptionRow kOptions[] = {
      "0 (as the open-file limit allows) or a number from 2 to 1000000",
      "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
      "(default: as the open-file limit allows)\n"},
+    {'\0', "sort-window", Takes::Value, K, L, nullptr, SetSortWindowOption,
+     "0 (off) or a span of log time such as 30s, 10m, 2h, 1d or 1h30m",
+     "  --sort-window=<span> reorder each input within this span of log time (30s, 10m, 2h; "
+     "0 off; default 10m)\n"},
+    {'\0', "sort", Takes::Value, K, L, nullptr, SetSortOption, "window or full",
+     "  --sort=window|full sort each input within its window, or whole through temporary "
+     "files\n"},
     {'\0', "memory", Takes::Value, K, L, nullptr, SetMemory,
      "a size from 16M to 1024G, such as 64M or 1G",
      "  --memory=<size> what decoders and data decoded ahead hold at once, such as 64M (the "

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-#include "driver/merge.h"
+#include "driver/input_slot.h"
 
 namespace {
 
@@ -23,10 +23,8 @@ struct LineBatch {
 
 struct ParseAhead {
   MergeInput* input = nullptr;
-  LineWriter format = nullptr;
-  WriterOptions options;
   size_t batch_bytes = 0;
-  TimeKey pending = NO_ENTRY;  // the worker's pending entry: input->entry, not yet formatted
+  TimeKey pending = NO_ENTRY;  // the key of the worker's pending line, not yet in a batch
   LineBatch batches[2];
   FillAhead* fill = nullptr;
   // The merge's place: the batch it reads and the line in it.
@@ -50,14 +48,14 @@ bool FillBatch(void* context, int slot) {
     // Each line is formatted in place into a space that holds it whole, as on the merge
     // thread: the text grows once to a batch and a line's space, and beyond only for a
     // longer line.
-    const size_t room = LineSizeBound(input.entry);
+    const size_t room = PendingLineBound(input);
     if (batch.text.size() < batch.used + room) {
       batch.text.resize(std::max(batch.used + room, ahead->batch_bytes + LINE_BUFFER_SIZE));
     }
-    batch.used += ahead->format(batch.text.data() + batch.used, room, input.entry, ahead->options);
+    batch.used += WritePendingLine(input, batch.text.data() + batch.used);
     batch.ends.push_back(batch.used);
     batch.keys.push_back(ahead->pending);
-    ahead->pending = ReadEntry(input, false);
+    ahead->pending = ReadPending(input, false);
     if (batch.used >= ahead->batch_bytes) break;
   }
   return ahead->pending == NO_ENTRY;
@@ -72,13 +70,10 @@ void TakeFront(ParseAhead* ahead) {
 
 }  // namespace
 
-ParseAhead* StartParseAhead(WorkCrew& crew, MergeInput& input, LineWriter format,
-                            const WriterOptions& options, size_t batch_bytes) {
+ParseAhead* StartParseAhead(WorkCrew& crew, MergeInput& input, size_t batch_bytes) {
   auto* ahead = new (std::nothrow) ParseAhead;
   if (ahead == nullptr) return nullptr;
   ahead->input = &input;
-  ahead->format = format;
-  ahead->options = options;
   ahead->batch_bytes = batch_bytes;
   ahead->pending = input.time_key;
   ahead->fill = StartFillAhead(crew, FillBatch, ahead);

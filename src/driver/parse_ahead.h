@@ -1,6 +1,7 @@
 #pragma once
-// Parsing ahead: an input's lines are read, parsed, filtered and formatted on a worker thread
-// (with its decoding), a batch of merged-log lines ahead of the merge, so that the merge
+// Parsing ahead: an input's lines go their whole road (input_slot.h: read, parsed, filtered,
+// formatted, through the sort window) on a worker thread, a batch of merged-log lines ahead
+// of the merge, so that the merge
 // thread only picks the next line by its key and copies it out. Batches hold each line with
 // its key in the input's own order, so the merge picks exactly the entries, in exactly the
 // order, ties included, that it picks when it parses and formats on its own thread.
@@ -13,19 +14,17 @@
 #include <string_view>
 
 #include "entries/log_entry.h"
-#include "output/writers.h"
 #include "platform/fill_ahead.h"
 
 struct MergeInput;
 struct ParseAhead;
 
-// From here until StopParseAhead the input's stream, parser state, entry and counters belong
-// to the crew (its time_key stays the merge's): the pending entry is the first line of the
-// first batch, written by `format` with `options`. A worker hands a batch over once it holds
+// From here until StopParseAhead the input's stream, parser state, entry, sort window and
+// counters belong to the crew (its time_key stays the merge's): the pending line is the
+// first line of the first batch. A worker hands a batch over once it holds
 // `batch_bytes` of text or the input ended (its last line may take it beyond, by at most one
 // line). Null without the memory for it.
-ParseAhead* StartParseAhead(WorkCrew& crew, MergeInput& input, LineWriter format,
-                            const WriterOptions& options, size_t batch_bytes);
+ParseAhead* StartParseAhead(WorkCrew& crew, MergeInput& input, size_t batch_bytes);
 
 // The input's next line in the merged log's dialect, line end included. The text stays in
 // place until AdvanceAhead.

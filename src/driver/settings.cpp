@@ -53,3 +53,42 @@ bool SetMaxOpen(Settings& target, const char* text) {
   target.max_open = value;
   return true;
 }
+
+bool SetSortWindow(Settings& target, const char* text) {
+  struct Unit {
+    char letter;
+    int64_t seconds;
+  };
+  constexpr Unit kUnits[] = {{'d', 86400}, {'h', 3600}, {'m', 60}, {'s', 1}};
+  int64_t total = 0;
+  const char* p = text;
+  if (*p == '\0') return false;
+  while (*p != '\0') {
+    int64_t number = 0;
+    const char* digits = p;
+    for (; IsDigit(*p) && number <= SORT_WINDOW_MOST; ++p) number = number * 10 + (*p - '0');
+    if (p == digits || number > SORT_WINDOW_MOST) return false;
+    int64_t unit = 0;
+    for (const Unit& u : kUnits) {
+      if (*p == u.letter) unit = u.seconds;
+    }
+    if (unit == 0 && *p != '\0') return false;  // an unknown unit
+    if (unit == 0) unit = 1;                    // a bare number at the end: seconds
+    if (*p != '\0') ++p;
+    total += number * unit;
+    if (total > SORT_WINDOW_MOST) return false;
+  }
+  target.sort_window = total;
+  return true;
+}
+
+bool SetSortMode(Settings& target, const char* text) {
+  if (StartsWithNoCase("full", text) && text[4] == '\0') {
+    target.sort_full = true;
+  } else if (StartsWithNoCase("window", text) && text[6] == '\0') {
+    target.sort_full = false;
+  } else {
+    return false;
+  }
+  return true;
+}

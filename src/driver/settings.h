@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/sort_window.h"
 #include "entries/filters.h"
 #include "output/writers.h"
 
@@ -38,6 +39,8 @@ struct Settings {
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
+  int64_t sort_window = 600;   // seconds of log time each input's sort window spans; 0 = off
+  bool sort_full = false;      // sort every input whole through temporary files
 };
 
 // The settings of this process.
@@ -63,3 +66,13 @@ bool SetMaxOpen(Settings& target, const char* text);
 inline constexpr int64_t MEMORY_LEAST = int64_t{16} << 20;
 inline constexpr int64_t MEMORY_MOST = int64_t{1} << 40;
 bool SetMemoryBudget(Settings& target, const char* text);
+
+// The sort window: "0" (off), or a span of log time as numbers each followed by d, h, m or s
+// ("30s", "10m", "2h", "1h30m"; a bare number is seconds), up to SORT_WINDOW_MOST seconds.
+// Anything else is refused (false) and changes nothing.
+inline constexpr int64_t SORT_WINDOW_MOST = kMostWindowSpan;
+bool SetSortWindow(Settings& target, const char* text);
+
+// The sort mode: "window" (each input through its sort window) or "full" (every input
+// sorted whole). Anything else is refused (false) and changes nothing.
+bool SetSortMode(Settings& target, const char* text);

@@ -6,20 +6,6 @@
 
 namespace {
 
-ClockTime PackClockTime(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
-                        int64_t second) {
-  return (((((year * 16 + month) * 32 + day) * 32 + hour) * 64 + minute) * 64) + second;
-}
-
-bool IsLeapYear(int year) {
-  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-int DaysInMonth(int year, int month) {
-  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
 // Reads exactly `digits` decimal digits at the front of `text` and removes them.
 bool TakeNumber(std::string_view& text, size_t digits, int& value) {
   if (text.size() < digits) return false;
@@ -84,7 +70,7 @@ bool PassesFilters(const LogEntry& entry, const FilterLists& filters) {
 }
 
 ClockTime EntryClockTime(const LogEntry& entry) {
-  return PackClockTime(entry.year, entry.month, entry.day, entry.hour, entry.minute, entry.second);
+  return PackDateTime(entry.year, entry.month, entry.day, entry.hour, entry.minute, entry.second);
 }
 
 int64_t ClockTimeSeconds(ClockTime time) {
@@ -112,7 +98,7 @@ bool ParseIsoTime(std::string_view text, ClockTime& out) {
   }
   if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
   if (hour > 23 || minute > 59 || second > 59) return false;
-  out = PackClockTime(year, month, day, hour, minute, second);
+  out = PackDateTime(year, month, day, hour, minute, second);
   return true;
 }
 

@@ -33,8 +33,13 @@ void ResetEntryNumbers(LogEntry& entry) {
   entry.utc_offset = NO_OFFSET;
 }
 
+int64_t PackDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
+                     int64_t second) {
+  return (((((year * 16 + month) * 32 + day) * 32 + hour) * 64 + minute) * 64) + second;
+}
+
 TimeKey MakeTimeKey(const LogEntry& entry) {
-  const auto u = [](int32_t v) { return v > 0 ? static_cast<uint64_t>(v) : uint64_t{0}; };
-  return (u(entry.year) << 26) + (u(entry.month) << 22) + (u(entry.day) << 17) +
-         (u(entry.hour) << 12) + (u(entry.minute) << 6) + u(entry.second);
+  const auto u = [](int32_t v) { return v > 0 ? int64_t{v} : int64_t{0}; };
+  return static_cast<TimeKey>(PackDateTime(u(entry.year), u(entry.month), u(entry.day),
+                                           u(entry.hour), u(entry.minute), u(entry.second)));
 }

@@ -71,6 +71,11 @@ void ResetEntry(LogEntry& entry);
 void ResetEntryNumbers(LogEntry& entry);
 void ClearEntryTexts(LogEntry& entry);
 
+// A date and time packed so that a later one is a larger number:
+// year<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second.
+int64_t PackDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
+                     int64_t second);
+
 // The packed date and time by which entries are merged:
 // year<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second. Every field of an
 // accepted entry is small and non-negative, so keys order the dates exactly; a negative

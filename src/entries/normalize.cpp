@@ -9,10 +9,10 @@
 
 namespace {
 
-// The path an absolute URL without a path gets. Entries point at it through a `char*`, but
-// nothing writes to an entry's uri after the split (the path was cleaned before it), and it is
-// never written here either: parsing threads share it, reading only.
-char root_path[2] = "/";
+// The path an absolute URL without a path gets. Parsing threads share it, so it is constant
+// data: entries point at it through a `char*`, but nothing writes to an entry's uri after the
+// split (the path was cleaned before it), and a write would fault rather than race.
+constexpr char kRootPath[] = "/";
 
 // ---- Hex escapes -------------------------------------------------------------------------
 
@@ -239,7 +239,7 @@ bool SplitAbsoluteUri(EntryText& uri, EntryText& path) {
   if (text[slash] == '/') {
     path = EntryText{text + slash, uri.length - LengthOf(slash)};
   } else {
-    path = EntryText{root_path, 1};
+    path = EntryText{const_cast<char*>(kRootPath), 1};
   }
   uri.length = LengthOf(out);
   return true;

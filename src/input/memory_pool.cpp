@@ -195,42 +195,9 @@ struct SizeClass {
   int32_t overflow;
 };
 
-constexpr uint32_t kNever = 1;  // low of an overflow-only class (high 0)
-
-// The request sizes come from this machine's builds (zlib 1.2.13 and libbz2 1.0.8, 64-bit),
-// measured by logging the callbacks; a test opens and closes streams again and again and
-// checks that the pool does not grow, which fails when a size drifts from these tables.
+// The request sizes come from this machine's build of libbz2 1.0.8 (64-bit), measured by
+// logging the callbacks.
 //
-// gzip adapter: gzip readers (inflate state and 32 KB window). The deflate classes (a
-// writer's record, its 16384-byte output buffer, the deflate state and four 65536-byte
-// deflate arrays) are measured too, so a zlib compressor handed this allocator also runs
-// without growing the pool; the merged log's writer itself runs on the heap.
-constexpr SizeClass kGzipClasses[] = {
-    {0, 16, 16, -1},            // 0: small requests
-    {17, 256, 256, -1},         // 1: the gzip writer record
-    {512, 2048, 2048, 2},       // 2: medium buffers
-    {kNever, 0, 2048, -1},      // 3: overflow of class 2
-    {5952, 5952, 5952, -1},     // 4: deflate state
-    {7160, 7160, 7160, -1},     // 5: inflate state
-    {16384, 16384, 16384, -1},  // 6: the writer's output buffer
-    {32768, 32768, 32768, -1},  // 7: inflate window
-    {65536, 65536, 65536, 9},   // 8: deflate window, hash chains, hash heads, pending
-    {kNever, 0, 65536, -1},     // 9: overflow of class 8
-};
-constexpr int kGzipCopies = 2;
-
-// zip adapter: the raw inflate of each member (state and window), reused member after member.
-constexpr SizeClass kZipClasses[] = {
-    {0, 16, 16, -1},           // 0: small requests
-    {17, 256, 256, -1},        // 1: small records
-    {512, 2048, 2048, 3},      // 2: medium buffers
-    {kNever, 0, 2048, -1},     // 3: overflow of class 2
-    {7160, 7160, 7160, -1},    // 4: inflate state
-    {32768, 32768, 32768, 6},  // 5: inflate window
-    {kNever, 0, 32768, -1},    // 6: overflow of class 5
-};
-constexpr int kZipCopies = 1;
-
 // bzip2 adapter: the decompressor state; its block-sorting arrays (up to 3.6 MB) exceed a
 // pool block and come from the heap.
 constexpr SizeClass kBzip2Classes[] = {
@@ -251,8 +218,6 @@ constexpr Adapter MakeAdapter(const SizeClass (&classes)[N], int copies, bool he
   return Adapter{classes, static_cast<int>(N), copies, heap};
 }
 
-constexpr Adapter kGzipAdapter = MakeAdapter(kGzipClasses, kGzipCopies, false);
-constexpr Adapter kZipAdapter = MakeAdapter(kZipClasses, kZipCopies, false);
 constexpr Adapter kBzip2Adapter = MakeAdapter(kBzip2Classes, kBzip2Copies, true);
 
 // The record behind an adapter: the pool, N block pointers, N slot states.
@@ -263,8 +228,6 @@ struct SlotCache {
   int32_t state[N];
 };
 
-using GzipCache = SlotCache<kGzipAdapter.Slots()>;
-using ZipCache = SlotCache<kZipAdapter.Slots()>;
 using Bzip2Cache = SlotCache<kBzip2Adapter.Slots()>;
 
 template <typename Cache>
@@ -330,22 +293,6 @@ uint64_t RequestSize(uint64_t items, uint64_t size) {
   return items * size;  // both below 2^32: no overflow in 64 bits
 }
 
-void* GzipAlloc(void* cache, unsigned items, unsigned size) {
-  return CacheAlloc<GzipCache>(kGzipAdapter, cache, RequestSize(items, size));
-}
-
-void GzipFree(void* cache, void* address) {
-  CacheFree<GzipCache>(kGzipAdapter, cache, address);
-}
-
-void* ZipAlloc(void* cache, unsigned items, unsigned size) {
-  return CacheAlloc<ZipCache>(kZipAdapter, cache, RequestSize(items, size));
-}
-
-void ZipFree(void* cache, void* address) {
-  CacheFree<ZipCache>(kZipAdapter, cache, address);
-}
-
 void* Bzip2Alloc(void* cache, int items, int size) {
   if (items < 0 || size < 0) return nullptr;
   return CacheAlloc<Bzip2Cache>(
@@ -359,14 +306,6 @@ void Bzip2Free(void* cache, void* address) {
 }  // namespace
 
 // ---- Adapters ---------------------------------------------------------------------------
-
-ZlibAllocator MPGzipAllocator(MemoryPool* pool) {
-  return ZlibAllocator{GzipAlloc, GzipFree, NewCache<GzipCache>(pool)};
-}
-
-ZlibAllocator MPZipAllocator(MemoryPool* pool) {
-  return ZlibAllocator{ZipAlloc, ZipFree, NewCache<ZipCache>(pool)};
-}
 
 Bzip2Allocator MPBzip2Allocator(MemoryPool* pool) {
   return Bzip2Allocator{Bzip2Alloc, Bzip2Free, NewCache<Bzip2Cache>(pool)};

@@ -42,11 +42,6 @@ int32_t MPBlockCount(const MemoryPool* pool);
 // Allocation callbacks with the libraries' signatures and the context they are called with.
 // A decoder is handed one when it is opened and keeps it for its whole life; all null means
 // the library's own (the heap).
-struct ZlibAllocator {
-  void* (*zalloc)(void* opaque, unsigned items, unsigned size) = nullptr;
-  void (*zfree)(void* opaque, void* address) = nullptr;
-  void* opaque = nullptr;
-};
 struct Bzip2Allocator {
   void* (*bzalloc)(void* opaque, int items, int size) = nullptr;
   void (*bzfree)(void* opaque, void* address) = nullptr;
@@ -59,10 +54,6 @@ struct Bzip2Allocator {
 // allocates the same sizes again reuses the same pool bytes. The allocator it returns is
 // valid until the pool is disposed; requests no slot serves are taken from the pool uncached.
 
-// For a gzip reader: inflate state and window, member after member.
-ZlibAllocator MPGzipAllocator(MemoryPool* pool);
-// For the members of a zip archive: one raw inflate after the other.
-ZlibAllocator MPZipAllocator(MemoryPool* pool);
 // For a bzip2 reader: the decompressor state, stream after stream. Its block-sorting arrays
 // (up to 3.6 MB) exceed a pool block and come from the heap, and go back there when freed.
 Bzip2Allocator MPBzip2Allocator(MemoryPool* pool);

@@ -16,9 +16,6 @@
 
 namespace {
 
-// More threads than this would only hold more memory; a larger request gets this many.
-constexpr int kMaxThreads = 64;
-
 // One place in the ring of chunks. The thread that fills it (the caller's) and the thread
 // that compresses it never touch it at once: `done` and the sink's counters, under the
 // sink's mutex, say whose turn it is.
@@ -184,12 +181,12 @@ class DeflateSink final : public OutputSink {
 
 int DefaultDeflateThreads() {
   const unsigned cores = std::thread::hardware_concurrency();
-  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
+  return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMostDeflateThreads));
 }
 
 std::unique_ptr<OutputSink> MakeDeflateSink(std::FILE* file, int level, int threads) {
   if (file == nullptr) return nullptr;
-  const int count = threads <= 0 ? DefaultDeflateThreads() : std::min(threads, kMaxThreads);
+  const int count = threads <= 0 ? DefaultDeflateThreads() : std::min(threads, kMostDeflateThreads);
   std::vector<std::unique_ptr<MemberCompressor>> compressors;
   // A compressor the memory does not allow means one thread fewer: the bytes are the same.
   for (int i = 0; i < count; ++i) {

@@ -19,6 +19,9 @@ inline constexpr size_t kDeflateChunkSize = size_t{2} << 20;
 // threads work. Memory stays at about (threads + this) x 2 chunk sizes, whatever the output.
 inline constexpr int kDeflateSpareChunks = 2;
 
+// More threads than this would only hold more memory; a larger request gets this many.
+inline constexpr int kMostDeflateThreads = 64;
+
 // Threads when none are chosen: one per core the machine reports (at least one).
 int DefaultDeflateThreads();
 
