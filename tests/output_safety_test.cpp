@@ -28,21 +28,6 @@ bool SaysPublished(const std::string& console, const fs::path& dir) {
                            "'.\n");
 }
 
-// `count` access-log lines of host `host`, one a second from `first_second` on.
-std::string Lines(int host, int count, int first_second) {
-  std::string text;
-  char line[160];
-  for (int i = 0; i < count; ++i) {
-    const int t = first_second + i;
-    std::snprintf(line, sizeof line,
-                  "10.0.0.%d - - [05/Mar/2001:%02d:%02d:%02d -0500] \"GET /h%d/%d HTTP/1.0\" "
-                  "200 %d\n",
-                  host, t / 3600 % 24, t / 60 % 60, t % 60, host, i, i);
-    text += line;
-  }
-  return text;
-}
-
 // The merged text the program makes of `logs` (name, content) in a directory of its own.
 std::string ReferenceMerge(const std::vector<std::pair<std::string, std::string>>& logs) {
   const fs::path dir = FreshDirectory("safety-reference");
@@ -100,8 +85,8 @@ class OutputAmongNeighbours : public ::testing::Test {
 // never waited on, and the published merged log is a new regular file of the user's,
 // complete, with the mode from the umask.
 TEST_F(OutputAmongNeighbours, PlantedObjectsAreNeverOpened) {
-  const std::string a = Lines(1, 300, 0);
-  const std::string b = Lines(2, 300, 1);
+  const std::string a = AccessLines(1, 300, 0);
+  const std::string b = AccessLines(2, 300, 1);
   const std::string expected = ReferenceMerge({{"a.log", a}, {"b.log", b}});
   ASSERT_NE(expected.find("/h2/299"), std::string::npos);
 
@@ -183,10 +168,10 @@ TEST_F(OutputAmongNeighbours, PlantedObjectsAreNeverOpened) {
 // in the middle of its merge (its second log is a FIFO the test feeds) while the second
 // runs from start to end.
 TEST_F(OutputAmongNeighbours, TwoRunsIntoOneDirectoryEachPublishAWholeFile) {
-  const std::string a = Lines(1, 2000, 0);
-  const std::string head = Lines(2, 20000, 1);  // far more than one read of the FIFO
-  const std::string tail = Lines(3, 500, 30000);
-  const std::string c = Lines(4, 1000, 2);
+  const std::string a = AccessLines(1, 2000, 0);
+  const std::string head = AccessLines(2, 20000, 1);  // far more than one read of the FIFO
+  const std::string tail = AccessLines(3, 500, 30000);
+  const std::string c = AccessLines(4, 1000, 2);
   const std::string first_run = ReferenceMerge({{"a.log", a}, {"b.log", head + tail}});
   const std::string second_run = ReferenceMerge({{"a.log", a}, {"c.log", c}});
   ASSERT_NE(first_run, second_run);
@@ -219,9 +204,9 @@ TEST_F(OutputAmongNeighbours, EndingSignalsRemoveThePartialFile) {
     SCOPED_TRACE(signal_number);
     fs::remove_all(dir);
     fs::create_directories(dir);
-    WriteFile(dir / "a.log", Lines(1, 2000, 0));
+    WriteFile(dir / "a.log", AccessLines(1, 2000, 0));
     WriteFile(dir / "merged.gz", "the merged log of an earlier run\n");
-    FifoFeeder feeder(dir / "b.fifo", Lines(2, 20000, 1), Lines(3, 10, 30000));
+    FifoFeeder feeder(dir / "b.fifo", AccessLines(2, 20000, 1), AccessLines(3, 10, 30000));
     ASSERT_TRUE(feeder.Opened());
     RunningProgram run = Start({"a.log", "b.fifo"});
     ASSERT_TRUE(WaitUntil([&] { return !PartialFilesIn(dir).empty(); }))

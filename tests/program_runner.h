@@ -283,6 +283,22 @@ inline std::filesystem::path FreshDirectory(const std::string& name) {
   return dir;
 }
 
+// `count` NCSA common log lines of client 10.0.0.`host`, one a second from `first_second`
+// on, each asking for "/h<host>/<n>".
+inline std::string AccessLines(int host, int count, int first_second) {
+  std::string text;
+  char line[160];
+  for (int i = 0; i < count; ++i) {
+    const int t = first_second + i;
+    std::snprintf(line, sizeof line,
+                  "10.0.0.%d - - [05/Mar/2001:%02d:%02d:%02d -0500] \"GET /h%d/%d HTTP/1.0\" "
+                  "200 %d\n",
+                  host, t / 3600 % 24, t / 60 % 60, t % 60, host, i, i);
+    text += line;
+  }
+  return text;
+}
+
 inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary);
   out << bytes;

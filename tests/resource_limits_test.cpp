@@ -31,21 +31,6 @@ constexpr bool kSanitized = true;
 constexpr bool kSanitized = false;
 #endif
 
-// `count` access-log lines of host `host`, one a second from `first_second` on.
-std::string Lines(int host, int count, int first_second) {
-  std::string text;
-  char line[160];
-  for (int i = 0; i < count; ++i) {
-    const int t = first_second + i;
-    std::snprintf(line, sizeof line,
-                  "10.0.0.%d - - [05/Mar/2001:%02d:%02d:%02d -0500] \"GET /h%d/%d HTTP/1.0\" "
-                  "200 %d\n",
-                  host, t / 3600 % 24, t / 60 % 60, t % 60, host, i, i);
-    text += line;
-  }
-  return text;
-}
-
 // A zstd frame of `text` whose header asks for a window of 2^`window_log` bytes whatever the
 // text's size: streamed, so the size is not known when the header is written.
 std::string ZstdWithWindow(const std::string& text, int window_log) {
@@ -120,8 +105,8 @@ class ResourceLimits : public ::testing::Test {
 // never with an abort. As root the process-count limit does not bind, so only the
 // address-space limit is certain to be met there.
 TEST_F(ResourceLimits, ThreadsThatCannotStartLeaveTheWorkToFewer) {
-  const std::string a = Lines(1, 20000, 0);
-  const std::string b = Lines(2, 20000, 1);
+  const std::string a = AccessLines(1, 20000, 0);
+  const std::string b = AccessLines(2, 20000, 1);
   WriteFile(dir / "a.log.gz", GzipBytes(a));
   WriteFile(dir / "b.log.zst", ZstdBytes(b));
   const ProgramRun reference = RunStitcher(
@@ -179,8 +164,8 @@ TEST_F(ResourceLimits, ThreadsThatCannotStartLeaveTheWorkToFewer) {
 // failure meets the merge thread; with several, a worker.
 TEST_F(ResourceLimits, MemoryThatCannotBeHadEndsTheRunCleanly) {
   if (kSanitized) GTEST_SKIP() << "an address-space limit stops a sanitizer build before main";
-  WriteFile(dir / "a.log.zst", ZstdWithWindow(Lines(1, 3000, 0), 27));
-  WriteFile(dir / "b.log", Lines(2, 3000, 1));
+  WriteFile(dir / "a.log.zst", ZstdWithWindow(AccessLines(1, 3000, 0), 27));
+  WriteFile(dir / "b.log", AccessLines(2, 3000, 1));
   for (const char* threads : {"--threads=1", "--threads=8"}) {
     SCOPED_TRACE(threads);
     WriteFile(dir / "merged.gz", "the merged log of an earlier run\n");
@@ -197,11 +182,11 @@ TEST_F(ResourceLimits, MemoryThatCannotBeHadEndsTheRunCleanly) {
 // Inputs asking for more than the decoders allow (as `zstd -d` and `xz -d` refuse them
 // without --memory) are left out, saying which and what they need; the others are merged.
 TEST_F(ResourceLimits, OversizedWindowsAndDictionariesAreRefusedWithTheirNeed) {
-  const std::string kept = Lines(3, 50, 0);
+  const std::string kept = AccessLines(3, 50, 0);
   WriteFile(dir / "kept.log", kept);
-  WriteFile(dir / "wide.log.zst", ZstdWithWindow(Lines(1, 50, 0), 28));
-  WriteFile(dir / "deep.log.xz", XzWith96MiBDictionary(Lines(2, 50, 0)));
-  WriteFile(dir / "fine.log.zst", ZstdWithWindow(Lines(4, 50, 0), 27));
+  WriteFile(dir / "wide.log.zst", ZstdWithWindow(AccessLines(1, 50, 0), 28));
+  WriteFile(dir / "deep.log.xz", XzWith96MiBDictionary(AccessLines(2, 50, 0)));
+  WriteFile(dir / "fine.log.zst", ZstdWithWindow(AccessLines(4, 50, 0), 27));
   const ProgramRun run =
       RunStitcher(dir, {"-Plain", "-Output", "merged.log", "--output-format=ncsa", "wide.log.zst",
                         "deep.log.xz", "fine.log.zst", "kept.log"});
@@ -228,11 +213,11 @@ TEST_F(ResourceLimits, InputsPastTheMemoryBudgetMergeInPassesToTheSameLog) {
   std::vector<std::string> args = {"-Plain", "-Output", "merged.log"};
   for (int host = 1; host <= 5; ++host) {
     const std::string name = "w" + std::to_string(host) + ".log.zst";
-    WriteFile(dir / name, ZstdWithWindow(Lines(host, 400, host), host == 5 ? 25 : 23));
+    WriteFile(dir / name, ZstdWithWindow(AccessLines(host, 400, host), host == 5 ? 25 : 23));
     args.push_back(name);
   }
   args.push_back("plain.log");
-  WriteFile(dir / "plain.log", Lines(9, 400, 0));
+  WriteFile(dir / "plain.log", AccessLines(9, 400, 0));
   std::vector<std::string> one_pass = args;
   one_pass.insert(one_pass.begin(), "--memory=1G");
   ASSERT_EQ(RunStitcher(dir, one_pass).status, 0);
@@ -260,8 +245,8 @@ TEST_F(ResourceLimits, MemoryBudgetValues) {
   const Case cases[] = {{"64M", true},  {"1g", true},     {"16777216", true},
                         {"15M", false}, {"", false},      {"64MB", false},
                         {"-1G", false}, {"1025G", false}, {"99999999999999999999", false}};
-  WriteFile(dir / "a.log", Lines(1, 3, 0));
-  WriteFile(dir / "b.log", Lines(2, 3, 0));
+  WriteFile(dir / "a.log", AccessLines(1, 3, 0));
+  WriteFile(dir / "b.log", AccessLines(2, 3, 0));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
     const ProgramRun run =

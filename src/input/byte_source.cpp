@@ -1,6 +1,7 @@
 #include "input/byte_source.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/descriptor.h"
@@ -15,6 +16,16 @@ void InitSourceFile(SourceFile* file, int fd, int64_t size) {
   file->head_at = 0;
   file->taken = 0;
   file->refusal[0] = '\0';
+}
+
+bool WithinDecoderLimit(SourceFile* file, const char* what, uint64_t need, uint64_t limit) {
+  if (need <= limit) return true;
+  constexpr uint64_t kMiB = uint64_t{1} << 20;
+  std::snprintf(file->refusal, sizeof file->refusal,
+                "its %s of %llu MiB needs more memory than the %llu MiB allowed", what,
+                static_cast<unsigned long long>((need + kMiB - 1) / kMiB),
+                static_cast<unsigned long long>(limit / kMiB));
+  return false;
 }
 
 int32_t ReadHead(SourceFile* file, unsigned char* space, int32_t capacity) {

@@ -60,6 +60,11 @@ bool SourceAtSize(const SourceFile* file);
 // their own (a zip archive's directory); -1 when the descriptor cannot seek (a pipe).
 int64_t SourceStart(const SourceFile* file);
 
+// True when a decoder's `what` ("zstd window") of `need` bytes is within `limit`; otherwise
+// says so in the file's `refusal` ("its zstd window of 256 MiB needs more memory than the
+// 128 MiB allowed") and gives false.
+bool WithinDecoderLimit(SourceFile* file, const char* what, uint64_t need, uint64_t limit);
+
 // ---- Plain text ------------------------------------------------------------------------------
 // The reader's state is the source itself; opening never fails.
 void* PlainOpen(SourceFile* file, MemoryPool* pool);

@@ -2,7 +2,6 @@
 
 #include <lzma.h>
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "base/resource_limits.h"
@@ -55,13 +54,7 @@ void* XzOpen(SourceFile* file, MemoryPool* pool) {
   r->xz.avail_in = RefillByteSource(&r->source);
   r->xz.next_in = r->source.buffer;
   const uint64_t dictionary = XzFirstDictionary(r->source.buffer, r->xz.avail_in);
-  if (dictionary > XZ_DICTIONARY_LIMIT) {
-    std::snprintf(file->refusal, sizeof file->refusal,
-                  "its xz dictionary of %llu MiB needs more memory than the %llu MiB allowed",
-                  static_cast<unsigned long long>((dictionary + (1 << 20) - 1) >> 20),
-                  static_cast<unsigned long long>(XZ_DICTIONARY_LIMIT >> 20));
-    return nullptr;
-  }
+  if (!WithinDecoderLimit(file, "xz dictionary", dictionary, XZ_DICTIONARY_LIMIT)) return nullptr;
   // Concatenated: streams one after the other are one run of data, as `xz -d` reads them.
   if (lzma_stream_decoder(&r->xz, XZ_MEMORY_LIMIT, LZMA_CONCATENATED) != LZMA_OK) {
     lzma_end(&r->xz);

@@ -4,7 +4,6 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "base/resource_limits.h"
@@ -85,13 +84,7 @@ uint64_t ZstdFrameWindow(const unsigned char* data, int32_t size) {
 
 void* ZstdOpen(SourceFile* file, MemoryPool* pool) {
   const uint64_t window = ZstdFrameWindow(file->head, file->head_count);
-  if (window > ZSTD_WINDOW_LIMIT) {
-    std::snprintf(file->refusal, sizeof file->refusal,
-                  "its zstd window of %llu MiB needs more memory than the %llu MiB allowed",
-                  static_cast<unsigned long long>((window + (1 << 20) - 1) >> 20),
-                  static_cast<unsigned long long>(ZSTD_WINDOW_LIMIT >> 20));
-    return nullptr;
-  }
+  if (!WithinDecoderLimit(file, "zstd window", window, ZSTD_WINDOW_LIMIT)) return nullptr;
   auto* r = static_cast<ZstdReader*>(MPAllocAligned(pool, sizeof(ZstdReader)));
   *r = ZstdReader{};
   InitByteSource(&r->source, file, pool);
