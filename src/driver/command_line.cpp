@@ -104,6 +104,10 @@ Walk SetDos(WalkState&, const Switch&, const char*) {
   settings.newlines = NewlineStyle::DOS;
   return Walk::Continue;
 }
+Walk SetNoProgress(WalkState&, const Switch&, const char*) {
+  settings.progress = ProgressMode::OFF;
+  return Walk::Continue;
+}
 Walk SetPlain(WalkState&, const Switch&, const char*) {
   settings.compress = false;
   return Walk::Continue;
@@ -351,6 +355,19 @@ constexpr Switch kSwitches[] = {
      "  --filter-server=<pattern> filter on the virtual host\n"},
     {'\0', "filter-user", Takes::Value, L, SetConfigKey,
      "  --filter-user=<pattern> filter on the user name\n"},
+    {'\0', "stats", Takes::OptionalValue, L, SetConfigKey,
+     "  --stats[=yes|no] a table of the inputs at the end: dialects, entries, lines passed over "
+     "by reason, first and last entry, gaps\n"},
+    {'\0', "gap", Takes::Value, L, SetConfigKey,
+     "  --gap=<duration> a longer time without entries inside an input is a gap (default 1h; "
+     "90s, 30m, 1h30m, 2d; 0 = none)\n"},
+    {'\0', "progress", Takes::OptionalValue, L, SetConfigKey,
+     "  --progress[=yes|no] draw the progress line even when standard error is no terminal\n"},
+    {'\0', "no-progress", Takes::Nothing, L, SetNoProgress,
+     "  --no-progress never draw the progress line\n"},
+    {'\0', "report", Takes::Value, L, SetConfigKey,
+     "  --report=<file> write a report of the run: JSON, or a page with timelines when <file> "
+     "ends in .html\n"},
     {'\0', "help", Takes::Nothing, L, AskHelp, "  --help display this message and exit\n"},
     {'\0', "version", Takes::Nothing, L, AskVersion, "  --version display the version and exit\n"},
     {'\0', "", Takes::Nothing, L, EndSwitches, "  -- every later argument is a log file\n"},

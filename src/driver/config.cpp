@@ -120,6 +120,23 @@ bool SetInputTimezone(const char* v) {
   return true;
 }
 
+bool SetStats(const char* v) {
+  return SetBoolean(settings.stats, v);
+}
+bool SetProgress(const char* v) {
+  bool on = false;
+  if (!SetBoolean(on, v)) return false;
+  settings.progress = on ? ProgressMode::ON : ProgressMode::OFF;
+  return true;
+}
+bool SetGapKey(const char* v) {
+  return SetGap(settings, v);
+}
+bool SetReport(const char* v) {
+  settings.report_path = v;
+  return true;
+}
+
 bool AddFilter(std::vector<std::string>& list, const char* v) {
   return TextFits(v) && AppendFilter(list, v);
 }
@@ -163,6 +180,10 @@ constexpr ConfigKey kConfigKeys[] = {
     {"filter-agent", AddAgentFilter},
     {"filter-server", AddServerFilter},
     {"filter-user", AddUserFilter},
+    {"stats", SetStats},
+    {"progress", SetProgress},
+    {"gap", SetGapKey},
+    {"report", SetReport},
 };
 
 // Splits the line into key and value in place; false when there is no blank or nothing

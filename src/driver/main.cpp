@@ -9,6 +9,7 @@
 #include "driver/command_line.h"
 #include "driver/config.h"
 #include "driver/merge.h"
+#include "driver/run_report.h"
 #include "driver/settings.h"
 #include "input/memory_pool.h"
 #include "platform/console.h"
@@ -25,6 +26,17 @@ std::string ReadConfig() {
   return ReadConfigFile(path.c_str(), chosen) ? path : std::string();
 }
 
+// Merges with a run report: the report carries the exit status the run ends with, so it is
+// written last; a report that cannot be written fails the run.
+bool MergeAndReport(std::vector<MergeInput>& inputs, const RunZones& zones) {
+  KeepProblems();
+  RunRecord record;
+  const bool merged = MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones, &record);
+  if (!merged) NoteFailure();
+  WriteRunReport(settings.report_path, inputs, record, ExitStatus());
+  return merged;
+}
+
 // Runs the merge, or answers what the command line asked for instead.
 bool Run(const CommandLine& line) {
   switch (line.outcome) {
@@ -33,7 +45,10 @@ bool Run(const CommandLine& line) {
       if (!LoadRunZones(zones)) return false;
       std::vector<MergeInput> inputs(line.names.size());
       for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
-      return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
+      if (settings.report_path.empty()) {
+        return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
+      }
+      return MergeAndReport(inputs, zones);
     }
     case CommandOutcome::Help:
       PrintUsage(stdout);

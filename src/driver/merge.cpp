@@ -1,6 +1,7 @@
 #include "driver/merge.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,9 @@
 
 #include "base/file_spec.h"
 #include "base/messages.h"
+#include "driver/input_summary.h"
 #include "driver/parse_ahead.h"
+#include "driver/run_report.h"
 #include "driver/progress.h"
 #include "driver/settings.h"
 #include "entries/filters.h"
@@ -124,7 +127,10 @@ void FinishInput(MergeInput& input) {
     SayInputLost("Error reading input file '%s': it could not be read to its end.\n",
                  EscapedName(input.name).c_str());
   }
-  if (input.stream != nullptr) INClose(input.stream);
+  if (input.stream != nullptr) {
+    NoteInputEnd(input.counts, *input.stream);
+    INClose(input.stream);
+  }
   input.stream = nullptr;
   input.time_key = NO_ENTRY;
 }
@@ -424,6 +430,8 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
   input.lines_read = 0;
   input.lines_corrupt = 0;
   input.lines_skipped = 0;
+  StartCounts(input.counts, settings.gap_seconds, !settings.report_path.empty());
+  NoteInputStart(input.counts, *input.stream);
   if (settings.verbose) SayInfo("Opened '%s'.\n", display.c_str());
   return true;
 }
@@ -438,6 +446,9 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
     if (input.stream->lines_dropped > 0) {
       input.lines_read += input.stream->lines_dropped;
       input.lines_corrupt += input.stream->lines_dropped;
+      for (int64_t n = input.stream->lines_dropped; n > 0; --n) {
+        CountLine(input.counts, LineFate::OVER_LONG, input.lines_read - n + 1, nullptr);
+      }
       input.stream->lines_dropped = 0;
     }
     if (line == nullptr) return NO_ENTRY;
@@ -459,9 +470,11 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
       if (real_time) {
         RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
+        CountEntry(input.counts, input.parse_state->matched, input.entry);
         return InstantTimeKey(instant);
       }
       GiveInputOffset(input);
+      CountEntry(input.counts, input.parse_state->matched, input.entry);
       return MakeTimeKey(input.entry);
     }
     if (result == PARSE_HEADER) {
@@ -469,6 +482,7 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
     } else {
       ++input.lines_corrupt;
     }
+    CountLine(input.counts, FateOf(input.parse_state->reason), input.lines_read, line);
   }
 }
 
@@ -666,11 +680,11 @@ bool MergeIntoSpills(MergeInput* inputs, int count, const PassPlan& plan, RunCon
 
 }  // namespace
 
-bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
+bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* record) {
   // From here on an ending signal removes the partial output, and a file-size limit is a
   // write error rather than a silent kill.
   InstallSignalHandlers();
-  ProgressSchedule schedule = StartProgress();
+  ProgressSchedule schedule = StartProgress(settings.verbose);
   const PassPlan plan = PlanPasses(count);
   const DestinationOptions options{
       settings.compress, settings.level,
@@ -715,7 +729,10 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   SayInfo("Merging . . .\n");
 
   SinkOut out(*sink);
-  ProgressSchedule* progress = settings.verbose ? &schedule : nullptr;
+  const std::span all(inputs, static_cast<size_t>(count));
+  StartProgressLine(all, ProgressLineWanted(settings.progress, settings.quiet));
+  ProgressSchedule* progress = settings.verbose || ProgressLineOn() ? &schedule : nullptr;
+  if (record != nullptr) record->merge_started = std::chrono::steady_clock::now();
   // Without its header the merged log can follow another slice of the same merge.
   // A spill that cannot be read back fails the run, as a write error does.
   bool complete = false;
@@ -727,9 +744,15 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   FinishInputs(inputs, count);
   spills.clear();
   const int64_t merged = sink->Written();
-  if (settings.verbose)
-    PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);
+  // What became of each input, once every worker has stopped.
+  EndProgressLine();
+  const bool table = settings.verbose || settings.stats;
+  WarnCorruptInputs(all, table);
+  if (table) PrintInputTable(all, settings.stats);
+  if (settings.verbose) PrintStatistics(all, merged, schedule);
   const bool written = sink->Finish().has_value() && complete;
   MPDispose(pool);
-  return Publish(destination, written);
+  const bool published = Publish(destination, written);
+  if (record != nullptr) NoteOutput(*record, destination, merged, published);
+  return published;
 }

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/time_zone.h"
+#include "driver/input_stats.h"
 #include "entries/log_entry.h"
 #include "entries/zone_shift.h"
 
@@ -13,6 +14,7 @@ struct Destination;
 struct InputFile;
 struct ParseAhead;
 struct ParseState;
+struct RunRecord;
 struct MemoryPool;
 
 // ---- The zones of a run ------------------------------------------------------------------
@@ -52,6 +54,7 @@ struct MergeInput {
   int64_t lines_read = 0;             // lines handed to the parser
   int64_t lines_corrupt = 0;          // lines no format matched
   int64_t lines_skipped = 0;          // header and other non-entry lines
+  InputCounts counts;                 // entries, lines by reason, span and gaps
   const RunZones* zones = nullptr;    // null: stamps are left as read
   OffsetMemo input_offsets;           // of zones->input, at this input's clock times
   OffsetMemo written_offsets;         // of zones->written, at this input's instants
@@ -67,7 +70,9 @@ struct MergeInput {
 // it and renamed over the final name only when everything was written. False when the output cannot
 // be opened, a write, flush or close of it failed, or the rename failed; true when the merge ran to
 // its end.
-bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones);
+// With `record`, what became of the output is noted there for the run report.
+bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones,
+               RunRecord* record = nullptr);
 
 // Opens one slot's file, parser state and counters; its entries are read with `zones`. True
 // when the slot has an input to read. A file that cannot be opened is reported with the

@@ -9,6 +9,13 @@
 #include "entries/filters.h"
 #include "output/writers.h"
 
+// Whether the progress line is drawn.
+enum class ProgressMode : uint8_t {
+  AUTO,  // when standard error is a terminal and the run is not quiet
+  ON,    // always
+  OFF,   // never
+};
+
 struct Settings {
   bool compress = true;  // merged.gz instead of merged.log
   int32_t level = 9;     // gzip level 0..9
@@ -33,6 +40,11 @@ struct Settings {
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
+  bool stats = false;          // the table of inputs at the end (as with verbose)
+  ProgressMode progress = ProgressMode::AUTO;
+  int64_t gap_seconds = 3600;  // a longer hole inside an input's span is a gap; 0 = none
+  std::string report_path;     // the run report: JSON, or HTML when it ends in ".html"; empty =
+                               // none
 };
 
 // The settings of this process.
@@ -55,3 +67,7 @@ bool SetLevelDigit(Settings& target, const char* text);
 inline constexpr int MAX_OPEN_LEAST = 2;
 inline constexpr int MAX_OPEN_MOST = 1000000;
 bool SetMaxOpen(Settings& target, const char* text);
+
+// A duration such as "90", "45s", "30m", "1h30m" or "2d" (seconds without a unit); false,
+// changing nothing, for anything else or more than 100 years.
+bool SetGap(Settings& target, const char* text);

@@ -19,6 +19,9 @@ int64_t RaiseOpenFileLimit(int64_t wanted);
 // True when standard output is a terminal.
 bool StandardOutputIsTerminal();
 
+// True when standard error is a terminal.
+bool StandardErrorIsTerminal();
+
 // How OpenRegularFile went.
 enum class RegularFileOpen { Opened, Missing, NotRegular, TooLarge, Failed };
 
