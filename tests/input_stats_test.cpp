@@ -79,14 +79,17 @@ struct GapCase {
 TEST(InputGaps, HolesLongerThanTheThresholdInsideTheSpan) {
   const GapCase cases[] = {
       {"entries every half hour", {At(1, 10, 0), At(1, 10, 30), At(1, 11, 0)}, 3600, {}},
-      {"a lost rotation of three hours", {At(1, 10, 0), At(1, 13, 0), At(1, 13, 30)}, 3600,
+      {"a lost rotation of three hours",
+       {At(1, 10, 0), At(1, 13, 0), At(1, 13, 30)},
+       3600,
        {3 * 3600}},
       {"exactly the threshold is no gap", {At(1, 10, 0), At(1, 11, 0)}, 3600, {}},
-      {"a late entry splits the hole", {At(1, 10, 0), At(1, 16, 0), At(1, 13, 0)}, 3600,
+      {"a late entry splits the hole",
+       {At(1, 10, 0), At(1, 16, 0), At(1, 13, 0)},
+       3600,
        {3 * 3600, 3 * 3600}},
       {"a late entry fills the hole", {At(1, 10, 0), At(1, 12, 0), At(1, 11, 0)}, 3600, {}},
-      {"an entry before the first", {At(1, 12, 0), At(1, 12, 10), At(1, 9, 0)}, 3600,
-       {3 * 3600}},
+      {"an entry before the first", {At(1, 12, 0), At(1, 12, 10), At(1, 9, 0)}, 3600, {3 * 3600}},
       {"no threshold keeps none", {At(1, 10, 0), At(2, 10, 0)}, 0, {}},
   };
   for (const GapCase& c : cases) {
@@ -197,26 +200,32 @@ TEST(InputSummary, WarningPerCorruptInputAndTheTableWithGaps) {
     }
     return false;
   };
-  EXPECT_TRUE(has("'c.log': 2 of 4 lines corrupt (no known dialect 1, first at line 1: "
-                  "{\"ts\":\"2024-03-05T10:00:00Z\",\"path\":\"/c0\"}; date out of range 1); "
-                  "--format declares a dialect."))
+  EXPECT_TRUE(
+      has("'c.log': 2 of 4 lines corrupt (no known dialect 1, first at line 1: "
+          "{\"ts\":\"2024-03-05T10:00:00Z\",\"path\":\"/c0\"}; date out of range 1); "
+          "--format declares a dialect."))
       << run.console;
   // The table: one row per input, its columns lined up under the heading.
-  EXPECT_TRUE(has("input          entries  no dialect  bad date  over-long  error log  header  "
-                  "        first entry           last entry  dialects"))
+  EXPECT_TRUE(
+      has("input          entries  no dialect  bad date  over-long  error log  header  "
+          "        first entry           last entry  dialects"))
       << run.console;
-  EXPECT_TRUE(has("'a.log'              3           0         0          0          0       0  "
-                  "2024-03-05 10:00:00  2024-03-05 15:00:00  NCSA common/combined"))
+  EXPECT_TRUE(
+      has("'a.log'              3           0         0          0          0       0  "
+          "2024-03-05 10:00:00  2024-03-05 15:00:00  NCSA common/combined"))
       << run.console;
-  EXPECT_TRUE(has("'b.log'              4           0         0          0          0       4  "
-                  "2024-03-05 10:00:00  2024-03-05 15:00:00  declared fields (W3C, Netscape, "
-                  "WebSTAR)"))
+  EXPECT_TRUE(
+      has("'b.log'              4           0         0          0          0       4  "
+          "2024-03-05 10:00:00  2024-03-05 15:00:00  declared fields (W3C, Netscape, "
+          "WebSTAR)"))
       << run.console;
-  EXPECT_TRUE(has("'error.log'          0           0         0          0          2       0  "
-                  "                  -                    -  -"))
+  EXPECT_TRUE(
+      has("'error.log'          0           0         0          0          2       0  "
+          "                  -                    -  -"))
       << run.console;
-  EXPECT_TRUE(has("'missing.log'        -           -         -          -          -       -  "
-                  "                  -                    -  (not read)"))
+  EXPECT_TRUE(
+      has("'missing.log'        -           -         -          -          -       -  "
+          "                  -                    -  (not read)"))
       << run.console;
   EXPECT_TRUE(has("Gaps (no entry for longer than 1:00:00):")) << run.console;
   EXPECT_TRUE(has("  'a.log': 2024-03-05 10:00:00 to 2024-03-05 12:30:00 (2:30:00)"))
@@ -250,8 +259,7 @@ TEST(InputSummary, AnOverLongLineIsCountedAsCorrupt) {
   text += "10.0.0.1 - - [05/Mar/2024:10:00:01 +0000] \"GET /ok HTTP/1.1\" 200 1\n";
   WriteFile(dir / "long.log", text);
   const ProgramRun run = RunStitcher(dir, {"--quiet", "-p", "a.log", "long.log"});
-  EXPECT_EQ(run.console,
-            "'long.log': 1 of 2 lines corrupt (over-long 1); --stats shows them.\n");
+  EXPECT_EQ(run.console, "'long.log': 1 of 2 lines corrupt (over-long 1); --stats shows them.\n");
   fs::remove_all(dir);
 }
 
@@ -263,9 +271,10 @@ struct GapSetting {
 
 TEST(GapSetting, DurationsWithUnits) {
   const GapSetting cases[] = {
-      {"90", true, 90},      {"45s", true, 45},    {"30m", true, 1800}, {"1h30m", true, 5400},
-      {"2d", true, 172800},  {"0", true, 0},       {"1H", true, 3600},  {"", false, 0},
-      {"h", false, 0},       {"1h30", false, 0},   {"-1h", false, 0},   {"1w", false, 0},
+      {"90", true, 90},           {"45s", true, 45},    {"30m", true, 1800},
+      {"1h30m", true, 5400},      {"2d", true, 172800}, {"0", true, 0},
+      {"1H", true, 3600},         {"", false, 0},       {"h", false, 0},
+      {"1h30", false, 0},         {"-1h", false, 0},    {"1w", false, 0},
       {"99999999999d", false, 0},
   };
   for (const GapSetting& c : cases) {

@@ -40,7 +40,8 @@ bool HaveCommand(const std::string& name) {
 std::map<std::string, std::string> Flatten(const fs::path& file) {
   int status = -1;
   const std::string text = Capture(
-      "jq -r 'paths(type != \"object\" and type != \"array\") as $p | \"\\($p | map(tostring) | join(\".\"))=\\(getpath($p))\"' " +
+      "jq -r 'paths(type != \"object\" and type != \"array\") as $p | \"\\($p | map(tostring) | "
+      "join(\".\"))=\\(getpath($p))\"' " +
           ShellQuote(file.string()) + " 2>&1",
       status);
   std::map<std::string, std::string> fields;
@@ -70,9 +71,8 @@ fs::path ServerLogs(const std::string& name) {
 TEST(RunReport, JsonMatchesTheRunFieldByField) {
   if (!HaveCommand("jq")) GTEST_SKIP() << "jq is not installed (scripts/install-deps.sh)";
   const fs::path dir = ServerLogs("report-json");
-  const ProgramRun run = RunStitcher(
-      dir, {"-p", "--output-format=ncsa", "-o", "merged.log", "--report=run.json", "a.log",
-            "b.log", "gone.log"});
+  const ProgramRun run = RunStitcher(dir, {"-p", "--output-format=ncsa", "-o", "merged.log",
+                                           "--report=run.json", "a.log", "b.log", "gone.log"});
   EXPECT_EQ(run.status, 2) << run.console;
   auto f = Flatten(dir / "run.json");
   const std::map<std::string, std::string> expected = {
@@ -155,9 +155,8 @@ TEST(RunReport, NamesThatAreNoUtf8StayValidJson) {
 
 TEST(RunReport, AReportThatCannotBeWrittenFailsTheRun) {
   const fs::path dir = ServerLogs("report-unwritable");
-  const ProgramRun run =
-      RunStitcher(dir, {"-p", "-o", "merged.log", "--report=no/such/dir/run.json", "a.log",
-                        "b.log"});
+  const ProgramRun run = RunStitcher(
+      dir, {"-p", "-o", "merged.log", "--report=no/such/dir/run.json", "a.log", "b.log"});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.console.find("Error writing report 'no/such/dir/run.json': No such file or "
                              "directory."),

@@ -26,10 +26,10 @@ enum class LineFate : uint8_t {
 
 struct FateRow {
   LineFate fate;
-  const char* label;  // in messages and tables: "no known dialect"
-  const char* key;    // in the JSON report: "no_dialect"
-  const char* column; // heading of its column in the table of inputs
-  bool corrupt;       // corrupt (the input is damaged or unread) rather than skipped
+  const char* label;   // in messages and tables: "no known dialect"
+  const char* key;     // in the JSON report: "no_dialect"
+  const char* column;  // heading of its column in the table of inputs
+  bool corrupt;        // corrupt (the input is damaged or unread) rather than skipped
 };
 
 // One row per fate, in the order of LineFate.
@@ -67,10 +67,10 @@ struct InputCounts {
   int64_t by_fate[kFateCount] = {};
   int64_t by_template[TEMPLATE_COUNT] = {};  // entries by the template that read them
   int64_t entries = 0;                       // entries handed to the merge
-  int64_t dated = 0;       // of them, those with a whole date: they make first, last, gaps
-  int64_t first = 0;       // clock seconds of the earliest and latest dated entry
+  int64_t dated = 0;  // of them, those with a whole date: they make first, last, gaps
+  int64_t first = 0;  // clock seconds of the earliest and latest dated entry
   int64_t last = 0;
-  int64_t gap_after = 0;   // a hole longer than this (seconds) is a gap; 0 keeps none
+  int64_t gap_after = 0;      // a hole longer than this (seconds) is a gap; 0 keeps none
   std::vector<TimeGap> gaps;  // in time order, never overlapping
   bool keep_timeline = false;
   Timeline timeline;
@@ -79,8 +79,8 @@ struct InputCounts {
   // Entries the sort window had to put back in order. Nothing sorts within an input yet, so
   // it stays 0; the report already carries it.
   int64_t out_of_order = 0;
-  bool opened = false;     // the input was opened and read
-  bool finished = false;   // the input was read to its end (or its failure)
+  bool opened = false;    // the input was opened and read
+  bool finished = false;  // the input was read to its end (or its failure)
   bool read_failed = false;
   int32_t container = -1;  // the input's container (IN_PLAIN ..), -1 when never opened
   int64_t bytes_read = 0;  // stored bytes read from it, once finished

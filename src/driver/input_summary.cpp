@@ -42,38 +42,7 @@ Row RowOf(const MergeInput& input) {
   return row;
 }
 
-}  // namespace
-
-void WarnCorruptInputs(std::span<const MergeInput> inputs, bool table_follows) {
-  // The report carries the counts themselves; these lines are not kept among its problems.
-  const bool keeping = KeepingProblems();
-  KeepProblems(false);
-  for (const MergeInput& input : inputs) {
-    const InputCounts& counts = input.counts;
-    const int64_t corrupt = counts.Corrupt();
-    if (corrupt == 0) continue;
-    std::string reasons;
-    for (const FateRow& fate : kFates) {
-      const int64_t lines = counts.by_fate[static_cast<int>(fate.fate)];
-      if (!fate.corrupt || lines == 0) continue;
-      if (!reasons.empty()) reasons += "; ";
-      reasons += std::string(fate.label) + " " + Grouped(lines);
-      if (fate.fate == LineFate::NO_DIALECT && counts.first_unknown_number > 0) {
-        reasons += ", first at line " + Grouped(counts.first_unknown_number) + ": " +
-                   counts.first_unknown;
-      }
-    }
-    const bool unknown = counts.by_fate[static_cast<int>(LineFate::NO_DIALECT)] > 0;
-    std::string advice = unknown ? "--format declares a dialect" : "";
-    if (!table_follows) advice += advice.empty() ? "--stats shows them" : ", --stats shows them";
-    Say("'%s': %s of %s lines corrupt (%s)%s%s.\n", EscapedName(input.name).c_str(),
-        Grouped(corrupt).c_str(), Grouped(input.lines_read).c_str(), reasons.c_str(),
-        advice.empty() ? "" : "; ", advice.c_str());
-  }
-  KeepProblems(keeping);
-}
-
-void PrintInputTable(std::span<const MergeInput> inputs, bool asked) {
+void PrintTable(std::span<const MergeInput> inputs, bool asked) {
   std::vector<Row> rows;
   Row heading{"input", "entries"};
   for (const FateRow& fate : kFates) heading.emplace_back(fate.column);
@@ -100,13 +69,51 @@ void PrintInputTable(std::span<const MergeInput> inputs, bool asked) {
   bool any = false;
   for (const MergeInput& input : inputs) {
     for (const TimeGap& gap : input.counts.gaps) {
-      if (!any) SayTableLine(asked, "Gaps (no entry for longer than " + DurationText(gap_after) +
-                                        "):");
+      if (!any)
+        SayTableLine(asked, "Gaps (no entry for longer than " + DurationText(gap_after) + "):");
       any = true;
-      SayTableLine(asked, "  '" + EscapedName(input.name) + "': " + ClockText(gap.from) +
-                              " to " + ClockText(gap.to) + " (" +
-                              DurationText(gap.to - gap.from) + ")");
+      SayTableLine(asked, "  '" + EscapedName(input.name) + "': " + ClockText(gap.from) + " to " +
+                              ClockText(gap.to) + " (" + DurationText(gap.to - gap.from) + ")");
     }
   }
   if (!any) SayTableLine(asked, "No gaps longer than " + DurationText(gap_after) + ".");
+}
+
+}  // namespace
+
+void WarnCorruptInputs(std::span<const MergeInput> inputs, bool table_follows) {
+  // The report carries the counts themselves; these lines are not kept among its problems.
+  const bool keeping = KeepingProblems();
+  KeepProblems(false);
+  for (const MergeInput& input : inputs) {
+    const InputCounts& counts = input.counts;
+    const int64_t corrupt = counts.Corrupt();
+    if (corrupt == 0) continue;
+    std::string reasons;
+    for (const FateRow& fate : kFates) {
+      const int64_t lines = counts.by_fate[static_cast<int>(fate.fate)];
+      if (!fate.corrupt || lines == 0) continue;
+      if (!reasons.empty()) reasons += "; ";
+      reasons += std::string(fate.label) + " " + Grouped(lines);
+      if (fate.fate == LineFate::NO_DIALECT && counts.first_unknown_number > 0) {
+        reasons +=
+            ", first at line " + Grouped(counts.first_unknown_number) + ": " + counts.first_unknown;
+      }
+    }
+    const bool unknown = counts.by_fate[static_cast<int>(LineFate::NO_DIALECT)] > 0;
+    std::string advice = unknown ? "--format declares a dialect" : "";
+    if (!table_follows) advice += advice.empty() ? "--stats shows them" : ", --stats shows them";
+    Say("'%s': %s of %s lines corrupt (%s)%s%s.\n", EscapedName(input.name).c_str(),
+        Grouped(corrupt).c_str(), Grouped(input.lines_read).c_str(), reasons.c_str(),
+        advice.empty() ? "" : "; ", advice.c_str());
+  }
+  KeepProblems(keeping);
+}
+
+void PrintInputTable(std::span<const MergeInput> inputs, bool asked) {
+  // Not problems: the report carries the same figures.
+  const bool keeping = KeepingProblems();
+  KeepProblems(false);
+  PrintTable(inputs, asked);
+  KeepProblems(keeping);
 }

@@ -1,8 +1,8 @@
 #include "driver/merge.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -20,8 +20,8 @@
 #include "base/messages.h"
 #include "driver/input_summary.h"
 #include "driver/parse_ahead.h"
-#include "driver/run_report.h"
 #include "driver/progress.h"
+#include "driver/run_report.h"
 #include "driver/settings.h"
 #include "entries/filters.h"
 #include "entries/normalize.h"

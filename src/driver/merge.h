@@ -71,8 +71,7 @@ struct MergeInput {
 // be opened, a write, flush or close of it failed, or the rename failed; true when the merge ran to
 // its end.
 // With `record`, what became of the output is noted there for the run report.
-bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones,
-               RunRecord* record = nullptr);
+bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* record = nullptr);
 
 // Opens one slot's file, parser state and counters; its entries are read with `zones`. True
 // when the slot has an input to read. A file that cannot be opened is reported with the

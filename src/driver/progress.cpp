@@ -139,15 +139,14 @@ std::string ProgressText(const ProgressFigures& f) {
   if (f.total_bytes > 0) {
     const Unit& unit = UnitFor(total, kByteUnits);
     const int64_t percent = f.bytes >= f.total_bytes ? 100 : f.bytes * 100 / f.total_bytes;
-    text += "  " + Scaled(bytes, unit.size) + " of " + Scaled(total, unit.size) + " " +
-            unit.name + "  " + std::to_string(percent) + " %";
+    text += "  " + Scaled(bytes, unit.size) + " of " + Scaled(total, unit.size) + " " + unit.name +
+            "  " + std::to_string(percent) + " %";
   } else {
     const Unit& unit = UnitFor(bytes, kByteUnits);
     text += "  " + Scaled(bytes, unit.size) + " " + unit.name;
   }
   const Unit& count = UnitFor(static_cast<double>(f.entries), kCountUnits);
-  text += "  " + Scaled(static_cast<double>(f.entries), count.size) + " " + count.name +
-          "entries";
+  text += "  " + Scaled(static_cast<double>(f.entries), count.size) + " " + count.name + "entries";
   if (f.seconds > 0 && f.bytes > 0) {
     const double rate = bytes / f.seconds;
     const Unit& unit = UnitFor(rate, kByteUnits);

@@ -23,7 +23,7 @@ constexpr int kMergedHeight = 64;  // the merged log's row
 constexpr int kInputHeight = 40;   // each input's row
 constexpr int kRowSpace = 10;
 constexpr int kAxisHeight = 40;
-constexpr int kTicks = 5;
+constexpr int kTicks = 4;  // stamps under the axis, beside the first one
 
 std::string Html(std::string_view text) {
   std::string out;
@@ -60,6 +60,15 @@ std::string Number(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f", value);
   return text;
+}
+
+// "minute", "4 minutes", "2 hours": the length of a period of the timelines.
+std::string PeriodText(int64_t seconds) {
+  if (seconds == 60) return "minute";
+  if (seconds % 86400 == 0) return std::to_string(seconds / 86400) + " days";
+  if (seconds % 3600 == 0) return std::to_string(seconds / 3600) + " hours";
+  if (seconds % 60 == 0) return std::to_string(seconds / 60) + " minutes";
+  return std::to_string(seconds) + " seconds";
 }
 
 // The shared time axis: the periods of the merged timeline that hold entries.
@@ -128,17 +137,16 @@ void Row(std::string& svg, const Axis& axis, int top, int height, const std::str
     const double to = axis.X(gap.to);
     svg += "<rect class=\"gap\" x=\"" + Number(from) + "\" y=\"" + std::to_string(top) +
            "\" width=\"" + Number(std::max(to - from, 1.0)) + "\" height=\"" +
-           std::to_string(height) + "\"><title>gap: no entry from " + ClockText(gap.from) +
-           " to " + ClockText(gap.to) + " (" + DurationText(gap.to - gap.from) +
-           ")</title></rect>\n";
+           std::to_string(height) + "\"><title>gap: no entry from " + ClockText(gap.from) + " to " +
+           ClockText(gap.to) + " (" + DurationText(gap.to - gap.from) + ")</title></rect>\n";
   }
   svg += "</g>\n";
 }
 
 std::string Picture(std::span<const MergeInput> inputs, int64_t entries) {
   const Axis axis = MakeAxis(inputs);
-  const int rows_height = kMergedHeight + kRowSpace +
-                          static_cast<int>(inputs.size()) * (kInputHeight + kRowSpace);
+  const int rows_height =
+      kMergedHeight + kRowSpace + static_cast<int>(inputs.size()) * (kInputHeight + kRowSpace);
   const int height = rows_height + kAxisHeight;
   std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " +
                     std::to_string(kLabelWidth + kPlotWidth + kRight) + " " +
@@ -242,10 +250,10 @@ std::string RunReportHtml(std::span<const MergeInput> inputs, const RunRecord& r
   html += Html(VersionText());
   html += " &#183; merged log " + Html(EscapedName(record.output_path)) + ": " +
           Grouped(record.entries) + " entries" + (record.output_complete ? "" : " (incomplete)") +
-          " &#183; " + Grouped(static_cast<int64_t>(inputs.size())) + " inputs &#183; exit status " +
-          std::to_string(exit_status) + "</p>\n";
+          " &#183; " + Grouped(static_cast<int64_t>(inputs.size())) +
+          " inputs &#183; exit status " + std::to_string(exit_status) + "</p>\n";
   const Axis axis = MakeAxis(inputs);
-  html += "<p class=\"legend\">Entries per " + DurationText(axis.merged.width) +
+  html += "<p class=\"legend\">Entries per " + PeriodText(axis.merged.width) +
           " (each row scaled to its busiest period)<span style=\"background:#4a8bc2\"></span>"
           "entries<span style=\"background:#d62728;opacity:.5\"></span>gap</p>\n";
   html += Picture(inputs, record.entries);

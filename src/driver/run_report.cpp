@@ -43,7 +43,9 @@ class JsonOut {
     String(text);
     return *this;
   }
-  JsonOut& Value(const char* text) { return text == nullptr ? Null() : Value(std::string_view(text)); }
+  JsonOut& Value(const char* text) {
+    return text == nullptr ? Null() : Value(std::string_view(text));
+  }
   JsonOut& Value(int64_t number) {
     Separate();
     out_ += std::to_string(number);
@@ -364,8 +366,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-void NoteOutput(RunRecord& record, const Destination& destination, int64_t entries,
-                bool complete) {
+void NoteOutput(RunRecord& record, const Destination& destination, int64_t entries, bool complete) {
   record.output_path = destination.standard_output ? "-" : destination.final_spec.Path();
   record.compressed = destination.options.compress;
   record.entries = entries;
@@ -393,8 +394,7 @@ std::string RunReportJson(std::span<const MergeInput> inputs, const RunRecord& r
                          ? 0
                          : std::filesystem::file_size(record.output_path, error);
   json.Key("bytes");
-  if (record.output_path == "-" || record.output_path.empty() || error ||
-      !record.output_complete) {
+  if (record.output_path == "-" || record.output_path.empty() || error || !record.output_complete) {
     json.Null();
   } else {
     json.Value(static_cast<int64_t>(bytes));
@@ -441,7 +441,8 @@ bool WriteRunReport(const std::string& path, std::span<const MergeInput> inputs,
     return false;
   }
   std::FILE* stream = WriteStreamOn(fd);
-  bool written = stream != nullptr && std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+  bool written =
+      stream != nullptr && std::fwrite(text.data(), 1, text.size(), stream) == text.size();
   int reason = errno;
   if (stream != nullptr && std::fclose(stream) != 0 && written) {
     written = false;

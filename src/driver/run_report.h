@@ -18,7 +18,7 @@ struct MergeInput;
 // What the merge tells the report about its output.
 struct RunRecord {
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
-  std::string output_path;  // the merged log's name; "-" for standard output
+  std::string output_path;       // the merged log's name; "-" for standard output
   bool compressed = false;       // gzip
   bool output_complete = false;  // written to its end and published
   int64_t entries = 0;           // entries written
@@ -29,8 +29,7 @@ struct RunRecord {
 // Notes the merged log: its name, gzip or not, the entries written and whether it was
 // published whole.
 struct Destination;
-void NoteOutput(RunRecord& record, const Destination& destination, int64_t entries,
-                bool complete);
+void NoteOutput(RunRecord& record, const Destination& destination, int64_t entries, bool complete);
 
 // The report's text.
 std::string RunReportJson(std::span<const MergeInput> inputs, const RunRecord& record,

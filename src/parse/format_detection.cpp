@@ -16,9 +16,16 @@ constexpr const char* MODULE = "ParseLogs";
 
 // Dialect names by built-in slot, for statistics and reports.
 constexpr const char* kSlotNames[] = {
-    "NCSA common/combined", "IIS service", "WebSTAR common", "header line",
-    "declared fields (W3C, Netscape, WebSTAR)", "date first", "date line", "error log",
-    "vhost combined", "FTP transfer",
+    "NCSA common/combined",
+    "IIS service",
+    "WebSTAR common",
+    "header line",
+    "declared fields (W3C, Netscape, WebSTAR)",
+    "date first",
+    "date line",
+    "error log",
+    "vhost combined",
+    "FTP transfer",
 };
 static_assert(std::size(kSlotNames) == BUILTIN_FORMAT_COUNT);
 constexpr const char* kUserFormatNames[] = {"user format 1", "user format 2", "user format 3",
