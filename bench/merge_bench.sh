@@ -5,7 +5,8 @@
 #
 # Generates the corpus with bench/make_corpus.py in a temporary directory, merges it with
 # `stitcher -Plain` (output-format ncsa) and with `mergelog` in the same run, prints both
-# times and their ratio, then the peak memory of stitcher for 2 and for 200 inputs.
+# times and their ratio, the cost of the progress line (drawn against not drawn), then the
+# peak memory of stitcher for 2 and for 200 inputs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -36,6 +37,19 @@ printf 'ratio stitcher/mergelog: %.2f elapsed, %.2f cpu\n' \
   "$(awk -v a="$e_stitcher" -v b="$e_mergelog" 'BEGIN { print a / b }')" \
   "$(awk -v a="$c_stitcher" -v b="$c_mergelog" 'BEGIN { print (b > 0) ? a / b : 0 }')"
 echo "merged lines: stitcher $(wc -l < merged.log), mergelog $(wc -l < mergelog.out)"
+
+# The progress line's cost: the same merge drawing it (forced; standard error discarded)
+# against not drawing it. Its figures are gathered once per 256 entries and drawn at most
+# ten times a second, so the ratio should stay at 1.00 within the noise.
+timing_all() {
+  /usr/bin/time -f '%e %U %S' -o "$work/time.out" "$@" >/dev/null 2>&1
+  awk '{ printf "%s %.2f\n", $1, $2 + $3 }' "$work/time.out"
+}
+read -r e_off c_off < <(timing_all "$stitcher" -Plain --no-progress $logs)
+read -r e_on c_on < <(timing_all "$stitcher" -Plain --progress $logs)
+printf 'progress line: %s s elapsed drawn, %s s not; ratio %.2f elapsed, %.2f cpu\n' \
+  "$e_on" "$e_off" "$(awk -v a="$e_on" -v b="$e_off" 'BEGIN { print (b > 0) ? a / b : 0 }')" \
+  "$(awk -v a="$c_on" -v b="$c_off" 'BEGIN { print (b > 0) ? a / b : 0 }')"
 
 # Peak memory for 2 and for 200 inputs (small files, so the per-input cost shows).
 for count in 2 200; do

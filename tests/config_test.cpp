@@ -194,7 +194,7 @@ TEST_F(ConfigTest, SortWindowTakesASpanOfLogTimeAndSortTakesAMode) {
       {"sort-window 367d\n", false, 77, false},
       {"sort-window 99999999999999999999h\n", false, 77, false},  // would overflow
       {"sort-window 10x\n", false, 77, false},
-      {"sort-window 10M\n", false, 77, false},
+      {"sort-window 10M\n", true, 600, false},  // units in either case
       {"sort-window -5m\n", false, 77, false},
       {"sort-window m\n", false, 77, false},
       {"sort-window 10m \n", false, 77, false},

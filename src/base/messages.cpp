@@ -1,6 +1,8 @@
 #include "base/messages.h"
 
 #include <cstdarg>
+#include <mutex>
+#include <utility>
 
 namespace {
 
@@ -8,8 +10,33 @@ std::FILE* message_stream = nullptr;  // null means standard output
 bool quiet_run = false;
 bool failure_reported = false;
 bool input_lost = false;
+void (*before_message)() = nullptr;
+bool keep_problems = false;
+std::vector<std::string> problems;  // guarded by problems_mutex: workers may say things too
+std::mutex problems_mutex;
 
-void SayList(const char* format, std::va_list args) {
+void Keep(const char* format, std::va_list args) {
+  std::va_list copy;
+  va_copy(copy, args);
+  const int length = std::vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  if (length < 0) return;
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<size_t>(length));
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  const std::lock_guard lock(problems_mutex);
+  problems.push_back(std::move(text));
+}
+
+void SayList(const char* format, std::va_list args, bool problem = true) {
+  if (before_message != nullptr) before_message();
+  if (problem && keep_problems) {
+    std::va_list copy;
+    va_copy(copy, args);
+    Keep(format, copy);
+    va_end(copy);
+  }
   std::vfprintf(MessageStream(), format, args);
 }
 
@@ -21,6 +48,10 @@ void SetMessageStream(std::FILE* stream) {
 
 std::FILE* MessageStream() {
   return message_stream != nullptr ? message_stream : stdout;
+}
+
+void SetBeforeMessage(void (*hook)()) {
+  before_message = hook;
 }
 
 void SetQuiet(bool quiet) {
@@ -38,7 +69,7 @@ void SayInfo(const char* format, ...) {
   if (quiet_run) return;
   std::va_list args;
   va_start(args, format);
-  SayList(format, args);
+  SayList(format, args, false);
   va_end(args);
 }
 
@@ -56,6 +87,18 @@ void SayInputLost(const char* format, ...) {
   SayList(format, args);
   va_end(args);
   input_lost = true;
+}
+
+void KeepProblems(bool keep) {
+  keep_problems = keep;
+}
+
+bool KeepingProblems() {
+  return keep_problems;
+}
+
+const std::vector<std::string>& ProblemsSaid() {
+  return problems;
 }
 
 void NoteFailure() {
@@ -109,4 +152,7 @@ void ResetMessages() {
   quiet_run = false;
   failure_reported = false;
   input_lost = false;
+  before_message = nullptr;
+  keep_problems = false;
+  problems.clear();
 }

@@ -7,11 +7,16 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // ---- Where messages go ---------------------------------------------------------------------
 // Standard output until told otherwise.
 void SetMessageStream(std::FILE* stream);
 std::FILE* MessageStream();
+
+// `hook` runs before every message is printed (null: nothing runs); the progress line uses it
+// to clear itself. It may run on any thread that says something.
+void SetBeforeMessage(void (*hook)());
 
 // With `quiet`, SayInfo prints nothing; every other message still appears (for cron jobs,
 // which want to hear only about problems).
@@ -34,6 +39,14 @@ void SetQuiet(bool quiet);
 
 // Remembers a failure whose message was already printed (or needs none).
 void NoteFailure();
+
+// ---- Remembering problems -----------------------------------------------------------------
+// From now on (or, with false, until told again) the text of every problem (every message
+// but SayInfo's) is also kept, for a report of the run.
+void KeepProblems(bool keep = true);
+bool KeepingProblems();
+// The problems kept, in the order they were said, each without its final line end.
+const std::vector<std::string>& ProblemsSaid();
 
 // ---- Names in messages ---------------------------------------------------------------------
 // `name` with every control character written as an escape (\n, \r, \t, \e or \xHH), so a

@@ -55,6 +55,9 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
     if (input.stream->lines_dropped > 0) {
       input.lines_read += input.stream->lines_dropped;
       input.lines_corrupt += input.stream->lines_dropped;
+      for (int64_t n = input.stream->lines_dropped; n > 0; --n) {
+        CountLine(input.counts, LineFate::OVER_LONG, input.lines_read - n + 1, nullptr);
+      }
       input.stream->lines_dropped = 0;
     }
     if (line == nullptr) return NO_ENTRY;
@@ -78,12 +81,14 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
       if (real_time) {
         RestampEntry(input.entry, instant, zones->written, input.written_offsets);
         input.entry_seconds = instant;
+        CountEntry(input.counts, input.parse_state->matched, input.entry);
         return InstantTimeKey(instant);
       }
       GiveInputOffset(input);
       if (!input.first_read) input.first_offset = input.entry.utc_offset;
       input.first_read = true;
       if (input.window != nullptr) input.entry_seconds = EntryClockSeconds(input.entry);
+      CountEntry(input.counts, input.parse_state->matched, input.entry);
       return MakeTimeKey(input.entry);
     }
     if (result == PARSE_HEADER) {
@@ -91,6 +96,7 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
     } else {
       ++input.lines_corrupt;
     }
+    CountLine(input.counts, FateOf(input.parse_state->reason), input.lines_read, line);
   }
 }
 
@@ -174,6 +180,8 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const SlotOptions& options,
   input.lines_skipped = 0;
   input.lines_late = 0;
   input.late_most_seconds = 0;
+  StartCounts(input.counts, options.gap_seconds, options.timelines);
+  NoteInputStart(input.counts, *input.stream);
   if (options.verbose) SayInfo("Opened '%s'.\n", display.c_str());
   return true;
 }
@@ -215,6 +223,7 @@ void FinishInput(MergeInput& input) {
   if (input.window != nullptr) {
     input.lines_late = input.window->LateEntries();
     input.late_most_seconds = input.window->LateMostSeconds();
+    input.counts.out_of_order = input.lines_late;
     input.window.reset();
   }
   input.window_pending = false;
@@ -222,7 +231,10 @@ void FinishInput(MergeInput& input) {
     SayInputLost("Error reading input file '%s': it could not be read to its end.\n",
                  EscapedName(input.name).c_str());
   }
-  if (input.stream != nullptr) INClose(input.stream);
+  if (input.stream != nullptr) {
+    NoteInputEnd(input.counts, *input.stream);
+    INClose(input.stream);
+  }
   input.stream = nullptr;
   input.time_key = NO_ENTRY;
 }

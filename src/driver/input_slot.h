@@ -19,6 +19,7 @@
 #include <string>
 
 #include "base/time_zone.h"
+#include "driver/input_stats.h"
 #include "driver/sort_window.h"
 #include "entries/filters.h"
 #include "entries/log_entry.h"
@@ -68,6 +69,8 @@ struct SlotOptions {
   LineWriter format = nullptr;
   WriterOptions writer;
   WindowLimits sort_window;  // span 0: lines pass in the input's own order
+  int64_t gap_seconds = 0;   // a longer time without entries inside an input is a gap
+  bool timelines = false;    // keep each input's entries per minute, for the run report
 };
 
 // ---- The merge state of one log file ----------------------------------------------------
@@ -81,6 +84,7 @@ struct MergeInput {
   int64_t lines_read = 0;             // lines handed to the parser
   int64_t lines_corrupt = 0;          // lines no format matched
   int64_t lines_skipped = 0;          // header and other non-entry lines
+  InputCounts counts;                 // entries, lines by reason, span and gaps
   // Entries written later than an entry of the same input with a larger key (late beyond
   // the sort window), and the most log time one of them lay behind the newest entry read.
   int64_t lines_late = 0;

@@ -11,6 +11,7 @@
 #include "driver/command_line.h"
 #include "driver/config.h"
 #include "driver/merge.h"
+#include "driver/run_report.h"
 #include "driver/settings.h"
 #include "input/memory_pool.h"
 #include "output/destination.h"
@@ -39,9 +40,18 @@ bool SettleCompression() {
   return compress.has_value();
 }
 
-// Runs the merge, or answers what the command line asked for instead. A merge starts only
-// with every setting valid: a run with a setting refused would publish a merged log other
-// than the one asked for, over the earlier good one.
+// Merges with a run report: the report carries the exit status the run ends with, so it is
+// written last; a report that cannot be written fails the run.
+bool MergeAndReport(std::vector<MergeInput>& inputs, const RunZones& zones) {
+  KeepProblems();
+  RunRecord record;
+  const bool merged = MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones, &record);
+  if (!merged) NoteFailure();
+  WriteRunReport(settings.report_path, inputs, record, ExitStatus());
+  return merged;
+}
+
+// Runs the merge, or answers what the command line asked for instead.
 bool Run(const CommandLine& line) {
   switch (line.outcome) {
     case CommandOutcome::Merge: {
@@ -52,7 +62,10 @@ bool Run(const CommandLine& line) {
       }
       std::vector<MergeInput> inputs(line.names.size());
       for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
-      return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
+      if (settings.report_path.empty()) {
+        return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
+      }
+      return MergeAndReport(inputs, zones);
     }
     case CommandOutcome::Help:
       PrintUsage(stdout);

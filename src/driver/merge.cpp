@@ -1,6 +1,7 @@
 #include "driver/merge.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -15,11 +16,13 @@
 
 #include "base/messages.h"
 #include "base/resource_limits.h"
+#include "driver/input_summary.h"
 #include "driver/memory_budget.h"
 #include "driver/options.h"
 #include "driver/parse_ahead.h"
 #include "driver/progress.h"
 #include "driver/run_plan.h"
+#include "driver/run_report.h"
 #include "driver/settings.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
@@ -559,6 +562,8 @@ SlotOptions SlotOptionsOf(const RunZones& zones, const RunPlan& plan) {
   slot.format = WriterFor(settings.output_format);
   slot.writer = WriterOptions{settings.vhost, settings.newlines, &zones.offsetless};
   slot.sort_window = plan.window;
+  slot.gap_seconds = settings.gap_seconds;
+  slot.timelines = !settings.report_path.empty();
   return slot;
 }
 
@@ -580,11 +585,11 @@ RunPlan PlanThisRun(int count, const MergeInput* inputs) {
 
 }  // namespace
 
-bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
+bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* record) {
   // From here on an ending signal removes the partial output, and a file-size limit is a
   // write error rather than a silent kill.
   InstallSignalHandlers();
-  ProgressSchedule schedule = StartProgress();
+  ProgressSchedule schedule = StartProgress(settings.verbose);
   const RunPlan plan = PlanThisRun(count, inputs);
   const DestinationOptions options{
       settings.compress, settings.level,
@@ -640,7 +645,10 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   SayInfo("Merging . . .\n");
 
   SinkOut out(*sink);
-  ProgressSchedule* progress = settings.verbose ? &schedule : nullptr;
+  const std::span all(inputs, static_cast<size_t>(count));
+  StartProgressLine(all, ProgressLineWanted(settings.progress, settings.quiet));
+  ProgressSchedule* progress = settings.verbose || ProgressLineOn() ? &schedule : nullptr;
+  if (record != nullptr) record->merge_started = std::chrono::steady_clock::now();
   // Without its header the merged log can follow another slice of the same merge.
   // A spill that cannot be read back fails the run, as a write error does.
   bool complete = false;
@@ -652,11 +660,17 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   run.spills.clear();
   for (int i = 0; i < count; ++i) SayLateEntries(inputs[i], plan.window.span_seconds);
   const int64_t merged = sink->Written();
-  if (settings.verbose)
-    PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);
+  // What became of each input, once every worker has stopped.
+  EndProgressLine();
+  const bool table = settings.verbose || settings.stats;
+  WarnCorruptInputs(all, table);
+  if (table) PrintInputTable(all, settings.stats);
+  if (settings.verbose) PrintStatistics(all, merged, schedule);
   const bool written = sink->Finish().has_value() && complete;
   MPDispose(pool);
-  if (!Publish(destination, written)) return false;
+  const bool published = Publish(destination, written);
+  if (record != nullptr) NoteOutput(*record, destination, merged, published);
+  if (!published) return false;
   WrittenCounts counts{merged};
   for (int i = 0; i < count; ++i) {
     counts.read += inputs[i].lines_read;

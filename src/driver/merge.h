@@ -7,6 +7,8 @@
 
 #include "driver/input_slot.h"
 
+struct RunRecord;
+
 // Loads the zones the settings name; a name the zone database does not hold is reported
 // (exit status 1) and the result is false.
 bool LoadRunZones(RunZones& zones);
@@ -17,4 +19,5 @@ bool LoadRunZones(RunZones& zones);
 // file beside it and renamed over the final name only when everything was written. False
 // when the output cannot be opened, a write, flush or close of it failed, or the rename
 // failed; true when the merge ran to its end.
-bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones);
+// With `record`, what became of the output is noted there for the run report.
+bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* record = nullptr);

@@ -351,6 +351,20 @@ Applied SetSortOption(OptionContext&, const OptionRow&, const char* value) {
   return Result(SetSortMode(settings, value));
 }
 
+Applied SetNoProgress(OptionContext&, const OptionRow&, const char*) {
+  settings.progress = ProgressMode::OFF;
+  return Applied::Done;
+}
+Applied SetProgress(OptionContext&, const OptionRow&, const char* value) {
+  bool on = false;
+  if (!ReadBoolean(value, on)) return Applied::Refused;
+  settings.progress = on ? ProgressMode::ON : ProgressMode::OFF;
+  return Applied::Done;
+}
+Applied SetGapOption(OptionContext&, const OptionRow&, const char* value) {
+  return Result(SetGap(settings, value));
+}
+
 // --memory=<size>: what decoders and blocks decoded ahead hold at once (memory_budget.h).
 Applied SetMemory(OptionContext&, const OptionRow&, const char* value) {
   return Result(SetMemoryBudget(settings, value));
@@ -460,6 +474,20 @@ constexpr OptionRow kOptions[] = {
     {'\0', "sort", Takes::Value, K, L, nullptr, SetSortOption, "window or full",
      "  --sort=window|full sort each input within its window, or whole through temporary "
      "files\n"},
+    {'\0', "stats", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::stats>, kBooleanValues,
+     "  --stats[=yes|no] a table of the inputs at the end: dialects, entries, lines passed over "
+     "by reason, first and last entry, gaps\n"},
+    {'\0', "gap", Takes::Value, K, L, nullptr, SetGapOption,
+     "0 (none) or a duration such as 90s, 30m, 1h30m or 2d",
+     "  --gap=<duration> a longer time without entries inside an input is a gap (default 1h; "
+     "90s, 30m, 1h30m, 2d; 0 = none)\n"},
+    {'\0', "progress", Takes::Boolean, K, L, nullptr, SetProgress, kBooleanValues,
+     "  --progress[=yes|no] draw the progress line even when standard error is no terminal\n"},
+    {'\0', "no-progress", Takes::Nothing, false, L, nullptr, SetNoProgress, nullptr,
+     "  --no-progress never draw the progress line\n"},
+    {'\0', "report", Takes::Value, K, L, nullptr, SetText<&Settings::report_path>, "a file name",
+     "  --report=<file> write a report of the run: JSON, or a page with timelines when <file> "
+     "ends in .html\n"},
     {'\0', "memory", Takes::Value, K, L, nullptr, SetMemory,
      "a size from 16M to 1024G, such as 64M or 1G",
      "  --memory=<size> what decoders and data decoded ahead hold at once, such as 64M (the "

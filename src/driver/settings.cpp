@@ -6,6 +6,39 @@
 
 Settings settings;
 
+bool ReadDuration(const char* text, int64_t most, int64_t& seconds) {
+  struct Unit {
+    char letter;
+    int64_t seconds;
+  };
+  constexpr Unit kUnits[] = {{'s', 1}, {'m', 60}, {'h', 3600}, {'d', 86400}};
+  int64_t total = 0;
+  const char* p = text;
+  if (*p == '\0') return false;
+  while (*p != '\0') {
+    int64_t number = 0;
+    const char* digits = p;
+    for (; IsDigit(*p) && number <= most; ++p) number = number * 10 + (*p - '0');
+    if (p == digits || number > most) return false;
+    int64_t unit = 1;
+    if (*p != '\0') {
+      const Unit* found = nullptr;
+      for (const Unit& u : kUnits) {
+        if (ToLowerAscii(*p) == u.letter) found = &u;
+      }
+      if (found == nullptr) return false;
+      unit = found->seconds;
+      ++p;
+    } else if (digits != text) {
+      return false;  // "1h30": the last number needs its unit too
+    }
+    total += number * unit;
+    if (total > most) return false;
+  }
+  seconds = total;
+  return true;
+}
+
 void ResetSettings() {
   settings = Settings{};
 }
@@ -55,31 +88,7 @@ bool SetMaxOpen(Settings& target, const char* text) {
 }
 
 bool SetSortWindow(Settings& target, const char* text) {
-  struct Unit {
-    char letter;
-    int64_t seconds;
-  };
-  constexpr Unit kUnits[] = {{'d', 86400}, {'h', 3600}, {'m', 60}, {'s', 1}};
-  int64_t total = 0;
-  const char* p = text;
-  if (*p == '\0') return false;
-  while (*p != '\0') {
-    int64_t number = 0;
-    const char* digits = p;
-    for (; IsDigit(*p) && number <= SORT_WINDOW_MOST; ++p) number = number * 10 + (*p - '0');
-    if (p == digits || number > SORT_WINDOW_MOST) return false;
-    int64_t unit = 0;
-    for (const Unit& u : kUnits) {
-      if (*p == u.letter) unit = u.seconds;
-    }
-    if (unit == 0 && *p != '\0') return false;  // an unknown unit
-    if (unit == 0) unit = 1;                    // a bare number at the end: seconds
-    if (*p != '\0') ++p;
-    total += number * unit;
-    if (total > SORT_WINDOW_MOST) return false;
-  }
-  target.sort_window = total;
-  return true;
+  return ReadDuration(text, SORT_WINDOW_MOST, target.sort_window);
 }
 
 bool SetSortMode(Settings& target, const char* text) {
@@ -91,4 +100,9 @@ bool SetSortMode(Settings& target, const char* text) {
     return false;
   }
   return true;
+}
+
+bool SetGap(Settings& target, const char* text) {
+  constexpr int64_t kMost = int64_t{100} * 366 * 86400;
+  return ReadDuration(text, kMost, target.gap_seconds);
 }

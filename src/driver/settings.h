@@ -10,6 +10,13 @@
 #include "entries/filters.h"
 #include "output/writers.h"
 
+// Whether the progress line is drawn.
+enum class ProgressMode : uint8_t {
+  AUTO,  // when standard error is a terminal and the run is not quiet
+  ON,    // always
+  OFF,   // never
+};
+
 struct Settings {
   bool compress = true;  // merged.gz instead of merged.log
   // Who asked for `compress` explicitly ("-Plain", "--compress=yes", a configuration
@@ -41,6 +48,11 @@ struct Settings {
                                // machine's
   int64_t sort_window = 600;   // seconds of log time each input's sort window spans; 0 = off
   bool sort_full = false;      // sort every input whole through temporary files
+  bool stats = false;          // the table of inputs at the end (as with verbose)
+  ProgressMode progress = ProgressMode::AUTO;
+  int64_t gap_seconds = 3600;  // a longer hole inside an input's span is a gap; 0 = none
+  std::string report_path;     // the run report: JSON, or HTML when it ends in ".html"; empty =
+                               // none
 };
 
 // The settings of this process.
@@ -67,12 +79,18 @@ inline constexpr int64_t MEMORY_LEAST = int64_t{16} << 20;
 inline constexpr int64_t MEMORY_MOST = int64_t{1} << 40;
 bool SetMemoryBudget(Settings& target, const char* text);
 
-// The sort window: "0" (off), or a span of log time as numbers each followed by d, h, m or s
-// ("30s", "10m", "2h", "1h30m"; a bare number is seconds), up to SORT_WINDOW_MOST seconds.
-// Anything else is refused (false) and changes nothing.
+// The sort window: "0" (off), or a span of log time read as ReadDuration reads it, up to
+// SORT_WINDOW_MOST seconds. Anything else is refused (false) and changes nothing.
 inline constexpr int64_t SORT_WINDOW_MOST = kMostWindowSpan;
 bool SetSortWindow(Settings& target, const char* text);
 
 // The sort mode: "window" (each input through its sort window) or "full" (every input
 // sorted whole). Anything else is refused (false) and changes nothing.
 bool SetSortMode(Settings& target, const char* text);
+// A span of time such as "90", "45s", "30m", "1h30m" or "2d": numbers each followed by s, m,
+// h or d in either case, or one bare number of seconds, at most `most` seconds in all; false,
+// leaving `seconds` as it was, for anything else. The sort window and the gap read it.
+bool ReadDuration(const char* text, int64_t most, int64_t& seconds);
+
+// The gap: a duration (ReadDuration) of at most 100 years; 0 turns gaps off.
+bool SetGap(Settings& target, const char* text);

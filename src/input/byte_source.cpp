@@ -15,6 +15,7 @@ void InitSourceFile(SourceFile* file, int fd, int64_t size) {
   file->head_count = 0;
   file->head_at = 0;
   file->taken = 0;
+  file->read_so_far.store(0, std::memory_order_relaxed);
   file->refusal[0] = '\0';
 }
 
@@ -41,6 +42,7 @@ int32_t ReadHead(SourceFile* file, unsigned char* space, int32_t capacity) {
     if (n <= 0) break;
     file->head_count += static_cast<int32_t>(n);
   }
+  file->read_so_far.store(file->head_count + file->taken, std::memory_order_relaxed);
   return file->head_count;
 }
 
@@ -56,10 +58,17 @@ int64_t ReadSource(SourceFile* file, void* out, int64_t want) {
   // The rest from the descriptor in the same call, so a small file arrives in one piece.
   const int64_t n =
       ReadSome(file->fd, static_cast<char*>(out) + given, static_cast<size_t>(want - given));
-  if (n > 0) file->taken += n;
+  if (n > 0) {
+    file->taken += n;
+    file->read_so_far.store(file->head_count + file->taken, std::memory_order_relaxed);
+  }
   // An error after head bytes is met again by the next read.
   if (n < 0) return given > 0 ? given : -1;
   return given + n;
+}
+
+int64_t SourceBytesRead(const SourceFile* file) {
+  return file->read_so_far.load(std::memory_order_relaxed);
 }
 
 bool RewindSource(SourceFile* file) {
@@ -68,6 +77,7 @@ bool RewindSource(SourceFile* file) {
   const int64_t start = SourceStart(file);
   if (start < 0 || !SeekTo(file->fd, start + file->head_count)) return false;
   file->taken = 0;
+  file->read_so_far.store(file->head_count, std::memory_order_relaxed);
   return true;
 }
 

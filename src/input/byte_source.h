@@ -13,6 +13,7 @@
 // failure are counted, so the caller still delivers them. 0 bytes without failing is the end.
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -37,6 +38,8 @@ struct SourceFile {
   // Why a decoder refused to start on the file (the memory its data asks for); empty when
   // none did.
   char refusal[120];
+  // The head and `taken` together, published for a progress report on another thread.
+  std::atomic<int64_t> read_so_far;
 };
 
 // Starts a source on `fd`; `size` as above. Nothing is read yet.
@@ -49,6 +52,8 @@ int32_t ReadHead(SourceFile* file, unsigned char* space = nullptr, int32_t capac
 // Up to `want` bytes at `out`: the head first, then the descriptor. The number of bytes,
 // 0 at the end, -1 on a read error.
 int64_t ReadSource(SourceFile* file, void* out, int64_t want);
+// Stored bytes read so far (head included); safe on any thread while another one reads.
+int64_t SourceBytesRead(const SourceFile* file);
 // Hands the head out again from its first byte. False when bytes after it were read and the
 // descriptor cannot go back to them.
 bool RewindSource(SourceFile* file);

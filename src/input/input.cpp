@@ -173,6 +173,14 @@ const Container* ContainerOf(int32_t type) {
   return &kContainers[type];
 }
 
+}  // namespace
+
+const char* INTypeName(int32_t type) {
+  return type >= 0 && type < kReadable ? kContainers[type].name : "?";
+}
+
+namespace {
+
 // ---- Type detection --------------------------------------------------------------------------
 
 // Whether `c` marks the `length` bytes at `head` (a short input is never marked).

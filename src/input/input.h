@@ -40,6 +40,9 @@ inline constexpr int32_t IN_ZIP = 3;    // every member of a zip archive, in dir
 inline constexpr int32_t IN_XZ = 4;     // xz streams, one after the other (liblzma)
 inline constexpr int32_t IN_ZSTD = 5;   // zstd frames, one after the other (libzstd)
 
+// The container's name for a type code ("plain", "gzip", ...); "?" for another number.
+const char* INTypeName(int32_t type);
+
 // One open log file. Taken from the pool and never freed on its own; INClose closes its file.
 // Invariant: buff[buff_pos + buff_cnt] is 0 after INAttach, INPeek and every INAdvance.
 struct InputFile {

@@ -2,6 +2,8 @@
 // built-in rotation from the slot that fitted last; a line that fits nothing is passed
 // over.
 
+#include <iterator>
+
 #include "base/check.h"
 #include "base/text.h"
 #include "parse/format_tokens.h"
@@ -11,6 +13,24 @@
 namespace {
 
 constexpr const char* MODULE = "ParseLogs";
+
+// Dialect names by built-in slot, for statistics and reports.
+constexpr const char* kSlotNames[] = {
+    "NCSA common/combined",
+    "IIS service",
+    "WebSTAR common",
+    "header line",
+    "declared fields (W3C, Netscape, WebSTAR)",
+    "date first",
+    "date line",
+    "error log",
+    "vhost combined",
+    "FTP transfer",
+};
+static_assert(std::size(kSlotNames) == BUILTIN_FORMAT_COUNT);
+constexpr const char* kUserFormatNames[] = {"user format 1", "user format 2", "user format 3",
+                                            "user format 4"};
+static_assert(std::size(kUserFormatNames) == TEMPLATE_COUNT - BUILTIN_FORMAT_COUNT);
 
 constexpr int USER_TOKENS_CAPACITY = static_cast<int>(sizeof(ParseState::user_tokens));
 
@@ -63,33 +83,57 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
   }
   const ParseResult result = ParseLine(state, line, BuiltinFormat(slot), entry);
   if (result != PARSE_NO_MATCH && (slot == DATE_LINE || slot == ERROR_LINE)) {
+    state.reason = LineReason::ERROR_LOG;
     return PARSE_HEADER;  // read, but never an entry
+  }
+  return result;
+}
+
+// Notes what became of the line in the state, and passes the result on.
+ParseResult Noted(ParseState& state, ParseResult result, int matched) {
+  if (result == PARSE_ENTRY) {
+    state.reason = LineReason::ENTRY;
+    state.matched = static_cast<int8_t>(matched);
+  } else if (result == PARSE_HEADER && state.reason != LineReason::ERROR_LOG) {
+    state.reason = LineReason::HEADER;
   }
   return result;
 }
 
 }  // namespace
 
+const char* TemplateName(int matched) {
+  if (matched >= 0 && matched < BUILTIN_FORMAT_COUNT) return kSlotNames[matched];
+  if (matched >= BUILTIN_FORMAT_COUNT && matched < TEMPLATE_COUNT) {
+    return kUserFormatNames[matched - BUILTIN_FORMAT_COUNT];
+  }
+  return "?";
+}
+
 ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
+  state.reason = LineReason::HEADER;
+  state.date_refused = false;
   // Blank lines separate parts of a log; no template may turn one into an empty entry.
   if (const int32_t blank = BlankLineLength(line); blank > 0) {
     ResetEntry(entry);
     entry.line_length = blank;
     return PARSE_HEADER;
   }
-  for (const int start : state.user_format_start) {
+  for (int user = 0; user < TEMPLATE_COUNT - BUILTIN_FORMAT_COUNT; ++user) {
+    const int start = state.user_format_start[user];
     if (start < 0) break;
     STITCHER_CHECK(MODULE, start < USER_TOKENS_CAPACITY);
     const ParseResult result = ParseLine(state, line, state.user_tokens + start, entry);
-    if (result != PARSE_NO_MATCH) return result;
+    if (result != PARSE_NO_MATCH) return Noted(state, result, BUILTIN_FORMAT_COUNT + user);
   }
   for (int tries = MayFitBuiltin(line) ? 0 : BUILTIN_FORMAT_COUNT; tries < BUILTIN_FORMAT_COUNT;
        ++tries) {
     const ParseResult result = TryBuiltin(state, state.current_format, line, entry);
-    if (result != PARSE_NO_MATCH) return result;
+    if (result != PARSE_NO_MATCH) return Noted(state, result, state.current_format);
     state.current_format = (state.current_format + 1) % BUILTIN_FORMAT_COUNT;
   }
   ResetEntry(entry);
   entry.line_length = SkipLine(line);
+  state.reason = state.date_refused ? LineReason::DATE_OUT_OF_RANGE : LineReason::NO_DIALECT;
   return PARSE_NO_MATCH;
 }

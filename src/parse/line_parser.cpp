@@ -740,7 +740,10 @@ ParseResult FinishEntry(Reader& r) {
     e.day = r.state.default_day;
   }
   if (e.hour == 24) e.hour = 0;
-  if (!DateIsValid(e, r.state.year_limit)) return PARSE_NO_MATCH;
+  if (!DateIsValid(e, r.state.year_limit)) {
+    r.state.date_refused = true;
+    return PARSE_NO_MATCH;
+  }
 
   const int32_t length = EntryLineLength(r.line, r.cur);
   // An empty line at the end of the data would let the caller advance by nothing.

@@ -13,6 +13,18 @@ enum ParseResult : int {
   PARSE_ENTRY = 3,     // the entry is filled and its text fields are cut with NULs in place
 };
 
+// What became of the last line ParseEntry read: an entry, or why it made none. The caller
+// counts lines by it; PARSE_HEADER lines are HEADER or ERROR_LOG, PARSE_NO_MATCH lines
+// NO_DIALECT or DATE_OUT_OF_RANGE.
+enum class LineReason : uint8_t {
+  ENTRY,
+  HEADER,             // a header, comment or blank line, or an FTP service line of IIS
+  ERROR_LOG,          // a line of an error log, or a bracketed date line
+  NO_DIALECT,         // no template fits the line
+  DATE_OUT_OF_RANGE,  // a template fits all but the date or time, which is impossible or
+                      //   later than the year limit
+};
+
 // How the fields of a line are delimited beyond what the template's separators say.
 enum class FieldStyle : uint8_t {
   TEMPLATE,  // as the template says: every built-in and user template; inside double
@@ -38,7 +50,18 @@ struct ParseState {
   bool fields_local_time = false;  // the W3C field list dates its lines by local date or time
   char path_join[1024] = {};       // the uri joined with '$' and a path argument; per
                                    //   input, so pending entries never share it
+  // Set by ParseEntry for every line: what became of it, and for an entry the template that
+  // read it (a built-in slot, or BUILTIN_FORMAT_COUNT + i for user format i).
+  LineReason reason = LineReason::ENTRY;
+  int8_t matched = -1;
+  bool date_refused = false;  // a template read the current line up to a date it refused
 };
+
+// Templates an entry can come from: the built-in slots, then the four user formats.
+inline constexpr int TEMPLATE_COUNT = BUILTIN_FORMAT_COUNT + 4;
+
+// The dialect name of a template (ParseState::matched), e.g. "NCSA combined", "user format 1".
+const char* TemplateName(int matched);
 
 // Prepares a fresh state: everything as above, and year_limit = the year 31 days from now
 // (local time) plus 1.

@@ -49,6 +49,10 @@ bool StandardOutputIsTerminal() {
   return isatty(STDOUT_FILENO) == 1;
 }
 
+bool StandardErrorIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
+
 std::FILE* OpenRegularFile(const char* path, int64_t max_bytes, RegularFileOpen& outcome) {
   // Non-blocking so that opening a FIFO with no writer returns at once; the flag is
   // cleared again before the stream reads.

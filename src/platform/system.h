@@ -26,6 +26,9 @@ void UseSmallThreadStacks();
 // True when standard output is a terminal.
 bool StandardOutputIsTerminal();
 
+// True when standard error is a terminal.
+bool StandardErrorIsTerminal();
+
 // How OpenRegularFile went.
 enum class RegularFileOpen { Opened, Missing, NotRegular, TooLarge, Failed };
 
