@@ -351,6 +351,14 @@ constexpr Switch kSwitches[] = {
      "  --filter-server=<pattern> filter on the virtual host\n"},
     {'\0', "filter-user", Takes::Value, L, SetConfigKey,
      "  --filter-user=<pattern> filter on the user name\n"},
+    {'\0', "follow", Takes::OptionalValue, L, SetConfigKey,
+     "  --follow[=yes|no] after the existing entries, keep merging what the logs get until "
+     "interrupted\n"},
+    {'\0', "follow-until", Takes::Value, L, SetConfigKey,
+     "  --follow-until=<time> stop following at this local time (2024-03-01T06:00:00)\n"},
+    {'\0', "lateness", Takes::Value, L, SetConfigKey,
+     "  --lateness=<duration> while following, an entry waits at most this long for the "
+     "other logs (default 2s)\n"},
     {'\0', "help", Takes::Nothing, L, AskHelp, "  --help display this message and exit\n"},
     {'\0', "version", Takes::Nothing, L, AskVersion, "  --version display the version and exit\n"},
     {'\0', "", Takes::Nothing, L, EndSwitches, "  -- every later argument is a log file\n"},

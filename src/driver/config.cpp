@@ -120,6 +120,18 @@ bool SetInputTimezone(const char* v) {
   return true;
 }
 
+bool SetFollow(const char* v) {
+  return SetBoolean(settings.follow, v);
+}
+bool SetFollowUntil(const char* v) {
+  ClockTime time = 0;
+  if (!ParseIsoTime(v, time)) return false;
+  settings.follow_until = time;
+  return true;
+}
+bool SetLatenessKey(const char* v) {
+  return SetLateness(settings, v);
+}
 bool AddFilter(std::vector<std::string>& list, const char* v) {
   return TextFits(v) && AppendFilter(list, v);
 }
@@ -163,6 +175,9 @@ constexpr ConfigKey kConfigKeys[] = {
     {"filter-agent", AddAgentFilter},
     {"filter-server", AddServerFilter},
     {"filter-user", AddUserFilter},
+    {"follow", SetFollow},
+    {"follow-until", SetFollowUntil},
+    {"lateness", SetLatenessKey},
 };
 
 // Splits the line into key and value in place; false when there is no blank or nothing

@@ -8,6 +8,7 @@
 #include "base/messages.h"
 #include "driver/command_line.h"
 #include "driver/config.h"
+#include "driver/follow.h"
 #include "driver/merge.h"
 #include "driver/settings.h"
 #include "input/memory_pool.h"
@@ -33,7 +34,9 @@ bool Run(const CommandLine& line) {
       if (!LoadRunZones(zones)) return false;
       std::vector<MergeInput> inputs(line.names.size());
       for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
-      return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
+      const int count = static_cast<int>(inputs.size());
+      return settings.follow ? FollowLogs(count, inputs.data(), zones)
+                             : MergeLogs(count, inputs.data(), zones);
     }
     case CommandOutcome::Help:
       PrintUsage(stdout);

@@ -442,34 +442,40 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
     }
     if (line == nullptr) return NO_ENTRY;
     if (++input.lines_read % kPollEvery == 0 && merge_thread) PollConsole();
-    const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
-    if (result == PARSE_ENTRY) {
-      // Filtered entries, by time or by pattern, are counted as read only. Normalising
-      // leaves the date and time alone, so the window is checked before that work.
-      const bool real_time = input.zones != nullptr && input.zones->real_time;
-      int64_t instant = 0;
-      if (real_time) {
-        instant = EntryInstant(input.entry, input.zones->input, input.input_offsets);
-        if (!InInstantWindow(instant, *input.zones)) continue;
-      } else if (!InTimeWindow(input.entry, settings.window)) {
-        continue;
-      }
-      if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
-      if (!PassesFilters(input.entry, settings.filters)) continue;
-      if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
-      if (real_time) {
-        RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
-        return InstantTimeKey(instant);
-      }
-      GiveInputOffset(input);
-      return MakeTimeKey(input.entry);
-    }
-    if (result == PARSE_HEADER) {
-      ++input.lines_skipped;
-    } else {
-      ++input.lines_corrupt;
-    }
+    const TimeKey key = AcceptLine(input, line);
+    if (key != NO_ENTRY) return key;
   }
+}
+
+TimeKey AcceptLine(MergeInput& input, char* line) {
+  const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
+  if (result == PARSE_ENTRY) {
+    // Filtered entries, by time or by pattern, are counted as read only. Normalising
+    // leaves the date and time alone, so the window is checked before that work.
+    const bool real_time = input.zones != nullptr && input.zones->real_time;
+    int64_t instant = 0;
+    if (real_time) {
+      instant = EntryInstant(input.entry, input.zones->input, input.input_offsets);
+      if (!InInstantWindow(instant, *input.zones)) return NO_ENTRY;
+    } else if (!InTimeWindow(input.entry, settings.window)) {
+      return NO_ENTRY;
+    }
+    if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
+    if (!PassesFilters(input.entry, settings.filters)) return NO_ENTRY;
+    if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
+    if (real_time) {
+      RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
+      return InstantTimeKey(instant);
+    }
+    GiveInputOffset(input);
+    return MakeTimeKey(input.entry);
+  }
+  if (result == PARSE_HEADER) {
+    ++input.lines_skipped;
+  } else {
+    ++input.lines_corrupt;
+  }
+  return NO_ENTRY;
 }
 
 void NextEntry(MergeInput& input) {

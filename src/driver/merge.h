@@ -82,6 +82,12 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
 // thread (`merge_thread`) polls the console.
 TimeKey ReadEntry(MergeInput& input, bool merge_thread);
 
+// Parses `line` (writable, NUL-terminated data: the slot's next line) into the slot's entry
+// and passes it through the time window, normalising, the filters and the zones. Returns the
+// entry's key, or NO_ENTRY when the line gave no entry (a header or corrupt line, counted; or
+// a filtered entry). entry.line_length is the bytes the line takes either way.
+TimeKey AcceptLine(MergeInput& input, char* line);
+
 // Releases the slot's current line and makes its next accepted entry pending, or finishes
 // the slot (parser state dropped, stream closed, key NO_ENTRY) at the end of its input.
 void NextEntry(MergeInput& input);

@@ -4,6 +4,7 @@
 // takes what it needs as an argument.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "entries/filters.h"
@@ -33,6 +34,9 @@ struct Settings {
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
+  bool follow = false;         // keep reading the inputs as they grow, until a signal
+  std::optional<ClockTime> follow_until;  // following ends at this local clock time
+  int64_t lateness_ms = 2000;             // an entry waits at most this long for the other inputs
 };
 
 // The settings of this process.
@@ -55,3 +59,9 @@ bool SetLevelDigit(Settings& target, const char* text);
 inline constexpr int MAX_OPEN_LEAST = 2;
 inline constexpr int MAX_OPEN_MOST = 1000000;
 bool SetMaxOpen(Settings& target, const char* text);
+
+// The wait of an entry for the other inputs while following: a number with an optional
+// fraction and unit, "ms", "s" (the default), "m" or "h": "2s", "500ms", "1.5", "1m". Up to
+// LATENESS_MOST_MS; anything else is refused (false) and changes nothing.
+inline constexpr int64_t LATENESS_MOST_MS = 3600 * 1000;
+bool SetLateness(Settings& target, const char* text);
