@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -558,6 +559,8 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
       now = Clock::now();
       timeout = WaitMilliseconds(now, std::min({due, deadline, next_recheck}), recheck_ms);
     }
+    // What was said reaches a console that is a file or pipe before the wait, not at exit.
+    std::fflush(MessageStream());
     changes.clear();
     watch.Wait(streams, timeout, changes);
     for (size_t i = 0; i < streams.size(); ++i) stream_owners[i]->stream_ready = streams[i].ready;
