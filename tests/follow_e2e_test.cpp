@@ -262,10 +262,12 @@ TEST(Follow, EntriesWaitForTheOtherInputToShowALaterTime) {
   ASSERT_TRUE(follower.WaitForLines(3));
   Append(dir / "b.log", NcsaLine(kBase + 9, 0, "/b/9"));
   ASSERT_TRUE(follower.WaitForLines(4));
+  // b's 9 waits for a to show 9 or later (it came in the batch of a's 6 if it did not).
+  EXPECT_EQ(follower.Lines().size(), 4u);
   EXPECT_EQ(follower.End(SIGHUP), 0);
   std::vector<std::string> paths;
   for (const std::string& line : follower.Lines()) paths.push_back(PathOf(line));
-  // b's 9 waits for a to show 9 or later; a signal writes everything read.
+  // A signal writes everything read.
   EXPECT_EQ(paths, (std::vector<std::string>{"/b/1", "/a/3", "/b/4", "/a/6", "/b/9"}));
   EXPECT_EQ(LateSaid(follower.Console()), 0);
 }
@@ -370,6 +372,32 @@ TEST(Follow, TheMergedLogIsAppendedTo) {
   EXPECT_EQ(lines[0].rfind("!!LOG_FORMAT", 0), 0u);
   EXPECT_NE(lines[1].find("/first"), std::string::npos);
   EXPECT_NE(lines[2].find("/second"), std::string::npos);
+}
+
+// The existing content is merged exactly as a batch merge merges it, also where many
+// entries of several logs share a second across the follower's reads.
+TEST(Follow, TheExistingContentIsMergedAsABatchMergeDoes) {
+  const fs::path dir = FreshDirectory("follow-catch-up");
+  const int offsets[3] = {0, 60, -60};
+  for (int w = 0; w < 3; ++w) {
+    std::string text;
+    for (int i = 0; i < 3000; ++i) {
+      text += NcsaLine(kBase + i / (9 - 2 * w), offsets[w],
+                       "/w" + std::to_string(w) + "/" + std::to_string(i));
+    }
+    WriteFile(dir / ("log" + std::to_string(w)), text);
+  }
+  const std::vector<std::string> common = {"-p",   "--timezone=UTC", "--output-format=ncsa",
+                                           "log0", "log1",           "log2"};
+  std::vector<std::string> batch = common;
+  batch.insert(batch.end(), {"-o", "batch.log"});
+  std::vector<std::string> follow = common;
+  follow.insert(follow.end(), {"-o", "follow.log", "--follow", "--follow-until=2000-01-01"});
+  ASSERT_EQ(RunStitcher(dir, batch).status, 0);
+  const ProgramRun run = RunStitcher(dir, follow);
+  ASSERT_EQ(run.status, 0) << run.console;
+  EXPECT_EQ(ReadFile(dir / "follow.log"), ReadFile(dir / "batch.log"));
+  EXPECT_EQ(LateSaid(run.console), 0);
 }
 
 // A log that does not exist yet is followed from its first line once it appears; a

@@ -333,87 +333,117 @@ void LookAtName(Run& run, Followed& f, const Destination& destination, Clock::ti
 
 // ---- Writing in order --------------------------------------------------------------------------
 
-// The time up to which entries may be written now, from what every input has shown (or
-// nothing, when an input that counts has shown nothing yet).
+// How Release decides what may be written.
+enum class Gate {
+  Everything,  // all that was read: the end of the run, or of the existing content
+  CatchUp,     // as a batch merge would, from what the inputs being caught up have shown
+  Live,        // up to run.released
+};
+
+// The time up to which live entries may be written, from what every input that can still
+// grow has shown; false when one of them has shown nothing yet.
 bool ShownBound(const Run& run, TimeKey& bound) {
-  const bool catching_up = std::any_of(run.inputs.begin(), run.inputs.end(),
-                                       [](const Followed& f) { return f.CatchingUp(); });
   bound = NO_ENTRY;
   for (const Followed& f : run.inputs) {
-    // While catching up, inputs at the end of what they had hold nothing back, as inputs
-    // at their end do in a batch merge.
-    const bool counts = catching_up ? f.CatchingUp() : f.Live();
-    if (!counts) continue;
+    if (!f.Live()) continue;
     if (!f.shown_any) return false;
     bound = std::min(bound, f.shown);
   }
   return true;
 }
 
-// Writes every waiting entry up to run.released, earliest first (ties to the input named
-// first); each input's own entries keep their order.
-void WriteReleased(Run& run) {
+// While the existing content is caught up, the entry of input `slot` at `key` may be
+// written once no input being caught up can still give an entry before it in a batch
+// merge's order: every one of them has shown a later time, or the same time when it is
+// named after `slot` (equal times go to the input named first). Inputs at the end of what
+// they had hold nothing back, as inputs at their end do in a batch merge.
+bool CaughtUpTo(const Run& run, TimeKey key, size_t slot) {
+  for (size_t i = 0; i < run.inputs.size(); ++i) {
+    const Followed& f = run.inputs[i];
+    if (!f.CatchingUp()) continue;
+    if (!f.shown_any || f.shown < key || (i < slot && f.shown == key)) return false;
+  }
+  return true;
+}
+
+// Writes waiting entries into the batch as `gate` allows, earliest first (ties to the
+// input named first); each input's own entries keep their order.
+void WriteReleased(Run& run, Gate gate) {
   for (;;) {
-    Followed* next = nullptr;
-    for (Followed& f : run.inputs) {
+    size_t slot = run.inputs.size();
+    for (size_t i = 0; i < run.inputs.size(); ++i) {
+      const Followed& f = run.inputs[i];
       if (f.waiting.empty()) continue;
-      if (next == nullptr || f.waiting.front().key < next->waiting.front().key) next = &f;
+      if (slot == run.inputs.size() ||
+          f.waiting.front().key < run.inputs[slot].waiting.front().key) {
+        slot = i;
+      }
     }
-    if (next == nullptr || next->waiting.front().key > run.released) break;
-    const Waiting w = next->waiting.front();
-    next->waiting.pop_front();
-    run.batch.append(next->text, w.at, w.length);
+    if (slot == run.inputs.size()) break;
+    Followed& next = run.inputs[slot];
+    const Waiting w = next.waiting.front();
+    const bool may = gate == Gate::Everything ||
+                     (gate == Gate::CatchUp && CaughtUpTo(run, w.key, slot)) ||
+                     (run.released_any && w.key <= run.released);
+    if (!may) break;
+    next.waiting.pop_front();
+    run.batch.append(next.text, w.at, w.length);
     ++run.batch_lines;
     if (run.wrote_any && w.key < run.latest_written) ++run.late;
     if (!run.wrote_any || w.key > run.latest_written) run.latest_written = w.key;
     run.wrote_any = true;
-    next->text_head = w.at + w.length;
-    if (next->waiting.empty()) {
-      next->text.clear();
-      next->text_head = 0;
-    } else if (next->text_head > (1u << 20) && next->text_head > next->text.size() / 2) {
+    next.text_head = w.at + w.length;
+    if (next.waiting.empty()) {
+      next.text.clear();
+      next.text_head = 0;
+    } else if (next.text_head > (1u << 20) && next.text_head > next.text.size() / 2) {
       // Written lines are dropped from the front now and then, not one by one.
-      const size_t drop = next->text_head;
-      next->text.erase(0, drop);
-      for (Waiting& rest : next->waiting) rest.at -= drop;
-      next->text_head = 0;
+      const size_t drop = next.text_head;
+      next.text.erase(0, drop);
+      for (Waiting& rest : next.waiting) rest.at -= drop;
+      next.text_head = 0;
     }
+  }
+  // Whatever was written bounds what live entries may follow without waiting.
+  if (run.wrote_any && (!run.released_any || run.latest_written > run.released)) {
+    run.released = run.latest_written;
+    run.released_any = true;
   }
 }
 
 // Decides what may be written now, writes it as one flushed batch, and returns when the
 // next waiting entry's lateness runs out (Clock::time_point::max() when none waits).
-Clock::time_point Release(Run& run, Clock::time_point now, bool everything) {
-  TimeKey bound = NO_ENTRY;
-  bool any = everything || ShownBound(run, bound);
-  const bool catching_up = std::any_of(run.inputs.begin(), run.inputs.end(),
-                                       [](const Followed& f) { return f.CatchingUp(); });
-  const bool behind =
-      std::any_of(run.inputs.begin(), run.inputs.end(), [](const Followed& f) { return f.behind; });
-  // The lateness counts only while every input was read to its current end: data not yet
-  // read is not late, it is merely unread.
-  if (!everything && !catching_up && !behind) {
-    for (const Followed& f : run.inputs) {
-      for (const Waiting& w : f.waiting) {
-        if (w.read_at + run.lateness > now) break;
-        bound = any ? std::max(bound, w.key) : w.key;
-        any = true;
+Clock::time_point Release(Run& run, Clock::time_point now, Gate gate, bool behind) {
+  if (gate == Gate::Live) {
+    TimeKey bound = NO_ENTRY;
+    bool any = ShownBound(run, bound);
+    // The lateness counts only while every input was read to its current end: data not
+    // yet read is not late, it is merely unread.
+    if (!behind) {
+      for (const Followed& f : run.inputs) {
+        for (const Waiting& w : f.waiting) {
+          if (w.read_at + run.lateness > now) break;
+          bound = any ? std::max(bound, w.key) : w.key;
+          any = true;
+        }
       }
     }
+    if (any && (!run.released_any || bound > run.released)) {
+      run.released = bound;
+      run.released_any = true;
+    }
   }
-  if (any && (!run.released_any || bound > run.released)) {
-    run.released = bound;
-    run.released_any = true;
-  }
-  if (run.released_any) WriteReleased(run);
+  WriteReleased(run, gate);
   if (run.batch_lines > 0 && !run.write_failed) {
     run.write_failed = !run.sink->Write(run.batch, run.batch_lines);
   }
   run.batch.clear();
   run.batch_lines = 0;
   Clock::time_point due = Clock::time_point::max();
-  for (const Followed& f : run.inputs) {
-    if (!f.waiting.empty()) due = std::min(due, f.waiting.front().read_at + run.lateness);
+  if (gate == Gate::Live) {
+    for (const Followed& f : run.inputs) {
+      if (!f.waiting.empty()) due = std::min(due, f.waiting.front().read_at + run.lateness);
+    }
   }
   return due;
 }
@@ -540,7 +570,10 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
     // would; at the end, everything read.
     const bool end_of_catch_up = was_catching_up && !catching_up;
     was_catching_up = catching_up;
-    const Clock::time_point due = Release(run, now, ending || end_of_catch_up);
+    const Gate gate = ending || end_of_catch_up ? Gate::Everything
+                      : catching_up             ? Gate::CatchUp
+                                                : Gate::Live;
+    const Clock::time_point due = Release(run, now, gate, behind);
     if (ending) break;
     if (!behind && !caught_up_said) {
       caught_up_said = true;
