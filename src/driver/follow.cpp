@@ -470,6 +470,9 @@ Clock::time_point FollowDeadline() {
   const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
+  // A time centuries ahead is as good as none, and must not overflow the clock.
+  constexpr int64_t kFarAhead = int64_t{50} * 366 * 86400;
+  if (instant - now > kFarAhead) return Clock::time_point::max();
   return Clock::now() + std::chrono::seconds(std::max<int64_t>(0, instant - now));
 }
 
