@@ -414,6 +414,25 @@ TEST(Follow, ALogAppearingLaterIsReadWholeAndACompressedOneIsLeftOut) {
   EXPECT_EQ(follower.End(SIGTERM), 2);
 }
 
+// A log in a directory that does not exist yet cannot be watched: its name is looked at on
+// a timer instead, and it is followed all the same, through a rotation too.
+TEST(Follow, ALogWhoseDirectoryCannotBeWatchedIsPolled) {
+  const fs::path dir = FreshDirectory("follow-polled");
+  Follower follower(dir, Args({"later/web.log"}));
+  ASSERT_TRUE(follower.WaitForSaying("Waiting for 'later/web.log' to appear"));
+  fs::create_directory(dir / "later");
+  Append(dir / "later/web.log", NcsaLine(kBase, 0, "/1"));
+  ASSERT_TRUE(follower.WaitForLines(1)) << follower.Console();
+  fs::rename(dir / "later/web.log", dir / "later/web.log.1");
+  Append(dir / "later/web.log.1", NcsaLine(kBase + 1, 0, "/2"));
+  Append(dir / "later/web.log", NcsaLine(kBase + 2, 0, "/3"));
+  ASSERT_TRUE(follower.WaitForLines(3)) << follower.Console();
+  EXPECT_EQ(follower.End(SIGTERM), 0);
+  std::vector<std::string> paths;
+  for (const std::string& line : follower.Lines()) paths.push_back(PathOf(line));
+  EXPECT_EQ(paths, (std::vector<std::string>{"/1", "/2", "/3"}));
+}
+
 TEST(Follow, LatenessTakesADurationWithAUnit) {
   struct Case {
     const char* text;
