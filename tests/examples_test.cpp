@@ -156,16 +156,20 @@ std::vector<std::string> CodeLines() {
 }
 
 // Each stitcher command of the examples, as far as it goes on its line: up to a pipe, a
-// ";" or the closing quote of the command around it ("||" inside "$(...)" is no pipe), with
-// parallel's placeholders given a day.
+// ";", an "&" (a command sent to the background) or the closing quote of the command around it
+// ("||" inside "$(...)" is no pipe), with parallel's placeholders given a day and process
+// substitutions a file name.
 std::vector<std::string> StitcherCommands() {
-  static const std::regex kCommand(R"((^|[\s('=]|exec )(stitcher\s(?:[^|;']|\|\|)*))");
+  static const std::regex kCommand(R"((^|[\s('=]|exec )(stitcher\s(?:[^|;'&]|\|\|)*))");
   std::vector<std::string> commands;
   for (std::string line : CodeLines()) {
     for (size_t at; (at = line.find("{#}")) != std::string::npos;) line.replace(at, 3, "1");
     for (size_t at; (at = line.find("{}")) != std::string::npos;) line.replace(at, 2, "2024-03-04");
     for (std::sregex_iterator m(line.begin(), line.end(), kCommand), end; m != end; ++m) {
-      commands.push_back((*m)[2].str());
+      // A process substitution (bash's "<(ssh web1 tail -F ...)") stands for a file: here
+      // it is one, so that nothing is run on another host and sh reads the command.
+      static const std::regex kSubstitution(R"(<\([^)]*\))");
+      commands.push_back(std::regex_replace((*m)[2].str(), kSubstitution, "substituted.log"));
     }
   }
   return commands;

@@ -45,7 +45,6 @@ void GiveInputOffset(MergeInput& input) {
 // Reads the slot's next accepted entry into its entry: its key, or NO_ENTRY at the end of
 // the input. With a sort window, entry_seconds gets the entry's log time.
 TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
-  const SlotOptions& options = *input.options;
   for (;;) {
     // The entry points into its line, so the line is released only now.
     if (input.entry.line_length > 0) INAdvance(input.stream, input.entry.line_length);
@@ -62,43 +61,54 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
     }
     if (line == nullptr) return NO_ENTRY;
     if (++input.lines_read % kPollEvery == 0 && merge_thread) PollConsole();
-    const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
-    if (result == PARSE_ENTRY) {
-      // Filtered entries, by time or by pattern, are counted as read only. Normalising
-      // leaves the date and time alone, so the window is checked before that work.
-      const RunZones* zones = options.zones;
-      const bool real_time = zones != nullptr && zones->real_time;
-      int64_t instant = 0;
-      if (real_time) {
-        instant = EntryInstant(input.entry, zones->input, input.input_offsets);
-        if (!InInstantWindow(instant, *zones)) continue;
-      } else if (!InTimeWindow(input.entry, options.window)) {
-        continue;
-      }
-      if (options.normalize) NormalizeEntry(input.entry, options.lowercase);
-      if (!PassesFilters(input.entry, options.filters)) continue;
-      if (options.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, options.trim_first_n_dirs);
-      if (real_time) {
-        RestampEntry(input.entry, instant, zones->written, input.written_offsets);
-        input.entry_seconds = instant;
-        CountEntry(input.counts, input.parse_state->matched, input.entry);
-        return InstantTimeKey(instant);
-      }
-      GiveInputOffset(input);
-      if (!input.first_read) input.first_offset = input.entry.utc_offset;
-      input.first_read = true;
-      if (input.window != nullptr) input.entry_seconds = EntryClockSeconds(input.entry);
-      CountEntry(input.counts, input.parse_state->matched, input.entry);
-      return MakeTimeKey(input.entry);
-    }
-    if (result == PARSE_HEADER) {
-      ++input.lines_skipped;
-    } else {
-      ++input.lines_corrupt;
-    }
-    CountLine(input.counts, FateOf(input.parse_state->reason), input.lines_read, line);
+    const TimeKey key = AcceptLine(input, line);
+    if (key != NO_ENTRY) return key;
   }
 }
+
+}  // namespace
+
+TimeKey AcceptLine(MergeInput& input, char* line) {
+  const SlotOptions& options = *input.options;
+  const ParseResult result = ParseEntry(*input.parse_state, line, input.entry);
+  if (result == PARSE_ENTRY) {
+    // Filtered entries, by time or by pattern, are counted as read only. Normalising
+    // leaves the date and time alone, so the window is checked before that work.
+    const RunZones* zones = options.zones;
+    const bool real_time = zones != nullptr && zones->real_time;
+    int64_t instant = 0;
+    if (real_time) {
+      instant = EntryInstant(input.entry, zones->input, input.input_offsets);
+      if (!InInstantWindow(instant, *zones)) return NO_ENTRY;
+    } else if (!InTimeWindow(input.entry, options.window)) {
+      return NO_ENTRY;
+    }
+    if (options.normalize) NormalizeEntry(input.entry, options.lowercase);
+    if (!PassesFilters(input.entry, options.filters)) return NO_ENTRY;
+    if (options.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, options.trim_first_n_dirs);
+    if (real_time) {
+      RestampEntry(input.entry, instant, zones->written, input.written_offsets);
+      input.entry_seconds = instant;
+      CountEntry(input.counts, input.parse_state->matched, input.entry);
+      return InstantTimeKey(instant);
+    }
+    GiveInputOffset(input);
+    if (!input.first_read) input.first_offset = input.entry.utc_offset;
+    input.first_read = true;
+    if (input.window != nullptr) input.entry_seconds = EntryClockSeconds(input.entry);
+    CountEntry(input.counts, input.parse_state->matched, input.entry);
+    return MakeTimeKey(input.entry);
+  }
+  if (result == PARSE_HEADER) {
+    ++input.lines_skipped;
+  } else {
+    ++input.lines_corrupt;
+  }
+  CountLine(input.counts, FateOf(input.parse_state->reason), input.lines_read, line);
+  return NO_ENTRY;
+}
+
+namespace {
 
 // Fills the window until its oldest line may go; that line's key, or NO_ENTRY when the
 // input and the window are both done.

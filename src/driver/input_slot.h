@@ -116,6 +116,13 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const SlotOptions& options,
 // the console.
 TimeKey ReadPending(MergeInput& input, bool merge_thread);
 
+// Parses `line` (writable, NUL-terminated data: the slot's next line) into the slot's entry
+// and passes it through the time window, normalising, the filters and the zones. Returns the
+// entry's key, or NO_ENTRY when the line gave no entry (a header or corrupt line, counted; or
+// a filtered entry). entry.line_length is the bytes the line takes either way. The follower
+// reads its lines through it; the merge through ReadPending.
+TimeKey AcceptLine(MergeInput& input, char* line);
+
 // The bytes the pending line takes at most, line end included.
 size_t PendingLineBound(const MergeInput& input);
 

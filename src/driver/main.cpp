@@ -10,6 +10,7 @@
 #include "base/resource_limits.h"
 #include "driver/command_line.h"
 #include "driver/config.h"
+#include "driver/follow.h"
 #include "driver/merge.h"
 #include "driver/run_report.h"
 #include "driver/settings.h"
@@ -62,6 +63,9 @@ bool Run(const CommandLine& line) {
       }
       std::vector<MergeInput> inputs(line.names.size());
       for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
+      if (settings.follow) {
+        return FollowLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
+      }
       if (settings.report_path.empty()) {
         return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
       }

@@ -365,6 +365,13 @@ Applied SetGapOption(OptionContext&, const OptionRow&, const char* value) {
   return Result(SetGap(settings, value));
 }
 
+Applied SetFollowUntil(OptionContext&, const OptionRow&, const char* value) {
+  return SetTimeBound(value, settings.follow_until);
+}
+Applied SetLatenessOption(OptionContext&, const OptionRow&, const char* value) {
+  return Result(SetLateness(settings, value));
+}
+
 // --memory=<size>: what decoders and blocks decoded ahead hold at once (memory_budget.h).
 Applied SetMemory(OptionContext&, const OptionRow&, const char* value) {
   return Result(SetMemoryBudget(settings, value));
@@ -488,6 +495,15 @@ constexpr OptionRow kOptions[] = {
     {'\0', "report", Takes::Value, K, L, nullptr, SetText<&Settings::report_path>, "a file name",
      "  --report=<file> write a report of the run: JSON, or a page with timelines when <file> "
      "ends in .html\n"},
+    {'\0', "follow", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::follow>, kBooleanValues,
+     "  --follow[=yes|no] after the existing entries, keep merging what the logs get until "
+     "interrupted\n"},
+    {'\0', "follow-until", Takes::Value, K, L, nullptr, SetFollowUntil, kTimeValues,
+     "  --follow-until=<time> stop following at this local time (2024-03-01T06:00:00)\n"},
+    {'\0', "lateness", Takes::Value, K, L, nullptr, SetLatenessOption,
+     "a duration such as 500ms, 2s or 1.5s",
+     "  --lateness=<duration> while following, an entry waits at most this long for the "
+     "other logs (default 2s)\n"},
     {'\0', "memory", Takes::Value, K, L, nullptr, SetMemory,
      "a size from 16M to 1024G, such as 64M or 1G",
      "  --memory=<size> what decoders and data decoded ahead hold at once, such as 64M (the "

@@ -106,3 +106,41 @@ bool SetGap(Settings& target, const char* text) {
   constexpr int64_t kMost = int64_t{100} * 366 * 86400;
   return ReadDuration(text, kMost, target.gap_seconds);
 }
+
+namespace {
+
+struct DurationUnit {
+  const char* name;
+  int64_t milliseconds;
+};
+constexpr DurationUnit kDurationUnits[] = {
+    {"", 1000}, {"ms", 1}, {"s", 1000}, {"m", 60 * 1000}, {"h", 3600 * 1000}};
+
+}  // namespace
+
+bool SetLateness(Settings& target, const char* text) {
+  // Whole and fractional digits are kept apart so "0.001s" is exact; at most nine of each.
+  int64_t whole = 0;
+  int64_t fraction = 0;
+  int64_t scale = 1;
+  const char* p = text;
+  int digits = 0;
+  for (; IsDigit(*p) && digits < 9; ++p, ++digits) whole = whole * 10 + (*p - '0');
+  if (digits == 0 || IsDigit(*p)) return false;
+  if (*p == '.') {
+    ++p;
+    for (int places = 0; IsDigit(*p) && places < 9; ++p, ++places) {
+      fraction = fraction * 10 + (*p - '0');
+      scale *= 10;
+    }
+    if (scale == 1 || IsDigit(*p)) return false;
+  }
+  for (const DurationUnit& unit : kDurationUnits) {
+    if (std::strcmp(p, unit.name) != 0) continue;
+    const int64_t total = whole * unit.milliseconds + fraction * unit.milliseconds / scale;
+    if (total > LATENESS_MOST_MS) return false;
+    target.lateness_ms = total;
+    return true;
+  }
+  return false;
+}

@@ -4,6 +4,7 @@
 // takes what it needs as an argument.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "driver/sort_window.h"
@@ -53,6 +54,9 @@ struct Settings {
   int64_t gap_seconds = 3600;  // a longer hole inside an input's span is a gap; 0 = none
   std::string report_path;     // the run report: JSON, or HTML when it ends in ".html"; empty =
                                // none
+  bool follow = false;         // keep reading the inputs as they grow, until a signal
+  std::optional<ClockTime> follow_until;  // following ends at this local clock time
+  int64_t lateness_ms = 2000;             // an entry waits at most this long for the other inputs
 };
 
 // The settings of this process.
@@ -94,3 +98,8 @@ bool ReadDuration(const char* text, int64_t most, int64_t& seconds);
 
 // The gap: a duration (ReadDuration) of at most 100 years; 0 turns gaps off.
 bool SetGap(Settings& target, const char* text);
+// The wait of an entry for the other inputs while following: a number with an optional
+// fraction and unit, "ms", "s" (the default), "m" or "h": "2s", "500ms", "1.5", "1m". Up to
+// LATENESS_MOST_MS; anything else is refused (false) and changes nothing.
+inline constexpr int64_t LATENESS_MOST_MS = 3600 * 1000;
+bool SetLateness(Settings& target, const char* text);
