@@ -320,7 +320,8 @@ constexpr Switch kSwitches[] = {
      "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
      "(default: as the open-file limit allows)\n"},
     {'\0', "output-format", Takes::Value, L, SetConfigKey,
-     "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
+     "  --output-format=combined|vhost_combined|json|ncsa|w3c|webstar dialect of the merged "
+     "log\n"},
     {'\0', "newlines", Takes::Value, L, SetConfigKey,
      "  --newlines=unix|dos|mac line ends of the merged log\n"},
     {'\0', "level", Takes::Value, L, SetConfigKey, "  --level=<digit> gzip compression level\n"},
@@ -351,6 +352,25 @@ constexpr Switch kSwitches[] = {
      "  --filter-server=<pattern> filter on the virtual host\n"},
     {'\0', "filter-user", Takes::Value, L, SetConfigKey,
      "  --filter-user=<pattern> filter on the user name\n"},
+    {'\0', "source", Takes::Value, L, SetConfigKey,
+     "  --source=file|name|host|none record each entry's input: its file name, that name "
+     "without rotation suffixes, or a host from its path\n"},
+    {'\0', "source-pattern", Takes::Value, L, SetConfigKey,
+     "  --source-pattern=<regex> with --source=host, the host is the pattern's first group "
+     "in the input's path\n"},
+    {'\0', "source-into-vhost", Takes::OptionalValue, L, SetConfigKey,
+     "  --source-into-vhost[=yes|no] the source replaces every virtual host, not only absent "
+     "ones\n"},
+    {'\0', "client", Takes::Value, L, SetConfigKey,
+     "  --client=remote|xff the client is the remote address, or taken from "
+     "X-Forwarded-For\n"},
+    {'\0', "anonymize-ip", Takes::Value, L, SetConfigKey,
+     "  --anonymize-ip=1|2|3|hash|no mask client addresses to /24, /16, /8 (IPv6 /64, /48, "
+     "/32), or replace them by a keyed hash\n"},
+    {'\0', "anonymize-key", Takes::Value, L, SetConfigKey,
+     "  --anonymize-key=<file> the key of --anonymize-ip=hash\n"},
+    {'\0', "dedupe", Takes::OptionalValue, L, SetConfigKey,
+     "  --dedupe[=yes|no] write once an entry that several inputs hold at the same time\n"},
     {'\0', "help", Takes::Nothing, L, AskHelp, "  --help display this message and exit\n"},
     {'\0', "version", Takes::Nothing, L, AskVersion, "  --version display the version and exit\n"},
     {'\0', "", Takes::Nothing, L, EndSwitches, "  -- every later argument is a log file\n"},

@@ -46,8 +46,18 @@ struct ChoiceWord {
 };
 constexpr ChoiceWord<NewlineStyle> kNewlineWords[] = {
     {"mac", NewlineStyle::MAC}, {"unix", NewlineStyle::UNIX}, {"dos", NewlineStyle::DOS}};
-constexpr ChoiceWord<OutputFormat> kOutputWords[] = {
-    {"ncsa", OutputFormat::NCSA}, {"w3c", OutputFormat::W3C}, {"webstar", OutputFormat::WEBSTAR}};
+
+constexpr ChoiceWord<SourceKind> kSourceWords[] = {{"none", SourceKind::NONE},
+                                                   {"file", SourceKind::FILE},
+                                                   {"name", SourceKind::NAME},
+                                                   {"host", SourceKind::HOST}};
+constexpr ChoiceWord<ClientSource> kClientWords[] = {{"remote", ClientSource::REMOTE},
+                                                     {"xff", ClientSource::FORWARDED}};
+constexpr ChoiceWord<Anonymize> kAnonymizeWords[] = {{"no", Anonymize::NONE},
+                                                     {"1", Anonymize::NETWORK_24},
+                                                     {"2", Anonymize::NETWORK_16},
+                                                     {"3", Anonymize::NETWORK_8},
+                                                     {"hash", Anonymize::HASH}};
 
 // The value must equal one of the words exactly (no trailing blanks, case included).
 template <typename Enum, size_t N>
@@ -94,7 +104,33 @@ bool SetNewlines(const char* v) {
   return SetChoice(settings.newlines, kNewlineWords, v);
 }
 bool SetOutputFormat(const char* v) {
-  return SetChoice(settings.output_format, kOutputWords, v);
+  return OutputFormatNamed(v, settings.output_format);
+}
+
+bool SetSource(const char* v) {
+  return SetChoice(settings.source, kSourceWords, v);
+}
+// The pattern is compiled once, at start-up, where a bad one is reported.
+bool SetSourcePattern(const char* v) {
+  settings.source_pattern = v;
+  return true;
+}
+bool SetSourceIntoVhost(const char* v) {
+  return SetBoolean(settings.source_into_vhost, v);
+}
+bool SetClient(const char* v) {
+  return SetChoice(settings.client, kClientWords, v);
+}
+bool SetAnonymizeIp(const char* v) {
+  return SetChoice(settings.anonymize_ip, kAnonymizeWords, v);
+}
+// The key file is read at start-up; its name is all that is kept here.
+bool SetAnonymizeKey(const char* v) {
+  settings.anonymize_key = v;
+  return true;
+}
+bool SetDedupe(const char* v) {
+  return SetBoolean(settings.dedupe, v);
 }
 
 bool SetLevel(const char* v) {
@@ -163,6 +199,13 @@ constexpr ConfigKey kConfigKeys[] = {
     {"filter-agent", AddAgentFilter},
     {"filter-server", AddServerFilter},
     {"filter-user", AddUserFilter},
+    {"source", SetSource},
+    {"source-pattern", SetSourcePattern},
+    {"source-into-vhost", SetSourceIntoVhost},
+    {"client", SetClient},
+    {"anonymize-ip", SetAnonymizeIp},
+    {"anonymize-key", SetAnonymizeKey},
+    {"dedupe", SetDedupe},
 };
 
 // Splits the line into key and value in place; false when there is no blank or nothing

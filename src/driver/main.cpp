@@ -8,7 +8,9 @@
 #include "base/messages.h"
 #include "driver/command_line.h"
 #include "driver/config.h"
+#include "driver/entry_rules.h"
 #include "driver/merge.h"
+#include "driver/same_content.h"
 #include "driver/settings.h"
 #include "input/memory_pool.h"
 #include "platform/console.h"
@@ -31,8 +33,18 @@ bool Run(const CommandLine& line) {
     case CommandOutcome::Merge: {
       RunZones zones;
       if (!LoadRunZones(zones)) return false;
-      std::vector<MergeInput> inputs(line.names.size());
-      for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
+      EntryRules rules;
+      if (!LoadEntryRules(rules, settings.output_format)) return false;
+      // An input with the same content as an earlier one is merged once.
+      const std::vector<bool> left_out = SameContentAsEarlier(line.names);
+      std::vector<MergeInput> inputs;
+      inputs.reserve(line.names.size());
+      for (size_t i = 0; i < line.names.size(); ++i) {
+        if (left_out[i]) continue;
+        inputs.emplace_back();
+        inputs.back().name = line.names[i].c_str();
+        inputs.back().rules = &rules;
+      }
       return MergeLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
     }
     case CommandOutcome::Help:

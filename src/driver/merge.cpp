@@ -25,6 +25,7 @@
 #include "input/input.h"
 #include "input/memory_pool.h"
 #include "output/destination.h"
+#include "output/duplicate_lines.h"
 #include "output/sink.h"
 #include "output/spill_file.h"
 #include "output/writers.h"
@@ -280,19 +281,30 @@ void PollNow(const LineOut& out, ProgressSchedule* schedule) {
 // which holds its whole line (LineSizeBound), or copied there from the input's batch parsed
 // ahead.
 bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule* schedule,
-                  LineWriter format, const WriterOptions& options) {
+                  LineWriter format, const WriterOptions& options, DuplicateLines* duplicates) {
   PendingHeap pending(count, [inputs](int i) { return inputs[i].time_key; });
+  if (duplicates != nullptr) duplicates->StartPass();
   while (!pending.Empty()) {
-    MergeInput& input = inputs[pending.Top()];
+    const int slot = pending.Top();
+    MergeInput& input = inputs[slot];
     const TimeKey key = input.time_key;
     if (input.ahead != nullptr) {
-      if (!out.PutLine(key, AheadLine(input.ahead))) return false;
+      const std::string_view line = AheadLine(input.ahead);
+      if ((duplicates == nullptr || !duplicates->Drop(key, slot, line)) &&
+          !out.PutLine(key, line)) {
+        return false;
+      }
       input.time_key = AdvanceAhead(input.ahead);
       if (input.time_key == NO_ENTRY) FinishInput(input);
     } else {
       const size_t size = LineSizeBound(input.entry);
       char* room = out.Room(size);
-      if (room == nullptr || !out.Put(key, format(room, size, input.entry, options))) return false;
+      if (room == nullptr) return false;
+      const size_t length = format(room, size, input.entry, options);
+      if ((duplicates == nullptr || !duplicates->Drop(key, slot, std::string_view(room, length))) &&
+          !out.Put(key, length)) {
+        return false;
+      }
       NextEntry(input);
     }
     pending.ReplaceTop(input.time_key);
@@ -330,15 +342,19 @@ struct SpillInput {
 // Puts every line of the spills in order, equal keys to the spill made first; false on a read
 // or write failure. Spills hold consecutive slots, so this is the order one pass over every
 // input gives.
-bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* schedule) {
+bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* schedule,
+                 DuplicateLines* duplicates) {
   for (SpillInput& spill : spills) {
     if (!spill.Next()) return false;
   }
   PendingHeap pending(static_cast<int>(spills.size()),
                       [spills](int i) { return spills[static_cast<size_t>(i)].key; });
+  if (duplicates != nullptr) duplicates->StartPass();
   while (!pending.Empty()) {
-    SpillInput& spill = spills[static_cast<size_t>(pending.Top())];
-    if (!out.PutLine(spill.key, spill.line) || !spill.Next()) return false;
+    const int slot = pending.Top();
+    SpillInput& spill = spills[static_cast<size_t>(slot)];
+    const bool dropped = duplicates != nullptr && duplicates->Drop(spill.key, slot, spill.line);
+    if ((!dropped && !out.PutLine(spill.key, spill.line)) || !spill.Next()) return false;
     pending.ReplaceTop(spill.key);
     PollNow(out, schedule);
   }
@@ -424,6 +440,7 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
   input.lines_read = 0;
   input.lines_corrupt = 0;
   input.lines_skipped = 0;
+  if (input.rules != nullptr) StartInputRewrite(input.rewrite, input.name, *input.rules);
   if (settings.verbose) SayInfo("Opened '%s'.\n", display.c_str());
   return true;
 }
@@ -457,6 +474,7 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
       if (settings.normalize) NormalizeEntry(input.entry, settings.lowercase);
       if (!PassesFilters(input.entry, settings.filters)) continue;
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
+      if (input.rules != nullptr) RewriteEntry(input.entry, *input.rules, input.rewrite);
       if (real_time) {
         RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
         return InstantTimeKey(instant);
@@ -579,6 +597,7 @@ struct RunContext {
   WorkCrew* parse_crew;   // null: inputs are parsed on the merge thread
   LineWriter format;
   WriterOptions writer_options;
+  DuplicateLines* duplicates;    // --dedupe; null: every line is written
   std::vector<int32_t> offsets;  // the UTC offsets the inputs' first entries carry
 };
 
@@ -634,7 +653,7 @@ bool CombineSpills(std::vector<SpillInput>& spills, const Destination& destinati
   std::unique_ptr<SpillWriter> spill = NewSpill(destination);
   if (spill == nullptr) return false;
   SpillOut out(*spill);
-  const bool written = MergeSpills(spills, out, nullptr);
+  const bool written = MergeSpills(spills, out, nullptr, nullptr);
   spills.clear();
   return FinishSpill(*spill, written, spills);
 }
@@ -651,8 +670,8 @@ bool MergeIntoSpills(MergeInput* inputs, int count, const PassPlan& plan, RunCon
     MemoryPool* pool = MPNew();
     OpenInputs(inputs + first, group, pool, run);
     SpillOut out(*spill);
-    const bool written =
-        MergeEntries(inputs + first, group, out, nullptr, run.format, run.writer_options);
+    const bool written = MergeEntries(inputs + first, group, out, nullptr, run.format,
+                                      run.writer_options, run.duplicates);
     FinishInputs(inputs + first, group);
     MPDispose(pool);
     if (!FinishSpill(*spill, written, spills)) return false;
@@ -682,12 +701,14 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   const int threads = DecodeThreads();
   const auto decode_crew = MakeWorkCrew(threads > 1 ? threads : 0);
   const auto parse_crew = MakeWorkCrew(threads > 1 ? threads : 0);
+  DuplicateLines duplicates;
   RunContext run{zones,
                  destination,
                  decode_crew.get(),
                  parse_crew.get(),
                  WriterFor(settings.output_format),
                  WriterOptions{settings.vhost, settings.newlines, &zones.offsetless},
+                 settings.dedupe ? &duplicates : nullptr,
                  {}};
 
   // More inputs than may be open at once are merged in passes through spills; the last pass
@@ -712,6 +733,7 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
     MPDispose(pool);
     return false;
   }
+  SayInfo("Writing %s lines.\n", OutputFormatName(settings.output_format));
   SayInfo("Merging . . .\n");
 
   SinkOut out(*sink);
@@ -720,13 +742,14 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones) {
   // A spill that cannot be read back fails the run, as a write error does.
   bool complete = false;
   if (sink->Write(settings.header ? HeaderFor(settings.output_format) : "", 0)) {
-    complete = in_passes
-                   ? MergeSpills(spills, out, progress)
-                   : MergeEntries(inputs, count, out, progress, run.format, run.writer_options);
+    complete = in_passes ? MergeSpills(spills, out, progress, run.duplicates)
+                         : MergeEntries(inputs, count, out, progress, run.format,
+                                        run.writer_options, run.duplicates);
   }
   FinishInputs(inputs, count);
   spills.clear();
   const int64_t merged = sink->Written();
+  if (run.duplicates != nullptr) SayInfo("%s", DroppedText(run.duplicates->Dropped()).c_str());
   if (settings.verbose)
     PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);
   const bool written = sink->Finish().has_value() && complete;

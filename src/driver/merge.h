@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "base/time_zone.h"
+#include "driver/entry_rules.h"
 #include "entries/log_entry.h"
 #include "entries/zone_shift.h"
 
@@ -55,6 +56,8 @@ struct MergeInput {
   const RunZones* zones = nullptr;    // null: stamps are left as read
   OffsetMemo input_offsets;           // of zones->input, at this input's clock times
   OffsetMemo written_offsets;         // of zones->written, at this input's instants
+  const EntryRules* rules = nullptr;  // applied to every accepted entry; null: none
+  InputRewrite rewrite;               // the texts the rules' rewritten fields point to
   // Parsing ahead on a worker (parse_ahead.h): while set, the worker owns every field
   // above but name and time_key.
   ParseAhead* ahead = nullptr;

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "entries/client_address.h"
+#include "entries/entry_source.h"
 #include "entries/filters.h"
 #include "output/writers.h"
 
@@ -33,6 +35,13 @@ struct Settings {
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
+  SourceKind source = SourceKind::NONE;  // each entry records its input (--source)
+  std::string source_pattern;            // --source=host: a pattern whose first group is the host
+  bool source_into_vhost = false;        // the source replaces every entry's virtual host
+  ClientSource client = ClientSource::REMOTE;  // --client=remote|xff
+  Anonymize anonymize_ip = Anonymize::NONE;    // --anonymize-ip=1|2|3|hash
+  std::string anonymize_key;                   // the file holding the hash key
+  bool dedupe = false;  // entries another input brought at the same time are written once
 };
 
 // The settings of this process.
