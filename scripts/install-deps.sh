@@ -7,9 +7,10 @@ set -euo pipefail
 # scdoc builds the manual page; dpkg-dev (dpkg-shlibdeps) and file let CPack compute the
 # .deb package's dependencies.
 # tzdata is the time-zone database the --timezone and --input-timezone zones are read from.
+# goaccess, awstats and python3 read the merged log in the real-client tests.
 packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
           libzstd-dev libdeflate-dev libisal-dev libgtest-dev libgmock-dev libbenchmark-dev
-          clang-format-14 scdoc dpkg-dev file tzdata "$@")
+          clang-format-14 scdoc dpkg-dev file tzdata goaccess awstats python3 "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -128,8 +128,12 @@ TEST(BashCompletion, OffersSwitchesAndTheValuesOfKeys) {
     const char* offered;
   };
   const Case cases[] = {
-      {"--output-format=", "ncsa w3c webstar"},
+      {"--output-format=", "combined json ncsa vhost_combined w3c webstar"},
       {"--output-format=w", "w3c webstar"},
+      {"--anonymize-ip=", "1 2 3 hash no"},
+      {"--client=", "remote xff"},
+      {"--source=", "file host name none"},
+      {"--dedupe=", "no yes"},
       {"--newlines=d", "dos"},
       {"--compress=n", "no"},
       {"--vhost=", "no yes"},

@@ -114,7 +114,7 @@ TEST(MergeRun, FiveThousandInputsMergeInOrder) {
 
   const ProgramRun run = RunStitcher(dir, args);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.console, "Merging . . .\n");
+  EXPECT_EQ(run.console, "Writing ncsa lines.\nMerging . . .\n");
   // Reduce every merged line to its path, which names input and line.
   std::string produced;
   const std::string merged = ReadFile(dir / "merged.log");
@@ -203,7 +203,7 @@ TEST(MergeRun, FailedOutputKeepsTheEarlierMergedLog) {
         "/bin/sh", dir,
         {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", STITCHER_BINARY, plain, "a.log", "b.log"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.console, "Merging . . .\nWrite error on output file!\n");
+    EXPECT_EQ(run.console, "Writing webstar lines.\nMerging . . .\nWrite error on output file!\n");
     EXPECT_EQ(ReadFile(dir / final_name), "the good merged log of an earlier run\n");
     for (const auto& entry : fs::directory_iterator(dir)) {
       EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos)
@@ -223,7 +223,7 @@ TEST(MergeRun, LogsInADeepDirectoryMergeBesideThemselves) {
   WriteFile(dir / sub / "b.log", ClfLine(2, 0, 5));
   const ProgramRun run = RunStitcher(dir, {"-Plain", "-Unix", sub + "/a.log", sub + "/b.log"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.console, "Merging . . .\n");
+  EXPECT_EQ(run.console, "Writing webstar lines.\nMerging . . .\n");
   const std::string merged = ReadFile(dir / sub / "merged.log");
   EXPECT_NE(merged.find("/f2/l0"), std::string::npos);
   EXPECT_NE(merged.find("/f1/l0"), std::string::npos);
@@ -377,7 +377,7 @@ TEST(MergeRun, CompressedDataIsNotWrittenToATerminal) {
       RunOnTerminal(dir, {"--output=-", "-Plain", "--output-format=ncsa", "a.log"}, screen, errors),
       0);
   EXPECT_NE(screen.find("\"GET /f1/l0 HTTP/1.0\" 200 0"), std::string::npos) << screen;
-  EXPECT_EQ(errors, "Merging . . .\n");
+  EXPECT_EQ(errors, "Writing ncsa lines.\nMerging . . .\n");
   fs::remove_all(dir);
 }
 
@@ -442,7 +442,7 @@ TEST(MergeRun, MoreInputsThanTheOpenFileLimitAreMergedInPasses) {
   }
   const auto [console, status] = RunWithOpenFileLimit(dir, 12, "-Plain -o limited.log" + names);
   EXPECT_EQ(status, 0) << console;
-  EXPECT_EQ(console, "Merging . . .\n");
+  EXPECT_EQ(console, "Writing webstar lines.\nMerging . . .\n");
   const auto unlimited = RunWithOpenFileLimit(dir, 4096, "-Plain -o unlimited.log" + names);
   EXPECT_EQ(unlimited.second, 0) << unlimited.first;
   const std::string merged = ReadFile(dir / "unlimited.log");

@@ -148,7 +148,7 @@ TEST_F(OutputAmongNeighbours, PlantedObjectsAreNeverOpened) {
     const int status = WaitProgramFor(run, 60);
     ASSERT_NE(status, kProgramHung);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(ReadFile(console), "Merging . . .\n");
+    EXPECT_EQ(ReadFile(console), "Writing webstar lines.\nMerging . . .\n");
 
     EXPECT_EQ(ReadFile(dir / "b.log"), b);
     EXPECT_EQ(ReadFile(victims / "root-only"), "root's own file\n");
@@ -194,13 +194,13 @@ TEST_F(OutputAmongNeighbours, TwoRunsIntoOneDirectoryEachPublishAWholeFile) {
 
   const ProgramRun second = RunStitcher(dir, {"a.log", "c.log"});
   EXPECT_EQ(second.status, 0);
-  EXPECT_EQ(second.console, "Merging . . .\n");
+  EXPECT_EQ(second.console, "Writing webstar lines.\nMerging . . .\n");
   EXPECT_EQ(Gunzip(ReadFile(dir / "merged.gz")), second_run);
   EXPECT_EQ(PartialFilesIn(dir).size(), 1u) << "the first run's file is its own";
 
   feeder.Release();
   EXPECT_EQ(WaitProgram(first), 0);
-  EXPECT_EQ(ReadFile(console), "Merging . . .\n");
+  EXPECT_EQ(ReadFile(console), "Writing webstar lines.\nMerging . . .\n");
   EXPECT_EQ(Gunzip(ReadFile(dir / "merged.gz")), first_run) << "the last rename wins";
   EXPECT_TRUE(PartialFilesIn(dir).empty());
 }

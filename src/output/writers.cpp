@@ -670,10 +670,18 @@ void AppendJsonNumber(LineAppender& out, Text key, int64_t value, bool& first) {
   out.AppendDecimal(value);
 }
 
+// Whether the entry's date and time make an ISO 8601 stamp: an entry without a date (or
+// with parts no parser gives) has no time rather than a stamp no reader takes.
+bool HasIsoTime(const LogEntry& e) {
+  return e.year >= 1 && e.year <= 9999 && e.month >= 1 && e.month <= 12 && e.day >= 1 &&
+         e.day <= 31 && e.hour >= 0 && e.hour <= 23 && e.minute >= 0 && e.minute <= 59 &&
+         e.second >= 0 && e.second <= 60;
+}
+
 // "2024-03-31T03:00:05.000+02:00"; an entry without a real date has no time.
 void AppendJsonTime(LineAppender& out, const LogEntry& e, const WriterOptions& options,
                     bool& first) {
-  if (e.year <= 0 || e.month < 1 || e.month > 12 || e.day < 1) return;
+  if (!HasIsoTime(e)) return;
   AppendJsonKey(out, Literal("time"), first);
   out.Append('"');
   out.AppendDecimal(e.year, 4);
