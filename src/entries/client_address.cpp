@@ -399,12 +399,15 @@ void RewriteClient(LogEntry& entry, const ClientRules& rules, ClientScratch& scr
   }
   if (rules.anonymize == Anonymize::NONE) return;
   if (entry.client_host.length > 0) {
-    // The text may be the scratch itself: read it before the scratch is rewritten.
     const std::string_view client = text(entry.client_host);
-    std::string& out = scratch.forwarded;  // free until the list is rewritten below
-    out.clear();
-    if (!AppendAnonymized(client, rules.anonymize, rules.key, out)) AppendMaskedName(client, out);
-    scratch.client.swap(out);
+    if (client != scratch.last_client) {
+      scratch.last_client.assign(client);
+      scratch.last_anonymized.clear();
+      if (!AppendAnonymized(client, rules.anonymize, rules.key, scratch.last_anonymized)) {
+        AppendMaskedName(client, scratch.last_anonymized);
+      }
+    }
+    scratch.client.assign(scratch.last_anonymized);
     SetField(entry.client_host, scratch.client);
   }
   if (entry.forwarded_for.length > 0) {

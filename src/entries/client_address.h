@@ -53,6 +53,10 @@ HashKey HashKeyFrom(std::string_view key_file_bytes);
 struct ClientScratch {
   std::string client;
   std::string forwarded;
+  // The last client anonymised and its result: a visitor's requests come in runs, so most
+  // entries repeat the client before them and skip the work.
+  std::string last_client;
+  std::string last_anonymized;
 };
 
 // Applies `rules` to the client and the X-Forwarded-For list of `entry`. Rewritten fields

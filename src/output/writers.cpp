@@ -649,13 +649,16 @@ void AppendJsonString(LineAppender& out, Text text) {
   out.Append('"');
 }
 
-// ,"key": -- the first key of a line goes without its comma.
+// A key with what stands around it, `,"key":`, so that each costs one copy; the first key
+// of a line is written without its comma.
+template <size_t N>
+constexpr Text JsonKey(const char (&text)[N]) {
+  return Literal(text);
+}
+
 void AppendJsonKey(LineAppender& out, Text key, bool& first) {
-  if (!first) out.Append(',');
+  out.Append(first ? Text{key.data + 1, key.size - 1} : key);
   first = false;
-  out.Append('"');
-  out.Append(key);
-  out.Append(Literal("\":"));
 }
 
 void AppendJsonText(LineAppender& out, Text key, const EntryText& field, bool& first) {
@@ -682,7 +685,7 @@ bool HasIsoTime(const LogEntry& e) {
 void AppendJsonTime(LineAppender& out, const LogEntry& e, const WriterOptions& options,
                     bool& first) {
   if (!HasIsoTime(e)) return;
-  AppendJsonKey(out, Literal("time"), first);
+  AppendJsonKey(out, JsonKey(",\"time\":"), first);
   out.Append('"');
   out.AppendDecimal(e.year, 4);
   out.Append('-');
@@ -702,20 +705,20 @@ void JsonLayout(LineAppender& out, const LogEntry& e, const WriterOptions& optio
   bool first = true;
   out.Append('{');
   AppendJsonTime(out, e, options, first);
-  AppendJsonText(out, Literal("client"), e.client_host, first);
-  AppendJsonText(out, Literal("user"), e.user, first);
-  AppendJsonText(out, Literal("method"), e.method, first);
-  AppendJsonText(out, Literal("path"), e.uri, first);
-  AppendJsonText(out, Literal("query"), e.query, first);
-  AppendJsonText(out, Literal("protocol"), e.protocol, first);
-  AppendJsonNumber(out, Literal("status"), e.status, first);
-  AppendJsonNumber(out, Literal("bytes"), e.bytes, first);
-  AppendJsonNumber(out, Literal("duration_ms"), e.transfer_time, first);
-  AppendJsonText(out, Literal("vhost"), e.domain, first);
-  AppendJsonText(out, Literal("referer"), e.referer, first);
-  AppendJsonText(out, Literal("agent"), e.agent, first);
-  AppendJsonText(out, Literal("cookie"), e.cookie, first);
-  AppendJsonText(out, Literal("source"), e.source, first);
+  AppendJsonText(out, JsonKey(",\"client\":"), e.client_host, first);
+  AppendJsonText(out, JsonKey(",\"user\":"), e.user, first);
+  AppendJsonText(out, JsonKey(",\"method\":"), e.method, first);
+  AppendJsonText(out, JsonKey(",\"path\":"), e.uri, first);
+  AppendJsonText(out, JsonKey(",\"query\":"), e.query, first);
+  AppendJsonText(out, JsonKey(",\"protocol\":"), e.protocol, first);
+  AppendJsonNumber(out, JsonKey(",\"status\":"), e.status, first);
+  AppendJsonNumber(out, JsonKey(",\"bytes\":"), e.bytes, first);
+  AppendJsonNumber(out, JsonKey(",\"duration_ms\":"), e.transfer_time, first);
+  AppendJsonText(out, JsonKey(",\"vhost\":"), e.domain, first);
+  AppendJsonText(out, JsonKey(",\"referer\":"), e.referer, first);
+  AppendJsonText(out, JsonKey(",\"agent\":"), e.agent, first);
+  AppendJsonText(out, JsonKey(",\"cookie\":"), e.cookie, first);
+  AppendJsonText(out, JsonKey(",\"source\":"), e.source, first);
   out.Append('}');
 }
 
