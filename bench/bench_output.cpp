@@ -20,8 +20,12 @@ namespace {
 
 constexpr int LINES = 20000;
 
-const char* const PATHS[] = {"/", "/index.html", "/images/logo.gif", "/css/site.css",
-                             "/products/list.php?id=7&q=a+b", "/search?q=shoes",
+const char* const PATHS[] = {"/",
+                             "/index.html",
+                             "/images/logo.gif",
+                             "/css/site.css",
+                             "/products/list.php?id=7&q=a+b",
+                             "/search?q=shoes",
                              "/blog/2024/03/05/post.html"};
 const char* const AGENTS[] = {
     "Mozilla/5.0 (X11; Linux x86_64; rv:123.0) Gecko/20100101 Firefox/123.0",
@@ -84,8 +88,7 @@ void BM_Write(benchmark::State& bench) {
   std::vector<char> buffer(LINE_BUFFER_SIZE);
   for (auto _ : bench) {
     for (const LogEntry& entry : corpus.entries) {
-      benchmark::DoNotOptimize(
-          dialect.writer(buffer.data(), buffer.size(), entry, options));
+      benchmark::DoNotOptimize(dialect.writer(buffer.data(), buffer.size(), entry, options));
     }
   }
   Finish(bench, corpus.entries.size());

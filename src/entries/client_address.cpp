@@ -187,17 +187,30 @@ bool IsInternal(const Address& a) {
 
 // ---- Writing addresses ------------------------------------------------------------------------
 
-void AppendDecimalByte(std::string& out, uint8_t value) {
-  if (value >= 100) out += static_cast<char>('0' + value / 100);
-  if (value >= 10) out += static_cast<char>('0' + value / 10 % 10);
-  out += static_cast<char>('0' + value % 10);
+// Address texts are put together in a fixed buffer and appended in one piece: an IPv6
+// text is at most 39 characters, "::ffff:" and a dotted quad 22.
+struct AddressText {
+  char data[48];
+  size_t size = 0;
+  void Add(char c) { data[size++] = c; }
+};
+
+void AddDecimalByte(AddressText& out, uint8_t value) {
+  if (value >= 100) out.Add(static_cast<char>('0' + value / 100));
+  if (value >= 10) out.Add(static_cast<char>('0' + value / 10 % 10));
+  out.Add(static_cast<char>('0' + value % 10));
 }
 
-void AppendIpv4(std::string& out, const uint8_t* v4) {
-  for (int i = 0; i < 4; ++i) {
-    if (i > 0) out += '.';
-    AppendDecimalByte(out, v4[i]);
+void AppendIpv4(std::string& out, const uint8_t* v4, bool mapped = false) {
+  AddressText text;
+  if (mapped) {
+    for (char c : std::string_view("::ffff:")) text.Add(c);
   }
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) text.Add('.');
+    AddDecimalByte(text, v4[i]);
+  }
+  out.append(text.data, text.size);
 }
 
 constexpr char kHex[] = "0123456789abcdef";
@@ -222,30 +235,30 @@ void AppendIpv6(std::string& out, const uint8_t* bytes) {
     }
     i = end;
   }
+  AddressText text;
   for (int i = 0; i < 8; ++i) {
     if (i == best) {
-      out += "::";
+      text.Add(':');
+      text.Add(':');
       i += best_length - 1;
       continue;
     }
-    if (i > 0 && i != best + best_length) out += ':';
-    bool leading = true;
-    for (int shift = 12; shift >= 0; shift -= 4) {
-      const int digit = groups[i] >> shift & 0xF;
-      if (digit == 0 && leading && shift > 0) continue;
-      leading = false;
-      out += kHex[digit];
-    }
+    if (i > 0 && i != best + best_length) text.Add(':');
+    const unsigned group = groups[i];
+    const int digits = group >= 0x1000 ? 4 : group >= 0x100 ? 3 : group >= 0x10 ? 2 : 1;
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text.Add(kHex[group >> shift & 0xF]);
   }
+  out.append(text.data, text.size);
 }
 
 // ---- The keyed hash -------------------------------------------------------------------------
 
-uint64_t Rotl(uint64_t x, int b) {
+constexpr uint64_t Rotl(uint64_t x, int b) {
   return x << b | x >> (64 - b);
 }
 
-void SipRound(uint64_t& v0, uint64_t& v1, uint64_t& v2, uint64_t& v3) {
+[[gnu::always_inline]] inline void SipRound(uint64_t& v0, uint64_t& v1, uint64_t& v2,
+                                            uint64_t& v3) {
   v0 += v1;
   v1 = Rotl(v1, 13);
   v1 ^= v0;
@@ -374,11 +387,8 @@ bool AppendAnonymized(std::string_view text, Anonymize mode, const HashKey& key,
   const int kept = v4 ? 32 - 8 * level : 64 - 16 * (level - 1);
   const int total = v4 ? 32 : 128;
   for (int bit = kept; bit < total; bit += 8) bytes[bit / 8] = 0;
-  if (!address.v6) {
-    AppendIpv4(out, bytes);
-  } else if (v4) {
-    out += "::ffff:";
-    AppendIpv4(out, bytes);
+  if (v4) {
+    AppendIpv4(out, bytes, address.v6);
   } else {
     AppendIpv6(out, bytes);
   }
