@@ -440,12 +440,17 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t,
 
 // ---- W3C ---------------------------------------------------------------------------------
 
-void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, const WriterOptions&) {
+// "yyyy-mm-dd", as W3C lines and ISO 8601 stamps write the date.
+void AppendIsoDate(LineAppender& out, const LogEntry& e) {
   out.AppendDecimal(e.year, 4);
   out.Append('-');
   out.AppendDecimal(e.month, 2);
   out.Append('-');
   out.AppendDecimal(e.day, 2);
+}
+
+void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, const WriterOptions&) {
+  AppendIsoDate(out, e);
   out.Append(' ');
   AppendClock(out, e);
   for (Text field : {t.client_host, t.user, t.method}) {
@@ -687,11 +692,7 @@ void AppendJsonTime(LineAppender& out, const LogEntry& e, const WriterOptions& o
   if (!HasIsoTime(e)) return;
   AppendJsonKey(out, JsonKey(",\"time\":"), first);
   out.Append('"');
-  out.AppendDecimal(e.year, 4);
-  out.Append('-');
-  out.AppendDecimal(e.month, 2);
-  out.Append('-');
-  out.AppendDecimal(e.day, 2);
+  AppendIsoDate(out, e);
   out.Append('T');
   AppendClock(out, e);
   out.Append('.');

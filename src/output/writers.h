@@ -87,9 +87,10 @@ size_t FormatCombinedLine(char* buffer, size_t size, const LogEntry& entry,
 size_t FormatVhostCombinedLine(char* buffer, size_t size, const LogEntry& entry,
                                const WriterOptions& options);
 
-// One JSON object, keys in the order of JSON_KEYS, absent values left out: "time" (ISO 8601
-// with milliseconds and the entry's offset, or the offset the NCSA stamp would get),
-// strings for the texts, numbers for status, bytes and duration_ms. Nothing is shed: a
+// One JSON object, absent values left out, keys in this order: time (ISO 8601 with
+// milliseconds and the entry's offset, or the offset the NCSA stamp would get), client, user,
+// method, path, query, protocol, status, bytes, duration_ms (numbers), vhost, referer,
+// agent, cookie, source. Nothing is shed: a
 // buffer of LineSizeBound bytes holds every line, a smaller one may give the empty text.
 size_t FormatJsonLine(char* buffer, size_t size, const LogEntry& entry,
                       const WriterOptions& options);
@@ -121,11 +122,6 @@ inline constexpr OutputDialect OUTPUT_DIALECTS[] = {
     {"vhost_combined", OutputFormat::VHOST_COMBINED, FormatVhostCombinedLine, ""},
     {"json", OutputFormat::JSON, FormatJsonLine, ""},
 };
-
-// The JSON keys, in the order a line writes them.
-inline constexpr const char* JSON_KEYS[] = {"time",  "client",   "user",   "method", "path",
-                                            "query", "protocol", "status", "bytes",  "duration_ms",
-                                            "vhost", "referer",  "agent",  "cookie", "source"};
 
 // The writer of an output format.
 LineWriter WriterFor(OutputFormat format);
