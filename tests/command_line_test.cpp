@@ -124,7 +124,7 @@ TEST_F(CommandLineTest, OutcomesNamesAndMessages) {
       {{"--output-format=xml", "a.log"},
        CommandOutcome::Stop,
        {},
-       invalid("--output-format", "xml", "ncsa, w3c or webstar")},
+       invalid("--output-format", "xml", "combined, vhost_combined, json, ncsa, w3c or webstar")},
       {{"--level=x", "a.log"}, CommandOutcome::Stop, {}, invalid("--level", "x", digit)},
       {{"--level=12", "a.log"}, CommandOutcome::Stop, {}, invalid("--level", "12", digit)},
       {{"-L12", "a.log"}, CommandOutcome::Stop, {}, invalid("-L", "12", digit)},

@@ -237,7 +237,8 @@ TEST_F(ConfigTest, NewlinesAndOutputFormatTakeTheirWordsInEitherCase) {
   // The valid lines, last writer wins.
   EXPECT_EQ(settings.newlines, NewlineStyle::UNIX);
   EXPECT_EQ(settings.output_format, OutputFormat::W3C);
-  EXPECT_EQ(Apply("output-format xml\n"), Refused("output-format xml", "ncsa, w3c or webstar"));
+  EXPECT_EQ(Apply("output-format xml\n"),
+            Refused("output-format xml", "combined, vhost_combined, json, ncsa, w3c or webstar"));
   Apply("newlines mac\n");
   Apply("output-format ncsa\n");
   EXPECT_EQ(settings.newlines, NewlineStyle::MAC);

@@ -129,8 +129,12 @@ TEST(BashCompletion, OffersSwitchesAndTheValuesOfKeys) {
     const char* offered;
   };
   const Case cases[] = {
-      {"--output-format=", "ncsa w3c webstar"},
+      {"--output-format=", "combined json ncsa vhost_combined w3c webstar"},
       {"--output-format=w", "w3c webstar"},
+      {"--anonymize-ip=", "1 2 3 hash no"},
+      {"--client=", "remote xff"},
+      {"--source=", "file host name none"},
+      {"--dedupe=", "no yes"},
       {"--newlines=d", "dos"},
       {"--compress=n", "no"},
       {"--vhost=", "no yes"},
@@ -147,7 +151,7 @@ TEST(BashCompletion, OffersSwitchesAndTheValuesOfKeys) {
       // The value as the next word, as the program takes it.
       {"--newlines d", "dos"},
       {"--output-format W", ""},
-      {"--output-format ", "ncsa w3c webstar"},
+      {"--output-format ", "combined json ncsa vhost_combined w3c webstar"},
       {"-q", "-q"},
   };
   for (const Case& c : cases) EXPECT_EQ(Complete(c.typed), c.offered) << c.typed;

@@ -114,8 +114,10 @@ TEST(MergeRun, FiveThousandInputsMergeInOrder) {
 
   const ProgramRun run = RunStitcher(dir, args);
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.console, "Merging . . .\nWrote 15,000 entries (NCSA combined, plain text) to '" +
-                             (fs::canonical(dir) / "merged.log").string() + "'.\n");
+  EXPECT_EQ(
+      run.console,
+      "Writing ncsa lines.\nMerging . . .\nWrote 15,000 entries (NCSA combined, plain text) to '" +
+          (fs::canonical(dir) / "merged.log").string() + "'.\n");
   // Reduce every merged line to its path, which names input and line.
   std::string produced;
   const std::string merged = ReadFile(dir / "merged.log");
@@ -204,7 +206,7 @@ TEST(MergeRun, FailedOutputKeepsTheEarlierMergedLog) {
         "/bin/sh", dir,
         {"-c", "ulimit -f 4 && exec \"$0\" \"$@\"", STITCHER_BINARY, plain, "a.log", "b.log"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.console, "Merging . . .\nWrite error on output file!\n");
+    EXPECT_EQ(run.console, "Writing webstar lines.\nMerging . . .\nWrite error on output file!\n");
     EXPECT_EQ(ReadFile(dir / final_name), "the good merged log of an earlier run\n");
     for (const auto& entry : fs::directory_iterator(dir)) {
       EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos)
@@ -224,8 +226,9 @@ TEST(MergeRun, LogsInADeepDirectoryMergeBesideThemselves) {
   WriteFile(dir / sub / "b.log", ClfLine(2, 0, 5));
   const ProgramRun run = RunStitcher(dir, {"-Plain", "-Unix", sub + "/a.log", sub + "/b.log"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.console, "Merging . . .\nWrote 2 entries (WebSTAR, plain text) to '" +
-                             (fs::canonical(dir) / sub / "merged.log").string() + "'.\n");
+  EXPECT_EQ(run.console,
+            "Writing webstar lines.\nMerging . . .\nWrote 2 entries (WebSTAR, plain text) to '" +
+                (fs::canonical(dir) / sub / "merged.log").string() + "'.\n");
   const std::string merged = ReadFile(dir / sub / "merged.log");
   EXPECT_NE(merged.find("/f2/l0"), std::string::npos);
   EXPECT_NE(merged.find("/f1/l0"), std::string::npos);
@@ -384,7 +387,8 @@ TEST(MergeRun, CompressedDataIsNotWrittenToATerminal) {
       0);
   EXPECT_NE(screen.find("\"GET /f1/l0 HTTP/1.0\" 200 0"), std::string::npos) << screen;
   EXPECT_EQ(errors,
-            "Merging . . .\nWrote 1 entry (NCSA combined, plain text) to standard output.\n");
+            "Writing ncsa lines.\nMerging . . .\nWrote 1 entry (NCSA combined, plain text) to "
+            "standard output.\n");
   fs::remove_all(dir);
 }
 
@@ -449,8 +453,9 @@ TEST(MergeRun, MoreInputsThanTheOpenFileLimitAreMergedInPasses) {
   }
   const auto [console, status] = RunWithOpenFileLimit(dir, 12, "-Plain -o limited.log" + names);
   EXPECT_EQ(status, 0) << console;
-  EXPECT_EQ(console, "Merging . . .\nWrote 60 entries (WebSTAR, plain text) to '" +
-                         (fs::canonical(dir) / "limited.log").string() + "'.\n");
+  EXPECT_EQ(console,
+            "Writing webstar lines.\nMerging . . .\nWrote 60 entries (WebSTAR, plain text) to '" +
+                (fs::canonical(dir) / "limited.log").string() + "'.\n");
   const auto unlimited = RunWithOpenFileLimit(dir, 4096, "-Plain -o unlimited.log" + names);
   EXPECT_EQ(unlimited.second, 0) << unlimited.first;
   const std::string merged = ReadFile(dir / "unlimited.log");

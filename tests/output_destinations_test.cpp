@@ -185,8 +185,9 @@ TEST_F(OutputDestinations, DevicesFifosAndSocketsAreWrittenInPlace) {
 
     const ProgramRun run = RunStitcher(dir, {"-Plain", "-Output", target, "a.log", "b.log"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.console, "Merging . . .\nWrote 3 entries (WebSTAR, plain text) to '" +
-                               (dir / target).string() + "'.\n");
+    EXPECT_EQ(run.console,
+              "Writing webstar lines.\nMerging . . .\nWrote 3 entries (WebSTAR, plain text) to '" +
+                  (dir / target).string() + "'.\n");
     EXPECT_EQ(NodeType(node), c.type);
     if (c.through_link) {
       EXPECT_EQ(NodeType(dir / "link"), "symlink");
@@ -275,7 +276,8 @@ TEST_F(OutputDestinations, AClosedOutputPipeEndsTheRunQuietly) {
   close(pipe_ends[0]);  // as head does after its line
   const int status = WaitProgramFor(run, 60);
   EXPECT_EQ(status, 1000 + SIGPIPE);
-  EXPECT_EQ(ReadFile(console), "Merging . . .\n") << "no message about the pipe";
+  EXPECT_EQ(ReadFile(console), "Writing webstar lines.\nMerging . . .\n")
+      << "no message about the pipe";
   EXPECT_EQ(fs::directory_entry(dir).exists(), true);
   size_t files = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++files;

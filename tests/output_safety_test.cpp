@@ -23,7 +23,7 @@ namespace {
 
 // What a run says that published merged.gz in `dir`: the merge, then where it went.
 bool SaysPublished(const std::string& console, const fs::path& dir) {
-  return console.starts_with("Merging . . .\nWrote ") &&
+  return console.starts_with("Writing webstar lines.\nMerging . . .\nWrote ") &&
          console.ends_with(" (WebSTAR, gzip) to '" + (fs::canonical(dir) / "merged.gz").string() +
                            "'.\n");
 }

@@ -141,7 +141,8 @@ TEST(ProgressLine, NothingOfItInAPipeUnlessForced) {
   const fs::path dir = TwoInputs("progress-pipe");
   const ProgramRun plain = RunStitcher(dir, {"-p", "-o", "merged.log", "a.log", "b.log"});
   EXPECT_EQ(plain.status, 0);
-  EXPECT_TRUE(plain.console.starts_with("Merging . . .\nWrote 600 entries")) << plain.console;
+  EXPECT_TRUE(plain.console.starts_with("Writing webstar lines.\nMerging . . .\nWrote 600 entries"))
+      << plain.console;
   EXPECT_EQ(plain.console.find('\r'), std::string::npos) << plain.console;
   const ProgramRun forced =
       RunStitcher(dir, {"--progress", "-p", "-o", "merged.log", "a.log", "b.log"});

@@ -196,6 +196,7 @@ TEST_F(ResourceLimits, OversizedWindowsAndDictionariesAreRefusedWithTheirNeed) {
             "memory than the 128 MiB allowed.\n"
             "Error reading input file 'deep.log.xz': its xz dictionary of 96 MiB needs more "
             "memory than the 64 MiB allowed.\n"
+            "Writing ncsa lines.\n"
             "Merging . . .\n"
             "Wrote 100 entries (NCSA combined, plain text) to '" +
                 (dir / "merged.log").string() + "'.\n");
@@ -230,8 +231,10 @@ TEST_F(ResourceLimits, InputsPastTheMemoryBudgetMergeInPassesToTheSameLog) {
     in_passes.insert(in_passes.begin(), budget);
     const ProgramRun run = RunStitcher(dir, in_passes);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.console, "Merging . . .\nWrote 2,400 entries (WebSTAR, plain text) to '" +
-                               (dir / "merged.log").string() + "'.\n");
+    EXPECT_EQ(
+        run.console,
+        "Writing webstar lines.\nMerging . . .\nWrote 2,400 entries (WebSTAR, plain text) to '" +
+            (dir / "merged.log").string() + "'.\n");
     EXPECT_EQ(ReadFile(dir / "merged.log"), expected);
   }
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "output/writers.h"
 #include "program_runner.h"
 
 namespace {
@@ -67,22 +68,50 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
   struct Case {
     const char* dialect;
     const char* vhost;                 // NCSA's field two holds a virtual host no reader takes back
+    bool reads_back;                   // the program reads this dialect as an input
     std::vector<std::string> written;  // parts of the first merged log
   };
   const Case cases[] = {
       {"ncsa",
        "no",
+       true,
        {"\"GET /index.php?q=\\\"admin\\\" HTTP/1.1\"",
         "\"Mozilla/5.0 (compatible; \\\"Bot\\\" 1.0)\"", "\"http://x/\\\\\" \"a\\\\\\\"b\"",
         "\"Mozilla/4.0 (\\\"compatible\\\")\""}},
       {"w3c",
        "yes",
+       true,
        {" 200 812 4502 ", " 200 5120 4501 ", "\"Mozilla/4.0 (\"\"compatible\"\")\"",
         "\"\"\"quoted\"\"\"", "/svc/ping.asp - 200 - - - "}},
       {"webstar",
        "yes",
+       true,
        {"\t200\t812\t270\t", "\t\"\\\"quoted\\\"\"\t", "\t\"<script>alert(1)</script>\"\t"}},
+      {"combined",
+       "yes",
+       true,
+       {"\"GET /index.php?q=\\\"admin\\\" HTTP/1.1\"", " - frank [12/Mar/2023:06:25:16 +0000] ",
+        "\"Mozilla/4.0 (\\\"compatible\\\")\""}},
+      {"vhost_combined",
+       "yes",
+       true,
+       {"-:80 198.51.100.9 - frank [12/Mar/2023:06:25:16 +0000] \"GET / HTTP/1.1\" 200 512 "}},
+      // The JSON reader is not there yet: what is written is checked, not read back.
+      {"json",
+       "yes",
+       false,
+       {"\"path\":\"/index.php\",\"query\":\"q=\\\"admin\\\"\"",
+        "\"user\":\"NT+AUTHORITY\\\\LOCAL+SERVICE\"", "\"status\":408}", "\"duration_ms\":4502",
+        "\"agent\":\"\\\"quoted\\\"\""}},
   };
+  // Every dialect of the program's table has its case, so none is added untested.
+  for (const OutputDialect& dialect : OUTPUT_DIALECTS) {
+    const auto has_case = [&dialect](const Case& c) {
+      return c.dialect == std::string(dialect.name);
+    };
+    EXPECT_TRUE(std::any_of(std::begin(cases), std::end(cases), has_case))
+        << dialect.name << " has no round-trip case";
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dialect);
     const fs::path work =
@@ -110,15 +139,19 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
     first.push_back("--output=first.txt");
     first.insert(first.end(), inputs.begin(), inputs.end());
     ASSERT_EQ(RunStitcher(work, first).status, 0);
+    const std::string once = Slurp(work / "first.txt");
+    for (const std::string& part : c.written) EXPECT_NE(once.find(part), std::string::npos) << part;
+    if (!c.reads_back) {
+      fs::remove_all(work);
+      continue;
+    }
     std::vector<std::string> second = common;
     second.push_back("--output=second.txt");
     second.push_back("first.txt");
     ASSERT_EQ(RunStitcher(work, second).status, 0);
 
-    const std::string once = Slurp(work / "first.txt");
     EXPECT_NE(once.find("NT+AUTHORITY\\LOCAL+SERVICE"), std::string::npos) << once;
     EXPECT_NE(once.find("408"), std::string::npos) << once;  // the entry without a request
-    for (const std::string& part : c.written) EXPECT_NE(once.find(part), std::string::npos) << part;
     EXPECT_EQ(Slurp(work / "second.txt"), once);
     fs::remove_all(work);
   }

@@ -125,7 +125,8 @@ TEST(Slips, AFailedRunLeavesTheEarlierMergeAsItWas) {
       {{"--config=missing.cfg", "a.log", "b.log"},
        "Error opening configuration file 'missing.cfg'"},
       {{"--output-format=xml", "a.log", "b.log"},
-       "Invalid --output-format value 'xml': give ncsa, w3c or webstar!"},
+       "Invalid --output-format value 'xml': give combined, vhost_combined, json, ncsa, w3c or "
+       "webstar!"},
       {{"--level=12", "a.log", "b.log"}, "Invalid --level value '12': give a digit from 0 to 9!"},
       {{"-L", "a.log", "b.log"}, "Invalid -L value '': give a digit from 0 to 9!"},
       {{"--timezone=Mars/Olympus", "a.log", "b.log"}, "Time zone 'Mars/Olympus'"},

@@ -424,7 +424,7 @@ TEST_F(Writers, LineTerminators) {
   for (const auto& c : cases) {
     options.newlines = c.style;
     const size_t end_size = std::strlen(c.end);
-    for (const auto& d : DIALECTS) {
+    for (const OutputDialect& d : OUTPUT_DIALECTS) {
       SCOPED_TRACE(std::string(d.name) + " " + std::to_string(static_cast<int>(c.style)));
       const std::string line = Format(d.writer, Example());
       ASSERT_GT(line.size(), end_size);
@@ -666,3 +666,134 @@ TEST_F(Writers, NcsaStampWithoutOffsetTakesTheNamedZones) {
 }
 
 }  // namespace
+
+// ---- Combined, vhost_combined and JSON lines ------------------------------------------------
+
+namespace {
+
+// A combined-log entry as Apache writes one for a virtual host, with texts that JSON must
+// escape.
+struct JsonEntry {
+  char host[16] = "192.0.2.10";
+  char domain[32] = "www.example.com";
+  char user[8] = "frank";
+  char method[8] = "GET";
+  char uri[16] = "/caf\xc3\xa9";
+  char query[16] = "q=\"a\"";
+  char protocol[16] = "HTTP/1.1";
+  char referer[32] = "https://a.example/";
+  char agent[32] = "Bot\\1\t\x01";
+  LogEntry e;
+
+  JsonEntry() {
+    e = Example();
+    e.client_host = TextOf(host);
+    e.domain = TextOf(domain);
+    e.user = TextOf(user);
+    e.method = TextOf(method);
+    e.uri = TextOf(uri);
+    e.query = TextOf(query);
+    e.protocol = TextOf(protocol);
+    e.referer = TextOf(referer);
+    e.agent = TextOf(agent);
+    e.utc_offset = 120;
+    e.millisecond = 7;
+  }
+};
+
+}  // namespace
+
+TEST_F(Writers, CombinedAndVhostCombinedLines) {
+  JsonEntry j;
+  const std::string combined =
+      "192.0.2.10 - frank [05/Mar/2001:14:07:09 +0200] \"GET /caf\xc3\xa9?q=\\\"a\\\" HTTP/1.1\" "
+      "200 1024 \"https://a.example/\" \"Bot\\1\t\x01\"\n";
+  // The ident field is "-" whatever --vhost says.
+  for (bool vhost : {true, false}) {
+    options.vhost = vhost;
+    EXPECT_EQ(Format(FormatCombinedLine, j.e), combined);
+    EXPECT_EQ(Format(FormatVhostCombinedLine, j.e), "www.example.com:80 " + combined);
+  }
+  // A host read with its port keeps it; none at all prints "-" with the port readers expect.
+  std::strcpy(j.domain, "www.example.com:443");
+  j.e.domain = TextOf(j.domain);
+  EXPECT_EQ(Format(FormatVhostCombinedLine, j.e), "www.example.com:443 " + combined);
+  j.e.domain = EntryText{};
+  EXPECT_EQ(Format(FormatVhostCombinedLine, j.e), "-:80 " + combined);
+}
+
+TEST_F(Writers, JsonLineKeysInOrderAbsentValuesLeftOut) {
+  JsonEntry j;
+  EXPECT_EQ(Format(FormatJsonLine, j.e),
+            "{\"time\":\"2001-03-05T14:07:09.007+02:00\",\"client\":\"192.0.2.10\","
+            "\"user\":\"frank\",\"method\":\"GET\",\"path\":\"/caf\xc3\xa9\",\"query\":"
+            "\"q=\\\"a\\\"\",\"protocol\":\"HTTP/1.1\",\"status\":200,\"bytes\":1024,"
+            "\"duration_ms\":1000,\"vhost\":\"www.example.com\",\"referer\":\"https://a.example/\","
+            "\"agent\":\"Bot\\\\1\\t\\u0001\"}\n");
+  // Nothing but the stamp: every other key is left out, never null.
+  LogEntry bare;
+  ResetEntry(bare);
+  bare.year = 2024;
+  bare.month = 3;
+  bare.day = 31;
+  bare.hour = 3;
+  bare.utc_offset = -570;
+  EXPECT_EQ(Format(FormatJsonLine, bare), "{\"time\":\"2024-03-31T03:00:00.000-09:30\"}\n");
+  // No date: no time key.
+  bare.year = 0;
+  EXPECT_EQ(Format(FormatJsonLine, bare), "{}\n");
+}
+
+// Valid UTF-8 is copied; every byte that is not part of a valid sequence is written as
+// \u00XX, its Latin-1 reading, so every line is valid UTF-8 and loses no byte.
+TEST_F(Writers, JsonStringsAreValidUtf8) {
+  struct Case {
+    const char* agent;
+    const char* written;
+  };
+  const Case cases[] = {
+      {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"},
+      {"caf\xe9", "caf\\u00e9"},                             // Latin-1
+      {"\xc3", "\\u00c3"},                                   // cut short at the end
+      {"\xc0\xaf", "\\u00c0\\u00af"},                        // overlong '/'
+      {"\xed\xa0\x80", "\\u00ed\\u00a0\\u0080"},             // a surrogate
+      {"\xf4\x90\x80\x80", "\\u00f4\\u0090\\u0080\\u0080"},  // above U+10FFFF
+      {"\xe2\x82x", "\\u00e2\\u0082x"},                      // a sequence broken off
+      {"a\x7f\x1f\r\n", "a\x7f\\u001f\\r\\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written);
+    LogEntry e;
+    ResetEntry(e);
+    std::string agent = c.agent;
+    e.agent = TextOf(agent.data());
+    EXPECT_EQ(Format(FormatJsonLine, e), std::string("{\"agent\":\"") + c.written + "\"}\n");
+  }
+}
+
+// An entry without an offset gets the offset of the zone named for such entries, as on NCSA
+// lines.
+TEST_F(Writers, JsonTimeOfAnEntryWithoutOffset) {
+  TimeZone berlin;
+  std::string error;
+  ASSERT_TRUE(LoadTimeZone("Europe/Berlin", berlin, error)) << error;
+  options.offsetless_zone = &berlin;
+  LogEntry e = Example();
+  e.utc_offset = NO_OFFSET;
+  e.month = 7;
+  EXPECT_EQ(Format(FormatJsonLine, e).substr(0, 39), "{\"time\":\"2001-07-05T14:07:09.000+02:00\"");
+}
+
+TEST_F(Writers, OutputFormatsByName) {
+  for (const OutputDialect& d : OUTPUT_DIALECTS) {
+    OutputFormat named = OutputFormat::NCSA;
+    ASSERT_TRUE(OutputFormatNamed(d.name, named)) << d.name;
+    EXPECT_EQ(named, d.format);
+    EXPECT_STREQ(OutputFormatName(d.format), d.name);
+    EXPECT_EQ(WriterFor(d.format), d.writer);
+  }
+  OutputFormat unchanged = OutputFormat::W3C;
+  EXPECT_FALSE(OutputFormatNamed("JSON", unchanged));
+  EXPECT_FALSE(OutputFormatNamed("combined ", unchanged));
+  EXPECT_EQ(unchanged, OutputFormat::W3C);
+}

@@ -86,6 +86,7 @@ TimeKey AcceptLine(MergeInput& input, char* line) {
     if (options.normalize) NormalizeEntry(input.entry, options.lowercase);
     if (!PassesFilters(input.entry, options.filters)) return NO_ENTRY;
     if (options.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, options.trim_first_n_dirs);
+    if (input.rules != nullptr) RewriteEntry(input.entry, *input.rules, input.rewrite);
     if (real_time) {
       RestampEntry(input.entry, instant, zones->written, input.written_offsets);
       input.entry_seconds = instant;
@@ -191,6 +192,7 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const SlotOptions& options,
   input.lines_late = 0;
   input.late_most_seconds = 0;
   StartCounts(input.counts, options.gap_seconds, options.timelines);
+  if (input.rules != nullptr) StartInputRewrite(input.rewrite, input.name, *input.rules);
   NoteInputStart(input.counts, *input.stream);
   if (options.verbose) SayInfo("Opened '%s'.\n", display.c_str());
   return true;

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "base/time_zone.h"
+#include "driver/entry_rules.h"
 #include "driver/input_stats.h"
 #include "driver/sort_window.h"
 #include "entries/filters.h"
@@ -85,6 +86,8 @@ struct MergeInput {
   int64_t lines_corrupt = 0;          // lines no format matched
   int64_t lines_skipped = 0;          // header and other non-entry lines
   InputCounts counts;                 // entries, lines by reason, span and gaps
+  const EntryRules* rules = nullptr;  // applied to every accepted entry; null: none
+  InputRewrite rewrite;               // the texts the rules' rewritten fields point to
   // Entries written later than an entry of the same input with a larger key (late beyond
   // the sort window), and the most log time one of them lay behind the newest entry read.
   int64_t lines_late = 0;

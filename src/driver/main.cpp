@@ -10,9 +10,11 @@
 #include "base/resource_limits.h"
 #include "driver/command_line.h"
 #include "driver/config.h"
+#include "driver/entry_rules.h"
 #include "driver/follow.h"
 #include "driver/merge.h"
 #include "driver/run_report.h"
+#include "driver/same_content.h"
 #include "driver/settings.h"
 #include "input/memory_pool.h"
 #include "output/destination.h"
@@ -61,8 +63,21 @@ bool Run(const CommandLine& line) {
         Say("Nothing was merged: the settings above need mending first.\n");
         return false;
       }
-      std::vector<MergeInput> inputs(line.names.size());
-      for (size_t i = 0; i < inputs.size(); ++i) inputs[i].name = line.names[i].c_str();
+      EntryRules rules;
+      if (!LoadEntryRules(rules, settings.output_format)) {
+        Say("Nothing was merged: the settings above need mending first.\n");
+        return false;
+      }
+      // An input with the same content as an earlier one is merged once.
+      const std::vector<bool> left_out = SameContentAsEarlier(line.names);
+      std::vector<MergeInput> inputs;
+      inputs.reserve(line.names.size());
+      for (size_t i = 0; i < line.names.size(); ++i) {
+        if (left_out[i]) continue;
+        inputs.emplace_back();
+        inputs.back().name = line.names[i].c_str();
+        inputs.back().rules = &rules;
+      }
       if (settings.follow) {
         return FollowLogs(static_cast<int>(inputs.size()), inputs.data(), zones);
       }

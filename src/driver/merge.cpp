@@ -27,6 +27,7 @@
 #include "input/input.h"
 #include "input/memory_pool.h"
 #include "output/destination.h"
+#include "output/duplicate_lines.h"
 #include "output/sink.h"
 #include "output/spill_file.h"
 #include "output/writers.h"
@@ -243,18 +244,30 @@ void PollNow(const LineOut& out, ProgressSchedule* schedule) {
 // write failure. Each line is written straight into the space the output gives for it,
 // which holds it whole (PendingLineBound), or copied there from the input's batch parsed
 // ahead.
-bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule* schedule) {
+bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule* schedule,
+                  DuplicateLines* duplicates) {
   PendingHeap pending(count, [inputs](int i) { return inputs[i].time_key; });
+  if (duplicates != nullptr) duplicates->StartPass();
   while (!pending.Empty()) {
-    MergeInput& input = inputs[pending.Top()];
+    const int slot = pending.Top();
+    MergeInput& input = inputs[slot];
     const TimeKey key = input.time_key;
     if (input.ahead != nullptr) {
-      if (!out.PutLine(key, AheadLine(input.ahead))) return false;
+      const std::string_view line = AheadLine(input.ahead);
+      if ((duplicates == nullptr || !duplicates->Drop(key, slot, line)) &&
+          !out.PutLine(key, line)) {
+        return false;
+      }
       input.time_key = AdvanceAhead(input.ahead);
       if (input.time_key == NO_ENTRY) FinishInput(input);
     } else {
       char* room = out.Room(PendingLineBound(input));
-      if (room == nullptr || !out.Put(key, WritePendingLine(input, room))) return false;
+      if (room == nullptr) return false;
+      const size_t length = WritePendingLine(input, room);
+      if ((duplicates == nullptr || !duplicates->Drop(key, slot, std::string_view(room, length))) &&
+          !out.Put(key, length)) {
+        return false;
+      }
       NextEntry(input);
     }
     pending.ReplaceTop(input.time_key);
@@ -292,15 +305,19 @@ struct SpillInput {
 // Puts every line of the spills in order, equal keys to the spill made first; false on a read
 // or write failure. Spills hold consecutive slots, so this is the order one pass over every
 // input gives.
-bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* schedule) {
+bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* schedule,
+                 DuplicateLines* duplicates) {
   for (SpillInput& spill : spills) {
     if (!spill.Next()) return false;
   }
   PendingHeap pending(static_cast<int>(spills.size()),
                       [spills](int i) { return spills[static_cast<size_t>(i)].key; });
+  if (duplicates != nullptr) duplicates->StartPass();
   while (!pending.Empty()) {
-    SpillInput& spill = spills[static_cast<size_t>(pending.Top())];
-    if (!out.PutLine(spill.key, spill.line) || !spill.Next()) return false;
+    const int slot = pending.Top();
+    SpillInput& spill = spills[static_cast<size_t>(slot)];
+    const bool dropped = duplicates != nullptr && duplicates->Drop(spill.key, slot, spill.line);
+    if ((!dropped && !out.PutLine(spill.key, spill.line)) || !spill.Next()) return false;
     pending.ReplaceTop(spill.key);
     PollNow(out, schedule);
   }
@@ -385,6 +402,7 @@ struct RunContext {
   Destination& destination;
   WorkCrew* decode_crew;         // null: inputs decode on the thread that reads them
   WorkCrew* parse_crew;          // null: inputs are parsed on the merge thread
+  DuplicateLines* duplicates;    // --dedupe; null: every line is written
   std::vector<int32_t> offsets;  // the UTC offsets the inputs' first entries carry
   int opened = 0;                // inputs opened so far; none: nothing is published
   std::vector<SpillInput> spills;
@@ -446,7 +464,7 @@ bool CombineSpillsIfMany(RunContext& run) {
   std::unique_ptr<SpillWriter> spill = NewSpill(run);
   if (spill == nullptr) return false;
   SpillOut out(*spill);
-  const bool written = MergeSpills(run.spills, out, nullptr);
+  const bool written = MergeSpills(run.spills, out, nullptr, nullptr);
   run.spills.clear();
   return FinishSpill(*spill, written, run.spills);
 }
@@ -463,7 +481,7 @@ bool MergeIntoSpills(MergeInput* inputs, int count, RunContext& run) {
     MemoryPool* pool = MPNew();
     OpenInputs(inputs + first, group, pool, run);
     SpillOut out(*spill);
-    const bool written = MergeEntries(inputs + first, group, out, nullptr);
+    const bool written = MergeEntries(inputs + first, group, out, nullptr, run.duplicates);
     FinishInputs(inputs + first, group);
     MPDispose(pool);
     if (!FinishSpill(*spill, written, run.spills) || !CombineSpillsIfMany(run)) return false;
@@ -540,7 +558,7 @@ bool SortIntoRuns(MergeInput* inputs, int count, RunContext& run) {
     MemoryPool* pool = MPNew();
     OpenInputs(inputs + i, 1, pool, run);
     // Runs never hold two inputs: their order of ties is the inputs' order.
-    const bool written = MergeEntries(inputs + i, 1, out, nullptr);
+    const bool written = MergeEntries(inputs + i, 1, out, nullptr, nullptr);
     FinishInputs(inputs + i, 1);
     MPDispose(pool);
     if (!written) return false;
@@ -608,7 +626,16 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* 
   const auto parse_crew = MakeWorkCrew(plan.parse_threads);
   NoteThreadsStarted(plan.decode_threads + plan.parse_threads,
                      CrewThreads(decode_crew.get()) + CrewThreads(parse_crew.get()));
-  RunContext run{plan, slot, destination, decode_crew.get(), parse_crew.get(), {}, 0, {}};
+  DuplicateLines duplicates;
+  RunContext run{plan,
+                 slot,
+                 destination,
+                 decode_crew.get(),
+                 parse_crew.get(),
+                 settings.dedupe ? &duplicates : nullptr,
+                 {},
+                 0,
+                 {}};
 
   // Sorted whole, every input goes through sorted runs; more inputs than may be open at once
   // are merged in passes through spills. The last pass merges the spills (or, in one pass,
@@ -642,6 +669,7 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* 
     MPDispose(pool);
     return false;
   }
+  SayInfo("Writing %s lines.\n", OutputFormatName(settings.output_format));
   SayInfo("Merging . . .\n");
 
   SinkOut out(*sink);
@@ -653,8 +681,8 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* 
   // A spill that cannot be read back fails the run, as a write error does.
   bool complete = false;
   if (sink->Write(settings.header ? HeaderFor(settings.output_format) : "", 0)) {
-    complete = from_spills ? MergeSpills(run.spills, out, progress)
-                           : MergeEntries(inputs, count, out, progress);
+    complete = from_spills ? MergeSpills(run.spills, out, progress, run.duplicates)
+                           : MergeEntries(inputs, count, out, progress, run.duplicates);
   }
   FinishInputs(inputs, count);
   run.spills.clear();
@@ -666,6 +694,7 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* 
   WarnCorruptInputs(all, table);
   if (table) PrintInputTable(all, settings.stats);
   if (settings.verbose) PrintStatistics(all, merged, schedule);
+  if (run.duplicates != nullptr) SayInfo("%s", DroppedText(run.duplicates->Dropped()).c_str());
   const bool written = sink->Finish().has_value() && complete;
   MPDispose(pool);
   const bool published = Publish(destination, written);
@@ -677,6 +706,6 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* 
     counts.headers += inputs[i].lines_skipped;
     counts.corrupt += inputs[i].lines_corrupt;
   }
-  SayWritten(destination, OutputFormatName(settings.output_format), counts);
+  SayWritten(destination, OutputFormatTitle(settings.output_format), counts);
   return true;
 }

@@ -67,13 +67,19 @@ struct ChoiceWord {
   Enum value;
   const char* title = nullptr;  // as messages name it
 };
+constexpr ChoiceWord<SourceKind> kSourceWords[] = {{"none", SourceKind::NONE},
+                                                   {"file", SourceKind::FILE},
+                                                   {"name", SourceKind::NAME},
+                                                   {"host", SourceKind::HOST}};
+constexpr ChoiceWord<ClientSource> kClientWords[] = {{"remote", ClientSource::REMOTE},
+                                                     {"xff", ClientSource::FORWARDED}};
+constexpr ChoiceWord<Anonymize> kAnonymizeWords[] = {{"no", Anonymize::NONE},
+                                                     {"1", Anonymize::NETWORK_24},
+                                                     {"2", Anonymize::NETWORK_16},
+                                                     {"3", Anonymize::NETWORK_8},
+                                                     {"hash", Anonymize::HASH}};
 constexpr ChoiceWord<NewlineStyle> kNewlineWords[] = {
     {"unix", NewlineStyle::UNIX}, {"dos", NewlineStyle::DOS}, {"mac", NewlineStyle::MAC}};
-constexpr ChoiceWord<OutputFormat> kOutputWords[] = {
-    {"ncsa", OutputFormat::NCSA, "NCSA combined"},
-    {"w3c", OutputFormat::W3C, "W3C extended"},
-    {"webstar", OutputFormat::WEBSTAR, "WebSTAR"},
-};
 
 // One of the words, in either case.
 template <typename Enum, size_t N>
@@ -153,8 +159,15 @@ Applied SetNewlineStyle(OptionContext&, const OptionRow&, const char*) {
 Applied SetNewlines(OptionContext&, const OptionRow&, const char* value) {
   return Result(ReadChoice(value, kNewlineWords, settings.newlines));
 }
+// One of the output dialects' names, in either case.
 Applied SetOutputFormat(OptionContext&, const OptionRow&, const char* value) {
-  return Result(ReadChoice(value, kOutputWords, settings.output_format));
+  const std::string_view text = WithoutTrailingBlanks(value);
+  for (const OutputDialect& dialect : OUTPUT_DIALECTS) {
+    if (!EqualNoCase(text, dialect.name)) continue;
+    settings.output_format = dialect.format;
+    return Applied::Done;
+  }
+  return Applied::Refused;
 }
 
 // Whether the merged log is compressed was asked for explicitly: the output's name must
@@ -372,6 +385,16 @@ Applied SetLatenessOption(OptionContext&, const OptionRow&, const char* value) {
   return Result(SetLateness(settings, value));
 }
 
+Applied SetSource(OptionContext&, const OptionRow&, const char* value) {
+  return Result(ReadChoice(value, kSourceWords, settings.source));
+}
+Applied SetClient(OptionContext&, const OptionRow&, const char* value) {
+  return Result(ReadChoice(value, kClientWords, settings.client));
+}
+Applied SetAnonymizeIp(OptionContext&, const OptionRow&, const char* value) {
+  return Result(ReadChoice(value, kAnonymizeWords, settings.anonymize_ip));
+}
+
 // --memory=<size>: what decoders and blocks decoded ahead hold at once (memory_budget.h).
 Applied SetMemory(OptionContext&, const OptionRow&, const char* value) {
   return Result(SetMemoryBudget(settings, value));
@@ -504,12 +527,37 @@ constexpr OptionRow kOptions[] = {
      "a duration such as 500ms, 2s or 1.5s",
      "  --lateness=<duration> while following, an entry waits at most this long for the "
      "other logs (default 2s)\n"},
+    {'\0', "source", Takes::Value, K, L, nullptr, SetSource, "file, name, host or none",
+     "  --source=file|name|host|none record each entry's input: its file name, that name "
+     "without rotation suffixes, or a host from its path\n"},
+    // The pattern is compiled once, at start-up, where a bad one is reported.
+    {'\0', "source-pattern", Takes::Value, K, L, nullptr, SetText<&Settings::source_pattern>,
+     "a regular expression with one group",
+     "  --source-pattern=<regex> with --source=host, the host is the pattern's first group "
+     "in the input's path\n"},
+    {'\0', "source-into-vhost", Takes::Boolean, K, L, nullptr,
+     SetFlag<&Settings::source_into_vhost>, kBooleanValues,
+     "  --source-into-vhost[=yes|no] the source replaces every virtual host, not only absent "
+     "ones\n"},
+    {'\0', "client", Takes::Value, K, L, nullptr, SetClient, "remote or xff",
+     "  --client=remote|xff the client is the remote address, or taken from "
+     "X-Forwarded-For\n"},
+    {'\0', "anonymize-ip", Takes::Value, K, L, nullptr, SetAnonymizeIp, "1, 2, 3, hash or no",
+     "  --anonymize-ip=1|2|3|hash|no mask client addresses to /24, /16, /8 (IPv6 /64, /48, "
+     "/32), or replace them by a keyed hash\n"},
+    // The key file is read at start-up; its name is all that is kept here.
+    {'\0', "anonymize-key", Takes::Value, K, L, nullptr, SetText<&Settings::anonymize_key>,
+     "a file name", "  --anonymize-key=<file> the key of --anonymize-ip=hash\n"},
+    {'\0', "dedupe", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::dedupe>, kBooleanValues,
+     "  --dedupe[=yes|no] write once an entry that several inputs hold at the same time\n"},
     {'\0', "memory", Takes::Value, K, L, nullptr, SetMemory,
      "a size from 16M to 1024G, such as 64M or 1G",
      "  --memory=<size> what decoders and data decoded ahead hold at once, such as 64M (the "
      "default) or 1G\n"},
-    {'\0', "output-format", Takes::Value, K, L, nullptr, SetOutputFormat, "ncsa, w3c or webstar",
-     "  --output-format=ncsa|w3c|webstar dialect of the merged log\n"},
+    {'\0', "output-format", Takes::Value, K, L, nullptr, SetOutputFormat,
+     "combined, vhost_combined, json, ncsa, w3c or webstar",
+     "  --output-format=combined|vhost_combined|json|ncsa|w3c|webstar dialect of the merged "
+     "log\n"},
     {'\0', "newlines", Takes::Value, K, L, nullptr, SetNewlines, "unix, dos or mac",
      "  --newlines=unix|dos|mac line ends of the merged log\n"},
     {'\0', "level", Takes::Value, K, L, nullptr, SetLevel, kDigitValues,
@@ -600,13 +648,6 @@ Applied OutcomeOf(const OptionRow& row) {
   if (row.apply == AskVersion) return Applied::Version;
   if (row.apply == EndSwitches) return Applied::EndSwitches;
   return Applied::Done;
-}
-
-const char* OutputFormatName(OutputFormat format) {
-  for (const auto& word : kOutputWords) {
-    if (word.value == format) return word.title;
-  }
-  return "?";
 }
 
 std::vector<std::string_view> ConfigKeyNames() {

@@ -85,8 +85,5 @@ Applied Apply(OptionContext& context, const OptionRow& row, const char* value);
 // Done for every row that changes settings.
 Applied OutcomeOf(const OptionRow& row);
 
-// The output dialect's name for messages: "NCSA combined", "W3C extended", "WebSTAR".
-const char* OutputFormatName(OutputFormat format);
-
 // The names of the configuration keys, in table order.
 std::vector<std::string_view> ConfigKeyNames();

@@ -194,18 +194,6 @@ void TimeOrNull(JsonOut& json, std::string_view key, bool known, int64_t seconds
   }
 }
 
-const char* OutputFormatName(OutputFormat format) {
-  switch (format) {
-    case OutputFormat::NCSA:
-      return "ncsa";
-    case OutputFormat::W3C:
-      return "w3c";
-    case OutputFormat::WEBSTAR:
-      return "webstar";
-  }
-  return "?";
-}
-
 const char* NewlinesName(NewlineStyle style) {
   switch (style) {
     case NewlineStyle::UNIX:

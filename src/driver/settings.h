@@ -8,6 +8,8 @@
 #include <string>
 
 #include "driver/sort_window.h"
+#include "entries/client_address.h"
+#include "entries/entry_source.h"
 #include "entries/filters.h"
 #include "output/writers.h"
 
@@ -57,6 +59,13 @@ struct Settings {
   bool follow = false;         // keep reading the inputs as they grow, until a signal
   std::optional<ClockTime> follow_until;  // following ends at this local clock time
   int64_t lateness_ms = 2000;             // an entry waits at most this long for the other inputs
+  SourceKind source = SourceKind::NONE;   // each entry records its input (--source)
+  std::string source_pattern;             // --source=host: a pattern whose first group is the host
+  bool source_into_vhost = false;         // the source replaces every entry's virtual host
+  ClientSource client = ClientSource::REMOTE;  // --client=remote|xff
+  Anonymize anonymize_ip = Anonymize::NONE;    // --anonymize-ip=1|2|3|hash
+  std::string anonymize_key;                   // the file holding the hash key
+  bool dedupe = false;  // entries another input brought at the same time are written once
 };
 
 // The settings of this process.

@@ -15,7 +15,7 @@ void ClearEntryTexts(LogEntry& entry) {
   entry.client_host = entry.uri = entry.query = entry.referer = EntryText{};
   entry.agent = entry.user = entry.method = entry.protocol = EntryText{};
   entry.domain = entry.server = entry.cookie = entry.session = EntryText{};
-  entry.forwarded_for = EntryText{};
+  entry.forwarded_for = entry.source = EntryText{};
 }
 
 void ResetEntryNumbers(LogEntry& entry) {

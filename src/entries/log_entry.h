@@ -44,6 +44,7 @@ struct LogEntry {
   EntryText cookie;
   EntryText session;        // parsed, never written out
   EntryText forwarded_for;  // the X-Forwarded-For list as the input gave it; null when none
+  EntryText source;         // where the entry came from (--source); null when not asked for
   int32_t utc_offset;       // minutes east of UTC as the input gave it; NO_OFFSET when not given
 };
 

@@ -1,5 +1,6 @@
 #include "output/writers.h"
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,7 @@ void CheckFieldLengths([[maybe_unused]] const LogEntry& entry) {
       {"cookie", entry.cookie},
       {"session", entry.session},
       {"forwarded_for", entry.forwarded_for},
+      {"source", entry.source},
   };
   for (const auto& [name, field] : fields) {
     const size_t actual = field.text != nullptr ? std::strlen(field.text) : 0;
@@ -366,10 +368,10 @@ void AppendClock(LineAppender& out, const LogEntry& e) {
 
 // ---- NCSA --------------------------------------------------------------------------------
 
-// " +hhmm" or " -hhmm": the entry's own offset, else the offset `options` names a zone for
+// The offset a stamp is written with: the entry's own, else the offset `options` names a zone for
 // at the entry's clock time. Entries arrive in time order, so a remembered span of one
 // offset spares almost every zone lookup.
-void AppendOffset(LineAppender& out, const LogEntry& e, const WriterOptions& options) {
+int32_t WrittenOffset(const LogEntry& e, const WriterOptions& options) {
   int32_t offset = e.utc_offset;
   if (offset == NO_OFFSET) {
     thread_local const TimeZone* memo_zone = nullptr;
@@ -380,10 +382,17 @@ void AppendOffset(LineAppender& out, const LogEntry& e, const WriterOptions& opt
     }
     offset = memo_zone == nullptr ? 0 : LocalOffsetMinutes(*memo_zone, EntryClockSeconds(e), memo);
   }
-  out.Append(' ');
+  return offset;
+}
+
+// "+hhmm", or "+hh:mm" with `colon`.
+void AppendOffset(LineAppender& out, const LogEntry& e, const WriterOptions& options,
+                  bool colon = false) {
+  int32_t offset = WrittenOffset(e, options);
   out.Append(offset < 0 ? '-' : '+');
   if (offset < 0) offset = -offset;
   out.AppendDecimal(offset / 60, 2);
+  if (colon) out.Append(':');
   out.AppendDecimal(offset % 60, 2);
 }
 
@@ -402,6 +411,7 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t,
   out.AppendDecimal(e.year, 4);
   out.Append(':');
   AppendClock(out, e);
+  out.Append(' ');
   AppendOffset(out, e, options);
   out.Append(Literal("] \""));
   if (RequestAbsent(e)) {
@@ -430,12 +440,17 @@ void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t,
 
 // ---- W3C ---------------------------------------------------------------------------------
 
-void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, const WriterOptions&) {
+// "yyyy-mm-dd", as W3C lines and ISO 8601 stamps write the date.
+void AppendIsoDate(LineAppender& out, const LogEntry& e) {
   out.AppendDecimal(e.year, 4);
   out.Append('-');
   out.AppendDecimal(e.month, 2);
   out.Append('-');
   out.AppendDecimal(e.day, 2);
+}
+
+void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, const WriterOptions&) {
+  AppendIsoDate(out, e);
   out.Append(' ');
   AppendClock(out, e);
   for (Text field : {t.client_host, t.user, t.method}) {
@@ -517,16 +532,13 @@ int64_t FullEstimate(const LineTexts& t, int64_t base) {
          Length(t.cookie);
 }
 
-}  // namespace
-
-size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry,
-                      const WriterOptions& options) {
-  CheckFieldLengths(entry);
+// NCSA texts, the domain only with `vhost`; `estimate` gets the line's estimated length.
+LineTexts NcsaTexts(const LogEntry& entry, bool vhost, int64_t& estimate) {
   // Member by member: an aggregate initialiser here is compiled as a block clear of the
   // whole record before the stores, a measurable share of the per-line cost.
   LineTexts texts;
   texts.client_host = Or(entry.client_host, NO_TEXT);
-  texts.domain = options.vhost ? Or(entry.domain, NO_TEXT) : NO_TEXT;
+  texts.domain = vhost ? Or(entry.domain, NO_TEXT) : NO_TEXT;
   texts.user = Or(entry.user, NO_TEXT);
   texts.method = Or(entry.method, NO_METHOD);
   texts.uri = Or(entry.uri, NO_URI);
@@ -535,11 +547,221 @@ size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry,
   texts.agent = Or(entry.agent, NO_TEXT);
   texts.cookie = Text{nullptr, 0};
   texts.protocol = Or(entry.protocol, NO_PROTOCOL);
-  const int64_t estimate = NCSA_BASE + Length(texts.client_host) + Length(texts.domain) +
-                           Length(texts.user) + Length(texts.method) + Length(texts.uri) +
-                           (texts.query.data != nullptr ? Length(texts.query) + 1 : 0) +
-                           Length(texts.referer) + Length(texts.agent) + Length(texts.protocol);
+  estimate = NCSA_BASE + Length(texts.client_host) + Length(texts.domain) + Length(texts.user) +
+             Length(texts.method) + Length(texts.uri) +
+             (texts.query.data != nullptr ? Length(texts.query) + 1 : 0) + Length(texts.referer) +
+             Length(texts.agent) + Length(texts.protocol);
+  return texts;
+}
+
+// ---- vhost_combined -----------------------------------------------------------------------
+
+// The port readers of vhost_combined expect behind a virtual host that was read without
+// one: Apache writes "%v:%p", and goaccess, Matomo and Filebeat look for the colon.
+constexpr Text DEFAULT_PORT = Literal(":80");
+constexpr int64_t VHOST_PORT_LENGTH = 4;  // the port and the blank behind it
+
+// The virtual host (carried in `cookie`, which the line does not print otherwise) with its
+// port, then the combined line.
+void VhostCombinedLayout(LineAppender& out, const LogEntry& e, const LineTexts& t,
+                         const WriterOptions& options) {
+  out.AppendUnquoted(t.cookie, '+', Quotes::BACKSLASH);
+  if (std::memchr(t.cookie.data, ':', t.cookie.size) == nullptr) out.Append(DEFAULT_PORT);
+  out.Append(' ');
+  NcsaLayout(out, e, t, options);
+}
+
+// ---- JSON lines ---------------------------------------------------------------------------
+
+// Bytes of a JSON string that need more than a copy: 1 a quote, a backslash or a control
+// character (escaped), 2 a byte of 0x80 and above (checked as UTF-8).
+constexpr auto JSON_BYTE_CLASSES = [] {
+  std::array<uint8_t, 256> classes{};
+  for (int c = 0; c < 0x20; ++c) classes[c] = 1;
+  classes['"'] = 1;
+  classes['\\'] = 1;
+  for (int c = 0x80; c < 0x100; ++c) classes[c] = 2;
+  return classes;
+}();
+
+// The length of the valid UTF-8 sequence at `p` (RFC 3629: no overlong forms, no surrogates,
+// nothing above U+10FFFF), or 0 when the byte there does not begin one.
+size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
+  const auto follows = [&](size_t i, unsigned char low, unsigned char high) {
+    return p + i < end && p[i] >= low && p[i] <= high;
+  };
+  const unsigned char c = *p;
+  if (c >= 0xC2 && c <= 0xDF) return follows(1, 0x80, 0xBF) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    const unsigned char low = c == 0xE0 ? 0xA0 : 0x80;
+    const unsigned char high = c == 0xED ? 0x9F : 0xBF;
+    return follows(1, low, high) && follows(2, 0x80, 0xBF) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    const unsigned char low = c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = c == 0xF4 ? 0x8F : 0xBF;
+    return follows(1, low, high) && follows(2, 0x80, 0xBF) && follows(3, 0x80, 0xBF) ? 4 : 0;
+  }
+  return 0;
+}
+
+constexpr char HEX_DIGITS[] = "0123456789abcdef";
+
+// A JSON string: runs of plain bytes copied whole, valid UTF-8 kept, a quote, a backslash
+// and the usual control characters escaped by their short forms, every other control
+// character and every byte outside a valid UTF-8 sequence as \u00XX.
+void AppendJsonString(LineAppender& out, Text text) {
+  out.Append('"');
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data);
+  const unsigned char* const end = p + text.size;
+  while (p < end) {
+    const unsigned char* const run = p;
+    while (p < end && JSON_BYTE_CLASSES[*p] == 0) ++p;
+    out.Append(Text{reinterpret_cast<const char*>(run), static_cast<size_t>(p - run)});
+    if (p == end) break;
+    const unsigned char c = *p;
+    if (c >= 0x80) {
+      const size_t length = Utf8SequenceLength(p, end);
+      if (length > 0) {
+        out.Append(Text{reinterpret_cast<const char*>(p), length});
+        p += length;
+        continue;
+      }
+    }
+    ++p;
+    out.Append('\\');
+    switch (c) {
+      case '"':
+      case '\\':
+        out.Append(static_cast<char>(c));
+        break;
+      case '\n':
+        out.Append('n');
+        break;
+      case '\r':
+        out.Append('r');
+        break;
+      case '\t':
+        out.Append('t');
+        break;
+      default:
+        out.Append(Literal("u00"));
+        out.Append(HEX_DIGITS[c >> 4]);
+        out.Append(HEX_DIGITS[c & 0xF]);
+        break;
+    }
+  }
+  out.Append('"');
+}
+
+// A key with what stands around it, `,"key":`, so that each costs one copy; the first key
+// of a line is written without its comma.
+template <size_t N>
+constexpr Text JsonKey(const char (&text)[N]) {
+  return Literal(text);
+}
+
+void AppendJsonKey(LineAppender& out, Text key, bool& first) {
+  out.Append(first ? Text{key.data + 1, key.size - 1} : key);
+  first = false;
+}
+
+void AppendJsonText(LineAppender& out, Text key, const EntryText& field, bool& first) {
+  if (field.text == nullptr || field.length <= 0) return;
+  AppendJsonKey(out, key, first);
+  AppendJsonString(out, FieldText(field));
+}
+
+void AppendJsonNumber(LineAppender& out, Text key, int64_t value, bool& first) {
+  if (value < 0) return;
+  AppendJsonKey(out, key, first);
+  out.AppendDecimal(value);
+}
+
+// Whether the entry's date and time make an ISO 8601 stamp: an entry without a date (or
+// with parts no parser gives) has no time rather than a stamp no reader takes.
+bool HasIsoTime(const LogEntry& e) {
+  return e.year >= 1 && e.year <= 9999 && e.month >= 1 && e.month <= 12 && e.day >= 1 &&
+         e.day <= 31 && e.hour >= 0 && e.hour <= 23 && e.minute >= 0 && e.minute <= 59 &&
+         e.second >= 0 && e.second <= 60;
+}
+
+// "2024-03-31T03:00:05.000+02:00"; an entry without a real date has no time.
+void AppendJsonTime(LineAppender& out, const LogEntry& e, const WriterOptions& options,
+                    bool& first) {
+  if (!HasIsoTime(e)) return;
+  AppendJsonKey(out, JsonKey(",\"time\":"), first);
+  out.Append('"');
+  AppendIsoDate(out, e);
+  out.Append('T');
+  AppendClock(out, e);
+  out.Append('.');
+  const int32_t millisecond = e.millisecond >= 0 && e.millisecond <= 999 ? e.millisecond : 0;
+  out.AppendDecimal(millisecond, 3);
+  AppendOffset(out, e, options, true);
+  out.Append('"');
+}
+
+void JsonLayout(LineAppender& out, const LogEntry& e, const WriterOptions& options) {
+  bool first = true;
+  out.Append('{');
+  AppendJsonTime(out, e, options, first);
+  AppendJsonText(out, JsonKey(",\"client\":"), e.client_host, first);
+  AppendJsonText(out, JsonKey(",\"user\":"), e.user, first);
+  AppendJsonText(out, JsonKey(",\"method\":"), e.method, first);
+  AppendJsonText(out, JsonKey(",\"path\":"), e.uri, first);
+  AppendJsonText(out, JsonKey(",\"query\":"), e.query, first);
+  AppendJsonText(out, JsonKey(",\"protocol\":"), e.protocol, first);
+  AppendJsonNumber(out, JsonKey(",\"status\":"), e.status, first);
+  AppendJsonNumber(out, JsonKey(",\"bytes\":"), e.bytes, first);
+  AppendJsonNumber(out, JsonKey(",\"duration_ms\":"), e.transfer_time, first);
+  AppendJsonText(out, JsonKey(",\"vhost\":"), e.domain, first);
+  AppendJsonText(out, JsonKey(",\"referer\":"), e.referer, first);
+  AppendJsonText(out, JsonKey(",\"agent\":"), e.agent, first);
+  AppendJsonText(out, JsonKey(",\"cookie\":"), e.cookie, first);
+  AppendJsonText(out, JsonKey(",\"source\":"), e.source, first);
+  out.Append('}');
+}
+
+}  // namespace
+
+size_t FormatNcsaLine(char* buffer, size_t size, const LogEntry& entry,
+                      const WriterOptions& options) {
+  CheckFieldLengths(entry);
+  int64_t estimate = 0;
+  const LineTexts texts = NcsaTexts(entry, options.vhost, estimate);
   return WriteLine(buffer, size, entry, options, texts, estimate, NCSA_SHEDDING, NcsaLayout);
+}
+
+size_t FormatCombinedLine(char* buffer, size_t size, const LogEntry& entry,
+                          const WriterOptions& options) {
+  CheckFieldLengths(entry);
+  int64_t estimate = 0;
+  const LineTexts texts = NcsaTexts(entry, false, estimate);
+  return WriteLine(buffer, size, entry, options, texts, estimate, NCSA_SHEDDING, NcsaLayout);
+}
+
+size_t FormatVhostCombinedLine(char* buffer, size_t size, const LogEntry& entry,
+                               const WriterOptions& options) {
+  CheckFieldLengths(entry);
+  int64_t estimate = 0;
+  LineTexts texts = NcsaTexts(entry, false, estimate);
+  texts.cookie = Or(entry.domain, NO_TEXT);  // the cookie is not part of the line
+  estimate += Length(texts.cookie) + VHOST_PORT_LENGTH;
+  return WriteLine(buffer, size, entry, options, texts, estimate, NCSA_SHEDDING,
+                   VhostCombinedLayout);
+}
+
+size_t FormatJsonLine(char* buffer, size_t size, const LogEntry& entry,
+                      const WriterOptions& options) {
+  CheckFieldLengths(entry);
+  if (size == 0) return 0;
+  LineAppender out(buffer, size);
+  JsonLayout(out, entry, options);
+  out.Append(Terminator(options.newlines));
+  if (!out.Overflowed()) return out.Finish();
+  buffer[0] = '\0';
+  return 0;
 }
 
 size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry,
@@ -560,42 +782,31 @@ size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
 
 size_t LineSizeBound(const LogEntry& entry) {
   CheckFieldLengths(entry);
-  // The fixed text, the stamp, the numbers at their widest and every placeholder take far
-  // less than this; the texts add their own lengths.
+  // The fixed text, the keys, the stamp, the numbers at their widest and every placeholder
+  // take far less than this; the texts add their own lengths.
   constexpr size_t FIXED_PART = 512;
-  // Every text of an entry is its own part of the input line, cut in place, except a uri
-  // joined with its path argument (a copy of at most 1 KiB) and one-byte constants; a
-  // writer escapes a quote or a backslash with one more byte at most. So the texts of a
-  // line print in at most twice the line and the copy, and a short line fits the usual
-  // space whatever its fields hold.
-  constexpr size_t OUTSIDE_LINE = 1024 + 16;
-  if (entry.line_length > 0 &&
-      FIXED_PART + 2 * (static_cast<size_t>(entry.line_length) + OUTSIDE_LINE) <=
-          LINE_BUFFER_SIZE) {
-    return LINE_BUFFER_SIZE;
-  }
+  // A byte of a text prints as at most six: a JSON line writes a control character or a
+  // byte outside UTF-8 as \u00XX. Quotes around a field that needs them, and its key.
+  constexpr size_t WORST_EXPANSION = 6;
+  constexpr size_t PER_FIELD = 3;
   size_t bound = FIXED_PART;
-  for (const EntryText& field :
-       {entry.client_host, entry.domain, entry.user, entry.method, entry.uri, entry.query,
-        entry.protocol, entry.referer, entry.agent, entry.cookie}) {
-    // Every byte escaped at worst, and quotes around a field that needs them.
-    if (field.text != nullptr) bound += 2 * static_cast<size_t>(field.length) + 3;
+  for (const EntryText* field :
+       {&entry.client_host, &entry.domain, &entry.user, &entry.method, &entry.uri, &entry.query,
+        &entry.protocol, &entry.referer, &entry.agent, &entry.cookie, &entry.source}) {
+    bound += WORST_EXPANSION * static_cast<size_t>(field->length) + PER_FIELD;
   }
   return bound > LINE_BUFFER_SIZE ? bound : LINE_BUFFER_SIZE;
 }
 
 namespace {
 
-// Writer and header of each output format, in the order of OutputFormat.
-struct OutputDialect {
-  LineWriter writer;
-  const char* header;
-};
-constexpr OutputDialect OUTPUT_DIALECTS[3] = {
-    {FormatNcsaLine, ""},
-    {FormatW3cLine, W3C_HEADER},
-    {FormatWebstarLine, WEBSTAR_HEADER},
-};
+constexpr bool DialectsInFormatOrder() {
+  for (size_t i = 0; i < std::size(OUTPUT_DIALECTS); ++i) {
+    if (static_cast<size_t>(OUTPUT_DIALECTS[i].format) != i) return false;
+  }
+  return true;
+}
+static_assert(DialectsInFormatOrder(), "OUTPUT_DIALECTS stands in the order of OutputFormat");
 
 const OutputDialect& DialectFor(OutputFormat format) {
   const auto index = static_cast<size_t>(format);
@@ -611,4 +822,21 @@ LineWriter WriterFor(OutputFormat format) {
 
 const char* HeaderFor(OutputFormat format) {
   return DialectFor(format).header;
+}
+
+const char* OutputFormatName(OutputFormat format) {
+  return DialectFor(format).name;
+}
+
+const char* OutputFormatTitle(OutputFormat format) {
+  return DialectFor(format).title;
+}
+
+bool OutputFormatNamed(const char* name, OutputFormat& format) {
+  for (const OutputDialect& dialect : OUTPUT_DIALECTS) {
+    if (std::strcmp(dialect.name, name) != 0) continue;
+    format = dialect.format;
+    return true;
+  }
+  return false;
 }

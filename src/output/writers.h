@@ -16,6 +16,10 @@
 // WebSTAR lines (a run of backslashes in front of a quote or of the closing quote doubled, as
 // Apache writes them) and as "" on W3C lines; a field written without quotes that begins with a
 // quote, '<', an apostrophe or a backquote is written between quotes.
+//
+// JSON lines hold one object per entry whose absent values are left out (no key, never
+// null); strings are valid UTF-8 (a byte that is not part of a valid UTF-8 sequence is
+// written as \u00XX, its Latin-1 reading), numbers are numbers.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,7 +28,14 @@
 #include "entries/log_entry.h"
 
 // ---- Output dialects and their options ---------------------------------------------------
-enum class OutputFormat : uint8_t { NCSA = 0, W3C = 1, WEBSTAR = 2 };
+enum class OutputFormat : uint8_t {
+  NCSA = 0,
+  W3C = 1,
+  WEBSTAR = 2,
+  COMBINED = 3,        // Apache's combined: ident always "-"
+  VHOST_COMBINED = 4,  // Apache's vhost_combined: "vhost:port" before the combined fields
+  JSON = 5,            // JSON lines
+};
 enum class NewlineStyle : int32_t { MAC = 0, UNIX = 1, DOS = 2 };
 
 struct WriterOptions {
@@ -66,6 +77,24 @@ size_t FormatW3cLine(char* buffer, size_t size, const LogEntry& entry,
 size_t FormatWebstarLine(char* buffer, size_t size, const LogEntry& entry,
                          const WriterOptions& options);
 
+// Apache's combined: NCSA with "-" in field two whatever `vhost` says.
+size_t FormatCombinedLine(char* buffer, size_t size, const LogEntry& entry,
+                          const WriterOptions& options);
+
+// Apache's vhost_combined: the virtual host with its port ("-" when absent; ":80" is added
+// to a host written without a port, as readers of the format expect one), then the
+// combined line. Sheds like FormatNcsaLine.
+size_t FormatVhostCombinedLine(char* buffer, size_t size, const LogEntry& entry,
+                               const WriterOptions& options);
+
+// One JSON object, absent values left out, keys in this order: time (ISO 8601 with
+// milliseconds and the entry's offset, or the offset the NCSA stamp would get), client, user,
+// method, path, query, protocol, status, bytes, duration_ms (numbers), vhost, referer,
+// agent, cookie, source. Nothing is shed: a
+// buffer of LineSizeBound bytes holds every line, a smaller one may give the empty text.
+size_t FormatJsonLine(char* buffer, size_t size, const LogEntry& entry,
+                      const WriterOptions& options);
+
 // Bytes of a buffer that holds the entry's whole line in every dialect (terminator and NUL
 // included), so that no field is shed: at least LINE_BUFFER_SIZE, more for long fields.
 size_t LineSizeBound(const LogEntry& entry);
@@ -75,8 +104,38 @@ size_t LineSizeBound(const LogEntry& entry);
 using LineWriter = size_t (*)(char* buffer, size_t size, const LogEntry& entry,
                               const WriterOptions& options);
 
+// One output dialect: the name users choose it by (--output-format), its writer, its header
+// line ("" for none) and its title in messages ("Wrote 12 entries (NCSA combined, gzip)").
+struct OutputDialect {
+  const char* name;
+  OutputFormat format;
+  LineWriter writer;
+  const char* header;
+  const char* title;
+};
+
+// Every output dialect, in the order of OutputFormat.
+inline constexpr OutputDialect OUTPUT_DIALECTS[] = {
+    {"ncsa", OutputFormat::NCSA, FormatNcsaLine, "", "NCSA combined"},
+    {"w3c", OutputFormat::W3C, FormatW3cLine, W3C_HEADER, "W3C extended"},
+    {"webstar", OutputFormat::WEBSTAR, FormatWebstarLine, WEBSTAR_HEADER, "WebSTAR"},
+    {"combined", OutputFormat::COMBINED, FormatCombinedLine, "", "Apache combined"},
+    {"vhost_combined", OutputFormat::VHOST_COMBINED, FormatVhostCombinedLine, "",
+     "Apache vhost_combined"},
+    {"json", OutputFormat::JSON, FormatJsonLine, "", "JSON lines"},
+};
+
 // The writer of an output format.
 LineWriter WriterFor(OutputFormat format);
 
-// The header line of an output format; the empty text for NCSA, which has none.
+// The header line of an output format; the empty text for those that have none.
 const char* HeaderFor(OutputFormat format);
+
+// The name of an output format ("ncsa", "json", ...).
+const char* OutputFormatName(OutputFormat format);
+
+// The title of an output format in messages ("NCSA combined", "JSON lines", ...).
+const char* OutputFormatTitle(OutputFormat format);
+
+// The output format named `name` exactly; false when none is.
+bool OutputFormatNamed(const char* name, OutputFormat& format);
