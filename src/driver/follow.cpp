@@ -505,18 +505,10 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
   ChangeWatch watch;
   MemoryPool* pool = MPNew();
   run.inputs.resize(static_cast<size_t>(count));
-  // What every input's lines pass through: the time window, normalising, the filters and the
-  // zones, as in a batch merge (the sort window aside: the lateness orders a followed log).
-  SlotOptions slot_options;
-  slot_options.zones = &zones;
-  slot_options.window = settings.window;
-  slot_options.filters = settings.filters;
-  slot_options.normalize = settings.normalize;
-  slot_options.lowercase = settings.lowercase;
-  slot_options.trim_first_n_dirs = settings.trim_first_n_dirs;
-  slot_options.user_format = settings.user_format;
-  slot_options.verbose = settings.verbose;
-  slot_options.gap_seconds = settings.gap_seconds;
+  // The sort window aside: the lateness orders a followed log. Timelines are for the run
+  // report, which following does not write.
+  SlotOptions slot_options = SlotOptionsOf(zones, WindowLimits{});
+  slot_options.timelines = false;
   bool polled = false;  // some name is looked at on a timer only
   for (int i = 0; i < count; ++i) {
     MergeInput& slot = inputs[i];

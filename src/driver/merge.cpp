@@ -566,25 +566,6 @@ bool SortIntoRuns(MergeInput* inputs, int count, RunContext& run) {
   return true;
 }
 
-// The slot options of this run, from the settings.
-SlotOptions SlotOptionsOf(const RunZones& zones, const RunPlan& plan) {
-  SlotOptions slot;
-  slot.zones = &zones;
-  slot.window = settings.window;
-  slot.filters = settings.filters;
-  slot.normalize = settings.normalize;
-  slot.lowercase = settings.lowercase;
-  slot.trim_first_n_dirs = settings.trim_first_n_dirs;
-  slot.user_format = settings.user_format;
-  slot.verbose = settings.verbose;
-  slot.format = WriterFor(settings.output_format);
-  slot.writer = WriterOptions{settings.vhost, settings.newlines, &zones.offsetless};
-  slot.sort_window = plan.window;
-  slot.gap_seconds = settings.gap_seconds;
-  slot.timelines = !settings.report_path.empty();
-  return slot;
-}
-
 RunPlan PlanThisRun(int count, const MergeInput* inputs) {
   RunRequest request;
   request.inputs = count;
@@ -603,6 +584,24 @@ RunPlan PlanThisRun(int count, const MergeInput* inputs) {
 
 }  // namespace
 
+SlotOptions SlotOptionsOf(const RunZones& zones, const WindowLimits& sort_window) {
+  SlotOptions slot;
+  slot.zones = &zones;
+  slot.window = settings.window;
+  slot.filters = settings.filters;
+  slot.normalize = settings.normalize;
+  slot.lowercase = settings.lowercase;
+  slot.trim_first_n_dirs = settings.trim_first_n_dirs;
+  slot.user_format = settings.user_format;
+  slot.verbose = settings.verbose;
+  slot.format = WriterFor(settings.output_format);
+  slot.writer = WriterOptions{settings.vhost, settings.newlines, &zones.offsetless};
+  slot.sort_window = sort_window;
+  slot.gap_seconds = settings.gap_seconds;
+  slot.timelines = !settings.report_path.empty();
+  return slot;
+}
+
 bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* record) {
   // From here on an ending signal removes the partial output, and a file-size limit is a
   // write error rather than a silent kill.
@@ -619,7 +618,7 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* 
     if (!KeepsInput(destination, inputs[i].name)) return false;
   }
   if (!DestinationUsable(destination)) return false;
-  const SlotOptions slot = SlotOptionsOf(zones, plan);
+  const SlotOptions slot = SlotOptionsOf(zones, plan.window);
   // Declared before the pool: the workers stop after every input is closed. The parse crew
   // is a crew of its own: its workers wait for the decoding ones, never the other way round.
   const auto decode_crew = MakeWorkCrew(plan.decode_threads);

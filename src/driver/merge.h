@@ -19,5 +19,10 @@ bool LoadRunZones(RunZones& zones);
 // file beside it and renamed over the final name only when everything was written. False
 // when the output cannot be opened, a write, flush or close of it failed, or the rename
 // failed; true when the merge ran to its end.
+// What every input's lines pass through in this run, from the settings: the time window,
+// normalising, the filters, the zones, the writer and `sort_window`. The merge and the
+// follower both read their inputs with it.
+SlotOptions SlotOptionsOf(const RunZones& zones, const WindowLimits& sort_window);
+
 // With `record`, what became of the output is noted there for the run report.
 bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* record = nullptr);
