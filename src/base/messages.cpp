@@ -156,3 +156,17 @@ void ResetMessages() {
   keep_problems = false;
   problems.clear();
 }
+
+std::string Grouped(int64_t number) {
+  const bool negative = number < 0;
+  // -(number + 1) + 1 in unsigned arithmetic: the smallest int64_t has no positive twin.
+  const uint64_t magnitude =
+      negative ? static_cast<uint64_t>(-(number + 1)) + 1 : static_cast<uint64_t>(number);
+  const std::string digits = std::to_string(magnitude);
+  std::string grouped = negative ? "-" : "";
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) grouped += ',';
+    grouped += digits[i];
+  }
+  return grouped;
+}

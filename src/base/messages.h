@@ -4,6 +4,7 @@
 // itself goes to standard output) and so that the exit status is decided once, from what
 // was reported.
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -53,6 +54,10 @@ const std::vector<std::string>& ProblemsSaid();
 // file name can never move the cursor, recolour or clear the terminal, or fake a line of
 // its own. Other bytes, including those from 128 up, stay as they are.
 std::string EscapedName(std::string_view name);
+
+// ---- Numbers in messages -------------------------------------------------------------------
+// `number` with its thousands grouped by commas: 27257 as "27,257".
+std::string Grouped(int64_t number);
 
 // ---- The outcome -----------------------------------------------------------------------------
 // True once any failure was reported.

@@ -96,8 +96,11 @@ TimeKey AcceptLine(MergeInput& input, char* line) {
     GiveInputOffset(input);
     if (!input.first_read) input.first_offset = input.entry.utc_offset;
     input.first_read = true;
-    if (input.window != nullptr) input.entry_seconds = EntryClockSeconds(input.entry);
-    CountEntry(input.counts, input.parse_state->matched, input.entry);
+    // One reading of the clock serves the sort window and the counts.
+    const int64_t clock_seconds = EntryClockSeconds(input.entry);
+    input.entry_seconds = clock_seconds;
+    CountEntryAt(input.counts, input.parse_state->matched, EntryHasDate(input.entry),
+                 clock_seconds);
     return MakeTimeKey(input.entry);
   }
   if (result == PARSE_HEADER) {

@@ -166,23 +166,16 @@ void CountLine(InputCounts& counts, LineFate fate, int64_t line_number, const ch
 }
 
 void CountEntry(InputCounts& counts, int matched, const LogEntry& entry) {
-  ++counts.entries;
-  if (matched >= 0 && matched < TEMPLATE_COUNT) ++counts.by_template[matched];
-  if (!EntryHasDate(entry)) return;
-  const int64_t seconds = EntryClockSeconds(entry);
-  NoteTime(counts, seconds);
-  if (counts.keep_timeline) Place(counts.timeline, seconds, 1);
+  const bool dated = EntryHasDate(entry);
+  CountEntryAt(counts, matched, dated, dated ? EntryClockSeconds(entry) : 0);
 }
 
-std::string Grouped(int64_t number) {
-  const bool negative = number < 0;
-  std::string digits = std::to_string(negative ? -(number + 1) + 1 : number);
-  std::string out;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return negative ? "-" + out : out;
+void CountEntryAt(InputCounts& counts, int matched, bool dated, int64_t clock_seconds) {
+  ++counts.entries;
+  if (matched >= 0 && matched < TEMPLATE_COUNT) ++counts.by_template[matched];
+  if (!dated) return;
+  NoteTime(counts, clock_seconds);
+  if (counts.keep_timeline) Place(counts.timeline, clock_seconds, 1);
 }
 
 std::string ClockText(int64_t seconds) {

@@ -107,9 +107,9 @@ void CountLine(InputCounts& counts, LineFate fate, int64_t line_number, const ch
 // writes it.
 void CountEntry(InputCounts& counts, int matched, const LogEntry& entry);
 
-// ---- Reading the counts --------------------------------------------------------------------
-// "1,204"
-std::string Grouped(int64_t number);
+// As CountEntry, for a caller that has the stamp's clock seconds (EntryClockSeconds) at hand:
+// `dated` tells whether the entry has a date at all.
+void CountEntryAt(InputCounts& counts, int matched, bool dated, int64_t clock_seconds);
 
 // "2001-03-05 10:00:00"
 std::string ClockText(int64_t seconds);

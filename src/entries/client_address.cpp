@@ -417,8 +417,9 @@ void RewriteClient(LogEntry& entry, const ClientRules& rules, ClientScratch& scr
         AppendMaskedName(client, scratch.last_anonymized);
       }
     }
-    scratch.client.assign(scratch.last_anonymized);
-    SetField(entry.client_host, scratch.client);
+    // The remembered result stays put until the next client differs, after this entry
+    // has been written.
+    SetField(entry.client_host, scratch.last_anonymized);
   }
   if (entry.forwarded_for.length > 0) {
     std::string& out = scratch.forwarded;

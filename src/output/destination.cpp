@@ -344,13 +344,6 @@ const char* Kind(bool compress) {
   return compress ? "gzip" : "plain text";
 }
 
-// 27257 as "27,257".
-std::string Grouped(int64_t number) {
-  std::string digits = std::to_string(number < 0 ? -number : number);
-  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(at, ",");
-  return number < 0 ? "-" + digits : digits;
-}
-
 }  // namespace
 
 std::optional<bool> CompressionFor(const char* path, bool asked, const std::string& asked_by) {

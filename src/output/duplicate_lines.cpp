@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "base/messages.h"
+
 namespace {
 
 constexpr size_t kFirstTableSize = 64;  // a power of two
@@ -92,11 +94,6 @@ bool DuplicateLines::Drop(TimeKey key, int32_t slot, std::string_view line) {
 }
 
 std::string DroppedText(int64_t dropped) {
-  const std::string plain = std::to_string(dropped);
-  std::string digits;
-  for (size_t i = 0; i < plain.size(); ++i) {
-    if (i > 0 && (plain.size() - i) % 3 == 0) digits += ',';
-    digits += plain[i];
-  }
-  return "Dropped " + digits + (dropped == 1 ? " duplicate entry.\n" : " duplicate entries.\n");
+  return "Dropped " + Grouped(dropped) +
+         (dropped == 1 ? " duplicate entry.\n" : " duplicate entries.\n");
 }
