@@ -8,7 +8,7 @@ set -euo pipefail
 # .deb package's dependencies.
 # tzdata is the time-zone database the --timezone and --input-timezone zones are read from.
 packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
-          libzstd-dev libdeflate-dev libisal-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libzstd-dev libdeflate-dev libisal-dev libsimdjson-dev libgtest-dev libgmock-dev libbenchmark-dev
           clang-format-14 scdoc dpkg-dev file tzdata "$@")
 
 missing=()

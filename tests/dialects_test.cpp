@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "parse/format_tokens.h"
+#include "parse/json_lines.h"
 #include "parse/parse_logs.h"
 #include "parse_test_support.h"
 
@@ -533,3 +534,304 @@ TEST(Dialects, SamplesParseWithTheirTemplate) {
 }
 
 }  // namespace
+
+// ---- JSON lines -------------------------------------------------------------------------------
+
+struct JsonSample {
+  const char* name;
+  std::string line;
+  ParseResult result;
+  Fields fields;  // for PARSE_ENTRY
+  int32_t utc_offset = NO_OFFSET;
+};
+
+// Lines as each server writes them with its documented keys.
+const std::vector<JsonSample>& JsonSamples() {
+  static const std::vector<JsonSample> samples = {
+      {"nginx escape=json, request line and time_local",
+       R"({"time_local":"12/Mar/2023:06:25:14 +0100","remote_addr":"203.0.113.9",)"
+       R"("remote_user":"","request":"GET /index.html?q=1 HTTP/1.1","status": "404",)"
+       R"("body_bytes_sent":"615","request_time":"0.012","http_referrer":"-",)"
+       R"("http_user_agent":"Mozilla/5.0 (X11; Linux x86_64) Firefox/110.0","http_x_forwarded_for":)"
+       R"("198.51.100.4, 10.0.0.1","host":"www.example.com"})",
+       PARSE_ENTRY,
+       {{"host", "203.0.113.9"},
+        {"date", "2023-03-12"},
+        {"time", "06:25:14"},
+        {"method", "GET"},
+        {"uri", "/index.html"},
+        {"query", "q=1"},
+        {"protocol", "HTTP/1.1"},
+        {"status", "404"},
+        {"bytes", "615"},
+        {"transfer", "12"},
+        {"agent", "Mozilla/5.0 (X11; Linux x86_64) Firefox/110.0"},
+        {"forwarded_for", "198.51.100.4, 10.0.0.1"},
+        {"domain", "www.example.com"}},
+       60},
+      {"nginx escape=json, split request and time_iso8601, numbers unquoted",
+       R"({"time_iso8601":"2023-03-12T06:25:14+00:00","remote_addr":"2001:db8::1",)"
+       R"("request_method":"POST","request_uri":"/api/v1/items","server_protocol":"HTTP/2.0",)"
+       R"("status":201,"body_bytes_sent":0,"request_time":1.5,"http_referer":"https://example.com/",)"
+       R"("http_user_agent":"curl/8.4.0","server_name":"api.example.com"})",
+       PARSE_ENTRY,
+       {{"host", "2001:db8::1"},
+        {"date", "2023-03-12"},
+        {"time", "06:25:14"},
+        {"method", "POST"},
+        {"uri", "/api/v1/items"},
+        {"protocol", "HTTP/2.0"},
+        {"status", "201"},
+        {"bytes", "0"},
+        {"transfer", "1500"},
+        {"referer", "https://example.com/"},
+        {"agent", "curl/8.4.0"},
+        {"domain", "api.example.com"}},
+       0},
+      {"nginx $msec",
+       R"({"msec":"1678602314.123","remote_addr":"203.0.113.9","request":"GET / HTTP/1.1",)"
+       R"("status":"200","body_bytes_sent":"1024"})",
+       PARSE_ENTRY,
+       {{"host", "203.0.113.9"},
+        {"date", "2023-03-12"},
+        {"time", "06:25:14"},
+        {"ms", "123"},
+        {"method", "GET"},
+        {"uri", "/"},
+        {"protocol", "HTTP/1.1"}},
+       0},
+      {"Caddy access log",
+       R"({"level":"info","ts":1678602314.5381126,"logger":"http.log.access.log0",)"
+       R"("msg":"handled request","request":{"remote_ip":"10.0.0.7","remote_port":"51234",)"
+       R"("client_ip":"203.0.113.9","proto":"HTTP/2.0","method":"GET","host":"example.com",)"
+       R"("uri":"/docs/?page=2","headers":{"User-Agent":["Mozilla/5.0"],"Accept":["*/*"],)"
+       R"("Referer":["https://example.com/"]},"tls":{"resumed":false,"version":772}},)"
+       R"("bytes_read":0,"user_id":"alice","duration":0.000929,"size":10900,"status":200,)"
+       R"("resp_headers":{"Server":["Caddy"]}})",
+       PARSE_ENTRY,
+       {{"host", "203.0.113.9"},
+        {"date", "2023-03-12"},
+        {"time", "06:25:14"},
+        {"ms", "538"},
+        {"user", "alice"},
+        {"method", "GET"},
+        {"uri", "/docs/"},
+        {"query", "page=2"},
+        {"protocol", "HTTP/2.0"},
+        {"domain", "example.com"},
+        {"bytes", "10900"},
+        {"transfer", "1"},
+        {"agent", "Mozilla/5.0"},
+        {"referer", "https://example.com/"}},
+       0},
+      {"Caddy, another logger in the same file",
+       R"({"level":"info","ts":1678602314.1,"logger":"tls.obtain","msg":"acquiring lock"})",
+       PARSE_HEADER,
+       {}},
+      {"Traefik JSON",
+       R"({"ClientAddr":"203.0.113.9:54321","ClientHost":"203.0.113.9","ClientPort":"54321",)"
+       R"("ClientUsername":"-","DownstreamContentSize":1234,"DownstreamStatus":302,)"
+       R"("Duration":2345678,"RequestHost":"whoami.example.com","RequestMethod":"GET",)"
+       R"("RequestPath":"/login?next=%2F","RequestProtocol":"HTTP/1.1","RouterName":"web@docker",)"
+       R"("StartLocal":"2023-03-12T07:25:14.123456789+01:00",)"
+       R"("StartUTC":"2023-03-12T06:25:14.123456789Z","request_User-Agent":"curl/8.0",)"
+       R"("request_Referer":"https://example.com/","request_X-Forwarded-For":"198.51.100.4",)"
+       R"("level":"info","msg":"","time":"2023-03-12T06:25:14Z"})",
+       PARSE_ENTRY,
+       {{"host", "203.0.113.9"},
+        {"date", "2023-03-12"},
+        {"time", "06:25:14"},
+        {"ms", "123"},
+        {"method", "GET"},
+        {"uri", "/login"},
+        {"query", "next=%2F"},
+        {"protocol", "HTTP/1.1"},
+        {"status", "302"},
+        {"bytes", "1234"},
+        {"transfer", "2"},
+        {"domain", "whoami.example.com"},
+        {"agent", "curl/8.0"},
+        {"referer", "https://example.com/"},
+        {"forwarded_for", "198.51.100.4"}},
+       0},
+      {"Envoy JSON access log",
+       R"({"start_time":"2023-03-12T06:25:14.310Z","method":"POST",)"
+       R"("path":"/api/v1/locations","protocol":"HTTP/2","response_code":"204",)"
+       R"("bytes_sent":"0","duration":"226","x_forwarded_for":"10.0.35.28",)"
+       R"("user_agent":"nsq2http","authority":"locations",)"
+       R"("downstream_remote_address":"10.0.35.28:41234"})",
+       PARSE_ENTRY,
+       {{"host", "10.0.35.28"},
+        {"date", "2023-03-12"},
+        {"time", "06:25:14"},
+        {"ms", "310"},
+        {"method", "POST"},
+        {"uri", "/api/v1/locations"},
+        {"protocol", "HTTP/2"},
+        {"status", "204"},
+        {"bytes", "0"},
+        {"transfer", "226"},
+        {"forwarded_for", "10.0.35.28"},
+        {"agent", "nsq2http"},
+        {"domain", "locations"}},
+       0},
+      {"Google Cloud load balancer",
+       R"({"insertId":"1x2y3z","httpRequest":{"requestMethod":"GET",)"
+       R"("requestUrl":"https://www.example.com/static/app.js?v=3","requestSize":"123",)"
+       R"("status":200,"responseSize":"5120","userAgent":"Mozilla/5.0","remoteIp":"203.0.113.9",)"
+       R"("referer":"https://www.example.com/","latency":"0.012345s","protocol":"HTTP/1.1"},)"
+       R"("resource":{"type":"http_load_balancer"},"timestamp":"2023-03-12T06:25:14.987654Z",)"
+       R"("severity":"INFO"})",
+       PARSE_ENTRY,
+       {{"host", "203.0.113.9"},
+        {"date", "2023-03-12"},
+        {"time", "06:25:14"},
+        {"ms", "987"},
+        {"method", "GET"},
+        {"uri", "https://www.example.com/static/app.js"},
+        {"query", "v=3"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "5120"},
+        {"transfer", "12"},
+        {"agent", "Mozilla/5.0"},
+        {"referer", "https://www.example.com/"}},
+       0},
+      {"this program's own JSON lines",
+       R"({"time":"2024-03-31T03:00:05.250+02:00","client":"192.0.2.1","user":"bob",)"
+       R"("method":"GET","path":"/a b","query":"x=1","protocol":"HTTP/1.1","status":304,)"
+       R"("bytes":0,"duration_ms":17,"vhost":"www.example.com","referer":"http://r/",)"
+       R"("agent":"Mozilla/5.0","cookie":"id=7","source":"access.log"})",
+       PARSE_ENTRY,
+       {{"host", "192.0.2.1"},
+        {"date", "2024-03-31"},
+        {"time", "03:00:05"},
+        {"ms", "250"},
+        {"user", "bob"},
+        {"method", "GET"},
+        {"uri", "/a b"},
+        {"query", "x=1"},
+        {"protocol", "HTTP/1.1"},
+        {"status", "304"},
+        {"bytes", "0"},
+        {"transfer", "17"},
+        {"domain", "www.example.com"},
+        {"referer", "http://r/"},
+        {"agent", "Mozilla/5.0"},
+        {"cookie", "id=7"}},
+       120},
+  };
+  return samples;
+}
+
+TEST(JsonLines, EveryPresetReadsItsFields) {
+  for (const JsonSample& s : JsonSamples()) {
+    SCOPED_TRACE(s.name);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, s.line + "\n");
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].result, s.result);
+    EXPECT_EQ(outcomes[0].line_length, static_cast<int32_t>(s.line.size() + 1));
+    if (s.result != PARSE_ENTRY) continue;
+    EXPECT_EQ(outcomes[0].fields, s.fields);
+    EXPECT_EQ(outcomes[0].utc_offset, s.utc_offset);
+  }
+}
+
+// The edge cases of real JSON: escapes, unicode, nesting, absent values, and lines that are
+// no entry.
+TEST(JsonLines, EdgeCases) {
+  const std::string mib(1 << 20, 'a');
+  const struct {
+    const char* name;
+    std::string line;
+    ParseResult result;
+    Fields fields;
+  } cases[] = {
+      {"escapes and unicode are unescaped in place",
+       R"({"time":"2023-03-12T06:25:14Z","request":"GET /a\"b\\c\u00e9\ud83d\ude00 HTTP/1.1",)"
+       R"("http_user_agent":"tab\there\/"})",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"},
+        {"time", "06:25:14"},
+        {"method", "GET"},
+        {"uri", "/a\"b\\c\xC3\xA9\xF0\x9F\x98\x80"},
+        {"protocol", "HTTP/1.1"},
+        {"agent", "tab\there/"}}},
+      {"absent values: empty, dash, null, missing keys",
+       R"({"time":"2023-03-12T06:25:14Z","remote_addr":"","remote_user":"-","status":null,)"
+       R"("http_referer":"","request_uri":"/x"})",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"}, {"time", "06:25:14"}, {"uri", "/x"}}},
+      {"unknown nested objects and arrays are passed over",
+       R"({"extra":{"a":[1,{"status":999}],"b":"}"},"time":"2023-03-12T06:25:14Z","status":"503"})",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"}, {"time", "06:25:14"}, {"status", "503"}}},
+      {"a one-mebibyte value",
+       R"({"time":"2023-03-12T06:25:14Z","http_user_agent":")" + mib + R"("})",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"}, {"time", "06:25:14"}, {"agent", mib}}},
+      {"invalid UTF-8 keeps its bytes and the entry is not lost",
+       "{\"time\":\"2023-03-12T06:25:14Z\",\"request_uri\":\"/\xFF\xC3(x\"}",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"}, {"time", "06:25:14"}, {"uri", "/\xFF\xC3(x"}}},
+      {"invalid UTF-8 beside an escape: the offending byte reads as '?'",
+       "{\"time\":\"2023-03-12T06:25:14Z\",\"http_user_agent\":\"a\\\"\xFF\"}",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"}, {"time", "06:25:14"}, {"agent", "a\"?"}}},
+      {"a truncated object", R"({"time":"2023-03-12T06:25:14Z","status":2)", PARSE_NO_MATCH, {}},
+      {"text behind the object", R"({"time":"2023-03-12T06:25:14Z"} x)", PARSE_NO_MATCH, {}},
+      {"no time key", R"({"remote_addr":"203.0.113.9","status":200})", PARSE_NO_MATCH, {}},
+      {"an unreadable time", R"({"time":"yesterday","status":200})", PARSE_NO_MATCH, {}},
+      {"not an object but braces", "{not json}", PARSE_NO_MATCH, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, c.line + "\n");
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].result, c.result);
+    EXPECT_EQ(outcomes[0].line_length, static_cast<int32_t>(c.line.size() + 1));
+    EXPECT_EQ(outcomes[0].fields, c.fields);
+  }
+}
+
+// The user's keys win over the presets; nested paths and array indexes are followed.
+TEST(JsonLines, UserMapping) {
+  JsonFieldMapping* mapping = nullptr;
+  std::string error;
+  for (const char* field :
+       {"time=event.at", "client=peer.addr[1]", "duration_us=timing.total", "status=code"}) {
+    ASSERT_TRUE(AddJsonField(mapping, field, error)) << field << ": " << error;
+  }
+  ParseState state = FreshState();
+  state.json_fields = mapping;
+  const auto outcomes =
+      Walk(state, R"({"time":"1999-01-01T00:00:00Z","event":{"at":"2023-03-12T06:25:14Z"},)"
+                  R"("peer":{"addr":["10.0.0.1","203.0.113.9"]},"timing":{"total":1500},)"
+                  R"("status":200,"code":"418"})"
+                  "\n");
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[0].fields, (Fields{{"date", "2023-03-12"},
+                                        {"time", "06:25:14"},
+                                        {"host", "203.0.113.9"},
+                                        {"transfer", "2"},
+                                        {"status", "418"}}));
+  FreeJsonFieldMapping(mapping);
+
+  const struct {
+    const char* text;
+    const char* names;
+  } refused[] = {
+      {"time", "<field>=<key path>"},    {"when=ts", "unknown field 'when'"},
+      {"time=", "invalid key path"},     {"time=a..b", "invalid key path 'a..b'"},
+      {"time=a[x]", "invalid key path"},
+  };
+  for (const auto& r : refused) {
+    SCOPED_TRACE(r.text);
+    JsonFieldMapping* m = nullptr;
+    EXPECT_FALSE(AddJsonField(m, r.text, error));
+    EXPECT_NE(error.find(r.names), std::string::npos) << error;
+    EXPECT_EQ(m, nullptr);
+  }
+}

@@ -34,9 +34,9 @@ constexpr Folder kFolders[] = {
 };
 
 // Library headers that are not the operating system's.
-constexpr std::string_view kLibraryHeaders[] = {"zlib.h",           "bzlib.h", "minizip/unzip.h",
-                                                "lzma.h",           "zstd.h",  "libdeflate.h",
-                                                "isa-l/igzip_lib.h"};
+constexpr std::string_view kLibraryHeaders[] = {"zlib.h",     "bzlib.h",          "minizip/unzip.h",
+                                                "lzma.h",     "zstd.h",           "libdeflate.h",
+                                                "simdjson.h", "isa-l/igzip_lib.h"};
 
 const Folder* FindFolder(std::string_view name) {
   for (const Folder& f : kFolders) {

@@ -120,6 +120,15 @@ bool SetInputTimezone(const char* v) {
   return true;
 }
 
+// One JSON key of the user's mapping; a field or key path that cannot be read is refused
+// with its reason.
+bool AddJsonFieldKey(const char* v) {
+  std::string error;
+  if (AddJsonFieldSetting(settings, v, error)) return true;
+  SayFailure("json-field: %s.\n", EscapedName(error).c_str());
+  return false;
+}
+
 bool AddFilter(std::vector<std::string>& list, const char* v) {
   return TextFits(v) && AppendFilter(list, v);
 }
@@ -163,6 +172,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"filter-agent", AddAgentFilter},
     {"filter-server", AddServerFilter},
     {"filter-user", AddUserFilter},
+    {"json-field", AddJsonFieldKey},
 };
 
 // Splits the line into key and value in place; false when there is no blank or nothing

@@ -43,8 +43,8 @@ constexpr size_t kBatchSize = 1 << 16;  // merged lines handed to the output str
 // READ_AHEAD_BLOCK bytes, so memory stays bounded; further inputs decode on the merge thread.
 constexpr int kMaxReadAhead = 16;
 
-// The parser state is carved from the run's pool, which hands out 4-byte aligned storage.
-static_assert(alignof(ParseState) <= 4);
+// The parser state is carved from the run's pool (MPAllocAligned: it holds a pointer).
+static_assert(alignof(ParseState) <= MP_ALIGN);
 static_assert(kBatchSize >= LINE_BUFFER_SIZE, "a batch holds at least one line space");
 
 // ---- Choosing the next entry -----------------------------------------------------------
@@ -416,9 +416,10 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
     }
     return false;
   }
-  input.parse_state = new (MPAlloc(pool, sizeof(ParseState))) ParseState;
+  input.parse_state = new (MPAllocAligned(pool, sizeof(ParseState))) ParseState;
   InitParseState(*input.parse_state);
   if (settings.user_format[0] != '\0') LoadUserFormats(*input.parse_state, settings.user_format);
+  input.parse_state->json_fields = settings.json_fields.get();
   input.time_key = 0;
   input.entry.line_length = 0;
   input.lines_read = 0;
@@ -459,7 +460,7 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
       if (settings.trim_first_n_dirs > 0) TrimLeadingDirs(input.entry, settings.trim_first_n_dirs);
       if (real_time) {
         RestampEntry(input.entry, instant, input.zones->written, input.written_offsets);
-        return InstantTimeKey(instant);
+        return InstantTimeKey(instant, input.entry.millisecond);
       }
       GiveInputOffset(input);
       return MakeTimeKey(input.entry);

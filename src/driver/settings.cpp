@@ -10,6 +10,14 @@ void ResetSettings() {
   settings = Settings{};
 }
 
+bool AddJsonFieldSetting(Settings& target, std::string_view text, std::string& error) {
+  JsonFieldMapping* mapping = target.json_fields.get();
+  const bool first = mapping == nullptr;
+  if (!AddJsonField(mapping, text, error)) return false;
+  if (first) target.json_fields.reset(mapping, FreeJsonFieldMapping);
+  return true;
+}
+
 bool SetUserFormat(Settings& target, const char* text) {
   const size_t length = std::strlen(text);
   if (length == 0 || length >= sizeof(target.user_format)) return false;

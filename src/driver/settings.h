@@ -4,10 +4,13 @@
 // takes what it needs as an argument.
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "entries/filters.h"
 #include "output/writers.h"
+#include "parse/json_lines.h"
 
 struct Settings {
   bool compress = true;  // merged.gz instead of merged.log
@@ -33,6 +36,7 @@ struct Settings {
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
+  std::shared_ptr<JsonFieldMapping> json_fields;  // the user's JSON keys; null = presets only
 };
 
 // The settings of this process.
@@ -44,6 +48,10 @@ void ResetSettings();
 // ---- Rules the switches and the configuration file share ---------------------------------
 // Takes user log formats of 1..511 characters; longer or empty text is refused whole (false).
 bool SetUserFormat(Settings& target, const char* text);
+
+// Adds one "<field>=<key path>" to the user's JSON keys; false with `error` set when it
+// cannot be read.
+bool AddJsonFieldSetting(Settings& target, std::string_view text, std::string& error);
 
 // Takes the gzip level from the leading digit of `text` ("12" gives 1); false when `text`
 // does not start with a digit.

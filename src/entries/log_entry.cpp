@@ -35,6 +35,8 @@ void ResetEntryNumbers(LogEntry& entry) {
 
 TimeKey MakeTimeKey(const LogEntry& entry) {
   const auto u = [](int32_t v) { return v > 0 ? static_cast<uint64_t>(v) : uint64_t{0}; };
-  return (u(entry.year) << 26) + (u(entry.month) << 22) + (u(entry.day) << 17) +
-         (u(entry.hour) << 12) + (u(entry.minute) << 6) + u(entry.second);
+  const uint64_t clock = (u(entry.year) << 26) + (u(entry.month) << 22) + (u(entry.day) << 17) +
+                         (u(entry.hour) << 12) + (u(entry.minute) << 6) + u(entry.second);
+  const uint64_t millisecond = entry.millisecond < 1000 ? u(entry.millisecond) : uint64_t{999};
+  return (clock << 10) + millisecond;
 }

@@ -95,6 +95,7 @@ void RestampEntry(LogEntry& entry, int64_t instant, const TimeZone& zone, Offset
   entry.utc_offset = minutes;
 }
 
-TimeKey InstantTimeKey(int64_t instant) {
-  return static_cast<TimeKey>(instant + kKeyBase);
+TimeKey InstantTimeKey(int64_t instant, int32_t millisecond) {
+  const int32_t fraction = millisecond < 0 ? 0 : millisecond > 999 ? 999 : millisecond;
+  return static_cast<TimeKey>(instant + kKeyBase) * 1000 + static_cast<TimeKey>(fraction);
 }

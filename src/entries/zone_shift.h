@@ -43,6 +43,6 @@ int64_t EntryInstant(const LogEntry& entry, const TimeZone& input_zone, OffsetMe
 // a whole date keeps its stamp: there is no day to move it to.
 void RestampEntry(LogEntry& entry, int64_t instant, const TimeZone& zone, OffsetMemo& memo);
 
-// The merge key of an instant: a later instant has a larger key, and every instant from the
-// year 0 to 9999 fits below NO_ENTRY.
-TimeKey InstantTimeKey(int64_t instant);
+// The merge key of an instant and the millisecond within its second (0..999): a later
+// moment has a larger key, and every instant from the year 0 to 9999 fits below NO_ENTRY.
+TimeKey InstantTimeKey(int64_t instant, int32_t millisecond = 0);

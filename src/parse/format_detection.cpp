@@ -5,6 +5,7 @@
 #include "base/check.h"
 #include "base/text.h"
 #include "parse/format_tokens.h"
+#include "parse/json_lines.h"
 #include "parse/line_ends.h"
 #include "parse/parse_logs.h"
 
@@ -76,6 +77,14 @@ ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
     ResetEntry(entry);
     entry.line_length = blank;
     return PARSE_HEADER;
+  }
+  // A line that opens a JSON object is read as one and by no template.
+  if (IsJsonLine(line)) {
+    const ParseResult result = ParseJsonLine(state, line, entry);
+    if (result != PARSE_NO_MATCH) return result;
+    ResetEntry(entry);
+    entry.line_length = SkipLine(line);
+    return PARSE_NO_MATCH;
   }
   for (const int start : state.user_format_start) {
     if (start < 0) break;

@@ -22,6 +22,8 @@ enum class FieldStyle : uint8_t {
              //   double-quoted string is a literal quote
 };
 
+struct JsonFieldMapping;
+
 // Per-input parser state; created when the input is opened, lives as long as the input.
 struct ParseState {
   int current_format = COMBINED;  // built-in slot tried first for the next line
@@ -36,8 +38,9 @@ struct ParseState {
   FieldStyle fields_style = FieldStyle::TEMPLATE;  // how fields_template's lines are written
   bool webstar_mode = false;                       // a WebSTAR header was seen; changes CS_HOST
   bool fields_local_time = false;  // the W3C field list dates its lines by local date or time
-  char path_join[1024] = {};       // the uri joined with '$' and a path argument; per
-                                   //   input, so pending entries never share it
+  const JsonFieldMapping* json_fields = nullptr;  // the user's JSON keys (not owned); null: none
+  char path_join[1024] = {};  // the uri joined with '$' and a path argument; per
+                              //   input, so pending entries never share it
 };
 
 // Prepares a fresh state: everything as above, and year_limit = the year 31 days from now
