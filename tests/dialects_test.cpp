@@ -54,10 +54,18 @@ const std::vector<Dialect>& Dialects() {
             PARSE_ENTRY,
             With(kCommonFields, {{"referer", "http://www.example.com/start.html"},
                                  {"agent", "Mozilla/4.08 [en] (Win98; I ;Nav)"}})},
+           // A number after the agent has no unit unless a format declares one: Traefik's
+           // request counter, ingress-nginx's request length, Apache's %D microseconds.
            {"192.168.0.1 - frank " + kRequest + " \"-\" \"Mozilla/4.0\" 2 \"session=abc\"",
-            PARSE_ENTRY,
-            With(kCommonFields,
-                 {{"agent", "Mozilla/4.0"}, {"transfer", "2000"}, {"cookie", "session=abc"}})},
+            PARSE_ENTRY, With(kCommonFields, {{"agent", "Mozilla/4.0"}})},
+           {"192.168.0.1 - frank " + kRequest +
+                " \"-\" \"curl/8\" 1234 \"frontend\" \"http://10.0.0.2:8080\" 2ms",
+            PARSE_ENTRY, With(kCommonFields, {{"agent", "curl/8"}})},
+           {"192.168.0.1 - frank " + kRequest +
+                " \"-\" \"curl/8\" 89 0.001 [default-svc-80] [] 10.0.0.5:80 615 0.001 200 abc123",
+            PARSE_ENTRY, With(kCommonFields, {{"agent", "curl/8"}})},
+           {"192.168.0.1 - frank " + kRequest + " \"-\" \"curl/8\" 523412", PARSE_ENTRY,
+            With(kCommonFields, {{"agent", "curl/8"}})},
            // nginx's packaged default: combined, then the forwarded-for address.
            {"203.0.113.9 - - [12/Mar/2023:06:25:14 +0000] \"GET /index.html HTTP/1.1\" 200 615 "
             "\"-\" \"Mozilla/5.0 (X11; Linux x86_64; rv:109.0) Gecko/20100101 Firefox/110.0\" "
@@ -70,7 +78,8 @@ const std::vector<Dialect>& Dialects() {
              {"uri", "/index.html"},
              {"protocol", "HTTP/1.1"},
              {"bytes", "615"},
-             {"agent", "Mozilla/5.0 (X11; Linux x86_64; rv:109.0) Gecko/20100101 Firefox/110.0"}}},
+             {"agent", "Mozilla/5.0 (X11; Linux x86_64; rv:109.0) Gecko/20100101 Firefox/110.0"},
+             {"forwarded_for", "198.51.100.4"}}},
            // A site's own log_format: timings and the host appended.
            {"192.168.0.1 - frank " + kRequest +
                 " \"http://r/\" \"curl/7.88.1\" \"-\" rt=0.012 uct=\"0.000\" www.example.com",
@@ -256,7 +265,8 @@ const std::vector<Dialect>& Dialects() {
              {"referer", "https://www.example.com/"},
              {"agent", "curl/7.68.0"},
              {"query", "v=1"},
-             {"transfer", "1250"}}},
+             {"transfer", "1250"},
+             {"forwarded_for", "203.0.113.7, 10.1.2.3"}}},
        }},
       {"IIS 8.5 W3C with site name and host",
        FIELDS,
@@ -353,6 +363,25 @@ const std::vector<Dialect>& Dialects() {
              {"method", "GET"},
              {"uri", "/index.html"},
              {"bytes", "4812"}}},
+       }},
+      {"W3C extended, Oracle Web Cache spellings",
+       FIELDS,
+       "#Version: 1.0\n#Date: 2004-06-01 00:00:00\n"
+       "#Fields: date time c-ip c-auth-id cs-method cs-uri-stem sc-status bytes "
+       "cs(Referrer) cs(X-Forwarded-For)\n",
+       {
+           {"2004-06-01 09:15:02 192.168.0.10 jsmith GET /index.html 200 4812 "
+            "http://www.example.com/ 203.0.113.9,10.0.0.1",
+            PARSE_ENTRY,
+            {{"date", "2004-06-01"},
+             {"time", "09:15:02"},
+             {"host", "192.168.0.10"},
+             {"user", "jsmith"},
+             {"method", "GET"},
+             {"uri", "/index.html"},
+             {"bytes", "4812"},
+             {"referer", "http://www.example.com/"},
+             {"forwarded_for", "203.0.113.9,10.0.0.1"}}},
        }},
       {"WebSTAR field list",
        FIELDS,
