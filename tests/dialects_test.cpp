@@ -9,6 +9,8 @@
 #include "parse/format_tokens.h"
 #include "parse/json_lines.h"
 #include "parse/parse_logs.h"
+#include "parse/server_formats.h"
+#include "parse/user_formats.h"
 #include "parse_test_support.h"
 
 namespace {
@@ -862,5 +864,86 @@ TEST(JsonLines, UserMapping) {
     EXPECT_FALSE(AddJsonField(m, r.text, error));
     EXPECT_NE(error.find(r.names), std::string::npos) << error;
     EXPECT_EQ(m, nullptr);
+  }
+}
+
+// ---- Server format lines ----------------------------------------------------------------------
+
+// A format line pasted from the server's configuration reads the lines that server writes,
+// each time field in its unit.
+TEST(ServerFormats, FormatLinesReadTheirServersLines) {
+  const struct {
+    const char* name;
+    ServerKind kind;
+    const char* format;
+    std::string line;
+    Fields fields;
+  } cases[] = {
+      {"Apache combined with %D microseconds", ServerKind::APACHE,
+       R"j(%h %l %u %t \"%r\" %>s %b \"%{Referer}i\" \"%{User-agent}i\" %D)j",
+       "192.168.0.1 - frank " + kRequest + R"j( "http://r/" "curl/8" 523412)j",
+       With(kCommonFields, {{"referer", "http://r/"}, {"agent", "curl/8"}, {"transfer", "523"}})},
+      {"Apache vhost with identd, %T seconds",
+       ServerKind::APACHE,
+       R"j(%v:%p %h %l %u %t "%r" %>s %O "%{Referer}i" "%{User-Agent}i" %T)j",
+       "localhost:443 178.20.184.42 1j0vhgd jsmith [10/Oct/2000:13:55:36 -0700] "
+       "\"GET /a HTTP/1.1\" 200 116075 \"-\" \"Mozilla/5.0\" 2",
+       {{"domain", "localhost:443"},
+        {"host", "178.20.184.42"},
+        {"user", "jsmith"},
+        {"date", "2000-10-10"},
+        {"time", "13:55:36"},
+        {"method", "GET"},
+        {"uri", "/a"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "116075"},
+        {"agent", "Mozilla/5.0"},
+        {"transfer", "2000"}}},
+      {"Apache %{ms}T and X-Forwarded-For", ServerKind::APACHE,
+       R"j(%a %l %u %t "%r" %s %B %{ms}T "%{X-Forwarded-For}i")j",
+       "192.168.0.1 - frank " + kRequest + " 17 \"203.0.113.9\"",
+       With(kCommonFields, {{"transfer", "17"}, {"forwarded_for", "203.0.113.9"}})},
+      {"nginx main with $request_time", ServerKind::NGINX,
+       R"j($remote_addr - $remote_user [$time_local] "$request" $status $body_bytes_sent "$http_referer" "$http_user_agent" $request_time)j",
+       "192.168.0.1 - frank " + kRequest + R"j( "-" "curl/8" 0.012)j",
+       With(kCommonFields, {{"agent", "curl/8"}, {"transfer", "12"}})},
+      {"nginx with upstream variables passed over", ServerKind::NGINX,
+       R"j($remote_addr - $remote_user [$time_local] "$request" $status $bytes_sent $upstream_addr $host)j",
+       "192.168.0.1 - frank " + kRequest + " 10.0.0.5:80 www.example.com",
+       With(kCommonFields, {{"domain", "www.example.com"}})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string names;
+    std::string error;
+    ASSERT_TRUE(TranslateServerFormat(c.kind, c.format, names, error)) << error;
+    ParseState state = FreshState();
+    LoadUserFormats(state, names.c_str());
+    const auto outcomes = Walk(state, c.line + "\n");
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+    EXPECT_EQ(outcomes[0].fields, c.fields);
+  }
+}
+
+TEST(ServerFormats, DirectivesThatCannotBeReadAreNamed) {
+  const struct {
+    ServerKind kind;
+    const char* format;
+    const char* named;
+  } cases[] = {
+      {ServerKind::APACHE, "%h %Z %t", "'%Z'"},
+      {ServerKind::APACHE, "%h %{%Y-%m-%d}t", "'%{%Y-%m-%d}t'"},
+      {ServerKind::APACHE, "%h rt=%D", "'rt=%D'"},
+      {ServerKind::NGINX, "$remote_addr rt=$request_time", "'rt=$request_time'"},
+      {ServerKind::NGINX, "$remote-addr", "'$remote-addr'"},
+      {ServerKind::NGINX, "   ", "empty"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.format);
+    std::string names;
+    std::string error;
+    EXPECT_FALSE(TranslateServerFormat(c.kind, c.format, names, error));
+    EXPECT_NE(error.find(c.named), std::string::npos) << error;
   }
 }

@@ -8,6 +8,7 @@
 #include "base/messages.h"
 #include "base/text.h"
 #include "driver/settings.h"
+#include "parse/server_formats.h"
 #include "platform/system.h"
 
 namespace {
@@ -129,6 +130,26 @@ bool AddJsonFieldKey(const char* v) {
   return false;
 }
 
+// A server's own format line, translated into a user format that is tried before the
+// built-in dialects; a directive that cannot be read is refused naming it.
+bool AddServerFormat(ServerKind kind, const char* key, const char* v) {
+  std::string names;
+  std::string error;
+  if (!TranslateServerFormat(kind, v, names, error)) {
+    SayFailure("%s: %s.\n", key, EscapedName(error).c_str());
+    return false;
+  }
+  if (!settings.server_formats.empty()) settings.server_formats += '\n';
+  settings.server_formats += names;
+  return true;
+}
+bool AddApacheFormat(const char* v) {
+  return AddServerFormat(ServerKind::APACHE, "apache-format", v);
+}
+bool AddNginxFormat(const char* v) {
+  return AddServerFormat(ServerKind::NGINX, "nginx-format", v);
+}
+
 bool AddFilter(std::vector<std::string>& list, const char* v) {
   return TextFits(v) && AppendFilter(list, v);
 }
@@ -173,6 +194,8 @@ constexpr ConfigKey kConfigKeys[] = {
     {"filter-server", AddServerFilter},
     {"filter-user", AddUserFilter},
     {"json-field", AddJsonFieldKey},
+    {"apache-format", AddApacheFormat},
+    {"nginx-format", AddNginxFormat},
 };
 
 // Splits the line into key and value in place; false when there is no blank or nothing

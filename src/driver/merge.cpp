@@ -418,7 +418,9 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
   }
   input.parse_state = new (MPAllocAligned(pool, sizeof(ParseState))) ParseState;
   InitParseState(*input.parse_state);
-  if (settings.user_format[0] != '\0') LoadUserFormats(*input.parse_state, settings.user_format);
+  if (const std::string formats = AllUserFormats(settings); !formats.empty()) {
+    LoadUserFormats(*input.parse_state, formats.c_str());
+  }
   input.parse_state->json_fields = settings.json_fields.get();
   input.time_key = 0;
   input.entry.line_length = 0;

@@ -10,6 +10,12 @@ void ResetSettings() {
   settings = Settings{};
 }
 
+std::string AllUserFormats(const Settings& source) {
+  std::string text = source.user_format;
+  if (!text.empty() && !source.server_formats.empty()) text += '\n';
+  return text + source.server_formats;
+}
+
 bool AddJsonFieldSetting(Settings& target, std::string_view text, std::string& error) {
   JsonFieldMapping* mapping = target.json_fields.get();
   const bool first = mapping == nullptr;

@@ -37,7 +37,12 @@ struct Settings {
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
   std::shared_ptr<JsonFieldMapping> json_fields;  // the user's JSON keys; null = presets only
+  std::string server_formats;  // --apache-format / --nginx-format lines as user formats, one
+                               // per line; tried after user_format's
 };
+
+// The user formats every input tries first: user_format's lines, then server_formats'.
+std::string AllUserFormats(const Settings& source);
 
 // The settings of this process.
 extern Settings settings;
