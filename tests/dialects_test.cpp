@@ -788,6 +788,10 @@ TEST(JsonLines, EdgeCases) {
         {"uri", "/a\"b\\c\xC3\xA9\xF0\x9F\x98\x80"},
         {"protocol", "HTTP/1.1"},
         {"agent", "tab\there/"}}},
+      {"escaped line breaks and NULs become spaces, so the merged line stays whole",
+       R"j({"time":"2023-03-12T06:25:14Z","http_user_agent":"a\nb\r\u0000c"})j",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"}, {"time", "06:25:14"}, {"agent", "a b  c"}}},
       {"absent values: empty, dash, null, missing keys",
        R"({"time":"2023-03-12T06:25:14Z","remote_addr":"","remote_user":"-","status":null,)"
        R"("http_referer":"","request_uri":"/x"})",

@@ -254,8 +254,9 @@ struct Walk {
   const KeyTable* user;
   const KeyTable& presets;
   std::array<Captured, kTargetCount> found{};
-  char path[256] = {};
+  char path[256] = {};         // the path of a nested key, built as the walk descends
   size_t path_length = 0;
+  std::string_view current = {};  // the path of the key being looked at
   int depth = 0;
 };
 
@@ -299,12 +300,13 @@ bool ValueText(Walk& w, od::value& value, Captured& out) {
 }
 
 bool WalkValue(Walk& w, od::value value, uint32_t hash);
+bool WalkObject(Walk& w, od::object object, uint32_t hash, size_t base);
 
 // The row for the current path: the user's mapping first (rank 0, so it wins over every
 // preset key for its field), then the presets. Sets *leads_on when the path is an object or
 // array on the way to a known key.
 const KeyRow* FindRow(const Walk& w, uint32_t hash, bool* leads_on, uint8_t* rank) {
-  const std::string_view path(w.path, w.path_length);
+  const std::string_view path = w.current;
   *leads_on = false;
   const KeySlot* user = w.user != nullptr ? w.user->Find(path, hash) : nullptr;
   const KeySlot* preset = w.presets.Find(path, hash);
@@ -327,41 +329,41 @@ bool PushPath(Walk& w, std::string_view part) {
   return true;
 }
 
-bool WalkObject(Walk& w, od::object object, uint32_t hash) {
-  const size_t base = w.path_length;
+// The keys of an object whose own path is the first `base` bytes of w.path (0: the root
+// object, whose keys are looked up as they stand in the copy, without being copied).
+bool WalkObject(Walk& w, od::object object, uint32_t hash, size_t base) {
   for (auto field_result : object) {
     od::field field;
     if (std::move(field_result).get(field)) return false;
     const std::string_view key = RawKey(field);
-    w.path_length = base;
     uint32_t key_hash = hash;
-    if (base > 0) {
+    if (base == 0) {
+      w.current = key;
+    } else {
       key_hash = HashBytes(key_hash, ".");
-      if (!PushPath(w, ".")) continue;
+      w.path_length = base;
+      if (!PushPath(w, ".") || !PushPath(w, key)) continue;
+      w.current = std::string_view(w.path, w.path_length);
     }
-    if (!PushPath(w, key)) continue;
     key_hash = HashBytes(key_hash, key);
     if (!WalkValue(w, field.value(), key_hash)) return false;
   }
-  w.path_length = base;
   return true;
 }
 
-bool WalkArray(Walk& w, od::array array, uint32_t hash) {
-  const size_t base = w.path_length;
+bool WalkArray(Walk& w, od::array array, uint32_t hash, size_t base) {
   int index = 0;
   for (auto element : array) {
     od::value value;
     if (std::move(element).get(value)) return false;
     char part[16];
     const int n = std::snprintf(part, sizeof part, "[%d]", index++);
+    const std::string_view index_text(part, static_cast<size_t>(n));
     w.path_length = base;
-    if (!PushPath(w, std::string_view(part, static_cast<size_t>(n)))) continue;
-    if (!WalkValue(w, value, HashBytes(hash, std::string_view(part, static_cast<size_t>(n))))) {
-      return false;
-    }
+    if (!PushPath(w, index_text)) continue;
+    w.current = std::string_view(w.path, w.path_length);
+    if (!WalkValue(w, value, HashBytes(hash, index_text))) return false;
   }
-  w.path_length = base;
   return true;
 }
 
@@ -386,14 +388,20 @@ bool WalkValue(Walk& w, od::value value, uint32_t hash) {
     return true;
   }
   if (!leads_on || !container || w.depth >= kMaxDepth) return true;
+  // The container's path goes into the buffer, where its keys are appended.
+  if (w.current.data() != w.path) {
+    if (w.current.size() >= sizeof w.path) return true;
+    std::memcpy(w.path, w.current.data(), w.current.size());
+  }
+  const size_t base = w.current.size();
   ++w.depth;
   bool ok = true;
   if (type == od::json_type::object) {
     od::object object;
-    ok = !value.get_object().get(object) && WalkObject(w, object, hash);
-  } else if (type == od::json_type::array) {
+    ok = !value.get_object().get(object) && WalkObject(w, object, hash, base);
+  } else {
     od::array array;
-    ok = !value.get_array().get(array) && WalkArray(w, array, hash);
+    ok = !value.get_array().get(array) && WalkArray(w, array, hash, base);
   }
   --w.depth;
   return ok;
@@ -596,7 +604,14 @@ char* Place(char* line, const Captured& c, bool repaired) {
     return out;
   }
   std::memmove(out, c.text.data(), n);
-  out[c.text.size()] = '\0';
+  out[n] = '\0';
+  // An escaped line break or NUL (\n, \r, \u0000) would split the merged log's line or cut
+  // the field short: each becomes a space.
+  if (c.is_string) {
+    for (char* p = out; p < out + n; ++p) {
+      if (*p == '\n' || *p == '\r' || *p == '\0') *p = ' ';
+    }
+  }
   return out;
 }
 
@@ -731,7 +746,7 @@ simdjson::error_code WalkCopy(ThreadParser& tp, size_t length, Walk& w) {
   if (auto error = tp.parser.iterate(tp.copy.data(), length, tp.copy.size()).get(doc)) return error;
   od::object object;
   if (auto error = doc.get_object().get(object)) return error;
-  if (!WalkObject(w, object, kHashSeed)) return simdjson::TAPE_ERROR;
+  if (!WalkObject(w, object, kHashSeed, 0)) return simdjson::TAPE_ERROR;
   // Anything after the object but blanks makes the line no JSON entry: a location left to
   // read means a token follows.
   const char* rest = nullptr;
