@@ -39,6 +39,10 @@ int64_t EntryClockSeconds(const LogEntry& entry);
 // none, less the offset `input_zone` gives that clock time.
 int64_t EntryInstant(const LogEntry& entry, const TimeZone& input_zone, OffsetMemo& memo);
 
+// Sets the entry's date and time from `clock`, seconds since 1970 as if the clock were UTC
+// (EntryClockSeconds backwards); the offset and the millisecond are left alone.
+void SetEntryClock(LogEntry& entry, int64_t clock);
+
 // Rewrites the entry's date, time and offset as `zone`'s clock at `instant`. An entry without
 // a whole date keeps its stamp: there is no day to move it to.
 void RestampEntry(LogEntry& entry, int64_t instant, const TimeZone& zone, OffsetMemo& memo);

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "base/time_zone.h"
+#include "entries/zone_shift.h"
 #include "parse/format_tokens.h"
 #include "parse/line_ends.h"
 
@@ -254,7 +254,7 @@ struct Walk {
   const KeyTable* user;
   const KeyTable& presets;
   std::array<Captured, kTargetCount> found{};
-  char path[256] = {};         // the path of a nested key, built as the walk descends
+  char path[256] = {};  // the path of a nested key, built as the walk descends
   size_t path_length = 0;
   std::string_view current = {};  // the path of the key being looked at
   int depth = 0;
@@ -561,15 +561,7 @@ bool ReadEpochTime(std::string_view text, LogEntry& e) {
   if (i == 0) return false;
   e.millisecond = FractionMilliseconds(text, &i);
   if (i != text.size()) return false;
-  const int64_t days = seconds / 86400;
-  const int64_t second_of_day = seconds % 86400;
-  const CivilDate date = CivilFromDays(days);
-  e.year = static_cast<int32_t>(date.year);
-  e.month = date.month;
-  e.day = date.day;
-  e.hour = static_cast<int32_t>(second_of_day / 3600);
-  e.minute = static_cast<int32_t>(second_of_day / 60 % 60);
-  e.second = static_cast<int32_t>(second_of_day % 60);
+  SetEntryClock(e, seconds);
   e.utc_offset = 0;
   return true;
 }
