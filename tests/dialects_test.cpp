@@ -439,6 +439,11 @@ const std::vector<Dialect>& Dialects() {
        "",
        {{"[Tue Mar 20 10:00:00 2001] [error] [client 192.168.0.1] File does not exist: /x",
          PARSE_HEADER,
+         {}},
+        // Apache 2.4 writes microseconds.
+        {"[Tue Mar 20 10:00:00.123456 2001] [core:error] [pid 4711:tid 1401] [client "
+         "192.168.0.1:52345] AH00126: Invalid URI in request GET /%%% HTTP/1.1",
+         PARSE_HEADER,
          {}}}},
       {"virtual-host combined",
        VHOST_COMBINED,
@@ -928,6 +933,19 @@ TEST(ServerFormats, FormatLinesReadTheirServersLines) {
     EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
     EXPECT_EQ(outcomes[0].fields, c.fields);
   }
+}
+
+// A common-log date with a fraction of the second (HAProxy writes "[06/Feb/2009:12:14:14.655]")
+// keeps its milliseconds.
+TEST(ServerFormats, ClfDatesKeepTheirMilliseconds) {
+  ParseState state = FreshState();
+  LoadUserFormats(state, "HOST DATE-CLF STATUS");
+  const auto outcomes = Walk(state, "10.0.1.2 [06/Feb/2009:12:14:14.655] 200\n");
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+  EXPECT_EQ(
+      outcomes[0].fields,
+      (Fields{{"host", "10.0.1.2"}, {"date", "2009-02-06"}, {"time", "12:14:14"}, {"ms", "655"}}));
 }
 
 TEST(ServerFormats, DirectivesThatCannotBeReadAreNamed) {
