@@ -9,6 +9,7 @@
 #include "parse/format_tokens.h"
 #include "parse/json_lines.h"
 #include "parse/parse_logs.h"
+#include "parse/proxy_lines.h"
 #include "parse/server_formats.h"
 #include "parse/user_formats.h"
 #include "parse_test_support.h"
@@ -60,12 +61,6 @@ const std::vector<Dialect>& Dialects() {
            // request counter, ingress-nginx's request length, Apache's %D microseconds.
            {"192.168.0.1 - frank " + kRequest + " \"-\" \"Mozilla/4.0\" 2 \"session=abc\"",
             PARSE_ENTRY, With(kCommonFields, {{"agent", "Mozilla/4.0"}})},
-           {"192.168.0.1 - frank " + kRequest +
-                " \"-\" \"curl/8\" 1234 \"frontend\" \"http://10.0.0.2:8080\" 2ms",
-            PARSE_ENTRY, With(kCommonFields, {{"agent", "curl/8"}})},
-           {"192.168.0.1 - frank " + kRequest +
-                " \"-\" \"curl/8\" 89 0.001 [default-svc-80] [] 10.0.0.5:80 615 0.001 200 abc123",
-            PARSE_ENTRY, With(kCommonFields, {{"agent", "curl/8"}})},
            {"192.168.0.1 - frank " + kRequest + " \"-\" \"curl/8\" 523412", PARSE_ENTRY,
             With(kCommonFields, {{"agent", "curl/8"}})},
            // nginx's packaged default: combined, then the forwarded-for address.
@@ -759,8 +754,8 @@ const std::vector<JsonSample>& JsonSamples() {
   return samples;
 }
 
-TEST(JsonLines, EveryPresetReadsItsFields) {
-  for (const JsonSample& s : JsonSamples()) {
+void ExpectSamples(const std::vector<JsonSample>& samples) {
+  for (const JsonSample& s : samples) {
     SCOPED_TRACE(s.name);
     ParseState state = FreshState();
     const auto outcomes = Walk(state, s.line + "\n");
@@ -771,6 +766,10 @@ TEST(JsonLines, EveryPresetReadsItsFields) {
     EXPECT_EQ(outcomes[0].fields, s.fields);
     EXPECT_EQ(outcomes[0].utc_offset, s.utc_offset);
   }
+}
+
+TEST(JsonLines, EveryPresetReadsItsFields) {
+  ExpectSamples(JsonSamples());
 }
 
 // The edge cases of real JSON: escapes, unicode, nesting, absent values, and lines that are
@@ -968,4 +967,191 @@ TEST(ServerFormats, DirectivesThatCannotBeReadAreNamed) {
     EXPECT_FALSE(TranslateServerFormat(c.kind, c.format, names, error));
     EXPECT_NE(error.find(c.named), std::string::npos) << error;
   }
+}
+
+// ---- Cloud and proxy dialects --------------------------------------------------------------
+
+namespace {
+
+const std::string kAlbTail =
+    " arn:aws:elasticloadbalancing:us-east-2:123456789012:targetgroup/my-targets/"
+    "73e2d6bc24d8a067 \"Root=1-58337262-36d228ad5d99923122bbe354\"";
+const std::string kS3Owner = "79a59df900b949e55d96a1e698fbacedfd6e09d98eacf8f8d5218e7cd47ef2be";
+const std::string kHaproxyBody =
+    "10.0.1.2:33317 [06/Feb/2009:12:14:14.655] http-in static/srv1 10/0/30/69/109 200 2750 - - "
+    "---- 1/1/1/1/0 0/0 ";
+const Fields kHaproxyFields = {
+    {"host", "10.0.1.2"}, {"date", "2009-02-06"}, {"time", "12:14:14"},     {"ms", "655"},
+    {"method", "GET"},    {"uri", "/index.html"}, {"protocol", "HTTP/1.1"}, {"bytes", "2750"},
+    {"transfer", "109"}};
+
+// Sample lines from each vendor's documentation, as the server writes them.
+const std::vector<JsonSample>& ProxySamples() {
+  static const std::vector<JsonSample> samples = {
+      {"ALB http",
+       "http 2018-07-02T22:23:00.186641Z app/my-loadbalancer/50dc6c495c0c9188 "
+       "192.168.131.39:2817 10.0.0.1:80 0.000 0.001 0.000 200 200 34 366 "
+       "\"GET http://www.example.com:80/ HTTP/1.1\" \"curl/7.46.0\" - -" +
+           kAlbTail +
+           " \"-\" \"-\" 0 2018-07-02T22:22:48.364000Z \"forward\" \"-\" \"-\" "
+           "\"10.0.0.1:80\" \"200\" \"-\" \"-\"",
+       PARSE_ENTRY,
+       {{"host", "192.168.131.39"},
+        {"date", "2018-07-02"},
+        {"time", "22:23:00"},
+        {"ms", "186"},
+        {"method", "GET"},
+        {"uri", "http://www.example.com:80/"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "366"},
+        {"transfer", "1"},
+        {"agent", "curl/7.46.0"}},
+       0},
+      {"ALB https with its domain and fields AWS appended later",
+       "https 2018-07-02T22:23:00.186641Z app/my-loadbalancer/50dc6c495c0c9188 "
+       "192.168.131.39:2817 10.0.0.1:80 0.086 0.048 0.037 404 404 0 57 "
+       "\"GET https://www.example.com:443/a?b=1 HTTP/1.1\" \"curl/7.46.0\" "
+       "ECDHE-RSA-AES128-GCM-SHA256 TLSv1.2" +
+           kAlbTail +
+           " \"www.example.com\" \"arn:aws:acm:us-east-2:123456789012:certificate/"
+           "12345678-1234-1234-1234-123456789012\" 1 2018-07-02T22:22:48.364000Z "
+           "\"authenticate,forward\" \"-\" \"-\" \"10.0.0.1:80\" \"200\" \"-\" \"-\" "
+           "TID_1234 \"-\" \"-\" \"-\" \"new-field\"",
+       PARSE_ENTRY,
+       {{"host", "192.168.131.39"},
+        {"date", "2018-07-02"},
+        {"time", "22:23:00"},
+        {"ms", "186"},
+        {"method", "GET"},
+        {"uri", "https://www.example.com:443/a"},
+        {"query", "b=1"},
+        {"protocol", "HTTP/1.1"},
+        {"status", "404"},
+        {"bytes", "57"},
+        {"transfer", "171"},
+        {"agent", "curl/7.46.0"},
+        {"domain", "www.example.com"}},
+       0},
+      {"ALB request that reached no target: no time",
+       "h2 2018-07-02T22:23:00.186641Z app/my-loadbalancer/50dc6c495c0c9188 "
+       "[2001:db8::1]:2817 - -1 -1 -1 503 - 34 366 "
+       "\"GET https://www.example.com:443/ HTTP/2.0\" \"curl/7.46.0\" - -" +
+           kAlbTail,
+       PARSE_ENTRY,
+       {{"host", "2001:db8::1"},
+        {"date", "2018-07-02"},
+        {"time", "22:23:00"},
+        {"ms", "186"},
+        {"method", "GET"},
+        {"uri", "https://www.example.com:443/"},
+        {"protocol", "HTTP/2.0"},
+        {"status", "503"},
+        {"bytes", "366"},
+        {"agent", "curl/7.46.0"}},
+       0},
+      {"classic ELB",
+       "2015-05-13T23:39:43.945958Z my-loadbalancer 192.168.131.39:2817 10.0.0.1:80 0.000073 "
+       "0.001048 0.000057 200 200 0 29 \"GET http://www.example.com:80/ HTTP/1.1\" "
+       "\"curl/7.38.0\" - -",
+       PARSE_ENTRY,
+       {{"host", "192.168.131.39"},
+        {"date", "2015-05-13"},
+        {"time", "23:39:43"},
+        {"ms", "945"},
+        {"method", "GET"},
+        {"uri", "http://www.example.com:80/"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "29"},
+        {"transfer", "1"},
+        {"agent", "curl/7.38.0"}},
+       0},
+      {"ALB line cut short",
+       "http 2018-07-02T22:23:00.186641Z app/my-lb 192.168.131.39:2817",
+       PARSE_NO_MATCH,
+       {}},
+      {"HAProxy httplog with the syslog prefix and captured headers",
+       "Feb  6 12:14:14 localhost haproxy[14389]: " + kHaproxyBody +
+           "{1wt.eu} {} \"GET /index.html HTTP/1.1\"",
+       PARSE_ENTRY, kHaproxyFields},
+      {"HAProxy httplog without prefix or captures, Ta logged early",
+       "10.0.1.2:33317 [06/Feb/2009:12:14:14.655] http-in~ static/srv1 10/0/30/69/+109 200 2750 "
+       "- - ---- 1/1/1/1/0 0/0 \"GET /index.html HTTP/1.1\"",
+       PARSE_ENTRY, kHaproxyFields},
+      {"HAProxy syslog line of another kind",
+       "Feb  6 12:14:14 localhost haproxy[14389]: "
+       "Proxy http-in started.",
+       PARSE_NO_MATCH,
+       {}},
+      {"Envoy default format",
+       "[2016-04-15T20:17:00.310Z] \"POST /api/v1/locations HTTP/2\" 204 - 154 0 226 100 "
+       "\"10.0.35.28\" \"nsq2http\" \"cc21d9b0-cf5c-432b-8c7e-98aeb7988cd2\" \"locations\" "
+       "\"tcp://10.0.2.1:80\"",
+       PARSE_ENTRY,
+       {{"host", "10.0.35.28"},
+        {"forwarded_for", "10.0.35.28"},
+        {"date", "2016-04-15"},
+        {"time", "20:17:00"},
+        {"ms", "310"},
+        {"method", "POST"},
+        {"uri", "/api/v1/locations"},
+        {"protocol", "HTTP/2"},
+        {"status", "204"},
+        {"bytes", "0"},
+        {"transfer", "226"},
+        {"agent", "nsq2http"},
+        {"domain", "locations"}},
+       0},
+      {"Envoy with a forwarded-for list and no agent",
+       "[2016-04-15T20:17:00.310Z] \"GET / HTTP/1.1\" 200 - 0 1024 3 2 "
+       "\"203.0.113.7, 10.0.0.1\" \"-\" \"cc21d9b0-cf5c-432b-8c7e-98aeb7988cd2\" \"example.com\" "
+       "\"10.0.2.1:80\"",
+       PARSE_ENTRY,
+       {{"host", "203.0.113.7"},
+        {"forwarded_for", "203.0.113.7, 10.0.0.1"},
+        {"date", "2016-04-15"},
+        {"time", "20:17:00"},
+        {"ms", "310"},
+        {"method", "GET"},
+        {"uri", "/"},
+        {"protocol", "HTTP/1.1"},
+        {"transfer", "3"},
+        {"domain", "example.com"}},
+       0},
+      {"S3 server access",
+       kS3Owner + " DOC-EXAMPLE-BUCKET1 [06/Feb/2019:00:00:38 +0000] 192.0.2.3 " + kS3Owner +
+           " 3E57427F3EXAMPLE REST.GET.VERSIONING - \"GET /DOC-EXAMPLE-BUCKET1?versioning "
+           "HTTP/1.1\" 200 - 113 - 7 - \"-\" \"S3Console/0.4\" - "
+           "s9lzHYrFp76ZVxRcpX9+5cjAnEH2ROuNkd2BHfIa6UkFVdtjf5mKR3/eTPFvsiP/XV/VLi31234= SigV4 "
+           "ECDHE-RSA-AES128-GCM-SHA256 AuthHeader DOC-EXAMPLE-BUCKET1.s3.us-west-1.amazonaws.com "
+           "TLSV1.2 - -",
+       PARSE_ENTRY,
+       {{"host", "192.0.2.3"},
+        {"user", kS3Owner},
+        {"domain", "DOC-EXAMPLE-BUCKET1"},
+        {"date", "2019-02-06"},
+        {"time", "00:00:38"},
+        {"method", "GET"},
+        {"uri", "/DOC-EXAMPLE-BUCKET1"},
+        {"query", "versioning"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "113"},
+        {"transfer", "7"},
+        {"agent", "S3Console/0.4"}},
+       0},
+      {"Traefik CLF: counter, router, service, duration in ms",
+       "192.168.0.1 - frank " + kRequest +
+           " \"-\" \"curl/8\" 1234 \"frontend\" \"http://10.0.0.2:8080\" 2ms",
+       PARSE_ENTRY, With(kCommonFields, {{"agent", "curl/8"}, {"transfer", "2"}}), -420},
+      {"ingress-nginx: request length, then request time in seconds",
+       "192.168.0.1 - frank " + kRequest +
+           " \"-\" \"curl/8\" 89 0.013 [default-svc-80] [] 10.0.0.5:80 615 0.012 200 abc123",
+       PARSE_ENTRY, With(kCommonFields, {{"agent", "curl/8"}, {"transfer", "13"}}), -420},
+  };
+  return samples;
+}
+
+}  // namespace
+
+TEST(ProxyDialects, EveryDialectReadsItsFields) {
+  ExpectSamples(ProxySamples());
 }

@@ -8,6 +8,7 @@
 #include "parse/json_lines.h"
 #include "parse/line_ends.h"
 #include "parse/parse_logs.h"
+#include "parse/proxy_lines.h"
 
 namespace {
 
@@ -63,6 +64,8 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
     return result;
   }
   const ParseResult result = ParseLine(state, line, BuiltinFormat(slot), entry);
+  // Traefik and ingress-nginx write a combined line with their own fields behind the agent.
+  if (result == PARSE_ENTRY && slot == COMBINED) ReadProxyTail(entry);
   if (result != PARSE_NO_MATCH && (slot == DATE_LINE || slot == ERROR_LINE)) {
     return PARSE_HEADER;  // read, but never an entry
   }
@@ -91,6 +94,9 @@ ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
     STITCHER_CHECK(MODULE, start < USER_TOKENS_CAPACITY);
     const ParseResult result = ParseLine(state, line, state.user_tokens + start, entry);
     if (result != PARSE_NO_MATCH) return result;
+  }
+  if (const ParseResult result = ParseProxyLine(state, line, entry); result != PARSE_NO_MATCH) {
+    return result;
   }
   for (int tries = MayFitBuiltin(line) ? 0 : BUILTIN_FORMAT_COUNT; tries < BUILTIN_FORMAT_COUNT;
        ++tries) {
