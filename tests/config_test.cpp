@@ -236,6 +236,25 @@ TEST_F(ConfigTest, FiltersAppendInFileOrderPerList) {
   EXPECT_EQ(settings.filters.user, (std::vector<std::string>{"bob"}));
 }
 
+// input-timezone-for takes a pattern and a zone; rules keep their file order, and a line
+// without both parts is refused whole.
+TEST_F(ConfigTest, InputTimezoneForTakesAPatternAndAZone) {
+  EXPECT_EQ(ReadText("input-timezone-for haproxy*.log Europe/Berlin\n"
+                     "input-timezone-for\t*-ny.log   America/New_York  \n"),
+            "");
+  ASSERT_EQ(settings.input_zone_rules.size(), 2u);
+  EXPECT_EQ(settings.input_zone_rules[0].pattern, "haproxy*.log");
+  EXPECT_EQ(settings.input_zone_rules[0].zone, "Europe/Berlin");
+  EXPECT_EQ(settings.input_zone_rules[1].pattern, "*-ny.log");
+  EXPECT_EQ(settings.input_zone_rules[1].zone, "America/New_York");
+  for (const char* line : {"input-timezone-for haproxy*.log", "input-timezone-for a b c"}) {
+    SCOPED_TRACE(line);
+    bool valid = true;
+    Apply(line, &valid);
+    EXPECT_FALSE(valid);
+  }
+}
+
 // ---- Line shape and messages -------------------------------------------------------------
 
 TEST_F(ConfigTest, BlankLinesAndCommentsAreSkippedInvalidLinesShownWhole) {

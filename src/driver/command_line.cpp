@@ -345,6 +345,9 @@ constexpr Switch kSwitches[] = {
      "  --nginx-format=<log_format line> read inputs laid out by this nginx format\n"},
     {'\0', "input-timezone", Takes::Value, L, SetConfigKey,
      "  --input-timezone=<zone> zone of inputs whose stamps carry no offset (default: local)\n"},
+    {'\0', "input-timezone-for", Takes::Value, L, SetConfigKey,
+     "  --input-timezone-for='<pattern> <zone>' as --input-timezone, for the inputs whose names\n"
+     "      match <pattern> (repeatable; the first match wins)\n"},
     {'\0', "filter-host", Takes::Value, L, SetConfigKey,
      "  --filter-host=<pattern> filter on the client host (+ keeps, otherwise drops)\n"},
     {'\0', "filter-request", Takes::Value, L, SetConfigKey,

@@ -120,6 +120,9 @@ bool SetInputTimezone(const char* v) {
   settings.input_timezone = v;
   return true;
 }
+bool AddInputTimezoneFor(const char* v) {
+  return AddInputZoneRule(settings, v);
+}
 
 // One JSON key of the user's mapping; a field or key path that cannot be read is refused
 // with its reason.
@@ -188,6 +191,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"format", SetFormat},
     {"timezone", SetTimezone},
     {"input-timezone", SetInputTimezone},
+    {"input-timezone-for", AddInputTimezoneFor},
     {"filter-host", AddHostFilter},
     {"filter-request", AddRequestFilter},
     {"filter-agent", AddAgentFilter},

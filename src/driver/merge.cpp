@@ -22,6 +22,7 @@
 #include "driver/settings.h"
 #include "entries/filters.h"
 #include "entries/normalize.h"
+#include "entries/wild_match.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
 #include "output/destination.h"
@@ -140,10 +141,24 @@ bool InInstantWindow(int64_t instant, const RunZones& zones) {
 void GiveInputOffset(MergeInput& input) {
   const RunZones* zones = input.zones;
   LogEntry& entry = input.entry;
-  if (zones == nullptr || !zones->has_input_zone || entry.utc_offset != NO_OFFSET) return;
+  if (zones == nullptr || input.input_zone == nullptr || entry.utc_offset != NO_OFFSET) return;
   if (!EntryHasDate(entry)) return;
   entry.utc_offset =
-      LocalOffsetMinutes(zones->input, EntryClockSeconds(entry), input.input_offsets);
+      LocalOffsetMinutes(*input.input_zone, EntryClockSeconds(entry), input.input_offsets);
+}
+
+// The zone of an input's offsetless stamps: the first input-timezone-for rule whose pattern
+// matches its name as given or its base name, else the run's; null when there is none.
+const TimeZone* InputZoneOf(const RunZones* zones, const char* name) {
+  if (zones == nullptr) return nullptr;
+  const char* const slash = std::strrchr(name, '/');
+  const char* const base = slash == nullptr ? name : slash + 1;
+  for (const RunZones::InputZoneRule& rule : zones->input_rules) {
+    if (WildMatch(rule.pattern.c_str(), name) || WildMatch(rule.pattern.c_str(), base)) {
+      return &rule.zone;
+    }
+  }
+  return zones->has_input_zone ? &zones->input : nullptr;
 }
 
 // "+0100"
@@ -382,6 +397,7 @@ void StartParsingAhead(MergeInput* inputs, int count, WorkCrew& crew, LineWriter
 bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
                const Destination* destination) {
   input.zones = zones;
+  input.input_zone = InputZoneOf(zones, input.name);
   input.input_offsets = OffsetMemo{};
   input.written_offsets = OffsetMemo{};
   FileSpec spec;
@@ -452,7 +468,7 @@ TimeKey ReadEntry(MergeInput& input, bool merge_thread) {
       const bool real_time = input.zones != nullptr && input.zones->real_time;
       int64_t instant = 0;
       if (real_time) {
-        instant = EntryInstant(input.entry, input.zones->input, input.input_offsets);
+        instant = EntryInstant(input.entry, *input.input_zone, input.input_offsets);
         if (!InInstantWindow(instant, *input.zones)) continue;
       } else if (!InTimeWindow(input.entry, settings.window)) {
         continue;
@@ -504,6 +520,10 @@ bool LoadRunZones(RunZones& zones) {
     zones.offsetless = zones.input;
   } else if (!LoadTimeZone("local", zones.offsetless, error)) {
     LoadTimeZone("UTC", zones.offsetless, error);
+  }
+  for (const Settings::InputZoneRule& rule : settings.input_zone_rules) {
+    zones.input_rules.push_back({rule.pattern, TimeZone{}});
+    if (!load(rule.zone, "input-timezone-for", zones.input_rules.back().zone)) return false;
   }
   if (settings.timezone.empty()) return true;
   if (!load(settings.timezone, "timezone", zones.named)) return false;

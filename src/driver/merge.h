@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "base/time_zone.h"
 #include "entries/log_entry.h"
@@ -27,6 +29,12 @@ struct RunZones {
   // named), else only when named.
   bool has_input_zone = false;
   TimeZone input;
+  // input-timezone-for: a zone for the inputs whose names (or base names) match a pattern.
+  struct InputZoneRule {
+    std::string pattern;
+    TimeZone zone;
+  };
+  std::vector<InputZoneRule> input_rules;
   // The zone an NCSA stamp whose entry carries no offset is written with: `input` when there
   // is one, else this machine's (UTC when that cannot be read, as the C library reads an
   // unknown TZ).
@@ -44,17 +52,18 @@ bool LoadRunZones(RunZones& zones);
 // ---- The merge state of one log file ----------------------------------------------------
 // Slots stand in command-line order; a slot's index is its rank when keys tie.
 struct MergeInput {
-  const char* name = nullptr;         // the command-line argument itself, not a copy
-  InputFile* stream = nullptr;        // open input; null when failed or finished
-  ParseState* parse_state = nullptr;  // taken from the run's pool; null when closed
-  LogEntry entry{};                   // the pending entry; its texts point into stream
-  TimeKey time_key = 0;               // key of the pending entry; NO_ENTRY when done
-  int64_t lines_read = 0;             // lines handed to the parser
-  int64_t lines_corrupt = 0;          // lines no format matched
-  int64_t lines_skipped = 0;          // header and other non-entry lines
-  const RunZones* zones = nullptr;    // null: stamps are left as read
-  OffsetMemo input_offsets;           // of zones->input, at this input's clock times
-  OffsetMemo written_offsets;         // of zones->written, at this input's instants
+  const char* name = nullptr;            // the command-line argument itself, not a copy
+  InputFile* stream = nullptr;           // open input; null when failed or finished
+  ParseState* parse_state = nullptr;     // taken from the run's pool; null when closed
+  LogEntry entry{};                      // the pending entry; its texts point into stream
+  TimeKey time_key = 0;                  // key of the pending entry; NO_ENTRY when done
+  int64_t lines_read = 0;                // lines handed to the parser
+  int64_t lines_corrupt = 0;             // lines no format matched
+  int64_t lines_skipped = 0;             // header and other non-entry lines
+  const RunZones* zones = nullptr;       // null: stamps are left as read
+  const TimeZone* input_zone = nullptr;  // zones->input, or the zone a rule names for it
+  OffsetMemo input_offsets;              // of input_zone, at this input's clock times
+  OffsetMemo written_offsets;            // of zones->written, at this input's instants
   // Parsing ahead on a worker (parse_ahead.h): while set, the worker owns every field
   // above but name and time_key.
   ParseAhead* ahead = nullptr;

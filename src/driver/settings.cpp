@@ -31,6 +31,20 @@ bool SetUserFormat(Settings& target, const char* text) {
   return true;
 }
 
+bool AddInputZoneRule(Settings& target, const char* text) {
+  const char* p = text;
+  while (*p != '\0' && !IsBlank(*p)) ++p;
+  const std::string pattern(text, static_cast<size_t>(p - text));
+  while (IsBlank(*p)) ++p;
+  std::string zone = p;
+  while (!zone.empty() && IsBlank(zone.back())) zone.pop_back();
+  if (pattern.empty() || zone.empty() || zone.find_first_of(" \t") != std::string::npos) {
+    return false;
+  }
+  target.input_zone_rules.push_back({pattern, zone});
+  return true;
+}
+
 bool SetLevelDigit(Settings& target, const char* text) {
   if (!IsDigit(text[0])) return false;
   target.level = text[0] - '0';

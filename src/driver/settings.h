@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "entries/filters.h"
 #include "output/writers.h"
@@ -36,6 +37,13 @@ struct Settings {
   std::string timezone;        // order by real time and write stamps in this zone; empty = off
   std::string input_timezone;  // the zone of inputs whose stamps carry no offset; empty = this
                                // machine's
+  // input-timezone-for: the zone of offsetless stamps in the inputs whose names match a
+  // pattern, ahead of input_timezone; the first matching rule wins.
+  struct InputZoneRule {
+    std::string pattern;
+    std::string zone;
+  };
+  std::vector<InputZoneRule> input_zone_rules;
   std::shared_ptr<JsonFieldMapping> json_fields;  // the user's JSON keys; null = presets only
   std::string server_formats;  // --apache-format / --nginx-format lines as user formats, one
                                // per line; tried after user_format's
@@ -57,6 +65,10 @@ bool SetUserFormat(Settings& target, const char* text);
 // Adds one "<field>=<key path>" to the user's JSON keys; false with `error` set when it
 // cannot be read.
 bool AddJsonFieldSetting(Settings& target, std::string_view text, std::string& error);
+
+// Adds an input-timezone-for rule from "<pattern> <zone>" (blanks between); false when
+// either part is missing.
+bool AddInputZoneRule(Settings& target, const char* text);
 
 // Takes the gzip level from the leading digit of `text` ("12" gives 1); false when `text`
 // does not start with a digit.
