@@ -486,8 +486,9 @@ const std::vector<Dialect>& Dialects() {
              {"bytes", "1234"},
              {"uri", "/pub/file.txt"},
              {"user", "bob"},
-             {"method", "ftp"}}},
-           {"Tue Mar  5 10:00:00 2001 1 192.168.0.1 1234 /pub/a.txt b _ o r bob ftp 0 * c",
+             {"method", "ftp"},
+             {"transfer", "1000"}}},
+           {"Tue Mar  5 10:00:00 2001 12 192.168.0.1 1234 /pub/a.txt b _ o r bob ftp 0 * c",
             PARSE_ENTRY,
             {{"date", "2001-03-05"},
              {"time", "10:00:00"},
@@ -495,7 +496,8 @@ const std::vector<Dialect>& Dialects() {
              {"bytes", "1234"},
              {"uri", "/pub/a.txt"},
              {"user", "bob"},
-             {"method", "ftp"}}},
+             {"method", "ftp"},
+             {"transfer", "12000"}}},
        }},
   };
   return dialects;

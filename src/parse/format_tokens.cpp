@@ -105,7 +105,8 @@ constexpr uint8_t kErrorLine[] = {DATE_APACHE, EOL};
 // Apache's vhost_combined and its nginx equivalents write the referer before the agent.
 constexpr uint8_t kVhostCombined[] = {DOMAIN, HOST,  SKIP,    USER,  DATE_CLF, FULL_REQUEST,
                                       STATUS, BYTES, REFERER, AGENT, COOKIE,   EOL};
-constexpr uint8_t kFtpTransfer[] = {SKIP, MONTH_NAME, DAY,    TIME_24, YEAR, SKIP,
+// xferlog: weekday, date, the transfer time in whole seconds, host, bytes, file, ...
+constexpr uint8_t kFtpTransfer[] = {SKIP, MONTH_NAME, DAY,    TIME_24, YEAR, TRAN_TIME_SECS,
                                     HOST, BYTES,      URI,    SKIP,    SKIP, SKIP,
                                     SKIP, USER,       METHOD, SKIP,    SKIP, EOL};
 
