@@ -566,6 +566,32 @@ TEST(Dialects, SamplesParseWithTheirTemplate) {
   }
 }
 
+// Oracle Web Cache's "#GMT-Offset:" header gives the offset of the stamps below it; W3C
+// stamps are UTC otherwise, and a header that cannot be read changes nothing.
+TEST(Dialects, W3cGmtOffsetHeaderGivesTheStampsTheirOffset) {
+  const std::string fields = "#Fields: date time c-ip cs-method cs-uri-stem sc-status bytes\n";
+  const std::string line = "2004-06-01 09:15:02 192.168.0.10 GET /index.html 200 4812\n";
+  const struct {
+    std::string header;
+    int32_t offset;
+  } cases[] = {
+      {"", 0},
+      {"#GMT-Offset: -0800\n", -480},
+      {"#GMT-Offset: +05:30\n", 330},
+      {"#GMT-Offset: -0800\n#GMT-Offset: PST\n", -480},
+      {"#GMT-Offset: +2500\n", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.header);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, "#Version: 1.0\n" + c.header + fields + line);
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_EQ(outcomes.back().result, PARSE_ENTRY);
+    EXPECT_EQ(outcomes.back().utc_offset, c.offset);
+    EXPECT_EQ(outcomes.back().fields.at("time"), "09:15:02");
+  }
+}
+
 }  // namespace
 
 // ---- JSON lines -------------------------------------------------------------------------------

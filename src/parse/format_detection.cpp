@@ -55,11 +55,12 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
     STITCHER_CHECK(MODULE, state.fields_template[state.fields_length - 1] == EOL);
     const ParseResult result =
         ParseLine(state, line, state.fields_template, entry, state.fields_style);
-    // W3C extended logs give date and time in UTC (the "#Date:" header too); WebSTAR's
-    // and the local fields of IIS Advanced Logging are the server's local time.
+    // W3C extended logs give date and time in UTC (the "#Date:" header too), or at the
+    // offset a "#GMT-Offset:" header names; WebSTAR's and the local fields of IIS Advanced
+    // Logging are the server's local time.
     if (result == PARSE_ENTRY && state.fields_style == FieldStyle::W3C && !state.webstar_mode &&
         !state.fields_local_time) {
-      entry.utc_offset = 0;
+      entry.utc_offset = state.w3c_utc_offset;
     }
     return result;
   }

@@ -129,6 +129,25 @@ void ReadStartDateHeader(ParseState& state, const char* d) {
   if (date.in_range) SetDefaultDate(state, date);
 }
 
+// "#GMT-Offset: -0800" (Oracle Web Cache): the stamps of the lines below are local time at
+// that offset. Anything else leaves the offset as it was.
+void ReadGmtOffset(ParseState& state, const char* text) {
+  while (IsBlank(*text)) ++text;
+  const char sign = *text;
+  if (sign != '+' && sign != '-') return;
+  int digits[4];
+  const char* p = text + 1;
+  for (int i = 0; i < 4; ++i) {
+    if (i == 2 && *p == ':') ++p;
+    if (!IsDigit(*p)) return;
+    digits[i] = *p++ - '0';
+  }
+  const int hours = digits[0] * 10 + digits[1];
+  const int minutes = digits[2] * 10 + digits[3];
+  if (hours > 23 || minutes > 59) return;
+  state.w3c_utc_offset = (sign == '-' ? -1 : 1) * (hours * 60 + minutes);
+}
+
 // Lines that begin with '#': W3C extended directives and comments.
 bool ReadCommentHeader(ParseState& state, const char* text) {
   if (StartsWith("Fields:", text)) {
@@ -141,6 +160,8 @@ bool ReadCommentHeader(ParseState& state, const char* text) {
     return ReadDateHeader(state, text + 6);
   } else if (StartsWith("Start-Date: ", text)) {
     ReadStartDateHeader(state, text + 12);
+  } else if (StartsWith("GMT-Offset:", text)) {
+    ReadGmtOffset(state, text + 11);
   }
   return true;
 }

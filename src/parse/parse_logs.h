@@ -38,6 +38,8 @@ struct ParseState {
   FieldStyle fields_style = FieldStyle::TEMPLATE;  // how fields_template's lines are written
   bool webstar_mode = false;                       // a WebSTAR header was seen; changes CS_HOST
   bool fields_local_time = false;  // the W3C field list dates its lines by local date or time
+  int32_t w3c_utc_offset = 0;      // of W3C lines: 0 (UTC), or a "#GMT-Offset:" header's
+                                   //   minutes east of UTC (Oracle Web Cache)
   const JsonFieldMapping* json_fields = nullptr;  // the user's JSON keys (not owned); null: none
   char path_join[1024] = {};  // the uri joined with '$' and a path argument; per
                               //   input, so pending entries never share it
