@@ -268,8 +268,8 @@ TEST(BuiltinFormats, SlotsHoldTheirTemplates) {
        {DOMAIN, HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, REFERER, AGENT, COOKIE,
         EOL}},
       {FTP_TRANSFER,
-       {SKIP, MONTH_NAME, DAY, TIME_24, YEAR, SKIP, HOST, BYTES, URI, SKIP, SKIP, SKIP, SKIP, USER,
-        METHOD, SKIP, SKIP, EOL}},
+       {SKIP, MONTH_NAME, DAY, TIME_24, YEAR, TRAN_TIME_SECS, HOST, BYTES, URI, SKIP, SKIP, SKIP,
+        SKIP, USER, METHOD, SKIP, SKIP, EOL}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.slot);
