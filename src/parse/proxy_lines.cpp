@@ -319,6 +319,49 @@ ParseResult ReadS3(const ParseState& state, char* line, LogEntry& entry) {
   return Accept(state, line, end, entry, request);
 }
 
+// ---- Nginx Proxy Manager's proxy-host format ----------------------------------------------
+// [time_local] cache_status upstream_status status - method scheme host "request_uri"
+// [Client addr] [Length bytes] [Gzip ratio] [Sent-to server] "agent" "referer"
+// A bracketed label must be the one named, so no other bracketed line is taken for one.
+bool Labelled(Cursor& c, const char* label, Piece& value) {
+  const size_t n = std::strlen(label);
+  if (*c.p != '[' || std::strncmp(c.p + 1, label, n) != 0 || c.p[n + 1] != ' ') return false;
+  c.p += n + 2;
+  return c.Until(']', value);
+}
+
+ParseResult ReadProxyManager(const ParseState& state, char* line, LogEntry& entry) {
+  Cursor c{line};
+  Piece time, cache, upstream, status, dash, method, scheme, host, uri, client, length, gzip,
+      sent_to, agent, referer;
+  if (!(c.Char('[') && c.Until(']', time) && c.Space() && c.Word(cache) && c.Space() &&
+        c.Word(upstream) && c.Space() && c.Word(status) && c.Space() && c.Word(dash) && c.Space() &&
+        c.Word(method) && c.Space() && c.Word(scheme) && c.Space() && c.Word(host) && c.Space() &&
+        c.Quoted(uri) && c.Space() && Labelled(c, "Client", client) && c.Space() &&
+        Labelled(c, "Length", length) && c.Space() && Labelled(c, "Gzip", gzip) && c.Space() &&
+        Labelled(c, "Sent-to", sent_to) && c.Space() && c.Quoted(agent) && c.Space() &&
+        c.Quoted(referer))) {
+    return PARSE_NO_MATCH;
+  }
+  ResetEntry(entry);
+  if (!ReadClfTime(time.view(), entry)) return PARSE_NO_MATCH;
+  int64_t code = 0, bytes = 0;
+  if (!Count(status, &code) || !Count(length, &bytes)) return PARSE_NO_MATCH;
+  entry.status = Clamped(code);
+  entry.bytes = bytes < 0 ? 0 : bytes;
+  char* const end = c.p;
+  entry.method = Cut(method);
+  entry.domain = Cut(host);
+  entry.client_host = Cut(client);
+  entry.agent = Cut(agent);
+  entry.referer = Cut(referer);
+  // The request uri holds the query; there is no request line around it.
+  if (!DateIsValid(entry, state.year_limit) || entry.status > 999) return PARSE_NO_MATCH;
+  entry.line_length = LineLength(line, end);
+  SplitUri(Cut(uri), entry, false);
+  return PARSE_ENTRY;
+}
+
 bool IsHex(char c) {
   return IsDigit(c) || (c >= 'a' && c <= 'f');
 }
@@ -338,6 +381,9 @@ ParseResult ParseProxyLine(const ParseState& state, char* line, LogEntry& entry)
     }
     if (first == '[' && length > 11 && line[5] == '-' && line[11] == 'T') {
       return ReadEnvoy(state, line, entry);
+    }
+    if (first == '[' && length == 21 && line[3] == '/' && line[7] == '/') {
+      return ReadProxyManager(state, line, entry);
     }
     if (length > 20 && line[4] == '-' && line[10] == 'T') {
       return ReadLoadBalancer(state, line, false, entry);

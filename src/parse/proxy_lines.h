@@ -1,9 +1,9 @@
 #pragma once
 // Cloud load balancers and proxies whose lines no token template reads: AWS ALB and classic
-// ELB, HAProxy's HTTP log (with or without the syslog prefix), Envoy's default format and S3
-// server access logs; and the fields that Traefik and ingress-nginx write behind a combined
-// line. Each dialect is told by the shape of its first field, so a line of another dialect
-// costs one short look.
+// ELB, HAProxy's HTTP log (with or without the syslog prefix), Envoy's default format, S3
+// server access logs and Nginx Proxy Manager's proxy-host lines; and the fields that Traefik and
+// ingress-nginx write behind a combined line. Each dialect is told by the shape of its first field,
+// so a line of another dialect costs one short look.
 
 #include "entries/log_entry.h"
 #include "parse/parse_logs.h"
