@@ -542,6 +542,26 @@ TEST(Dialects, DetectionPicksTheDialectOfEverySample) {
   }
 }
 
+// CloudFront files are often kept without their header lines: the documented column order
+// reads the same lines to the same fields.
+TEST(Dialects, CloudFrontWithoutHeaderLinesReadsTheDocumentedColumns) {
+  for (const Dialect& d : Dialects()) {
+    if (std::string(d.name).rfind("CloudFront", 0) != 0) continue;
+    ASSERT_FALSE(d.samples.empty());
+    for (const Sample& s : d.samples) {
+      SCOPED_TRACE(s.line);
+      ParseState state = FreshState();
+      const auto outcomes = Walk(state, s.line + "\n");
+      ASSERT_EQ(outcomes.size(), 1u);
+      EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+      EXPECT_EQ(outcomes[0].fields, s.fields);
+      EXPECT_EQ(outcomes[0].utc_offset, 0);
+    }
+    return;
+  }
+  FAIL() << "no CloudFront dialect among the samples";
+}
+
 // Each sample read with its dialect's own template directly gives the same fields.
 TEST(Dialects, SamplesParseWithTheirTemplate) {
   for (const Dialect& d : Dialects()) {

@@ -5,6 +5,7 @@
 #include "base/check.h"
 #include "base/text.h"
 #include "parse/format_tokens.h"
+#include "parse/header_lines.h"
 #include "parse/json_lines.h"
 #include "parse/line_ends.h"
 #include "parse/parse_logs.h"
@@ -98,6 +99,11 @@ ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
   }
   if (const ParseResult result = ParseProxyLine(state, line, entry); result != PARSE_NO_MATCH) {
     return result;
+  }
+  // CloudFront lines without their header lines: its documented field list is taken.
+  if (state.fields_length == 0 && LooksLikeCloudFront(line)) {
+    AdoptCloudFrontFields(state);
+    state.current_format = FIELDS;
   }
   for (int tries = MayFitBuiltin(line) ? 0 : BUILTIN_FORMAT_COUNT; tries < BUILTIN_FORMAT_COUNT;
        ++tries) {

@@ -208,3 +208,30 @@ void TranslateFields(ParseState& state, const char* text, TranslationTable table
   state.fields_template[count++] = EOL;
   state.fields_length = count;
 }
+
+bool LooksLikeCloudFront(const char* line) {
+  // Each test stops at the first byte that differs, so nothing past the line end is read.
+  const auto digits = [&line](int from, int to) {
+    for (int i = from; i < to; ++i) {
+      if (!IsDigit(line[i])) return false;
+    }
+    return true;
+  };
+  return digits(0, 4) && line[4] == '-' && digits(5, 7) && line[7] == '-' && digits(8, 10) &&
+         line[10] == '\t' && digits(11, 13) && line[13] == ':' && digits(14, 16) &&
+         line[16] == ':' && digits(17, 19) && line[19] == '\t';
+}
+
+void AdoptCloudFrontFields(ParseState& state) {
+  // The column order AWS documents for standard logs; later columns are read as SKIP.
+  static constexpr char kFields[] =
+      "date time x-edge-location sc-bytes c-ip cs-method cs(Host) cs-uri-stem sc-status "
+      "cs(Referer) cs(User-Agent) cs-uri-query cs(Cookie) x-edge-result-type x-edge-request-id "
+      "x-host-header cs-protocol cs-bytes time-taken x-forwarded-for ssl-protocol ssl-cipher "
+      "x-edge-response-result-type cs-protocol-version fle-status fle-encrypted-fields c-port "
+      "time-to-first-byte x-edge-detailed-result-type sc-content-type sc-content-len "
+      "sc-range-start sc-range-end\n";
+  TranslateFields(state, kFields, W3C_FIELDS);
+  PreferUtcDateTime(state, kFields);
+  state.fields_style = FieldStyle::W3C;
+}
