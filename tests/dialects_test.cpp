@@ -1006,6 +1006,10 @@ TEST(ServerFormats, DirectivesThatCannotBeReadAreNamed) {
       {ServerKind::NGINX, "$remote_addr rt=$request_time", "'rt=$request_time'"},
       {ServerKind::NGINX, "$remote-addr", "'$remote-addr'"},
       {ServerKind::NGINX, "   ", "empty"},
+      // Entries without a date could not be ordered.
+      {ServerKind::APACHE, "%h %l %u \"%r\" %>s %b", "no time field"},
+      {ServerKind::NGINX, "$time_iso8601 $remote_addr $request_method $uri $status",
+       "no time field"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.format);

@@ -345,6 +345,9 @@ constexpr Switch kSwitches[] = {
      "  --nginx-format=<log_format line> read inputs laid out by this nginx format\n"},
     {'\0', "input-timezone", Takes::Value, L, SetConfigKey,
      "  --input-timezone=<zone> zone of inputs whose stamps carry no offset (default: local)\n"},
+    {'\0', "format-for", Takes::Value, L, SetConfigKey,
+     "  --format-for='[<pattern>] apache|nginx <line>' read the inputs whose names match\n"
+     "      <pattern> by this server format line (without a pattern: lines no dialect reads)\n"},
     {'\0', "input-timezone-for", Takes::Value, L, SetConfigKey,
      "  --input-timezone-for='<pattern> <zone>' as --input-timezone, for the inputs whose names\n"
      "      match <pattern> (repeatable; the first match wins)\n"},

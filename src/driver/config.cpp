@@ -146,6 +146,37 @@ bool AddServerFormat(ServerKind kind, const char* key, const char* v) {
   settings.server_formats += names;
   return true;
 }
+// "[<pattern>] apache|nginx <format line>"
+bool AddFormatFor(const char* v) {
+  const auto word = [](const char*& p) {
+    while (IsBlank(*p)) ++p;
+    const char* const start = p;
+    while (*p != '\0' && !IsBlank(*p)) ++p;
+    return std::string(start, static_cast<size_t>(p - start));
+  };
+  const char* p = v;
+  std::string pattern = word(p);
+  std::string kind = pattern;
+  if (kind == "apache" || kind == "nginx") {
+    pattern.clear();
+  } else {
+    kind = word(p);
+  }
+  while (IsBlank(*p)) ++p;
+  if (kind != "apache" && kind != "nginx") {
+    SayFailure("format-for: give [<pattern>] apache|nginx <format line>.\n");
+    return false;
+  }
+  std::string names;
+  std::string error;
+  if (!TranslateServerFormat(kind == "apache" ? ServerKind::APACHE : ServerKind::NGINX, p, names,
+                             error)) {
+    SayFailure("format-for: %s.\n", EscapedName(error).c_str());
+    return false;
+  }
+  settings.format_rules.push_back({pattern, names});
+  return true;
+}
 bool AddApacheFormat(const char* v) {
   return AddServerFormat(ServerKind::APACHE, "apache-format", v);
 }
@@ -192,6 +223,7 @@ constexpr ConfigKey kConfigKeys[] = {
     {"timezone", SetTimezone},
     {"input-timezone", SetInputTimezone},
     {"input-timezone-for", AddInputTimezoneFor},
+    {"format-for", AddFormatFor},
     {"filter-host", AddHostFilter},
     {"filter-request", AddRequestFilter},
     {"filter-agent", AddAgentFilter},

@@ -147,18 +147,42 @@ void GiveInputOffset(MergeInput& input) {
       LocalOffsetMinutes(*input.input_zone, EntryClockSeconds(entry), input.input_offsets);
 }
 
+// Whether a per-input rule's pattern matches an input's name as given or its base name.
+bool NameMatches(const std::string& pattern, const char* name) {
+  const char* const slash = std::strrchr(name, '/');
+  return WildMatch(pattern.c_str(), name) ||
+         (slash != nullptr && WildMatch(pattern.c_str(), slash + 1));
+}
+
 // The zone of an input's offsetless stamps: the first input-timezone-for rule whose pattern
-// matches its name as given or its base name, else the run's; null when there is none.
+// matches its name, else the run's; null when there is none.
 const TimeZone* InputZoneOf(const RunZones* zones, const char* name) {
   if (zones == nullptr) return nullptr;
-  const char* const slash = std::strrchr(name, '/');
-  const char* const base = slash == nullptr ? name : slash + 1;
   for (const RunZones::InputZoneRule& rule : zones->input_rules) {
-    if (WildMatch(rule.pattern.c_str(), name) || WildMatch(rule.pattern.c_str(), base)) {
-      return &rule.zone;
-    }
+    if (NameMatches(rule.pattern, name)) return &rule.zone;
   }
   return zones->has_input_zone ? &zones->input : nullptr;
+}
+
+// The user formats of an input: the program-wide ones and the format-for lines whose pattern
+// matches its name (or base name), tried first; then the format-for lines without a pattern,
+// tried after the built-in dialects.
+void LoadInputFormats(ParseState& state, const char* name) {
+  std::string first = AllUserFormats(settings);
+  std::string fallback;
+  for (const Settings::FormatRule& rule : settings.format_rules) {
+    std::string& list = rule.pattern.empty() ? fallback : first;
+    if (!rule.pattern.empty() && !NameMatches(rule.pattern, name)) continue;
+    list += (list.empty() ? "" : "\n") + rule.names;
+  }
+  if (first.empty() && fallback.empty()) return;
+  LoadUserFormats(state, first.c_str());
+  if (fallback.empty()) return;
+  state.fallback_from = 0;
+  while (state.fallback_from < 4 && state.user_format_start[state.fallback_from] >= 0) {
+    ++state.fallback_from;
+  }
+  LoadUserFormats(state, (first.empty() ? fallback : first + "\n" + fallback).c_str());
 }
 
 // "+0100"
@@ -434,9 +458,7 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const RunZones* zones,
   }
   input.parse_state = new (MPAllocAligned(pool, sizeof(ParseState))) ParseState;
   InitParseState(*input.parse_state);
-  if (const std::string formats = AllUserFormats(settings); !formats.empty()) {
-    LoadUserFormats(*input.parse_state, formats.c_str());
-  }
+  LoadInputFormats(*input.parse_state, input.name);
   input.parse_state->json_fields = settings.json_fields.get();
   input.time_key = 0;
   input.entry.line_length = 0;

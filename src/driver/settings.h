@@ -44,6 +44,13 @@ struct Settings {
     std::string zone;
   };
   std::vector<InputZoneRule> input_zone_rules;
+  // format-for: server format lines (as token names) for the inputs whose names match a
+  // pattern, tried first; an empty pattern: for every input, after the built-in dialects.
+  struct FormatRule {
+    std::string pattern;
+    std::string names;
+  };
+  std::vector<FormatRule> format_rules;
   std::shared_ptr<JsonFieldMapping> json_fields;  // the user's JSON keys; null = presets only
   std::string server_formats;  // --apache-format / --nginx-format lines as user formats, one
                                // per line; tried after user_format's

@@ -2,6 +2,8 @@
 // built-in rotation from the slot that fitted last; a line that fits nothing is passed
 // over.
 
+#include <algorithm>
+
 #include "base/check.h"
 #include "base/text.h"
 #include "parse/format_tokens.h"
@@ -74,6 +76,18 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
   return result;
 }
 
+// The user formats of indexes [from, to), in order.
+ParseResult TryUserFormats(ParseState& state, int from, int to, char* line, LogEntry& entry) {
+  for (int i = std::max(from, 0); i < to && i < 4; ++i) {
+    const int start = state.user_format_start[i];
+    if (start < 0) break;
+    STITCHER_CHECK(MODULE, start < USER_TOKENS_CAPACITY);
+    const ParseResult result = ParseLine(state, line, state.user_tokens + start, entry);
+    if (result != PARSE_NO_MATCH) return result;
+  }
+  return PARSE_NO_MATCH;
+}
+
 }  // namespace
 
 ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
@@ -91,11 +105,9 @@ ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
     entry.line_length = SkipLine(line);
     return PARSE_NO_MATCH;
   }
-  for (const int start : state.user_format_start) {
-    if (start < 0) break;
-    STITCHER_CHECK(MODULE, start < USER_TOKENS_CAPACITY);
-    const ParseResult result = ParseLine(state, line, state.user_tokens + start, entry);
-    if (result != PARSE_NO_MATCH) return result;
+  if (const ParseResult result = TryUserFormats(state, 0, state.fallback_from, line, entry);
+      result != PARSE_NO_MATCH) {
+    return result;
   }
   if (const ParseResult result = ParseProxyLine(state, line, entry); result != PARSE_NO_MATCH) {
     return result;
@@ -110,6 +122,10 @@ ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
     const ParseResult result = TryBuiltin(state, state.current_format, line, entry);
     if (result != PARSE_NO_MATCH) return result;
     state.current_format = (state.current_format + 1) % BUILTIN_FORMAT_COUNT;
+  }
+  if (const ParseResult result = TryUserFormats(state, state.fallback_from, 4, line, entry);
+      result != PARSE_NO_MATCH) {
+    return result;
   }
   ResetEntry(entry);
   entry.line_length = SkipLine(line);

@@ -31,10 +31,12 @@ struct ParseState {
   int default_month = 0;          //   lines that carry no date
   int default_day = 0;
   int user_format_start[4] = {-1, -1, -1, -1};  // offsets into user_tokens; first -1 ends
-  int fields_length = 0;                        // bytes in fields_template; 0 = none
-  int year_limit = 0;                           // entries dated in this year or later are rejected
-  uint8_t user_tokens[150] = {};                // compiled user templates, each ended by EOL
-  uint8_t fields_template[50] = {};             // template of the latest field-list header
+  int fallback_from = 4;             // user formats from this index on are tried only after every
+                                     //   built-in dialect (format-for without a pattern)
+  int fields_length = 0;             // bytes in fields_template; 0 = none
+  int year_limit = 0;                // entries dated in this year or later are rejected
+  uint8_t user_tokens[150] = {};     // compiled user templates, each ended by EOL
+  uint8_t fields_template[50] = {};  // template of the latest field-list header
   FieldStyle fields_style = FieldStyle::TEMPLATE;  // how fields_template's lines are written
   bool webstar_mode = false;                       // a WebSTAR header was seen; changes CS_HOST
   bool fields_local_time = false;  // the W3C field list dates its lines by local date or time

@@ -186,6 +186,7 @@ bool TranslateServerFormat(ServerKind kind, std::string_view line, std::string& 
     error = "the format line is empty";
     return false;
   }
+  bool has_time = false;
   for (const std::string& field : fields) {
     FormatToken token = SKIP;
     const std::string_view inner = Inner(field);
@@ -199,6 +200,14 @@ bool TranslateServerFormat(ServerKind kind, std::string_view line, std::string& 
     }
     if (!names.empty()) names += ' ';
     names += TokenName(token);
+    has_time = has_time || token == DATE_CLF;
+  }
+  // Entries without a date could not be merged in order: such a line is refused.
+  if (!has_time) {
+    error = kind == ServerKind::APACHE
+                ? "the format line has no time field that can be read (%t)"
+                : "the format line has no time field that can be read ($time_local)";
+    return false;
   }
   return true;
 }
