@@ -255,6 +255,28 @@ TEST_F(ConfigTest, InputTimezoneForTakesAPatternAndAZone) {
   }
 }
 
+// format-for takes an optional pattern, the server's name and its format line; a line that
+// names no server or cannot be read is refused whole.
+TEST_F(ConfigTest, FormatForTakesAnOptionalPatternTheServerAndItsLine) {
+  EXPECT_EQ(ReadText("format-for app*.log apache %h %l %u %t \"%r\" %>s %b %D\n"
+                     "format-for nginx $remote_addr [$time_local] \"$request\" $status\n"),
+            "");
+  ASSERT_EQ(settings.format_rules.size(), 2u);
+  EXPECT_EQ(settings.format_rules[0].pattern, "app*.log");
+  EXPECT_EQ(settings.format_rules[0].names,
+            "HOST SKIP USER DATE-CLF FULL-REQUEST STATUS BYTES TRAN-TIME-MICRO");
+  EXPECT_EQ(settings.format_rules[1].pattern, "");
+  EXPECT_EQ(settings.format_rules[1].names, "HOST DATE-CLF FULL-REQUEST STATUS");
+  for (const char* line : {"format-for app*.log %h %t", "format-for app*.log apache %h %Z %t",
+                           "format-for nginx $remote_addr $status"}) {
+    SCOPED_TRACE(line);
+    bool valid = true;
+    Apply(line, &valid);
+    EXPECT_FALSE(valid);
+  }
+  EXPECT_EQ(settings.format_rules.size(), 2u);
+}
+
 // ---- Line shape and messages -------------------------------------------------------------
 
 TEST_F(ConfigTest, BlankLinesAndCommentsAreSkippedInvalidLinesShownWhole) {
