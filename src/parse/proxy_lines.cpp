@@ -117,6 +117,16 @@ int32_t Clamped(int64_t value) {
   return value < 0 ? NO_NUMBER : value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
 }
 
+// The status, the bytes ("-": 0) and a time in whole milliseconds (a piece not read: none).
+bool SetCounts(LogEntry& entry, const Piece& status, const Piece& bytes, const Piece& ms) {
+  int64_t code = 0, sent = 0, time = 0;
+  if (!Count(status, &code) || !Count(bytes, &sent) || !Count(ms, &time)) return false;
+  entry.status = Clamped(code);
+  entry.bytes = sent < 0 ? 0 : sent;
+  entry.transfer_time = Clamped(time);
+  return true;
+}
+
 // The field cut with a NUL in place; absent for "-" or nothing.
 EntryText Cut(const Piece& piece) {
   if (piece.start == nullptr || piece.end == piece.start ||
@@ -256,13 +266,7 @@ ParseResult ReadEnvoy(const ParseState& state, char* line, LogEntry& entry) {
   }
   ResetEntry(entry);
   if (!ReadIsoTime(start.view(), entry)) return PARSE_NO_MATCH;
-  int64_t status = 0, bytes = 0, ms = 0;
-  if (!Count(code, &status) || !Count(sent, &bytes) || !Count(duration, &ms)) {
-    return PARSE_NO_MATCH;
-  }
-  entry.status = Clamped(status);
-  entry.bytes = bytes < 0 ? 0 : bytes;
-  entry.transfer_time = Clamped(ms);
+  if (!SetCounts(entry, code, sent, duration)) return PARSE_NO_MATCH;
   char* const end = c.p;
   // The client is the first address of X-Forwarded-For, which is kept whole as well.
   entry.forwarded_for = Cut(xff);
@@ -305,11 +309,7 @@ ParseResult ReadS3(const ParseState& state, char* line, LogEntry& entry) {
   }
   ResetEntry(entry);
   if (!ReadClfTime(time.view(), entry)) return PARSE_NO_MATCH;
-  int64_t code = 0, bytes = 0, ms = 0;
-  if (!Count(status, &code) || !Count(sent, &bytes) || !Count(total, &ms)) return PARSE_NO_MATCH;
-  entry.status = Clamped(code);
-  entry.bytes = bytes < 0 ? 0 : bytes;
-  entry.transfer_time = Clamped(ms);
+  if (!SetCounts(entry, status, sent, total)) return PARSE_NO_MATCH;
   char* const end = c.p;
   entry.client_host = Cut(ip);
   entry.user = Cut(requester);
@@ -345,10 +345,7 @@ ParseResult ReadProxyManager(const ParseState& state, char* line, LogEntry& entr
   }
   ResetEntry(entry);
   if (!ReadClfTime(time.view(), entry)) return PARSE_NO_MATCH;
-  int64_t code = 0, bytes = 0;
-  if (!Count(status, &code) || !Count(length, &bytes)) return PARSE_NO_MATCH;
-  entry.status = Clamped(code);
-  entry.bytes = bytes < 0 ? 0 : bytes;
+  if (!SetCounts(entry, status, length, Piece{})) return PARSE_NO_MATCH;
   char* const end = c.p;
   entry.method = Cut(method);
   entry.domain = Cut(host);
