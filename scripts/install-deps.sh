@@ -11,7 +11,7 @@ set -euo pipefail
 # goaccess, awstats and python3 read the merged log in the real-client tests.
 # chromium renders the HTML run report in its test (headless); jq reads the JSON one back.
 packages=(cmake g++ ninja-build pkg-config zlib1g-dev libbz2-dev libminizip-dev liblzma-dev
-          libzstd-dev libdeflate-dev libisal-dev libgtest-dev libgmock-dev libbenchmark-dev
+          libzstd-dev libdeflate-dev libisal-dev libsimdjson-dev libgtest-dev libgmock-dev libbenchmark-dev
           clang-format-14 scdoc dpkg-dev file tzdata lintian chromium jq goaccess
           awstats python3 "$@")
 

@@ -286,6 +286,47 @@ TEST_F(ConfigTest, FiltersAppendInFileOrderPerList) {
   EXPECT_EQ(settings.filters.user, (std::vector<std::string>{"bob"}));
 }
 
+// input-timezone-for takes a pattern and a zone; rules keep their file order, and a line
+// without both parts is refused whole.
+TEST_F(ConfigTest, InputTimezoneForTakesAPatternAndAZone) {
+  EXPECT_EQ(ReadText("input-timezone-for haproxy*.log Europe/Berlin\n"
+                     "input-timezone-for\t*-ny.log   America/New_York  \n"),
+            "");
+  ASSERT_EQ(settings.input_zone_rules.size(), 2u);
+  EXPECT_EQ(settings.input_zone_rules[0].pattern, "haproxy*.log");
+  EXPECT_EQ(settings.input_zone_rules[0].zone, "Europe/Berlin");
+  EXPECT_EQ(settings.input_zone_rules[1].pattern, "*-ny.log");
+  EXPECT_EQ(settings.input_zone_rules[1].zone, "America/New_York");
+  for (const char* line : {"input-timezone-for haproxy*.log", "input-timezone-for a b c"}) {
+    SCOPED_TRACE(line);
+    bool valid = true;
+    Apply(line, &valid);
+    EXPECT_FALSE(valid);
+  }
+}
+
+// format-for takes an optional pattern, the server's name and its format line; a line that
+// names no server or cannot be read is refused whole.
+TEST_F(ConfigTest, FormatForTakesAnOptionalPatternTheServerAndItsLine) {
+  EXPECT_EQ(ReadText("format-for app*.log apache %h %l %u %t \"%r\" %>s %b %D\n"
+                     "format-for nginx $remote_addr [$time_local] \"$request\" $status\n"),
+            "");
+  ASSERT_EQ(settings.format_rules.size(), 2u);
+  EXPECT_EQ(settings.format_rules[0].pattern, "app*.log");
+  EXPECT_EQ(settings.format_rules[0].names,
+            "HOST SKIP USER DATE-CLF FULL-REQUEST STATUS BYTES TRAN-TIME-MICRO");
+  EXPECT_EQ(settings.format_rules[1].pattern, "");
+  EXPECT_EQ(settings.format_rules[1].names, "HOST DATE-CLF FULL-REQUEST STATUS");
+  for (const char* line : {"format-for app*.log %h %t", "format-for app*.log apache %h %Z %t",
+                           "format-for nginx $remote_addr $status"}) {
+    SCOPED_TRACE(line);
+    bool valid = true;
+    Apply(line, &valid);
+    EXPECT_FALSE(valid);
+  }
+  EXPECT_EQ(settings.format_rules.size(), 2u);
+}
+
 // ---- Line shape and messages -------------------------------------------------------------
 
 TEST_F(ConfigTest, BlankLinesAndCommentsAreSkippedInvalidLinesShownWhole) {

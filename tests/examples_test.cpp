@@ -157,10 +157,10 @@ std::vector<std::string> CodeLines() {
 
 // Each stitcher command of the examples, as far as it goes on its line: up to a pipe, a
 // ";", an "&" (a command sent to the background) or the closing quote of the command around it
-// ("||" inside "$(...)" is no pipe), with parallel's placeholders given a day and process
+// ("||" inside "$(...)" is no pipe, and a value quoted whole, '...', is one word), with parallel's placeholders given a day and process
 // substitutions a file name.
 std::vector<std::string> StitcherCommands() {
-  static const std::regex kCommand(R"((^|[\s('=]|exec )(stitcher\s(?:[^|;'&]|\|\|)*))");
+  static const std::regex kCommand(R"((^|[\s('=]|exec )(stitcher\s(?:[^|;'&]|\|\||'[^']*')*))");
   std::vector<std::string> commands;
   for (std::string line : CodeLines()) {
     for (size_t at; (at = line.find("{#}")) != std::string::npos;) line.replace(at, 3, "1");

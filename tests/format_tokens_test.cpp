@@ -99,16 +99,22 @@ TEST(MonthFromName, NeverReadsPastTheNul) {
 }
 
 TEST(TokenNames, KindOrderThenReferrer) {
-  ASSERT_EQ(TOKEN_TABLE.size(), 53u);
+  ASSERT_EQ(TOKEN_TABLE.size(), 55u);
   struct Case {
     int index;
     const char* name;
   };
   const Case cases[] = {
-      {DATE_CLF, "DATE-CLF"}, {TRAN_TIME_HMS, "TRAN-TIME-HMS"},
-      {REFERER, "REFERER"},   {EOL, "EOL"},
-      {TAB_SEP, "TAB-SEP"},   {DATE_APACHE, "DATE-APACHE"},
-      {SESSION, "SESSION"},   {52, "REFERRER"},
+      {DATE_CLF, "DATE-CLF"},
+      {TRAN_TIME_HMS, "TRAN-TIME-HMS"},
+      {REFERER, "REFERER"},
+      {EOL, "EOL"},
+      {TAB_SEP, "TAB-SEP"},
+      {DATE_APACHE, "DATE-APACHE"},
+      {SESSION, "SESSION"},
+      {FORWARDED_FOR, "FORWARDED-FOR"},
+      {TRAN_TIME_MICRO, "TRAN-TIME-MICRO"},
+      {54, "REFERRER"},
   };
   for (const Case& c : cases) EXPECT_STREQ(TOKEN_TABLE[c.index].name, c.name);
   // Every name is found by MatchKeyword at its own index, so no earlier name shadows it.
@@ -127,7 +133,12 @@ TEST(TokenNames, NameOfEveryKindAndNothingBeyond) {
     const char* name;
   };
   const Case cases[] = {
-      {DATE_CLF, "DATE-CLF"}, {REFERER, "REFERER"}, {SESSION, "SESSION"}, {52, "?"}, {255, "?"},
+      {DATE_CLF, "DATE-CLF"},
+      {REFERER, "REFERER"},
+      {SESSION, "SESSION"},
+      {TRAN_TIME_MICRO, "TRAN-TIME-MICRO"},
+      {54, "?"},
+      {255, "?"},
   };
   for (const Case& c : cases) EXPECT_STREQ(TokenName(c.token), c.name);
   for (const TokenRow& row : TOKEN_TABLE) {
@@ -189,7 +200,7 @@ TEST(LookupToken, HeaderWordsFindTheFirstMatchingRow) {
 TEST(TranslationTables, RowCountsAndOnlyValidTokens) {
   EXPECT_EQ(NETSCAPE_VARIABLES.size(), 25u);
   EXPECT_EQ(WEBSTAR_FIELDS.size(), 36u);
-  EXPECT_EQ(W3C_FIELDS.size(), 33u);  // 29 W3C names, then IIS Advanced Logging's dates and times
+  EXPECT_EQ(W3C_FIELDS.size(), 37u);  // 33 W3C names, then IIS Advanced Logging's dates and times
   for (TranslationTable table : {NETSCAPE_VARIABLES, WEBSTAR_FIELDS, W3C_FIELDS}) {
     for (const TranslationRow& row : table) {
       SCOPED_TRACE(row.name);
@@ -242,7 +253,7 @@ TEST(BuiltinFormats, SlotsHoldTheirTemplates) {
   const Case cases[] = {
       {COMBINED,
        {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, WN, REFERER, IF_EOL, AGENT, EC,
-        TRAN_TIME_SECS, IF_EOL, COOKIE, EOL}},
+        FORWARDED_FOR, EOL}},
       {IIS_SERVICE, {HOST,  USER,    DATE_AUTO, TIME_24, W3SVC,  SKIP, DOMAIN,    TRAN_TIME_MILLI,
                      SKIP,  BYTES,   STATUS,    SKIP,    METHOD, URI,  URI_QUERY, IF_EOL,
                      AGENT, REFERER, IF_EOL,    COOKIE,  FIXUP,  EOL}},
@@ -257,8 +268,8 @@ TEST(BuiltinFormats, SlotsHoldTheirTemplates) {
        {DOMAIN, HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, REFERER, AGENT, COOKIE,
         EOL}},
       {FTP_TRANSFER,
-       {SKIP, MONTH_NAME, DAY, TIME_24, YEAR, SKIP, HOST, BYTES, URI, SKIP, SKIP, SKIP, SKIP, USER,
-        METHOD, SKIP, SKIP, EOL}},
+       {SKIP, MONTH_NAME, DAY, TIME_24, YEAR, TRAN_TIME_SECS, HOST, BYTES, URI, SKIP, SKIP, SKIP,
+        SKIP, USER, METHOD, SKIP, SKIP, EOL}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.slot);

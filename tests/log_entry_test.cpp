@@ -47,11 +47,11 @@ TEST(LogEntry, TimeKeyPacksTheFieldsInOrder) {
     uint64_t key;
   };
   const Case cases[] = {
-      {Dated(0, 0, 0, 12, 0, 0), 12u << 12},  // no date at all sorts first
+      {Dated(0, 0, 0, 12, 0, 0), 12ull << 22},  // no date at all sorts first
       {Dated(2001, 3, 5, 14, 7, 9),
-       (2001ull << 26) + (3u << 22) + (5u << 17) + (14u << 12) + (7u << 6) + 9u},
+       ((2001ull << 26) + (3u << 22) + (5u << 17) + (14u << 12) + (7u << 6) + 9u) << 10},
       {Dated(9999, 12, 31, 23, 59, 59),
-       (9999ull << 26) + (12u << 22) + (31u << 17) + (23u << 12) + (59u << 6) + 59u},
+       ((9999ull << 26) + (12u << 22) + (31u << 17) + (23u << 12) + (59u << 6) + 59u) << 10},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.entry.year);
@@ -74,6 +74,22 @@ TEST(LogEntry, TimeKeysOrderEveryAcceptedDate) {
     EXPECT_LT(MakeTimeKey(ascending[i - 1]), MakeTimeKey(ascending[i]));
   }
   EXPECT_LT(MakeTimeKey(Dated(9999, 12, 31, 23, 59, 59)), NO_ENTRY);
+}
+
+TEST(LogEntry, TimeKeysOrderMillisecondsWithinTheirSecond) {
+  const auto at = [](int second, int millisecond) {
+    LogEntry e = Dated(2024, 3, 31, 3, 0, second);
+    e.millisecond = millisecond;
+    return e;
+  };
+  // A second without a fraction comes first; 999 ms still sorts before the next second.
+  const LogEntry ascending[] = {at(5, 0), at(5, 1), at(5, 310), at(5, 999), at(6, 0)};
+  for (size_t i = 1; i < std::size(ascending); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_LT(MakeTimeKey(ascending[i - 1]), MakeTimeKey(ascending[i]));
+  }
+  // A millisecond out of range never reaches the next second.
+  EXPECT_LT(MakeTimeKey(at(5, 5000)), MakeTimeKey(at(6, 0)));
 }
 
 TEST(Helpers, ParseSignedDecimal) {

@@ -61,6 +61,7 @@ inline Fields Describe(const LogEntry& e) {
   const auto number = [&f](const char* name, int64_t value, int64_t common) {
     if (value >= 0 && value != common) f[name] = std::to_string(value);
   };
+  if (e.millisecond != 0) f["ms"] = std::to_string(e.millisecond);
   number("status", e.status, 200);
   number("bytes", e.bytes, 1024);
   number("transfer", e.transfer_time, NO_NUMBER);

@@ -182,6 +182,9 @@ TEST(ZoneShiftTest, EntriesWithOffsetsRestampedInAnotherZone) {
 TEST(ZoneShiftTest, KeysFollowInstantsAndEntriesWithoutADateKeepTheirStamp) {
   EXPECT_LT(InstantTimeKey(UtcInstant("0001-01-01 00:00:00")), InstantTimeKey(0));
   EXPECT_LT(InstantTimeKey(0), InstantTimeKey(1));
+  EXPECT_LT(InstantTimeKey(0), InstantTimeKey(0, 1));
+  EXPECT_LT(InstantTimeKey(0, 999), InstantTimeKey(1));
+  EXPECT_LT(InstantTimeKey(UtcInstant("9999-12-31 23:59:59"), 999), NO_ENTRY);
   EXPECT_LT(InstantTimeKey(UtcInstant("9999-12-31 23:59:59")), NO_ENTRY);
   LogEntry undated;
   ResetEntry(undated);

@@ -516,9 +516,7 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
     f.slot = &slot;
     slot.options = &slot_options;
     StartCounts(slot.counts, slot_options.gap_seconds, false);
-    slot.parse_state = new (MPAlloc(pool, sizeof(ParseState))) ParseState;
-    InitParseState(*slot.parse_state);
-    if (settings.user_format[0] != '\0') LoadUserFormats(*slot.parse_state, settings.user_format);
+    StartParsing(slot, pool);
     f.display = EscapedName(slot.name);
     f.base = BaseName(slot.name);
     OpenByName(f, destination, true);

@@ -11,6 +11,7 @@
 #include "base/messages.h"
 #include "driver/parse_ahead.h"
 #include "entries/normalize.h"
+#include "entries/wild_match.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
 #include "output/destination.h"
@@ -24,8 +25,8 @@ namespace {
 
 constexpr int64_t kPollEvery = 256;  // lines read per input between polls of the console
 
-// The parser state is carved from the run's pool, which hands out 4-byte aligned storage.
-static_assert(alignof(ParseState) <= 4);
+// The parser state is carved from the run's pool (MPAllocAligned: it holds a pointer).
+static_assert(alignof(ParseState) <= MP_ALIGN);
 
 bool InInstantWindow(int64_t instant, const RunZones& zones) {
   return (!zones.since || instant >= *zones.since) && (!zones.until || instant < *zones.until);
@@ -36,10 +37,48 @@ bool InInstantWindow(int64_t instant, const RunZones& zones) {
 void GiveInputOffset(MergeInput& input) {
   const RunZones* zones = input.options->zones;
   LogEntry& entry = input.entry;
-  if (zones == nullptr || !zones->has_input_zone || entry.utc_offset != NO_OFFSET) return;
+  if (zones == nullptr || input.input_zone == nullptr || entry.utc_offset != NO_OFFSET) return;
   if (!EntryHasDate(entry)) return;
   entry.utc_offset =
-      LocalOffsetMinutes(zones->input, EntryClockSeconds(entry), input.input_offsets);
+      LocalOffsetMinutes(*input.input_zone, EntryClockSeconds(entry), input.input_offsets);
+}
+
+// Whether a per-input rule's pattern matches an input's name as given or its base name.
+bool NameMatches(const std::string& pattern, const char* name) {
+  const char* const slash = std::strrchr(name, '/');
+  return WildMatch(pattern.c_str(), name) ||
+         (slash != nullptr && WildMatch(pattern.c_str(), slash + 1));
+}
+
+// The zone of an input's offsetless stamps: the first input-timezone-for rule whose pattern
+// matches its name, else the run's; null when there is none.
+const TimeZone* InputZoneOf(const RunZones* zones, const char* name) {
+  if (zones == nullptr) return nullptr;
+  for (const RunZones::InputZoneRule& rule : zones->input_rules) {
+    if (NameMatches(rule.pattern, name)) return &rule.zone;
+  }
+  return zones->has_input_zone ? &zones->input : nullptr;
+}
+
+// The user formats of an input: the run's own and the format-for lines whose pattern
+// matches its name (or base name), tried first; then the format-for lines without a
+// pattern, tried after the built-in dialects.
+void LoadInputFormats(ParseState& state, const char* name, const SlotOptions& options) {
+  std::string first = options.user_format;
+  std::string fallback;
+  for (const InputFormatRule& rule : options.format_rules) {
+    if (!rule.pattern.empty() && !NameMatches(rule.pattern, name)) continue;
+    std::string& list = rule.pattern.empty() ? fallback : first;
+    list += (list.empty() ? "" : "\n") + rule.names;
+  }
+  if (first.empty() && fallback.empty()) return;
+  LoadUserFormats(state, first.c_str());
+  if (fallback.empty()) return;
+  state.fallback_from = 0;
+  while (state.fallback_from < 4 && state.user_format_start[state.fallback_from] >= 0) {
+    ++state.fallback_from;
+  }
+  LoadUserFormats(state, (first.empty() ? fallback : first + "\n" + fallback).c_str());
 }
 
 // Reads the slot's next accepted entry into its entry: its key, or NO_ENTRY at the end of
@@ -78,7 +117,7 @@ TimeKey AcceptLine(MergeInput& input, char* line) {
     const bool real_time = zones != nullptr && zones->real_time;
     int64_t instant = 0;
     if (real_time) {
-      instant = EntryInstant(input.entry, zones->input, input.input_offsets);
+      instant = EntryInstant(input.entry, *input.input_zone, input.input_offsets);
       if (!InInstantWindow(instant, *zones)) return NO_ENTRY;
     } else if (!InTimeWindow(input.entry, options.window)) {
       return NO_ENTRY;
@@ -91,7 +130,7 @@ TimeKey AcceptLine(MergeInput& input, char* line) {
       RestampEntry(input.entry, instant, zones->written, input.written_offsets);
       input.entry_seconds = instant;
       CountEntry(input.counts, input.parse_state->matched, input.entry);
-      return InstantTimeKey(instant);
+      return InstantTimeKey(instant, input.entry.millisecond);
     }
     GiveInputOffset(input);
     if (!input.first_read) input.first_offset = input.entry.utc_offset;
@@ -138,6 +177,15 @@ TimeKey ReadThroughWindow(MergeInput& input, bool merge_thread) {
 
 }  // namespace
 
+void StartParsing(MergeInput& input, MemoryPool* pool) {
+  const SlotOptions& options = *input.options;
+  input.input_zone = InputZoneOf(options.zones, input.name);
+  input.parse_state = new (MPAllocAligned(pool, sizeof(ParseState))) ParseState;
+  InitParseState(*input.parse_state);
+  LoadInputFormats(*input.parse_state, input.name, options);
+  input.parse_state->json_fields = options.json_fields;
+}
+
 bool OpenInput(MergeInput& input, MemoryPool* pool, const SlotOptions& options,
                const Destination* destination) {
   input.options = &options;
@@ -179,11 +227,7 @@ bool OpenInput(MergeInput& input, MemoryPool* pool, const SlotOptions& options,
     }
     return false;
   }
-  input.parse_state = new (MPAlloc(pool, sizeof(ParseState))) ParseState;
-  InitParseState(*input.parse_state);
-  if (!options.user_format.empty()) {
-    LoadUserFormats(*input.parse_state, options.user_format.c_str());
-  }
+  StartParsing(input, pool);
   if (options.sort_window.span_seconds > 0) {
     input.window = std::make_unique<SortWindow>(options.sort_window);
   }

@@ -6,6 +6,7 @@
 // merge thread and on a parsing worker (parse_ahead.h) and gives the same lines.
 //
 //   OpenInput         opens a slot's file, parser state and counters
+//   StartParsing      the slot's parser state, formats and input zone
 //   ReadPending       makes the slot's next line pending: its key, or NO_ENTRY at the end
 //   PendingLineBound  the bytes the pending line takes at most
 //   WritePendingLine  writes the pending line in the merged log's dialect
@@ -17,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/time_zone.h"
 #include "driver/entry_rules.h"
@@ -29,6 +31,7 @@
 
 struct Destination;
 struct InputFile;
+struct JsonFieldMapping;
 struct ParseAhead;
 struct ParseState;
 struct MemoryPool;
@@ -45,6 +48,12 @@ struct RunZones {
   // named), else only when named.
   bool has_input_zone = false;
   TimeZone input;
+  // input-timezone-for: a zone for the inputs whose names (or base names) match a pattern.
+  struct InputZoneRule {
+    std::string pattern;
+    TimeZone zone;
+  };
+  std::vector<InputZoneRule> input_rules;
   // The zone an NCSA stamp whose entry carries no offset is written with: `input` when there
   // is one, else this machine's (UTC when that cannot be read, as the C library reads an
   // unknown TZ).
@@ -53,6 +62,13 @@ struct RunZones {
   // real_time.
   std::optional<int64_t> since;
   std::optional<int64_t> until;
+};
+
+// A server format line (as token names) for the inputs whose names match `pattern`, tried
+// before the built-in dialects; with an empty pattern, for every input, after them.
+struct InputFormatRule {
+  std::string pattern;
+  std::string names;
 };
 
 // ---- What every slot of a run reads -----------------------------------------------------
@@ -65,7 +81,9 @@ struct SlotOptions {
   bool normalize = false;
   bool lowercase = false;
   int trim_first_n_dirs = 0;
-  std::string user_format;  // user log formats; empty: none
+  std::string user_format;  // user log formats, one per line; empty: none
+  std::vector<InputFormatRule> format_rules;
+  const JsonFieldMapping* json_fields = nullptr;  // the user's JSON keys; null: presets only
   bool verbose = false;     // say which files were opened
   LineWriter format = nullptr;
   WriterOptions writer;
@@ -95,7 +113,8 @@ struct MergeInput {
   int32_t first_offset = NO_OFFSET;  // the UTC offset the first entry carried, by clock time
   bool first_read = false;           // first_offset is set
   const SlotOptions* options = nullptr;
-  OffsetMemo input_offsets;    // of zones->input, at this input's clock times
+  const TimeZone* input_zone = nullptr;  // zones->input, or the zone a rule names for it
+  OffsetMemo input_offsets;    // of input_zone, at this input's clock times
   OffsetMemo written_offsets;  // of zones->written, at this input's instants
   int64_t entry_seconds = 0;   // log time of `entry`, in seconds, for the sort window
   // The sort window; null when off. The pending line is its front one.
@@ -113,6 +132,11 @@ struct MergeInput {
 // NO_ENTRY.
 bool OpenInput(MergeInput& input, MemoryPool* pool, const SlotOptions& options,
                const Destination* destination = nullptr);
+
+// Gives an opened slot its parser state, from `pool`: the user formats and JSON keys of its
+// options, those of the format-for rules its name matches, and the zone of its offsetless
+// stamps. OpenInput does this; the follower, which opens files itself, calls it once per slot.
+void StartParsing(MergeInput& input, MemoryPool* pool);
 
 // Releases the slot's pending line and makes its next one pending: its key, or NO_ENTRY at
 // the end of the input (the slot is left open). Only the merge thread (`merge_thread`) polls

@@ -344,6 +344,10 @@ bool LoadRunZones(RunZones& zones) {
   } else if (!LoadTimeZone("local", zones.offsetless, error)) {
     LoadTimeZone("UTC", zones.offsetless, error);
   }
+  for (const Settings::InputZoneRule& rule : settings.input_zone_rules) {
+    zones.input_rules.push_back({rule.pattern, TimeZone{}});
+    if (!load(rule.zone, "input-timezone-for", zones.input_rules.back().zone)) return false;
+  }
   if (settings.timezone.empty()) return true;
   if (!load(settings.timezone, "timezone", zones.named)) return false;
   if (!zones.has_input_zone) {
@@ -592,7 +596,11 @@ SlotOptions SlotOptionsOf(const RunZones& zones, const WindowLimits& sort_window
   slot.normalize = settings.normalize;
   slot.lowercase = settings.lowercase;
   slot.trim_first_n_dirs = settings.trim_first_n_dirs;
-  slot.user_format = settings.user_format;
+  slot.user_format = AllUserFormats(settings);
+  for (const Settings::FormatRule& rule : settings.format_rules) {
+    slot.format_rules.push_back({rule.pattern, rule.names});
+  }
+  slot.json_fields = settings.json_fields.get();
   slot.verbose = settings.verbose;
   slot.format = WriterFor(settings.output_format);
   slot.writer = WriterOptions{settings.vhost, settings.newlines, &zones.offsetless};

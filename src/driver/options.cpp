@@ -13,6 +13,7 @@
 #include "base/text.h"
 #include "driver/command_line.h"
 #include "driver/settings.h"
+#include "parse/server_formats.h"
 
 namespace {
 
@@ -400,6 +401,68 @@ Applied SetMemory(OptionContext&, const OptionRow&, const char* value) {
   return Result(SetMemoryBudget(settings, value));
 }
 
+// input-timezone-for: "<pattern> <zone>"; rules keep their order, the first match wins.
+Applied AddInputZone(OptionContext&, const OptionRow&, const char* value) {
+  return Result(AddInputZoneRule(settings, value));
+}
+
+// json-field: one "<field>=<key path>" of the user's JSON keys; a field or key path that
+// cannot be read is refused with its reason.
+Applied AddJsonField(OptionContext&, const OptionRow& row, const char* value) {
+  std::string error;
+  if (AddJsonFieldSetting(settings, value, error)) return Applied::Done;
+  SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()),
+             row.name.data(), EscapedName(value).c_str(), EscapedName(error).c_str());
+  return Applied::Failed;
+}
+
+// --apache-format / --nginx-format: a server's own format line, translated into a user
+// format tried after the -Format ones; a directive that cannot be read is refused naming it.
+Applied AddServerFormat(OptionContext&, const OptionRow& row, const char* value) {
+  const ServerKind kind = row.name == "nginx-format" ? ServerKind::NGINX : ServerKind::APACHE;
+  std::string names;
+  std::string error;
+  if (!TranslateServerFormat(kind, value, names, error)) {
+    SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()),
+               row.name.data(), EscapedName(value).c_str(), EscapedName(error).c_str());
+    return Applied::Failed;
+  }
+  if (!settings.server_formats.empty()) settings.server_formats += '\n';
+  settings.server_formats += names;
+  return Applied::Done;
+}
+
+// format-for: "[<pattern>] apache|nginx <format line>"; without a pattern the line serves
+// the lines no built-in dialect reads.
+Applied AddFormatFor(OptionContext&, const OptionRow& row, const char* value) {
+  const auto word = [](const char*& p) {
+    while (IsBlank(*p)) ++p;
+    const char* const start = p;
+    while (*p != '\0' && !IsBlank(*p)) ++p;
+    return std::string(start, static_cast<size_t>(p - start));
+  };
+  const char* p = value;
+  std::string pattern = word(p);
+  std::string kind = pattern;
+  if (kind == "apache" || kind == "nginx") {
+    pattern.clear();
+  } else {
+    kind = word(p);
+  }
+  while (IsBlank(*p)) ++p;
+  if (kind != "apache" && kind != "nginx") return Applied::Refused;
+  std::string names;
+  std::string error;
+  if (!TranslateServerFormat(kind == "apache" ? ServerKind::APACHE : ServerKind::NGINX, p, names,
+                             error)) {
+    SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()),
+               row.name.data(), EscapedName(value).c_str(), EscapedName(error).c_str());
+    return Applied::Failed;
+  }
+  settings.format_rules.push_back({pattern, names});
+  return Applied::Done;
+}
+
 // The filter lists by key. Lines of the configuration file append to their list. The first
 // switch for a list replaces what the file gave it, as every switch overrides the file;
 // further ones append.
@@ -581,6 +644,21 @@ constexpr OptionRow kOptions[] = {
     {'\0', "input-timezone", Takes::Value, K, L, nullptr, SetText<&Settings::input_timezone>,
      kZoneValues,
      "  --input-timezone=<zone> zone of inputs whose stamps carry no offset (default: local)\n"},
+    {'\0', "input-timezone-for", Takes::Value, K, L, nullptr, AddInputZone,
+     "a pattern and a zone name, such as 'haproxy*.log Europe/Berlin'",
+     "  --input-timezone-for='<pattern> <zone>' as --input-timezone, for the inputs whose names\n"
+     "      match <pattern> (repeatable; the first match wins)\n"},
+    {'\0', "apache-format", Takes::Value, K, L, nullptr, AddServerFormat, "an Apache LogFormat line",
+     "  --apache-format=<LogFormat line> read inputs laid out by this Apache format\n"},
+    {'\0', "nginx-format", Takes::Value, K, L, nullptr, AddServerFormat, "an nginx log_format line",
+     "  --nginx-format=<log_format line> read inputs laid out by this nginx format\n"},
+    {'\0', "format-for", Takes::Value, K, L, nullptr, AddFormatFor,
+     "[<pattern>] apache|nginx <format line>",
+     "  --format-for='[<pattern>] apache|nginx <line>' read the inputs whose names match\n"
+     "      <pattern> by this server format line (without a pattern: lines no dialect reads)\n"},
+    {'\0', "json-field", Takes::Value, K, L, nullptr, AddJsonField,
+     "<field>=<key path>, such as agent=request.headers.User-Agent[0]",
+     "  --json-field=<field>=<key path> read this field of JSON lines from this key\n"},
     {'\0', "filter-host", Takes::Value, K, L, nullptr, AddFilter, kPatternValues,
      "  --filter-host=<pattern> filter on the client host (+ keeps, otherwise drops)\n"},
     {'\0', "filter-request", Takes::Value, K, L, nullptr, AddFilter, kPatternValues,

@@ -4,14 +4,18 @@
 // takes what it needs as an argument.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "driver/sort_window.h"
 #include "entries/client_address.h"
 #include "entries/entry_source.h"
 #include "entries/filters.h"
 #include "output/writers.h"
+#include "parse/json_lines.h"
 
 // Whether the progress line is drawn.
 enum class ProgressMode : uint8_t {
@@ -66,7 +70,27 @@ struct Settings {
   Anonymize anonymize_ip = Anonymize::NONE;    // --anonymize-ip=1|2|3|hash
   std::string anonymize_key;                   // the file holding the hash key
   bool dedupe = false;  // entries another input brought at the same time are written once
+  // input-timezone-for: the zone of offsetless stamps in the inputs whose names match a
+  // pattern, ahead of input_timezone; the first matching rule wins.
+  struct InputZoneRule {
+    std::string pattern;
+    std::string zone;
+  };
+  std::vector<InputZoneRule> input_zone_rules;
+  // format-for: server format lines (as token names) for the inputs whose names match a
+  // pattern, tried first; an empty pattern: for every input, after the built-in dialects.
+  struct FormatRule {
+    std::string pattern;
+    std::string names;
+  };
+  std::vector<FormatRule> format_rules;
+  std::shared_ptr<JsonFieldMapping> json_fields;  // the user's JSON keys; null = presets only
+  std::string server_formats;  // --apache-format / --nginx-format lines as user formats, one
+                               // per line; tried after user_format's
 };
+
+// The user formats every input tries first: user_format's lines, then server_formats'.
+std::string AllUserFormats(const Settings& source);
 
 // The settings of this process.
 extern Settings settings;
@@ -77,6 +101,14 @@ void ResetSettings();
 // ---- Rules the switches and the configuration file share ---------------------------------
 // Takes user log formats of 1..511 characters; longer or empty text is refused whole (false).
 bool SetUserFormat(Settings& target, const char* text);
+
+// Adds one "<field>=<key path>" to the user's JSON keys; false with `error` set when it
+// cannot be read.
+bool AddJsonFieldSetting(Settings& target, std::string_view text, std::string& error);
+
+// Adds an input-timezone-for rule from "<pattern> <zone>" (blanks between); false when
+// either part is missing.
+bool AddInputZoneRule(Settings& target, const char* text);
 
 // Inputs open at once: MAX_OPEN_LEAST..MAX_OPEN_MOST, or 0 for as many as the open-file
 // limit allows. Only digits count; anything else, or a number out of range, is refused

@@ -78,7 +78,8 @@ int64_t PackDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, int
                      int64_t second);
 
 // The packed date and time by which entries are merged:
-// year<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second. Every field of an
-// accepted entry is small and non-negative, so keys order the dates exactly; a negative
-// field counts as 0.
+// (year<<26 + month<<22 + day<<17 + hour<<12 + minute<<6 + second) << 10 + millisecond.
+// Every field of an accepted entry is small and non-negative, so keys order the dates
+// exactly, to the millisecond where the input gives one; a negative field counts as 0 and a
+// millisecond above 999 as 999.
 TimeKey MakeTimeKey(const LogEntry& entry);

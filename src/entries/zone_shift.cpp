@@ -82,9 +82,13 @@ int64_t EntryInstant(const LogEntry& entry, const TimeZone& input_zone, OffsetMe
 void RestampEntry(LogEntry& entry, int64_t instant, const TimeZone& zone, OffsetMemo& memo) {
   if (!EntryHasDate(entry)) return;
   const int32_t minutes = InstantOffsetMinutes(zone, instant, memo);
-  const int64_t local = instant + int64_t{minutes} * 60;
-  const int64_t days = FloorDiv(local, kDay);
-  const int64_t second_of_day = local - days * kDay;
+  SetEntryClock(entry, instant + int64_t{minutes} * 60);
+  entry.utc_offset = minutes;
+}
+
+void SetEntryClock(LogEntry& entry, int64_t clock) {
+  const int64_t days = FloorDiv(clock, kDay);
+  const int64_t second_of_day = clock - days * kDay;
   const CivilDate date = CivilFromDays(days);
   entry.year = static_cast<int32_t>(date.year);
   entry.month = date.month;
@@ -92,9 +96,9 @@ void RestampEntry(LogEntry& entry, int64_t instant, const TimeZone& zone, Offset
   entry.hour = static_cast<int32_t>(second_of_day / 3600);
   entry.minute = static_cast<int32_t>(second_of_day / 60 % 60);
   entry.second = static_cast<int32_t>(second_of_day % 60);
-  entry.utc_offset = minutes;
 }
 
-TimeKey InstantTimeKey(int64_t instant) {
-  return static_cast<TimeKey>(instant + kKeyBase);
+TimeKey InstantTimeKey(int64_t instant, int32_t millisecond) {
+  const int32_t fraction = millisecond < 0 ? 0 : millisecond > 999 ? 999 : millisecond;
+  return static_cast<TimeKey>(instant + kKeyBase) * 1000 + static_cast<TimeKey>(fraction);
 }

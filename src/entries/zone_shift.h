@@ -39,10 +39,14 @@ int64_t EntryClockSeconds(const LogEntry& entry);
 // none, less the offset `input_zone` gives that clock time.
 int64_t EntryInstant(const LogEntry& entry, const TimeZone& input_zone, OffsetMemo& memo);
 
+// Sets the entry's date and time from `clock`, seconds since 1970 as if the clock were UTC
+// (EntryClockSeconds backwards); the offset and the millisecond are left alone.
+void SetEntryClock(LogEntry& entry, int64_t clock);
+
 // Rewrites the entry's date, time and offset as `zone`'s clock at `instant`. An entry without
 // a whole date keeps its stamp: there is no day to move it to.
 void RestampEntry(LogEntry& entry, int64_t instant, const TimeZone& zone, OffsetMemo& memo);
 
-// The merge key of an instant: a later instant has a larger key, and every instant from the
-// year 0 to 9999 fits below NO_ENTRY.
-TimeKey InstantTimeKey(int64_t instant);
+// The merge key of an instant and the millisecond within its second (0..999): a later
+// moment has a larger key, and every instant from the year 0 to 9999 fits below NO_ENTRY.
+TimeKey InstantTimeKey(int64_t instant, int32_t millisecond = 0);

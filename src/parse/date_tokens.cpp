@@ -127,6 +127,20 @@ void ReadClfOffset(const char*& p, LogEntry& e) {
 }
 
 // [Mon, 01/Jan/2001:10:00:00 -0500] or the same in double quotes; the zone is kept.
+// An optional fraction of the second after the clock (".655", HAProxy; ".123456", Apache
+// 2.4's error log): its milliseconds, the rest of its digits passed over. Always true.
+bool ReadOptionalFraction(const char*& p, LogEntry& e) {
+  if (*p != '.' || !IsDigit(p[1])) return true;
+  ++p;
+  int32_t millisecond = 0;
+  for (int digits = 0; digits < 3; ++digits) {
+    millisecond = millisecond * 10 + (IsDigit(*p) ? DigitValue(*p++) : 0);
+  }
+  while (IsDigit(*p)) ++p;
+  e.millisecond = millisecond;
+  return true;
+}
+
 bool ReadDateClf(const char*& p, LogEntry& e) {
   if (!Accept(p, '[') && !Accept(p, '"')) return false;
   if (IsLetter(p[0]) && IsLetter(p[1]) && IsLetter(p[2]) && p[3] == ',' && p[4] == ' ') {
@@ -136,8 +150,8 @@ bool ReadDateClf(const char*& p, LogEntry& e) {
   e.day = (*p == ' ' ? 0 : DigitValue(*p) * 10) + DigitValue(p[1]);
   p += 2;
   return Accept(p, '/') && ReadMonthName(p, e.month) && Accept(p, '/') && ReadYear(p, e.year) &&
-         Accept(p, ':') && ReadClockTwoDigits(p, e) && (ReadClfOffset(p, e), true) &&
-         SkipPastCloser(p, ']', '"');
+         Accept(p, ':') && ReadClockTwoDigits(p, e) && ReadOptionalFraction(p, e) &&
+         (ReadClfOffset(p, e), true) && SkipPastCloser(p, ']', '"');
 }
 
 bool ReadDateMdy(const char*& p, LogEntry& e) {
@@ -201,13 +215,15 @@ bool ReadApacheDay(const char*& p, int32_t& day) {
   return true;
 }
 
-// [Wed Oct 11 14:32:52 2000].
+// [Wed Oct 11 14:32:52 2000], or with a fraction of the second as Apache 2.4 writes it
+// ([Wed Oct 11 14:32:52.123456 2000]).
 bool ReadDateApache(const char*& p, LogEntry& e) {
   if (!Accept(p, '[')) return false;
   if (IsLetter(p[0]) && IsLetter(p[1]) && IsLetter(p[2]) && p[3] == ' ') p += 4;  // weekday
   if (!ReadMonthName(p, e.month) || !Accept(p, ' ')) return false;
-  return ReadApacheDay(p, e.day) && Accept(p, ' ') && ReadClockTwoDigits(p, e) && Accept(p, ' ') &&
-         ReadYear(p, e.year) && SkipPastCloser(p, ']', ']');
+  return ReadApacheDay(p, e.day) && Accept(p, ' ') && ReadClockTwoDigits(p, e) &&
+         ReadOptionalFraction(p, e) && Accept(p, ' ') && ReadYear(p, e.year) &&
+         SkipPastCloser(p, ']', ']');
 }
 
 bool ReadWithEndCheck(const char*& p, int32_t& field) {

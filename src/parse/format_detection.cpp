@@ -2,13 +2,17 @@
 // built-in rotation from the slot that fitted last; a line that fits nothing is passed
 // over.
 
+#include <algorithm>
 #include <iterator>
 
 #include "base/check.h"
 #include "base/text.h"
 #include "parse/format_tokens.h"
+#include "parse/header_lines.h"
+#include "parse/json_lines.h"
 #include "parse/line_ends.h"
 #include "parse/parse_logs.h"
+#include "parse/proxy_lines.h"
 
 namespace {
 
@@ -30,7 +34,7 @@ constexpr const char* kSlotNames[] = {
 static_assert(std::size(kSlotNames) == BUILTIN_FORMAT_COUNT);
 constexpr const char* kUserFormatNames[] = {"user format 1", "user format 2", "user format 3",
                                             "user format 4"};
-static_assert(std::size(kUserFormatNames) == TEMPLATE_COUNT - BUILTIN_FORMAT_COUNT);
+static_assert(std::size(kUserFormatNames) == JSON_READER - BUILTIN_FORMAT_COUNT);
 
 constexpr int USER_TOKENS_CAPACITY = static_cast<int>(sizeof(ParseState::user_tokens));
 
@@ -73,15 +77,18 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
     STITCHER_CHECK(MODULE, state.fields_template[state.fields_length - 1] == EOL);
     const ParseResult result =
         ParseLine(state, line, state.fields_template, entry, state.fields_style);
-    // W3C extended logs give date and time in UTC (the "#Date:" header too); WebSTAR's
-    // and the local fields of IIS Advanced Logging are the server's local time.
+    // W3C extended logs give date and time in UTC (the "#Date:" header too), or at the
+    // offset a "#GMT-Offset:" header names; WebSTAR's and the local fields of IIS Advanced
+    // Logging are the server's local time.
     if (result == PARSE_ENTRY && state.fields_style == FieldStyle::W3C && !state.webstar_mode &&
         !state.fields_local_time) {
-      entry.utc_offset = 0;
+      entry.utc_offset = state.w3c_utc_offset;
     }
     return result;
   }
   const ParseResult result = ParseLine(state, line, BuiltinFormat(slot), entry);
+  // Traefik and ingress-nginx write a combined line with their own fields behind the agent.
+  if (result == PARSE_ENTRY && slot == COMBINED) ReadProxyTail(entry);
   if (result != PARSE_NO_MATCH && (slot == DATE_LINE || slot == ERROR_LINE)) {
     state.reason = LineReason::ERROR_LOG;
     return PARSE_HEADER;  // read, but never an entry
@@ -100,13 +107,27 @@ ParseResult Noted(ParseState& state, ParseResult result, int matched) {
   return result;
 }
 
+// The user formats of indexes [from, to), in order.
+ParseResult TryUserFormats(ParseState& state, int from, int to, char* line, LogEntry& entry) {
+  for (int i = std::max(from, 0); i < to && i < 4; ++i) {
+    const int start = state.user_format_start[i];
+    if (start < 0) break;
+    STITCHER_CHECK(MODULE, start < USER_TOKENS_CAPACITY);
+    const ParseResult result = ParseLine(state, line, state.user_tokens + start, entry);
+    if (result != PARSE_NO_MATCH) return Noted(state, result, BUILTIN_FORMAT_COUNT + i);
+  }
+  return PARSE_NO_MATCH;
+}
+
 }  // namespace
 
 const char* TemplateName(int matched) {
   if (matched >= 0 && matched < BUILTIN_FORMAT_COUNT) return kSlotNames[matched];
-  if (matched >= BUILTIN_FORMAT_COUNT && matched < TEMPLATE_COUNT) {
+  if (matched >= BUILTIN_FORMAT_COUNT && matched < JSON_READER) {
     return kUserFormatNames[matched - BUILTIN_FORMAT_COUNT];
   }
+  if (matched == JSON_READER) return "JSON lines";
+  if (matched == PROXY_READER) return "load balancer or proxy";
   return "?";
 }
 
@@ -119,18 +140,36 @@ ParseResult ParseEntry(ParseState& state, char* line, LogEntry& entry) {
     entry.line_length = blank;
     return PARSE_HEADER;
   }
-  for (int user = 0; user < TEMPLATE_COUNT - BUILTIN_FORMAT_COUNT; ++user) {
-    const int start = state.user_format_start[user];
-    if (start < 0) break;
-    STITCHER_CHECK(MODULE, start < USER_TOKENS_CAPACITY);
-    const ParseResult result = ParseLine(state, line, state.user_tokens + start, entry);
-    if (result != PARSE_NO_MATCH) return Noted(state, result, BUILTIN_FORMAT_COUNT + user);
+  // A line that opens a JSON object is read as one and by no template.
+  if (IsJsonLine(line)) {
+    const ParseResult result = ParseJsonLine(state, line, entry);
+    if (result != PARSE_NO_MATCH) return Noted(state, result, JSON_READER);
+    ResetEntry(entry);
+    entry.line_length = SkipLine(line);
+    state.reason = LineReason::NO_DIALECT;
+    return PARSE_NO_MATCH;
+  }
+  if (const ParseResult result = TryUserFormats(state, 0, state.fallback_from, line, entry);
+      result != PARSE_NO_MATCH) {
+    return result;
+  }
+  if (const ParseResult result = ParseProxyLine(state, line, entry); result != PARSE_NO_MATCH) {
+    return Noted(state, result, PROXY_READER);
+  }
+  // CloudFront lines without their header lines: its documented field list is taken.
+  if (state.fields_length == 0 && LooksLikeCloudFront(line)) {
+    AdoptCloudFrontFields(state);
+    state.current_format = FIELDS;
   }
   for (int tries = MayFitBuiltin(line) ? 0 : BUILTIN_FORMAT_COUNT; tries < BUILTIN_FORMAT_COUNT;
        ++tries) {
     const ParseResult result = TryBuiltin(state, state.current_format, line, entry);
     if (result != PARSE_NO_MATCH) return Noted(state, result, state.current_format);
     state.current_format = (state.current_format + 1) % BUILTIN_FORMAT_COUNT;
+  }
+  if (const ParseResult result = TryUserFormats(state, state.fallback_from, 4, line, entry);
+      result != PARSE_NO_MATCH) {
+    return result;
   }
   ResetEntry(entry);
   entry.line_length = SkipLine(line);

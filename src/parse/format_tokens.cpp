@@ -70,6 +70,9 @@ constexpr TokenRow kTokens[] = {
     {CURI, "CURI", "the uri up to the next comma, not split at '?'"},
     {CQUERY, "CQUERY", "the query up to the next comma"},
     {SESSION, "SESSION", "the session, quoted as USER"},
+    {FORWARDED_FOR, "FORWARDED-FOR",
+     "the X-Forwarded-For list, plain or in double quotes: addresses only, '-' means none"},
+    {TRAN_TIME_MICRO, "TRAN-TIME-MICRO", "the transfer time in decimal microseconds"},
     {REFERER, "REFERRER", "the second name of REFERER"},
 };
 
@@ -83,9 +86,10 @@ static_assert(std::size(kTokens) == TOKEN_KIND_COUNT + 1);
 static_assert(RowsAreInByteOrder(), "row i of the token table must describe the byte i");
 
 // ---- Built-in templates, in rotation order ----------------------------------------------
-constexpr uint8_t kCombined[] = {HOST,           SKIP,   USER,    DATE_CLF, FULL_REQUEST, STATUS,
-                                 BYTES,          WN,     REFERER, IF_EOL,   AGENT,        EC,
-                                 TRAN_TIME_SECS, IF_EOL, COOKIE,  EOL};
+// A quoted address list after the agent is nginx's packaged default ("$http_x_forwarded_for");
+// anything else there (a request counter, a time in an undeclared unit) is passed over.
+constexpr uint8_t kCombined[] = {HOST,    SKIP,   USER,  DATE_CLF, FULL_REQUEST,  STATUS, BYTES, WN,
+                                 REFERER, IF_EOL, AGENT, EC,       FORWARDED_FOR, EOL};
 constexpr uint8_t kIisService[] = {
     HOST,  USER,    DATE_AUTO, TIME_24, W3SVC,  SKIP, DOMAIN,    TRAN_TIME_MILLI,
     SKIP,  BYTES,   STATUS,    SKIP,    METHOD, URI,  URI_QUERY, IF_EOL,
@@ -101,7 +105,8 @@ constexpr uint8_t kErrorLine[] = {DATE_APACHE, EOL};
 // Apache's vhost_combined and its nginx equivalents write the referer before the agent.
 constexpr uint8_t kVhostCombined[] = {DOMAIN, HOST,  SKIP,    USER,  DATE_CLF, FULL_REQUEST,
                                       STATUS, BYTES, REFERER, AGENT, COOKIE,   EOL};
-constexpr uint8_t kFtpTransfer[] = {SKIP, MONTH_NAME, DAY,    TIME_24, YEAR, SKIP,
+// xferlog: weekday, date, the transfer time in whole seconds, host, bytes, file, ...
+constexpr uint8_t kFtpTransfer[] = {SKIP, MONTH_NAME, DAY,    TIME_24, YEAR, TRAN_TIME_SECS,
                                     HOST, BYTES,      URI,    SKIP,    SKIP, SKIP,
                                     SKIP, USER,       METHOD, SKIP,    SKIP, EOL};
 
@@ -204,7 +209,11 @@ constexpr TranslationRow kW3cFields[] = {
     {"CS(HOST)", DOMAIN},
     {"CS(METHOD)", METHOD},
     {"CS(REFERER)", REFERER},
+    {"CS(REFERRER)", REFERER},
     {"CS(USER-AGENT)", AGENT},
+    {"C-AUTH-ID", USER},
+    {"CS(X-FORWARDED-FOR)", FORWARDED_FOR},
+    {"X-FORWARDED-FOR", FORWARDED_FOR},
     {"S-IP", MAY_DOMAIN},
     {"S-DNS", MAY_DOMAIN},
     {"SC-BYTES", BYTES},
@@ -220,7 +229,7 @@ constexpr TranslationRow kW3cFields[] = {
     {"DATE-UTC", DATE_YMD},
     {"TIME-UTC", TIME_24},
 };
-static_assert(std::size(kW3cFields) == 33);
+static_assert(std::size(kW3cFields) == 37);
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 #pragma once
 // The token language in which every log dialect is written.
 //
-// A template (LogFormat) is a byte string of token kinds 0..51 ended by the byte EOL (38).
+// A template (LogFormat) is a byte string of token kinds 0..53 ended by the byte EOL (38).
 // A first byte TAB_SEP (44) makes the template tab-separated; it is invalid anywhere else.
 // The byte values are fixed: user formats and translated headers are stored as bytes.
 
@@ -62,8 +62,10 @@ enum FormatToken : uint8_t {
   CURI = 49,
   CQUERY = 50,
   SESSION = 51,
+  FORWARDED_FOR = 52,
+  TRAN_TIME_MICRO = 53,
 };
-inline constexpr int TOKEN_KIND_COUNT = 52;  // bytes above 51 are invalid in a template
+inline constexpr int TOKEN_KIND_COUNT = 54;  // bytes above 53 are invalid in a template
 
 // A template: token bytes ended by EOL.
 using LogFormat = const uint8_t*;
@@ -77,11 +79,11 @@ struct TokenRow {
   const char* reads;
 };
 
-// 53 rows: the kinds 0..51 in byte order ("DATE-CLF" .. "SESSION"), then "REFERRER", a
-// second name for REFERER that user formats accept.
+// 55 rows: the kinds 0..53 in byte order ("DATE-CLF" .. "TRAN-TIME-MICRO"), then
+// "REFERRER", a second name for REFERER that user formats accept.
 extern const std::span<const TokenRow> TOKEN_TABLE;
 
-// The name of token kind `token` (0..51), e.g. "DATE-CLF"; "?" for a byte that is no kind.
+// The name of token kind `token` (0..53), e.g. "DATE-CLF"; "?" for a byte that is no kind.
 const char* TokenName(uint8_t token);
 
 // ---- Built-in formats ----------------------------------------------------------------------

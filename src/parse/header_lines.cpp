@@ -129,6 +129,25 @@ void ReadStartDateHeader(ParseState& state, const char* d) {
   if (date.in_range) SetDefaultDate(state, date);
 }
 
+// "#GMT-Offset: -0800" (Oracle Web Cache): the stamps of the lines below are local time at
+// that offset. Anything else leaves the offset as it was.
+void ReadGmtOffset(ParseState& state, const char* text) {
+  while (IsBlank(*text)) ++text;
+  const char sign = *text;
+  if (sign != '+' && sign != '-') return;
+  int digits[4];
+  const char* p = text + 1;
+  for (int i = 0; i < 4; ++i) {
+    if (i == 2 && *p == ':') ++p;
+    if (!IsDigit(*p)) return;
+    digits[i] = *p++ - '0';
+  }
+  const int hours = digits[0] * 10 + digits[1];
+  const int minutes = digits[2] * 10 + digits[3];
+  if (hours > 23 || minutes > 59) return;
+  state.w3c_utc_offset = (sign == '-' ? -1 : 1) * (hours * 60 + minutes);
+}
+
 // Lines that begin with '#': W3C extended directives and comments.
 bool ReadCommentHeader(ParseState& state, const char* text) {
   if (StartsWith("Fields:", text)) {
@@ -141,6 +160,8 @@ bool ReadCommentHeader(ParseState& state, const char* text) {
     return ReadDateHeader(state, text + 6);
   } else if (StartsWith("Start-Date: ", text)) {
     ReadStartDateHeader(state, text + 12);
+  } else if (StartsWith("GMT-Offset:", text)) {
+    ReadGmtOffset(state, text + 11);
   }
   return true;
 }
@@ -186,4 +207,31 @@ void TranslateFields(ParseState& state, const char* text, TranslationTable table
   state.fields_template[count++] = MUST_EOL;
   state.fields_template[count++] = EOL;
   state.fields_length = count;
+}
+
+bool LooksLikeCloudFront(const char* line) {
+  // Each test stops at the first byte that differs, so nothing past the line end is read.
+  const auto digits = [&line](int from, int to) {
+    for (int i = from; i < to; ++i) {
+      if (!IsDigit(line[i])) return false;
+    }
+    return true;
+  };
+  return digits(0, 4) && line[4] == '-' && digits(5, 7) && line[7] == '-' && digits(8, 10) &&
+         line[10] == '\t' && digits(11, 13) && line[13] == ':' && digits(14, 16) &&
+         line[16] == ':' && digits(17, 19) && line[19] == '\t';
+}
+
+void AdoptCloudFrontFields(ParseState& state) {
+  // The column order AWS documents for standard logs; later columns are read as SKIP.
+  static constexpr char kFields[] =
+      "date time x-edge-location sc-bytes c-ip cs-method cs(Host) cs-uri-stem sc-status "
+      "cs(Referer) cs(User-Agent) cs-uri-query cs(Cookie) x-edge-result-type x-edge-request-id "
+      "x-host-header cs-protocol cs-bytes time-taken x-forwarded-for ssl-protocol ssl-cipher "
+      "x-edge-response-result-type cs-protocol-version fle-status fle-encrypted-fields c-port "
+      "time-to-first-byte x-edge-detailed-result-type sc-content-type sc-content-len "
+      "sc-range-start sc-range-end\n";
+  TranslateFields(state, kFields, W3C_FIELDS);
+  PreferUtcDateTime(state, kFields);
+  state.fields_style = FieldStyle::W3C;
 }

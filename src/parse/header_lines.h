@@ -28,3 +28,9 @@ int32_t HeaderLineLength(const char* line);
 // line end), looked up in `table`: at most 48 tokens, then MUST_EOL and EOL. A header
 // without words (empty or blanks only) leaves fields_length at 0: no FIELDS template.
 void TranslateFields(ParseState& state, const char* text, TranslationTable table);
+
+// CloudFront's standard log files are often kept without their "#Version:" and "#Fields:"
+// lines. True when `line` begins as CloudFront's do ("2019-12-04<TAB>21:02:31<TAB>"); the
+// caller then takes CloudFront's documented field list with AdoptCloudFrontFields.
+bool LooksLikeCloudFront(const char* line);
+void AdoptCloudFrontFields(ParseState& state);

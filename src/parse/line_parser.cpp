@@ -42,6 +42,7 @@ enum TextField : int {
   F_SERVER,
   F_COOKIE,
   F_SESSION,
+  F_FORWARDED_FOR,
   F_PATH_ARG,
   FIELD_COUNT,
 };
@@ -317,8 +318,8 @@ int64_t RoundedScale(int64_t v, int64_t multiplier, int64_t divisor) {
   return (v * multiplier * 2 + divisor) / (2 * divisor);
 }
 
-// TRAN_TIME_SECS and TRAN_TIME_TICKS: n * multiplier / divisor milliseconds, rounded to the
-// nearest; '-' leaves the time absent.
+// TRAN_TIME_SECS, TRAN_TIME_TICKS and TRAN_TIME_MICRO: n * multiplier / divisor milliseconds,
+// rounded to the nearest; '-' leaves the time absent.
 Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
   if (*r.cur == '-') {
     ++r.cur;
@@ -541,6 +542,34 @@ void Fixup(Reader& r) {
   r.fields[F_AGENT] = query;
 }
 
+// FORWARDED_FOR: an address list ("198.51.100.4, 10.0.0.1", IPv6 in brackets or not), plain
+// or in double quotes; '-' is none. Anything else (a cookie, a router name, a bare counter)
+// is no address list, so the field fails and a combined line ends before it.
+Step ReadForwardedFor(Reader& r) {
+  char* const before = r.cur;
+  const Step step =
+      ReadText(r, F_FORWARDED_FOR, Q_DOUBLE, [&r](char* p) { return ScanSetBC(r, p, false); });
+  const Span& span = r.fields[F_FORWARDED_FOR];
+  if (step != Step::NEXT || span.start == nullptr) return step;
+  bool address = false;
+  for (const char* p = span.start; p < span.start + span.length; ++p) {
+    const char c = *p;
+    if (c == '.' || c == ':') {
+      address = true;
+      continue;
+    }
+    const bool hex = IsDigit(c) || (ToLowerAscii(c) >= 'a' && ToLowerAscii(c) <= 'f');
+    if (!hex && c != ',' && c != ' ' && c != '[' && c != ']') {
+      address = false;
+      break;
+    }
+  }
+  if (address) return Step::NEXT;
+  r.fields[F_FORWARDED_FOR] = Span{};
+  r.cur = before;
+  return Step::FAIL;
+}
+
 // EC: the rest of the template stays only when no number, or a number ended by a space or
 // the line end, stands here (and the line goes on).
 Step LookAheadEc(const Reader& r) {
@@ -578,6 +607,10 @@ Step ReadToken(Reader& r, uint8_t token) {
       return ReadTransferTime(r, 1000, 1);
     case TRAN_TIME_TICKS:
       return ReadTransferTime(r, 50, 3);
+    case TRAN_TIME_MICRO:
+      return ReadTransferTime(r, 1, 1000);
+    case FORWARDED_FOR:
+      return ReadForwardedFor(r);
     case TRAN_TIME_MILLI:
       return ReadMilliseconds(r);
     case TRAN_TIME_HMS:
@@ -769,7 +802,7 @@ ParseResult FinishEntry(Reader& r) {
   e.server = Terminated(r.fields[F_SERVER]);
   e.cookie = Terminated(r.fields[F_COOKIE]);
   e.session = Terminated(r.fields[F_SESSION]);
-  e.forwarded_for = EntryText{};
+  e.forwarded_for = Terminated(r.fields[F_FORWARDED_FOR]);
   if (joined.text != nullptr) e.uri = joined;
   return PARSE_ENTRY;
 }

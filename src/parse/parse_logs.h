@@ -34,6 +34,8 @@ enum class FieldStyle : uint8_t {
              //   double-quoted string is a literal quote
 };
 
+struct JsonFieldMapping;
+
 // Per-input parser state; created when the input is opened, lives as long as the input.
 struct ParseState {
   int current_format = COMBINED;  // built-in slot tried first for the next line
@@ -41,24 +43,33 @@ struct ParseState {
   int default_month = 0;          //   lines that carry no date
   int default_day = 0;
   int user_format_start[4] = {-1, -1, -1, -1};  // offsets into user_tokens; first -1 ends
-  int fields_length = 0;                        // bytes in fields_template; 0 = none
-  int year_limit = 0;                           // entries dated in this year or later are rejected
-  uint8_t user_tokens[150] = {};                // compiled user templates, each ended by EOL
-  uint8_t fields_template[50] = {};             // template of the latest field-list header
+  int fallback_from = 4;             // user formats from this index on are tried only after every
+                                     //   built-in dialect (format-for without a pattern)
+  int fields_length = 0;             // bytes in fields_template; 0 = none
+  int year_limit = 0;                // entries dated in this year or later are rejected
+  uint8_t user_tokens[150] = {};     // compiled user templates, each ended by EOL
+  uint8_t fields_template[50] = {};  // template of the latest field-list header
   FieldStyle fields_style = FieldStyle::TEMPLATE;  // how fields_template's lines are written
   bool webstar_mode = false;                       // a WebSTAR header was seen; changes CS_HOST
   bool fields_local_time = false;  // the W3C field list dates its lines by local date or time
+  int32_t w3c_utc_offset = 0;      // of W3C lines: 0 (UTC), or a "#GMT-Offset:" header's
+                                   //   minutes east of UTC (Oracle Web Cache)
+  const JsonFieldMapping* json_fields = nullptr;  // the user's JSON keys (not owned); null: none
   char path_join[1024] = {};       // the uri joined with '$' and a path argument; per
                                    //   input, so pending entries never share it
   // Set by ParseEntry for every line: what became of it, and for an entry the template that
-  // read it (a built-in slot, or BUILTIN_FORMAT_COUNT + i for user format i).
+  // read it (a built-in slot, BUILTIN_FORMAT_COUNT + i for user format i, JSON_READER or
+  // PROXY_READER).
   LineReason reason = LineReason::ENTRY;
   int8_t matched = -1;
   bool date_refused = false;  // a template read the current line up to a date it refused
 };
 
-// Templates an entry can come from: the built-in slots, then the four user formats.
-inline constexpr int TEMPLATE_COUNT = BUILTIN_FORMAT_COUNT + 4;
+// Templates an entry can come from: the built-in slots, the four user formats, then the two
+// readers that need no template: JSON objects, and the load balancer and proxy dialects.
+inline constexpr int JSON_READER = BUILTIN_FORMAT_COUNT + 4;
+inline constexpr int PROXY_READER = JSON_READER + 1;
+inline constexpr int TEMPLATE_COUNT = PROXY_READER + 1;
 
 // The dialect name of a template (ParseState::matched), e.g. "NCSA combined", "user format 1".
 const char* TemplateName(int matched);
