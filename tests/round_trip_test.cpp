@@ -96,10 +96,9 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
        "yes",
        true,
        {"-:80 198.51.100.9 - frank [12/Mar/2023:06:25:16 +0000] \"GET / HTTP/1.1\" 200 512 "}},
-      // The JSON reader is not there yet: what is written is checked, not read back.
       {"json",
        "yes",
-       false,
+       true,
        {"\"path\":\"/index.php\",\"query\":\"q=\\\"admin\\\"\"",
         "\"user\":\"NT+AUTHORITY\\\\LOCAL+SERVICE\"", "\"status\":408}", "\"duration_ms\":4502",
         "\"agent\":\"\\\"quoted\\\"\""}},
@@ -150,7 +149,8 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
     second.push_back("first.txt");
     ASSERT_EQ(RunStitcher(work, second).status, 0);
 
-    EXPECT_NE(once.find("NT+AUTHORITY\\LOCAL+SERVICE"), std::string::npos) << once;
+    // Each dialect's own form of these is among its written parts; here, that they are kept.
+    EXPECT_NE(once.find("LOCAL+SERVICE"), std::string::npos) << once;
     EXPECT_NE(once.find("408"), std::string::npos) << once;  // the entry without a request
     EXPECT_EQ(Slurp(work / "second.txt"), once);
     fs::remove_all(work);

@@ -666,8 +666,11 @@ void AppendJsonKey(LineAppender& out, Text key, bool& first) {
   first = false;
 }
 
+// A field the input wrote as a lone "-" (no value, as in a request line of "-") is left out
+// like an absent one: JSON readers, this program's among them, take "-" for no value.
 void AppendJsonText(LineAppender& out, Text key, const EntryText& field, bool& first) {
   if (field.text == nullptr || field.length <= 0) return;
+  if (field.length == 1 && field.text[0] == '-') return;
   AppendJsonKey(out, key, first);
   AppendJsonString(out, FieldText(field));
 }
