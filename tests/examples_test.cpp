@@ -157,8 +157,8 @@ std::vector<std::string> CodeLines() {
 
 // Each stitcher command of the examples, as far as it goes on its line: up to a pipe, a
 // ";", an "&" (a command sent to the background) or the closing quote of the command around it
-// ("||" inside "$(...)" is no pipe, and a value quoted whole, '...', is one word), with parallel's placeholders given a day and process
-// substitutions a file name.
+// ("||" inside "$(...)" is no pipe, and a value quoted whole, '...', is one word), with parallel's
+// placeholders given a day and process substitutions a file name.
 std::vector<std::string> StitcherCommands() {
   static const std::regex kCommand(R"((^|[\s('=]|exec )(stitcher\s(?:[^|;'&]|\|\||'[^']*')*))");
   std::vector<std::string> commands;

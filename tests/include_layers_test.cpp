@@ -35,8 +35,8 @@ constexpr Folder kFolders[] = {
 
 // Library headers that are not the operating system's.
 constexpr std::string_view kLibraryHeaders[] = {
-    "zlib.h",       "bzlib.h",          "minizip/unzip.h", "lzma.h", "zstd.h", "zstd_errors.h",
-    "libdeflate.h", "isa-l/igzip_lib.h", "simdjson.h"};
+    "zlib.h",        "bzlib.h",      "minizip/unzip.h",   "lzma.h",    "zstd.h",
+    "zstd_errors.h", "libdeflate.h", "isa-l/igzip_lib.h", "simdjson.h"};
 
 const Folder* FindFolder(std::string_view name) {
   for (const Folder& f : kFolders) {

@@ -84,7 +84,7 @@ struct SlotOptions {
   std::string user_format;  // user log formats, one per line; empty: none
   std::vector<InputFormatRule> format_rules;
   const JsonFieldMapping* json_fields = nullptr;  // the user's JSON keys; null: presets only
-  bool verbose = false;     // say which files were opened
+  bool verbose = false;                           // say which files were opened
   LineWriter format = nullptr;
   WriterOptions writer;
   WindowLimits sort_window;  // span 0: lines pass in the input's own order
@@ -114,9 +114,9 @@ struct MergeInput {
   bool first_read = false;           // first_offset is set
   const SlotOptions* options = nullptr;
   const TimeZone* input_zone = nullptr;  // zones->input, or the zone a rule names for it
-  OffsetMemo input_offsets;    // of input_zone, at this input's clock times
-  OffsetMemo written_offsets;  // of zones->written, at this input's instants
-  int64_t entry_seconds = 0;   // log time of `entry`, in seconds, for the sort window
+  OffsetMemo input_offsets;              // of input_zone, at this input's clock times
+  OffsetMemo written_offsets;            // of zones->written, at this input's instants
+  int64_t entry_seconds = 0;             // log time of `entry`, in seconds, for the sort window
   // The sort window; null when off. The pending line is its front one.
   std::unique_ptr<SortWindow> window;
   bool window_pending = false;  // the window's front line is the pending one

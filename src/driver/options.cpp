@@ -411,8 +411,8 @@ Applied AddInputZone(OptionContext&, const OptionRow&, const char* value) {
 Applied AddJsonField(OptionContext&, const OptionRow& row, const char* value) {
   std::string error;
   if (AddJsonFieldSetting(settings, value, error)) return Applied::Done;
-  SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()),
-             row.name.data(), EscapedName(value).c_str(), EscapedName(error).c_str());
+  SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()), row.name.data(),
+             EscapedName(value).c_str(), EscapedName(error).c_str());
   return Applied::Failed;
 }
 
@@ -648,7 +648,8 @@ constexpr OptionRow kOptions[] = {
      "a pattern and a zone name, such as 'haproxy*.log Europe/Berlin'",
      "  --input-timezone-for='<pattern> <zone>' as --input-timezone, for the inputs whose names\n"
      "      match <pattern> (repeatable; the first match wins)\n"},
-    {'\0', "apache-format", Takes::Value, K, L, nullptr, AddServerFormat, "an Apache LogFormat line",
+    {'\0', "apache-format", Takes::Value, K, L, nullptr, AddServerFormat,
+     "an Apache LogFormat line",
      "  --apache-format=<LogFormat line> read inputs laid out by this Apache format\n"},
     {'\0', "nginx-format", Takes::Value, K, L, nullptr, AddServerFormat, "an nginx log_format line",
      "  --nginx-format=<log_format line> read inputs laid out by this nginx format\n"},

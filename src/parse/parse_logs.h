@@ -55,8 +55,8 @@ struct ParseState {
   int32_t w3c_utc_offset = 0;      // of W3C lines: 0 (UTC), or a "#GMT-Offset:" header's
                                    //   minutes east of UTC (Oracle Web Cache)
   const JsonFieldMapping* json_fields = nullptr;  // the user's JSON keys (not owned); null: none
-  char path_join[1024] = {};       // the uri joined with '$' and a path argument; per
-                                   //   input, so pending entries never share it
+  char path_join[1024] = {};  // the uri joined with '$' and a path argument; per
+                              //   input, so pending entries never share it
   // Set by ParseEntry for every line: what became of it, and for an entry the template that
   // read it (a built-in slot, BUILTIN_FORMAT_COUNT + i for user format i, JSON_READER or
   // PROXY_READER).
