@@ -116,6 +116,9 @@ struct Follower {
 
   Follower(const fs::path& directory, const std::vector<std::string>& args, int stdin_fd = -1)
       : dir(directory), console(directory.string() + ".console") {
+    // A console left by an earlier run in the same directory (a repeated test) must not
+    // answer for this one.
+    fs::remove(console);
     program = StartProgram(STITCHER_BINARY, dir, args, console, stdin_fd, [] {});
   }
   ~Follower() {
