@@ -427,12 +427,12 @@ bool ShownBound(const Run& run, TimeKey& bound) {
   return true;
 }
 
-// While the existing content is caught up, the entry of input `slot` at `key`, the earliest
-// waiting one, may be written once no input being caught up can still give an entry before
-// it in a batch merge's order: every one of them has an entry waiting (its next in that
-// order, so not earlier, and at the same time named after `slot`, as equal times go to the
-// input named first). Inputs at the end of what they had hold nothing back, as inputs at
-// their end do in a batch merge.
+// While the existing content is caught up, the earliest waiting entry, of input `slot`, may
+// be written once no input being caught up can still give an entry before it in a batch
+// merge's order: every one of them has an entry waiting (its next in that order, so not
+// earlier, and at the same time named after `slot`, as equal times go to the input named
+// first). Inputs at the end of what they had hold nothing back, as inputs at their end do
+// in a batch merge.
 bool CaughtUpTo(const Run& run, size_t slot) {
   for (size_t i = 0; i < run.inputs.size(); ++i) {
     const Followed& f = run.inputs[i];
@@ -575,12 +575,15 @@ void SayLateInInput(const Run& run, Followed& f) {
   slot.late_most_seconds = f.window->LateMostSeconds();
   slot.counts.out_of_order = slot.lines_late;
   if (slot.lines_late == 0) return;
+  const int64_t ms = run.lateness.count();
+  const std::string lateness =
+      ms % 1000 == 0 && ms > 0 ? DurationText(ms / 1000) : std::to_string(ms) + "ms";
   Say("'%s': %lld %s up to %s behind a later entry of the same log, too late for its sort "
-      "window (%s) and the lateness (%lld ms).\n",
+      "window (%s) and the lateness (%s).\n",
       f.display.c_str(), static_cast<long long>(slot.lines_late),
       slot.lines_late == 1 ? "entry came" : "entries came",
       DurationText(slot.late_most_seconds).c_str(), DurationText(run.window.span_seconds).c_str(),
-      static_cast<long long>(run.lateness.count()));
+      lateness.c_str());
 }
 
 // Each input's sort window while following: the span asked for, and the memory a batch
@@ -624,11 +627,11 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
   run.real_time = zones.real_time;
   if (settings.sort_full) {
     // A followed log never ends, so it cannot be sorted whole.
-    SayInfo("--sort=full does not apply while following: %s.\n",
-            run.window.span_seconds > 0 ? ("each log goes through its sort window (" +
-                                           DurationText(run.window.span_seconds) + ")")
-                                              .c_str()
-                                        : "each log keeps its own order");
+    const std::string order = run.window.span_seconds > 0
+                                  ? "each log goes through its sort window (" +
+                                        DurationText(run.window.span_seconds) + ")"
+                                  : "each log keeps its own order";
+    SayInfo("--sort=full does not apply while following: %s.\n", order.c_str());
   }
   RaiseOpenFileLimit(int64_t{count} + 8);
   ChangeWatch watch;
