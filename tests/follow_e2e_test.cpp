@@ -286,33 +286,40 @@ TEST(Follow, EntriesWaitForTheOtherInputToShowALaterTime) {
 // window later; one that arrives after a later entry of its input was written is written
 // at once and counted, in the last line and for its input.
 TEST(Follow, EachInputsSortWindowPutsItsEntriesInOrder) {
-  const fs::path dir = FreshDirectory("follow-window");
-  Append(dir / "a.log", "");
-  Append(dir / "b.log", "");
-  std::vector<std::string> args = Args({"a.log", "b.log", "--sort-window=10s"});
-  args[1] = "--lateness=1h";  // only what the inputs show releases an entry
-  Follower follower(dir, args);
-  ASSERT_TRUE(follower.WaitForSaying("Caught up"));
-  for (const int at : {10, 7, 9})
-    Append(dir / "a.log", NcsaLine(kBase + at, 0, "/a/" + std::to_string(at)));
-  Append(dir / "b.log", NcsaLine(kBase + 30, 0, "/b/30"));
-  // a has shown 25 and b 30: everything up to 15 (25 less the window) may go.
-  Append(dir / "a.log", NcsaLine(kBase + 25, 0, "/a/25"));
-  ASSERT_TRUE(follower.WaitForLines(3)) << follower.Console();
-  // An entry of a for a time before a's written 10: late beyond the window.
-  Append(dir / "a.log", NcsaLine(kBase + 8, 0, "/a/8"));
-  ASSERT_TRUE(follower.WaitForLines(4)) << follower.Console();
-  EXPECT_EQ(follower.Lines().size(), 4u);
-  EXPECT_EQ(follower.End(SIGTERM), 0);
-  std::vector<std::string> paths;
-  for (const std::string& line : follower.Lines()) paths.push_back(PathOf(line));
-  EXPECT_EQ(paths, (std::vector<std::string>{"/a/7", "/a/9", "/a/10", "/a/8", "/a/25", "/b/30"}));
-  const std::string console = follower.Console();
-  EXPECT_EQ(LateSaid(console), 1) << console;
-  EXPECT_NE(console.find("'a.log': 1 entry came up to 17s behind a later entry of the same log"),
-            std::string::npos)
-      << console;
-  EXPECT_EQ(console.find("'b.log':"), std::string::npos) << console;
+  // Just before midnight: the window's reach crosses into the next day. In real time the
+  // entries are merged by instant, else by their clock time as written.
+  constexpr int64_t kNight = kBase + 10 * 3600 - 15;  // 23:59:45
+  for (const bool real_time : {true, false}) {
+    SCOPED_TRACE(real_time ? "real time" : "clock time");
+    const fs::path dir = FreshDirectory(real_time ? "follow-window-real" : "follow-window-clock");
+    Append(dir / "a.log", "");
+    Append(dir / "b.log", "");
+    std::vector<std::string> args = Args({"a.log", "b.log", "--sort-window=10s"});
+    args[1] = "--lateness=1h";  // only what the inputs show releases an entry
+    if (!real_time) args.erase(std::find(args.begin(), args.end(), "--timezone=UTC"));
+    Follower follower(dir, args);
+    ASSERT_TRUE(follower.WaitForSaying("Caught up"));
+    for (const int at : {10, 7, 9})
+      Append(dir / "a.log", NcsaLine(kNight + at, 0, "/a/" + std::to_string(at)));
+    Append(dir / "b.log", NcsaLine(kNight + 30, 0, "/b/30"));
+    // a has shown 25 and b 30: everything up to 15 (25 less the window) may go.
+    Append(dir / "a.log", NcsaLine(kNight + 25, 0, "/a/25"));
+    ASSERT_TRUE(follower.WaitForLines(3)) << follower.Console();
+    // An entry of a for a time before a's written 10: late beyond the window.
+    Append(dir / "a.log", NcsaLine(kNight + 8, 0, "/a/8"));
+    ASSERT_TRUE(follower.WaitForLines(4)) << follower.Console();
+    EXPECT_EQ(follower.Lines().size(), 4u);
+    EXPECT_EQ(follower.End(SIGTERM), 0);
+    std::vector<std::string> paths;
+    for (const std::string& line : follower.Lines()) paths.push_back(PathOf(line));
+    EXPECT_EQ(paths, (std::vector<std::string>{"/a/7", "/a/9", "/a/10", "/a/8", "/a/25", "/b/30"}));
+    const std::string console = follower.Console();
+    EXPECT_EQ(LateSaid(console), 1) << console;
+    EXPECT_NE(console.find("'a.log': 1 entry came up to 17s behind a later entry of the same log"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(console.find("'b.log':"), std::string::npos) << console;
+  }
 }
 
 // The lateness bounds the wait of an entry held in a sort window as well: a log alone,
