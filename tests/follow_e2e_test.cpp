@@ -116,6 +116,9 @@ struct Follower {
 
   Follower(const fs::path& directory, const std::vector<std::string>& args, int stdin_fd = -1)
       : dir(directory), console(directory.string() + ".console") {
+    // A console left by an earlier run in the same directory (a repeated test) must not
+    // answer for this one.
+    fs::remove(console);
     program = StartProgram(STITCHER_BINARY, dir, args, console, stdin_fd, [] {});
   }
   ~Follower() {
@@ -152,9 +155,10 @@ std::vector<std::string> Args(std::vector<std::string> inputs) {
   return args;
 }
 
-// Three servers in three zones write at their own random paces; one log is rotated by
-// rename and create, another by copy and truncate, midway. Every entry written comes out
-// once, and every entry out of time order is one the program counted as late.
+// Three servers in three zones write at their own random paces, a few entries out of order;
+// one log is rotated by rename and create, another by copy and truncate, midway. Every
+// entry written comes out once, and every entry out of time order is one the program
+// counted as late.
 TEST(Follow, ThreeWritersWithRotationsGiveEveryEntryOnceInOrderOrCountedLate) {
   const fs::path dir = FreshDirectory("follow-three");
   // Existing content, merged first as a batch merge would.
@@ -193,7 +197,11 @@ TEST(Follow, ThreeWritersWithRotationsGiveEveryEntryOnceInOrderOrCountedLate) {
           ASSERT_TRUE(follower.WaitForSaying("'b.log' was truncated"));
         }
         at += static_cast<int64_t>(random() % 3);
-        Append(log, NcsaLine(at, offsets[w], "/w" + std::to_string(w) + "/" + std::to_string(i)));
+        // Now and then an entry a few seconds back, as a server writes a slow request
+        // when it ends: within the sort window.
+        const int64_t stamp = random() % 8 == 0 ? at - 4 : at;
+        Append(log,
+               NcsaLine(stamp, offsets[w], "/w" + std::to_string(w) + "/" + std::to_string(i)));
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
       }
     });
@@ -245,12 +253,13 @@ TEST(Follow, AnEntryArrivingAfterALaterOneIsWrittenAndCountedLate) {
 }
 
 // Entries of both inputs wait until the other input has shown a later time, so they come
-// out in order however their writes interleave.
+// out in order however their writes interleave. Without a sort window an input's own
+// entries keep their order, so what an input has shown is all it holds back.
 TEST(Follow, EntriesWaitForTheOtherInputToShowALaterTime) {
   const fs::path dir = FreshDirectory("follow-order");
   Append(dir / "a.log", "");
   Append(dir / "b.log", "");
-  std::vector<std::string> args = Args({"a.log", "b.log"});
+  std::vector<std::string> args = Args({"a.log", "b.log", "--sort-window=0"});
   args[1] = "--lateness=1h";  // only what the inputs show releases an entry
   Follower follower(dir, args);
   ASSERT_TRUE(follower.WaitForSaying("Caught up"));
@@ -270,6 +279,64 @@ TEST(Follow, EntriesWaitForTheOtherInputToShowALaterTime) {
   // A signal writes everything read.
   EXPECT_EQ(paths, (std::vector<std::string>{"/b/1", "/a/3", "/b/4", "/a/6", "/b/9"}));
   EXPECT_EQ(LateSaid(follower.Console()), 0);
+}
+
+// Each input's sort window applies while following: an input's entries that arrive out of
+// order within the window come out in time order once every input has shown a time a
+// window later; one that arrives after a later entry of its input was written is written
+// at once and counted, in the last line and for its input.
+TEST(Follow, EachInputsSortWindowPutsItsEntriesInOrder) {
+  // Just before midnight: the window's reach crosses into the next day. In real time the
+  // entries are merged by instant, else by their clock time as written.
+  constexpr int64_t kNight = kBase + 10 * 3600 - 15;  // 23:59:45
+  for (const bool real_time : {true, false}) {
+    SCOPED_TRACE(real_time ? "real time" : "clock time");
+    const fs::path dir = FreshDirectory(real_time ? "follow-window-real" : "follow-window-clock");
+    Append(dir / "a.log", "");
+    Append(dir / "b.log", "");
+    std::vector<std::string> args = Args({"a.log", "b.log", "--sort-window=10s"});
+    args[1] = "--lateness=1h";  // only what the inputs show releases an entry
+    if (!real_time) args.erase(std::find(args.begin(), args.end(), "--timezone=UTC"));
+    Follower follower(dir, args);
+    ASSERT_TRUE(follower.WaitForSaying("Caught up"));
+    for (const int at : {10, 7, 9})
+      Append(dir / "a.log", NcsaLine(kNight + at, 0, "/a/" + std::to_string(at)));
+    Append(dir / "b.log", NcsaLine(kNight + 30, 0, "/b/30"));
+    // a has shown 25 and b 30: everything up to 15 (25 less the window) may go.
+    Append(dir / "a.log", NcsaLine(kNight + 25, 0, "/a/25"));
+    ASSERT_TRUE(follower.WaitForLines(3)) << follower.Console();
+    // An entry of a for a time before a's written 10: late beyond the window.
+    Append(dir / "a.log", NcsaLine(kNight + 8, 0, "/a/8"));
+    ASSERT_TRUE(follower.WaitForLines(4)) << follower.Console();
+    EXPECT_EQ(follower.Lines().size(), 4u);
+    EXPECT_EQ(follower.End(SIGTERM), 0);
+    std::vector<std::string> paths;
+    for (const std::string& line : follower.Lines()) paths.push_back(PathOf(line));
+    EXPECT_EQ(paths, (std::vector<std::string>{"/a/7", "/a/9", "/a/10", "/a/8", "/a/25", "/b/30"}));
+    const std::string console = follower.Console();
+    EXPECT_EQ(LateSaid(console), 1) << console;
+    EXPECT_NE(console.find("'a.log': 1 entry came up to 17s behind a later entry of the same log"),
+              std::string::npos)
+        << console;
+    EXPECT_EQ(console.find("'b.log':"), std::string::npos) << console;
+  }
+}
+
+// The lateness bounds the wait of an entry held in a sort window as well: a log alone,
+// whose window spans hours, still has its entries written, in time order when they were
+// read together.
+TEST(Follow, TheLatenessLetsEntriesOutOfTheSortWindow) {
+  const fs::path dir = FreshDirectory("follow-window-lateness");
+  Append(dir / "a.log", "");
+  Follower follower(dir, Args({"a.log", "--sort-window=6h"}));
+  ASSERT_TRUE(follower.WaitForSaying("Caught up"));
+  Append(dir / "a.log", NcsaLine(kBase + 60, 0, "/60") + NcsaLine(kBase, 0, "/0"));
+  ASSERT_TRUE(follower.WaitForLines(2)) << follower.Console();
+  EXPECT_EQ(follower.End(SIGINT), 0);
+  std::vector<std::string> paths;
+  for (const std::string& line : follower.Lines()) paths.push_back(PathOf(line));
+  EXPECT_EQ(paths, (std::vector<std::string>{"/0", "/60"}));
+  EXPECT_EQ(LateSaid(follower.Console()), 0) << follower.Console();
 }
 
 // A FIFO and standard input are followed as their writers write; an ended pipe ends that
@@ -374,15 +441,25 @@ TEST(Follow, TheMergedLogIsAppendedTo) {
   EXPECT_NE(lines[2].find("/second"), std::string::npos);
 }
 
+// The number of entries the console says came late in `input` ("'log0': 3 entries ..."),
+// or 0 when it says nothing of it.
+int64_t LateInInput(const std::string& console, const std::string& input) {
+  const std::string head = "'" + input + "': ";
+  const size_t at = console.find(head);
+  return at == std::string::npos ? 0 : std::stoll(console.substr(at + head.size()));
+}
+
 // The existing content is merged exactly as a batch merge merges it, also where many
-// entries of several logs share a second across the follower's reads.
+// entries of several logs share a second across the follower's reads, and where entries of
+// a log are out of order within its sort window (put in their place) and beyond it (late).
 TEST(Follow, TheExistingContentIsMergedAsABatchMergeDoes) {
   const fs::path dir = FreshDirectory("follow-catch-up");
   const int offsets[3] = {0, 60, -60};
   for (int w = 0; w < 3; ++w) {
     std::string text;
     for (int i = 0; i < 3000; ++i) {
-      text += NcsaLine(kBase + i / (9 - 2 * w), offsets[w],
+      const int64_t back = i % 7 == 3 ? 20 : i % 1000 == 999 ? 1200 : 0;
+      text += NcsaLine(kBase + i * (w + 1) / 3 - back, offsets[w],
                        "/w" + std::to_string(w) + "/" + std::to_string(i));
     }
     WriteFile(dir / ("log" + std::to_string(w)), text);
@@ -393,11 +470,18 @@ TEST(Follow, TheExistingContentIsMergedAsABatchMergeDoes) {
   batch.insert(batch.end(), {"-o", "batch.log"});
   std::vector<std::string> follow = common;
   follow.insert(follow.end(), {"-o", "follow.log", "--follow", "--follow-until=2000-01-01"});
-  ASSERT_EQ(RunStitcher(dir, batch).status, 0);
+  const ProgramRun batch_run = RunStitcher(dir, batch);
+  ASSERT_EQ(batch_run.status, 0) << batch_run.console;
   const ProgramRun run = RunStitcher(dir, follow);
   ASSERT_EQ(run.status, 0) << run.console;
   EXPECT_EQ(ReadFile(dir / "follow.log"), ReadFile(dir / "batch.log"));
-  EXPECT_EQ(LateSaid(run.console), 0);
+  for (const char* input : {"log0", "log1", "log2"}) {
+    SCOPED_TRACE(input);
+    EXPECT_GT(LateInInput(batch_run.console, input), 0) << batch_run.console;
+    EXPECT_EQ(LateInInput(run.console, input), LateInInput(batch_run.console, input))
+        << run.console;
+  }
+  EXPECT_EQ(LateSaid(run.console), CountOutOfOrder(SplitLines(ReadFile(dir / "follow.log"))));
 }
 
 // A log that does not exist yet is followed from its first line once it appears; a

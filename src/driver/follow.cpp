@@ -15,8 +15,11 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/time_zone.h"
 #include "driver/progress.h"
+#include "driver/run_plan.h"
 #include "driver/settings.h"
+#include "driver/sort_window.h"
 #include "entries/zone_shift.h"
 #include "input/input.h"
 #include "input/memory_pool.h"
@@ -61,9 +64,14 @@ constexpr CompressedMark kCompressedMarks[] = {
 // One formatted entry waiting to be written; its line is text[at, at + length) of its input.
 struct Waiting {
   TimeKey key;
-  Clock::time_point read_at;
   size_t at;
   size_t length;
+};
+
+// When an entry was read, for its lateness.
+struct ReadTime {
+  Clock::time_point when;
+  TimeKey key;
 };
 
 // One followed input.
@@ -87,11 +95,19 @@ struct Followed {
   size_t carry_used = 0;
   bool skipping = false;  // passing over the rest of a line too long to read
 
-  std::deque<Waiting> waiting;  // formatted entries, in the order read
+  // The input's sort window, null when off: entries go in as read and come out in time
+  // order into `waiting`, as the window of a batch merge lets them go, or earlier when the
+  // lateness of an entry forces them out.
+  std::unique_ptr<SortWindow> window;
+  bool existing = false;  // the window holds existing content not yet let go at its end
+
+  std::deque<Waiting> waiting;  // formatted entries, in the order they may be written
   std::string text;             // their lines; text_head bytes before the first are written
   size_t text_head = 0;
-  bool shown_any = false;  // an entry was read
-  TimeKey shown = 0;       // the latest time read
+  std::deque<ReadTime> reads;  // entries not yet known written, in the order read
+  bool shown_any = false;      // an entry was read
+  TimeKey shown = 0;           // the latest time read
+  int64_t newest_seconds = 0;  // and its log time in seconds, for the window
 
   bool CatchingUp() const { return !ended && file.IsOpen() && offset < catch_up_end; }
   bool Live() const { return !ended; }
@@ -104,6 +120,8 @@ struct Run {
   LineWriter format;
   WriterOptions writer_options;
   std::chrono::milliseconds lateness;
+  WindowLimits window;  // of every input; span 0: off
+  bool real_time = false;
   OutputSink* sink = nullptr;
   std::string batch;  // lines of this round, written at its end
   int64_t batch_lines = 0;
@@ -141,17 +159,48 @@ const char* CompressedKind(int fd) {
 
 // ---- Lines to entries ------------------------------------------------------------------------
 
-// Formats the slot's entry, just accepted with `key`, onto the input's waiting lines.
+// Puts a formatted line at the end of the input's waiting lines.
+void AddWaiting(Followed& f, TimeKey key, std::string_view line) {
+  const size_t at = f.text.size();
+  f.text.append(line);
+  f.waiting.push_back(Waiting{key, at, line.size()});
+}
+
+// Moves the window's oldest line to the waiting lines.
+void PassOn(Followed& f) {
+  AddWaiting(f, f.window->FrontKey(), f.window->FrontLine());
+  f.window->Pop();
+}
+
+// Lets every line of the window go: the input (or its existing content) ended, as at the
+// end of a batch merge's input.
+void EmptyWindow(Followed& f) {
+  if (f.window == nullptr) return;
+  while (!f.window->Empty()) PassOn(f);
+}
+
+// Formats the slot's entry, just accepted with `key`, onto the input's waiting lines, through
+// its sort window when there is one.
 void Enqueue(Run& run, Followed& f, TimeKey key, Clock::time_point now) {
   const LogEntry& entry = f.slot->entry;
   const size_t bound = LineSizeBound(entry);
+  f.reads.push_back(ReadTime{now, key});
+  if (!f.shown_any || key > f.shown) {
+    f.shown = key;
+    f.newest_seconds = f.slot->entry_seconds;
+  }
+  f.shown_any = true;
+  if (f.window != nullptr) {
+    char* room = f.window->Room(bound);
+    f.window->Add(key, f.slot->entry_seconds, run.format(room, bound, entry, run.writer_options));
+    while (f.window->Ready()) PassOn(f);
+    return;
+  }
   const size_t at = f.text.size();
   f.text.resize(at + bound);
   const size_t length = run.format(f.text.data() + at, bound, entry, run.writer_options);
   f.text.resize(at + length);
-  f.waiting.push_back(Waiting{key, now, at, length});
-  if (!f.shown_any || key > f.shown) f.shown = key;
-  f.shown_any = true;
+  f.waiting.push_back(Waiting{key, at, length});
 }
 
 // Where the complete lines of `data` end: after the last LF or CR, except a CR that is the
@@ -237,12 +286,14 @@ void ReadInput(Run& run, Followed& f, Clock::time_point now) {
       return;
     case ReadNow::End:
       TakeLines(run, f, true, now);
+      EmptyWindow(f);
       f.ended = true;
       f.file.Reset();
       SayInfo("Input '%s' ended.\n", f.display.c_str());
       return;
     case ReadNow::Failed:
       SayInputLost("Error reading input file '%s': %s.\n", f.display.c_str(), std::strerror(errno));
+      EmptyWindow(f);
       f.ended = true;
       f.file.Reset();
       return;
@@ -291,6 +342,7 @@ bool OpenByName(Followed& f, const Destination& destination, bool at_start) {
   f.facts = facts;
   f.offset = 0;
   f.catch_up_end = at_start && facts.regular ? facts.size : 0;
+  f.existing = f.catch_up_end > 0;
   f.carry_used = 0;
   f.skipping = false;
   if (settings.verbose) SayInfo("Opened '%s'.\n", f.display.c_str());
@@ -340,6 +392,29 @@ enum class Gate {
   Live,        // up to run.released
 };
 
+// The key of a log time in seconds (clock seconds, or an instant with real-time order), as
+// the parser would give an entry stamped with it; 0 before the year 0.
+TimeKey KeyAtSeconds(int64_t seconds, bool real_time) {
+  if (real_time) return InstantTimeKey(seconds);
+  constexpr int64_t kDay = 86400;
+  const int64_t days = seconds >= 0 ? seconds / kDay : -((-seconds + kDay - 1) / kDay);
+  const int64_t in_day = seconds - days * kDay;
+  const CivilDate date = CivilFromDays(days);
+  if (date.year < 0) return 0;
+  return static_cast<TimeKey>(
+      PackDateTime(date.year, date.month, date.day, in_day / 3600, in_day / 60 % 60, in_day % 60));
+}
+
+// The least key `f` may still give, late entries aside: without a window, the latest time it
+// has shown; with one, a window's span before the latest time, as lines up to that far back
+// are still put in their place.
+TimeKey FloorOf(const Run& run, const Followed& f) {
+  if (f.window == nullptr) return f.shown;
+  const TimeKey floor = KeyAtSeconds(f.newest_seconds - run.window.span_seconds, run.real_time);
+  // Stamps without a date, or before the year 0 less a window, have no key of their own.
+  return floor <= f.shown ? floor : 0;
+}
+
 // The time up to which live entries may be written, from what every input that can still
 // grow has shown; false when one of them has shown nothing yet.
 bool ShownBound(const Run& run, TimeKey& bound) {
@@ -347,21 +422,21 @@ bool ShownBound(const Run& run, TimeKey& bound) {
   for (const Followed& f : run.inputs) {
     if (!f.Live()) continue;
     if (!f.shown_any) return false;
-    bound = std::min(bound, f.shown);
+    bound = std::min(bound, FloorOf(run, f));
   }
   return true;
 }
 
-// While the existing content is caught up, the entry of input `slot` at `key` may be
-// written once no input being caught up can still give an entry before it in a batch
-// merge's order: every one of them has shown a later time, or the same time when it is
-// named after `slot` (equal times go to the input named first). Inputs at the end of what
-// they had hold nothing back, as inputs at their end do in a batch merge.
-bool CaughtUpTo(const Run& run, TimeKey key, size_t slot) {
+// While the existing content is caught up, the earliest waiting entry, of input `slot`, may
+// be written once no input being caught up can still give an entry before it in a batch
+// merge's order: every one of them has an entry waiting (its next in that order, so not
+// earlier, and at the same time named after `slot`, as equal times go to the input named
+// first). Inputs at the end of what they had hold nothing back, as inputs at their end do
+// in a batch merge.
+bool CaughtUpTo(const Run& run, size_t slot) {
   for (size_t i = 0; i < run.inputs.size(); ++i) {
     const Followed& f = run.inputs[i];
-    if (!f.CatchingUp()) continue;
-    if (!f.shown_any || f.shown < key || (i < slot && f.shown == key)) return false;
+    if (i != slot && f.CatchingUp() && f.waiting.empty()) return false;
   }
   return true;
 }
@@ -382,8 +457,7 @@ void WriteReleased(Run& run, Gate gate) {
     if (slot == run.inputs.size()) break;
     Followed& next = run.inputs[slot];
     const Waiting w = next.waiting.front();
-    const bool may = gate == Gate::Everything ||
-                     (gate == Gate::CatchUp && CaughtUpTo(run, w.key, slot)) ||
+    const bool may = gate == Gate::Everything || (gate == Gate::CatchUp && CaughtUpTo(run, slot)) ||
                      (run.released_any && w.key <= run.released);
     if (!may) break;
     next.waiting.pop_front();
@@ -412,8 +486,11 @@ void WriteReleased(Run& run, Gate gate) {
 }
 
 // Decides what may be written now, writes it as one flushed batch, and returns when the
-// next waiting entry's lateness runs out (Clock::time_point::max() when none waits).
+// next unwritten entry's lateness runs out (Clock::time_point::max() when none waits).
 Clock::time_point Release(Run& run, Clock::time_point now, Gate gate, bool behind) {
+  if (gate == Gate::Everything) {
+    for (Followed& f : run.inputs) EmptyWindow(f);
+  }
   if (gate == Gate::Live) {
     TimeKey bound = NO_ENTRY;
     bool any = ShownBound(run, bound);
@@ -421,9 +498,9 @@ Clock::time_point Release(Run& run, Clock::time_point now, Gate gate, bool behin
     // yet read is not late, it is merely unread.
     if (!behind) {
       for (const Followed& f : run.inputs) {
-        for (const Waiting& w : f.waiting) {
-          if (w.read_at + run.lateness > now) break;
-          bound = any ? std::max(bound, w.key) : w.key;
+        for (const ReadTime& read : f.reads) {
+          if (read.when + run.lateness > now) break;
+          bound = any ? std::max(bound, read.key) : read.key;
           any = true;
         }
       }
@@ -432,8 +509,22 @@ Clock::time_point Release(Run& run, Clock::time_point now, Gate gate, bool behin
       run.released = bound;
       run.released_any = true;
     }
+    // What may be written leaves the windows too: the lateness bounds the wait of every
+    // entry, held in a window or not.
+    if (run.released_any) {
+      for (Followed& f : run.inputs) {
+        while (f.window != nullptr && !f.window->Empty() && f.window->FrontKey() <= run.released)
+          PassOn(f);
+      }
+    }
   }
   WriteReleased(run, gate);
+  // Entries up to the released time are written (or, held in a window while the existing
+  // content is caught up, are let go with it): their lateness no longer counts.
+  for (Followed& f : run.inputs) {
+    while (!f.reads.empty() && run.released_any && f.reads.front().key <= run.released)
+      f.reads.pop_front();
+  }
   if (run.batch_lines > 0 && !run.write_failed) {
     run.write_failed = !run.sink->Write(run.batch, run.batch_lines);
   }
@@ -442,7 +533,7 @@ Clock::time_point Release(Run& run, Clock::time_point now, Gate gate, bool behin
   Clock::time_point due = Clock::time_point::max();
   if (gate == Gate::Live) {
     for (const Followed& f : run.inputs) {
-      if (!f.waiting.empty()) due = std::min(due, f.waiting.front().read_at + run.lateness);
+      if (!f.reads.empty()) due = std::min(due, f.reads.front().when + run.lateness);
     }
   }
   return due;
@@ -476,6 +567,37 @@ Clock::time_point FollowDeadline() {
   return Clock::now() + std::chrono::seconds(std::max<int64_t>(0, instant - now));
 }
 
+// Keeps the window's count of the input's entries that came too late to be put in their
+// place, and says it, as a batch merge does; said even when quiet.
+void SayLateInInput(const Run& run, Followed& f) {
+  MergeInput& slot = *f.slot;
+  slot.lines_late = f.window->LateEntries();
+  slot.late_most_seconds = f.window->LateMostSeconds();
+  slot.counts.out_of_order = slot.lines_late;
+  if (slot.lines_late == 0) return;
+  const int64_t ms = run.lateness.count();
+  const std::string lateness =
+      ms % 1000 == 0 && ms > 0 ? DurationText(ms / 1000) : std::to_string(ms) + "ms";
+  Say("'%s': %lld %s up to %s behind a later entry of the same log, too late for its sort "
+      "window (%s) and the lateness (%s).\n",
+      f.display.c_str(), static_cast<long long>(slot.lines_late),
+      slot.lines_late == 1 ? "entry came" : "entries came",
+      DurationText(slot.late_most_seconds).c_str(), DurationText(run.window.span_seconds).c_str(),
+      lateness.c_str());
+}
+
+// Each input's sort window while following: the span asked for, and the memory a batch
+// merge of as many inputs gives each window.
+WindowLimits FollowWindow(int count) {
+  RunRequest request;
+  request.inputs = count;
+  request.max_open = count;
+  request.open_file_limit = FilesWanted(count);
+  request.compress = false;
+  request.window_seconds = settings.sort_window;
+  return PlanRun(request).window;
+}
+
 // Milliseconds from `now` to `then`, rounded up, at most `most`.
 int WaitMilliseconds(Clock::time_point now, Clock::time_point then, int most) {
   if (then == Clock::time_point::max()) return most;
@@ -501,12 +623,22 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
   run.format = WriterFor(settings.output_format);
   run.writer_options = WriterOptions{settings.vhost, settings.newlines, &zones.offsetless};
   run.lateness = std::chrono::milliseconds(settings.lateness_ms);
+  run.window = FollowWindow(count);
+  run.real_time = zones.real_time;
+  if (settings.sort_full) {
+    // A followed log never ends, so it cannot be sorted whole.
+    const std::string order = run.window.span_seconds > 0
+                                  ? "each log goes through its sort window (" +
+                                        DurationText(run.window.span_seconds) + ")"
+                                  : "each log keeps its own order";
+    SayInfo("--sort=full does not apply while following: %s.\n", order.c_str());
+  }
   RaiseOpenFileLimit(int64_t{count} + 8);
   ChangeWatch watch;
   MemoryPool* pool = MPNew();
   run.inputs.resize(static_cast<size_t>(count));
-  // The sort window aside: the lateness orders a followed log. Timelines are for the run
-  // report, which following does not write.
+  // The follower keeps each input's sort window itself, beside the entries waiting for the
+  // other inputs. Timelines are for the run report, which following does not write.
   SlotOptions slot_options = SlotOptionsOf(zones, WindowLimits{});
   slot_options.timelines = false;
   bool polled = false;  // some name is looked at on a timer only
@@ -519,6 +651,7 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
     StartParsing(slot, pool);
     f.display = EscapedName(slot.name);
     f.base = BaseName(slot.name);
+    if (run.window.span_seconds > 0) f.window = std::make_unique<SortWindow>(run.window);
     OpenByName(f, destination, true);
     if (f.ended || (f.file.IsOpen() && !f.by_name)) continue;
     f.directory = watch.WatchDirectory(DirectoryName(slot.name));
@@ -563,6 +696,12 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
       if (!look && f.by_name) continue;
       if (f.by_name || !f.file.IsOpen()) LookAtName(run, f, destination, now);
       ReadInput(run, f, now);
+      // The end of an input's existing content ends its window, as the end of an input
+      // does in a batch merge.
+      if (f.existing && !f.CatchingUp()) {
+        EmptyWindow(f);
+        f.existing = false;
+      }
     }
     const bool all_ended = std::all_of(run.inputs.begin(), run.inputs.end(),
                                        [](const Followed& f) { return f.ended; });
@@ -614,6 +753,9 @@ bool FollowLogs(int count, MergeInput* inputs, const RunZones& zones) {
 
   const int64_t merged = sink->Written();
   const bool written = sink->Finish().has_value() && !run.write_failed;
+  for (Followed& f : run.inputs) {
+    if (f.window != nullptr) SayLateInInput(run, f);
+  }
   PrintStatistics(std::span(inputs, static_cast<size_t>(count)), merged, schedule);
   // Said even with --quiet: late entries are the one way the followed log is out of order.
   Say("Followed %d inputs: wrote %" PRId64 " entries, %" PRId64

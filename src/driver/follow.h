@@ -10,6 +10,14 @@
 // batch merge would: while any file is still being caught up, only the files being caught up
 // hold entries back, and the lateness does not count.
 //
+// Each input's sort window applies as in a batch merge: its entries out of order within the
+// window are put in their place, so an input with a window holds back what lies up to a
+// window before the latest time it has shown, not only what lies before that time. The
+// lateness bounds every wait, window or not: once an entry's lateness has passed, it and
+// everything of every input up to its time is written, out of the windows too. An entry of
+// an input that comes after a later one of the same input was written is late beyond its
+// window, and is counted for its input as a batch merge counts it.
+//
 // Files are followed by name, as `tail -F` does: renamed and replaced, truncated in place,
 // deleted and recreated, or not there yet at the start. Pipes, FIFOs and standard input
 // (/dev/stdin) are read as their data comes; one that ends ends that input only. Files wake
