@@ -28,9 +28,9 @@ struct Candidate {
   bool fingerprinted = false;
   bool readable = false;
   uint64_t fingerprint = 0;
-  bool sized = false;     // the head and trailer below were read
-  bool gzip = false;      // the file starts with gzip's magic bytes
-  uint32_t decoded = 0;   // the decoded size modulo 2^32 it suggests
+  bool sized = false;    // the head and trailer below were read
+  bool gzip = false;     // the file starts with gzip's magic bytes
+  uint32_t decoded = 0;  // the decoded size modulo 2^32 it suggests
 };
 
 // Reads `want` bytes at `offset` whole; false on an error or a short file.

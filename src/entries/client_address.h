@@ -57,6 +57,12 @@ struct ClientScratch {
   // entries repeat the client before them and skip the work.
   std::string last_client;
   std::string last_anonymized;
+  // A client that is a dotted quad, as most are, is rewritten from its four bytes into this
+  // fixed text instead (no string to fill); with the hash it is reused while the client
+  // stays the same address.
+  std::array<char, 48> quad_text{};
+  uint8_t quad_size = 0;  // 0 until a quad was rewritten
+  uint32_t quad = 0;      // the address quad_text was made from
 };
 
 // Applies `rules` to the client and the X-Forwarded-For list of `entry`. Rewritten fields
