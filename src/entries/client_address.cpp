@@ -496,29 +496,40 @@ bool AppendAnonymized(std::string_view text, Anonymize mode, const HashKey& key,
 
 namespace {
 
-// Rewrites a client that is the dotted quad `v4` into the scratch's fixed text.
+// The table of recently hashed dotted quads has 2^kHashedQuadBits slots: some 11 KB per input.
+constexpr int kHashedQuadBits = 8;
+
+// Rewrites a client that is the dotted quad `v4` into the scratch's fixed texts. The field
+// points there until another client takes its place, after this entry has been written.
 void RewriteDottedQuad(EntryText& field, const uint8_t* v4, const ClientRules& rules,
                        ClientScratch& scratch) {
+  if (rules.anonymize != Anonymize::HASH) {
+    // IPv4 keeps 32 - 8 * level bits.
+    const int kept = 4 - static_cast<int>(rules.anonymize);
+    uint8_t masked[4] = {};
+    std::memcpy(masked, v4, static_cast<size_t>(kept));
+    const AddressText text = Ipv4Text(masked);
+    std::memcpy(scratch.quad_text.data(), text.data, text.size);
+    scratch.quad_text[text.size] = '\0';  // field texts end in a NUL, as the line's own do
+    field = EntryText{scratch.quad_text.data(), static_cast<int32_t>(text.size)};
+    return;
+  }
   uint32_t address = 0;
   std::memcpy(&address, v4, sizeof address);
-  if (rules.anonymize != Anonymize::HASH || scratch.quad_size == 0 || address != scratch.quad) {
-    AddressText text;
-    if (rules.anonymize == Anonymize::HASH) {
-      Address whole;
-      std::memcpy(whole.bytes.data(), v4, 4);
-      text = HashedAddressText(whole, rules.key);
-    } else {
-      // IPv4 keeps 32 - 8 * level bits.
-      const int kept = 4 - static_cast<int>(rules.anonymize);
-      uint8_t masked[4] = {};
-      std::memcpy(masked, v4, static_cast<size_t>(kept));
-      text = Ipv4Text(masked);
-    }
-    std::memcpy(scratch.quad_text.data(), text.data, text.size);
-    scratch.quad_size = static_cast<uint8_t>(text.size);
-    scratch.quad = address;
+  if (scratch.hashed_quads.empty()) scratch.hashed_quads.resize(size_t{1} << kHashedQuadBits);
+  // The top bits of a multiplicative hash pick the slot.
+  ClientScratch::HashedQuad& slot =
+      scratch.hashed_quads[(address * 0x9E3779B1u) >> (32 - kHashedQuadBits)];
+  if (slot.size == 0 || slot.address != address) {
+    Address whole;
+    std::memcpy(whole.bytes.data(), v4, 4);
+    const AddressText text = HashedAddressText(whole, rules.key);
+    std::memcpy(slot.text.data(), text.data, text.size);
+    slot.text[text.size] = '\0';
+    slot.size = static_cast<uint8_t>(text.size);
+    slot.address = address;
   }
-  field = EntryText{scratch.quad_text.data(), scratch.quad_size};
+  field = EntryText{slot.text.data(), slot.size};
 }
 
 }  // namespace

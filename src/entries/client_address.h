@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "entries/log_entry.h"
 
@@ -57,12 +58,17 @@ struct ClientScratch {
   // entries repeat the client before them and skip the work.
   std::string last_client;
   std::string last_anonymized;
-  // A client that is a dotted quad, as most are, is rewritten from its four bytes into this
-  // fixed text instead (no string to fill); with the hash it is reused while the client
-  // stays the same address.
-  std::array<char, 48> quad_text{};
-  uint8_t quad_size = 0;  // 0 until a quad was rewritten
-  uint32_t quad = 0;      // the address quad_text was made from
+  // A client that is a dotted quad, as most are, is rewritten from its four bytes into a
+  // fixed text instead (no string to fill): masked into `quad_text`, or hashed into the
+  // slot of a small table of recent addresses (filled on first use), where a visitor's
+  // next requests, coming in bursts between other visitors', find it.
+  std::array<char, 16> quad_text{};
+  struct HashedQuad {
+    uint32_t address = 0;
+    uint8_t size = 0;  // 0: an empty slot
+    std::array<char, 40> text{};
+  };
+  std::vector<HashedQuad> hashed_quads;
 };
 
 // Applies `rules` to the client and the X-Forwarded-For list of `entry`. Rewritten fields
