@@ -396,7 +396,7 @@ AddressText HashedAddressText(const Address& a, const HashKey& key) {
     }
     return Ipv6Text(hashed);
   }
-  char digits[40];  // 32 digits, and room for the last group's four-byte copy
+  char digits[40] = {};  // 32 digits, and room for the last group's four-byte copy
   const uint64_t words[4] = {
       HexDigits8(static_cast<uint32_t>(high >> 32)), HexDigits8(static_cast<uint32_t>(high)),
       HexDigits8(static_cast<uint32_t>(low >> 32)), HexDigits8(static_cast<uint32_t>(low))};
