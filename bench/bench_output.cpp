@@ -95,28 +95,58 @@ void BM_Write(benchmark::State& bench) {
 }
 BENCHMARK(BM_Write)->DenseRange(0, std::size(OUTPUT_DIALECTS) - 1)->Unit(benchmark::kMillisecond);
 
-// The client rewrite of every entry: 0 X-Forwarded-For, 1 masked to /16, 2 keyed hash.
+// The corpus's entries with their clients as visits bring them: 64 visitors at a time, each
+// with bursts of requests among the others', a new crowd every 2,000 entries.
+struct Visits {
+  std::vector<std::string> clients;
+  std::vector<LogEntry> entries;
+
+  Visits() {
+    const Corpus& corpus = TheCorpus();
+    std::mt19937 rng(5);
+    clients.reserve(corpus.entries.size() / 2000 * 64 + 64);
+    for (size_t i = 0; i < corpus.entries.size(); i += 2000) {
+      for (int v = 0; v < 64; ++v) {
+        clients.push_back(std::to_string(rng() % 223 + 1) + "." + std::to_string(rng() % 256) +
+                          "." + std::to_string(rng() % 256) + "." +
+                          std::to_string(rng() % 254 + 1));
+      }
+    }
+    size_t visitor = 0;
+    for (size_t i = 0; i < corpus.entries.size(); ++i) {
+      if (rng() % 4 == 0) visitor = rng() % 64;  // bursts of four requests on average
+      LogEntry entry = corpus.entries[i];
+      entry.client_host = TextOf(clients[i / 2000 * 64 + visitor].data());
+      entries.push_back(entry);
+    }
+  }
+};
+
+// The client rewrite of every entry: 0 X-Forwarded-For, 1 masked to /16, 2 keyed hash, each
+// client drawn at random; 3 keyed hash of clients as visits bring them.
 void BM_RewriteClient(benchmark::State& bench) {
-  static const char* const kLabels[] = {"xff", "anonymize-2", "anonymize-hash"};
+  static const char* const kLabels[] = {"xff", "anonymize-2", "anonymize-hash",
+                                        "anonymize-hash-visits"};
   bench.SetLabel(kLabels[bench.range(0)]);
   ClientRules rules;
   if (bench.range(0) == 0) rules.source = ClientSource::FORWARDED;
   if (bench.range(0) == 1) rules.anonymize = Anonymize::NETWORK_16;
-  if (bench.range(0) == 2) {
+  if (bench.range(0) >= 2) {
     rules.anonymize = Anonymize::HASH;
     rules.key = HashKeyFrom("0123456789abcdef0123456789abcdef");
   }
-  const Corpus& corpus = TheCorpus();
+  static Visits visits;
+  const std::vector<LogEntry>& entries = bench.range(0) == 3 ? visits.entries : TheCorpus().entries;
   ClientScratch scratch;
   for (auto _ : bench) {
-    for (LogEntry entry : corpus.entries) {
+    for (LogEntry entry : entries) {
       RewriteClient(entry, rules, scratch);
       benchmark::DoNotOptimize(entry);
     }
   }
-  Finish(bench, corpus.entries.size());
+  Finish(bench, entries.size());
 }
-BENCHMARK(BM_RewriteClient)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RewriteClient)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // --dedupe on formatted NCSA lines from two inputs that share a third of their lines.
 void BM_Dedupe(benchmark::State& bench) {

@@ -8,7 +8,11 @@
 #   bench/output_dialect_bench.sh [files] [lines] [runs]   (default 4 files x 250,000 lines, 5 runs)
 #
 # Times are hyperfine's medians; each ratio is the variant's median over the plain NCSA
-# merge's (goals: JSON no slower than NCSA, each option at most 1.10).
+# merge's (goals: JSON no slower than NCSA, each option at most 1.10). Every client of the
+# corpus is drawn at random, so --anonymize-ip=hash finds no visitor's earlier request to
+# reuse: its worst case. On a busy machine the wall times scatter; count instructions with
+#   valgrind --tool=callgrind build/release/stitcher <the same arguments>
+# for figures that hold.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 files=${1:-4}
@@ -37,9 +41,12 @@ hyperfine --style basic --warmup 1 --runs "$runs" --export-json ../times.json \
 echo
 python3 - ../times.json <<'PY'
 import json, sys
-median = {r["command"]: r["median"] for r in json.load(open(sys.argv[1]))["results"]}
-print("Median times and ratios to the plain NCSA merge:")
+results = json.load(open(sys.argv[1]))["results"]
+median = {r["command"]: r["median"] for r in results}
+cpu = {r["command"]: r["user"] + r["system"] for r in results}
+print("Median times and ratios to the plain NCSA merge (and of the mean CPU time, user and")
+print("system, which a busy machine disturbs less):")
 for name in ["json", "combined", "dedupe", "anonymize-2", "anonymize-hash", "client-xff"]:
     print(f"{name:15} {median[name]:7.2f} s / ncsa {median['ncsa']:7.2f} s = "
-          f"{median[name] / median['ncsa']:.3f}")
+          f"{median[name] / median['ncsa']:.3f}   CPU {cpu[name] / cpu['ncsa']:.3f}")
 PY

@@ -87,6 +87,31 @@ TEST(AnonymizedAddress, KeyedHashIsStableAndKeyDependent) {
   EXPECT_NE(hashed("host.example.com", key), hashed("host.example.org", key));
 }
 
+// The names a key gives stay the same from run to run and release to release, so that
+// logs anonymised apart still group: these were written with this key file's bytes.
+TEST(AnonymizedAddress, KeyedHashKeepsItsNames) {
+  const HashKey key = HashKeyFrom("0123456789abcdef0123456789abcdef");
+  struct Case {
+    const char* address;
+    const char* hashed;
+  };
+  const Case cases[] = {
+      {"198.51.100.77", "fd5a:3a3a:3fb8:f99:80a0:3d9a:c0c3:3f42"},
+      {"2001:db8::1", "fd45:7e17:c683:84b7:26b1:c9c8:eead:ed81"},
+      {"host.example.com", "fdb9:b964:f294:fec0:6ccc:4c82:372b:2a6"},
+      // Hashes with zero groups, written as RFC 5952 says.
+      {"10.0.2.56", "fd48:355a:2b0e:bc89:5cde:df1b:f09c:0"},
+      {"10.0.16.28", "fdaf:0:95:5148:e41:dbb7:a031:b710"},
+      {"10.0.47.11", "fd9f:2b3c:c36a:3b:6342:faa:0:5e0a"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address);
+    std::string out;
+    EXPECT_TRUE(AppendAnonymized(c.address, Anonymize::HASH, key, out));
+    EXPECT_EQ(out, c.hashed);
+  }
+}
+
 // SipHash-2-4's published test vector: key 00..0f, message 00..0e.
 TEST(AnonymizedAddress, SipHashMatchesItsReferenceVector) {
   const HashKey key{0x0706050403020100ull, 0x0F0E0D0C0B0A0908ull};
@@ -141,6 +166,43 @@ TEST(RewriteClient, ForwardedClientThenMasked) {
   ClientScratch scratch;
   RewriteClient(e, {ClientSource::FORWARDED, Anonymize::NONE, {}}, scratch);
   EXPECT_STREQ(e.client_host.text, "10.0.0.2");
+}
+
+// Entry after entry through one scratch, as an input's lines go: dotted quads (rewritten
+// from their bytes), other addresses and host names (remembered texts), repeats and
+// changes in any order give each client what it alone gives, ending in a NUL.
+TEST(RewriteClient, EveryClientOfARunAsAlone) {
+  const char* const clients[] = {
+      "198.51.100.77", "198.51.100.77", "255.255.255.255",   "010.001.002.003", "0.0.0.0",
+      "2001:db8::1",   "198.51.100.77", "dsl-1.isp.example", "1.2.3.4.5",       "256.1.1.1",
+      "1.2.3",         "1.2.3.4",       "1.2.3.1234",        "1..2.3",          "1.2.3.4",
+  };
+  const HashKey key = HashKeyFrom("0123456789abcdef0123456789abcdef");
+  for (const Anonymize mode :
+       {Anonymize::NETWORK_24, Anonymize::NETWORK_16, Anonymize::NETWORK_8, Anonymize::HASH}) {
+    SCOPED_TRACE(static_cast<int>(mode));
+    const ClientRules rules{ClientSource::REMOTE, mode, key};
+    ClientScratch scratch;
+    for (const char* client : clients) {
+      SCOPED_TRACE(client);
+      std::string alone;
+      if (!AppendAnonymized(client, mode, key, alone)) {
+        // A host name keeps its domain; a text with no domain becomes "-".
+        const std::string_view name(client);
+        const size_t dot = name.find('.');
+        alone = dot == std::string_view::npos || dot + 1 == name.size()
+                    ? "-"
+                    : std::string(name.substr(dot + 1));
+      }
+      std::string text(client);
+      LogEntry e;
+      ResetEntry(e);
+      e.client_host = TextOf(text.data());
+      RewriteClient(e, rules, scratch);
+      EXPECT_EQ(std::string(e.client_host.text, static_cast<size_t>(e.client_host.length)), alone);
+      EXPECT_EQ(e.client_host.text[e.client_host.length], '\0');
+    }
+  }
 }
 
 }  // namespace

@@ -63,4 +63,52 @@ TEST(CompressedInputs, PlainGzipBzip2ZipXzAndZstdLogsMergeLikePlainOnes) {
   }
 }
 
+// A rotated log and its gzip twins are merged once, whichever is named first; a gzip file
+// that only looks like a twin (its trailer states the same decoded size) is merged beside
+// the log, as is one whose twin cannot be told from its trailer: nothing is ever lost.
+TEST(CompressedInputs, GzipTwinOfALogIsMergedOnceAndNothingElseIsLeftOut) {
+  const std::string log = LinesOf(0, 0, kLinesPerFile);
+  std::string damaged = GzipBytes(log, 1);
+  damaged[damaged.size() / 2] = static_cast<char>(damaged[damaged.size() / 2] ^ 0x55);
+  std::string last_line_differs = log;
+  last_line_differs[last_line_differs.size() - 2] = '9';  // the last entry's byte count
+  const std::string halves =
+      GzipBytes(log.substr(0, log.size() / 2)) + GzipBytes(log.substr(log.size() / 2));
+  struct Case {
+    const char* what;
+    std::string twin_bytes;  // written to twin.gz; the log is access.log.1
+    bool twin_first;         // twin.gz named before access.log.1
+    bool merged_once;
+  };
+  const Case cases[] = {
+      {"gzip twin", GzipBytes(log, 9), false, true},
+      {"gzip twin named first", GzipBytes(log, 1), true, true},
+      {"same size, last line differs", GzipBytes(last_line_differs), false, false},
+      {"damaged twin", damaged, false, false},
+      {"two gzip members", halves, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto dir = FreshDirectory("gzip-twin");
+    WriteFile(dir / "access.log.1", log);
+    WriteFile(dir / "twin.gz", c.twin_bytes);
+    const std::vector<std::string> names =
+        c.twin_first ? std::vector<std::string>{"twin.gz", "access.log.1"}
+                     : std::vector<std::string>{"access.log.1", "twin.gz"};
+    const ProgramRun run =
+        RunStitcher(dir, {"-Plain", "-Unix", "--output-format=combined", names[0], names[1]});
+    const std::string said =
+        "'" + names[1] + "' has the same content as '" + names[0] + "'; merged once.";
+    EXPECT_EQ(run.console.find(said) != std::string::npos, c.merged_once) << run.console;
+    const size_t entries = SplitLines(ReadFile(dir / "merged.log")).size();
+    if (c.merged_once) {
+      EXPECT_EQ(run.status, 0) << run.console;
+      EXPECT_EQ(entries, static_cast<size_t>(kLinesPerFile));
+    } else {
+      // Every entry of the log, and what the other file gives (a damaged one part of its own).
+      EXPECT_GT(entries, static_cast<size_t>(kLinesPerFile)) << run.console;
+    }
+  }
+}
+
 }  // namespace

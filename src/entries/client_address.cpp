@@ -1,5 +1,6 @@
 #include "entries/client_address.h"
 
+#include <bit>
 #include <cstring>
 
 #include "base/text.h"
@@ -14,25 +15,33 @@ struct Address {
   bool v6 = false;
 };
 
-// Dotted quad, each part 1..3 digits and at most 255.
+// The value of a decimal digit; above 9 for any other character.
+constexpr unsigned DigitValue(char c) {
+  return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
+}
+
+// Dotted quad, each part 1..3 digits and at most 255. It runs for every entry's client, and
+// most clients are dotted quads: each part is read in one step of at most three digits.
 bool ParseIpv4(std::string_view text, uint8_t* out) {
-  int part = 0;
-  size_t at = 0;
-  for (; part < 4; ++part) {
+  // "0.0.0.0" to "255.255.255.255": any other length is no dotted quad.
+  if (text.size() < 7 || text.size() > 15) return false;
+  const char* at = text.data();
+  const char* const end = at + text.size();
+  for (int part = 0; part < 4; ++part) {
     if (part > 0) {
-      if (at == text.size() || text[at] != '.') return false;
+      if (at == end || *at != '.') return false;
       ++at;
     }
-    int value = 0;
-    size_t digits = 0;
-    while (at < text.size() && IsDigit(text[at]) && digits < 3) {
-      value = value * 10 + (text[at++] - '0');
-      ++digits;
+    unsigned value = at != end ? DigitValue(*at) : 10;
+    if (value > 9) return false;
+    ++at;
+    for (int more = 0; more < 2 && at != end && DigitValue(*at) <= 9; ++more) {
+      value = value * 10 + DigitValue(*at++);
     }
-    if (digits == 0 || value > 255) return false;
+    if (value > 255) return false;
     out[part] = static_cast<uint8_t>(value);
   }
-  return at == text.size();
+  return at == end;
 }
 
 int HexValue(char c) {
@@ -201,7 +210,7 @@ void AddDecimalByte(AddressText& out, uint8_t value) {
   out.Add(static_cast<char>('0' + value % 10));
 }
 
-void AppendIpv4(std::string& out, const uint8_t* v4, bool mapped = false) {
+AddressText Ipv4Text(const uint8_t* v4, bool mapped = false) {
   AddressText text;
   if (mapped) {
     for (char c : std::string_view("::ffff:")) text.Add(c);
@@ -210,13 +219,40 @@ void AppendIpv4(std::string& out, const uint8_t* v4, bool mapped = false) {
     if (i > 0) text.Add('.');
     AddDecimalByte(text, v4[i]);
   }
-  out.append(text.data, text.size);
+  return text;
 }
 
 constexpr char kHex[] = "0123456789abcdef";
 
+// Two hex digits of every byte value, first digit first.
+constexpr std::array<uint16_t, 256> kHexPairs = [] {
+  std::array<uint16_t, 256> pairs{};
+  for (unsigned i = 0; i < 256; ++i) {
+    pairs[i] = static_cast<uint16_t>(static_cast<unsigned char>(kHex[i >> 4]) |
+                                     static_cast<unsigned char>(kHex[i & 0xF]) << 8);
+  }
+  return pairs;
+}();
+
+// The hex digits of a group without leading zeros, appended to `text`: all four digits are
+// stored in one piece, shifted past the leading zeros (a hashed address has eight groups,
+// and every entry's client is one).
+[[gnu::always_inline]] inline void AddHexGroup(AddressText& text, unsigned group) {
+  const int leading = group == 0 ? 3 : (std::countl_zero(static_cast<uint16_t>(group)) >> 2);
+  if constexpr (std::endian::native == std::endian::little) {
+    const uint32_t digits =
+        kHexPairs[group >> 8 & 0xFF] | static_cast<uint32_t>(kHexPairs[group & 0xFF]) << 16;
+    const uint32_t shifted = digits >> (8 * leading);
+    std::memcpy(text.data + text.size, &shifted, sizeof shifted);  // first digit first
+    text.size += static_cast<size_t>(4 - leading);
+  } else {
+    for (int shift = 4 * (3 - leading); shift >= 0; shift -= 4)
+      text.Add(kHex[group >> shift & 0xF]);
+  }
+}
+
 // RFC 5952: lower case, no leading zeros, the longest run of two or more zero groups as "::".
-void AppendIpv6(std::string& out, const uint8_t* bytes) {
+AddressText Ipv6Text(const uint8_t* bytes) {
   uint16_t groups[8];
   for (int i = 0; i < 8; ++i)
     groups[i] = static_cast<uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
@@ -244,11 +280,9 @@ void AppendIpv6(std::string& out, const uint8_t* bytes) {
       continue;
     }
     if (i > 0 && i != best + best_length) text.Add(':');
-    const unsigned group = groups[i];
-    const int digits = group >= 0x1000 ? 4 : group >= 0x100 ? 3 : group >= 0x10 ? 2 : 1;
-    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) text.Add(kHex[group >> shift & 0xF]);
+    AddHexGroup(text, groups[i]);
   }
-  out.append(text.data, text.size);
+  return text;
 }
 
 // ---- The keyed hash -------------------------------------------------------------------------
@@ -281,20 +315,108 @@ uint64_t LoadLittle(const unsigned char* p, size_t n) {
   return value;
 }
 
+// SipHash-2-4's state under one key.
+struct SipState {
+  uint64_t v0, v1, v2, v3;
+  explicit SipState(const HashKey& key)
+      : v0(0x736f6d6570736575ull ^ key.k0),
+        v1(0x646f72616e646f6dull ^ key.k1),
+        v2(0x6c7967656e657261ull ^ key.k0),
+        v3(0x7465646279746573ull ^ key.k1) {}
+  void Rounds(int count) {
+    for (int i = 0; i < count; ++i) SipRound(v0, v1, v2, v3);
+  }
+  void Absorb(uint64_t m) {
+    v3 ^= m;
+    Rounds(2);
+    v0 ^= m;
+  }
+  uint64_t Finish() {
+    v2 ^= 0xFF;
+    Rounds(4);
+    return v0 ^ v1 ^ v2 ^ v3;
+  }
+};
+
+// The eight hex digits of `v`, the first digit in the lowest byte (text order in memory on a
+// little-endian machine): each nibble spread into a byte of its own, then made a digit.
+uint64_t HexDigits8(uint32_t v) {
+  uint64_t x = v;
+  x = (x | x << 16) & 0x0000FFFF0000FFFFull;
+  x = (x | x << 8) & 0x00FF00FF00FF00FFull;
+  x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Full;  // byte i: nibble i, from the least significant
+  const uint64_t letters = ((x + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+  x += 0x3030303030303030ull + letters * ('a' - '0' - 10);
+  return __builtin_bswap64(x);
+}
+
+// Feeds `data` and its length to every one of `states` (SipHash-2-4's message words); the
+// chains are independent, so several run side by side.
+template <typename... States>
+void SipAbsorb(std::string_view data, States&... states) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+  const size_t whole = data.size() / 8 * 8;
+  for (size_t i = 0; i < whole; i += 8) {
+    const uint64_t m = LoadLittle(p + i, 8);
+    (states.Absorb(m), ...);
+  }
+  const uint64_t last = LoadLittle(p + whole, data.size() - whole) | uint64_t{data.size()} << 56;
+  (states.Absorb(last), ...);
+}
+
+// SipHash-2-4 of `data` under two keys at once.
+struct HashPair {
+  uint64_t high;
+  uint64_t low;
+};
+HashPair SipHashPair(const HashKey& key, const HashKey& second, std::string_view data) {
+  SipState one(key);
+  SipState two(second);
+  SipAbsorb(data, one, two);
+  return HashPair{one.Finish(), two.Finish()};
+}
+
 // A hashed address: fd00::/8 (unique local), the other 120 bits from the hash of the
 // address's bytes under two keys drawn from `key`, so that every address of a log keeps a
 // name of its own and no reader can tell the address without the key.
-void AppendHashedAddress(std::string& out, const Address& a, const HashKey& key) {
+AddressText HashedAddressText(const Address& a, const HashKey& key) {
   const std::string_view bytes(reinterpret_cast<const char*>(a.bytes.data()), a.v6 ? 16 : 4);
-  const uint64_t high = SipHash24(key, bytes);
-  const uint64_t low = SipHash24(HashKey{key.k0 ^ 0x5C5C5C5C5C5C5C5Cull, key.k1}, bytes);
-  uint8_t hashed[16];
-  for (int i = 0; i < 8; ++i) {
-    hashed[i] = static_cast<uint8_t>(high >> (56 - 8 * i));
-    hashed[8 + i] = static_cast<uint8_t>(low >> (56 - 8 * i));
+  auto [high, low] = SipHashPair(key, HashKey{key.k0 ^ 0x5C5C5C5C5C5C5C5Cull, key.k1}, bytes);
+  high = (high & 0x00FFFFFFFFFFFFFFull) | 0xFD00000000000000ull;
+  // Almost every hash has no zero group, so no "::" to place: its groups are written in turn,
+  // their digits made eight at a time.
+  constexpr uint64_t kLaneLow = 0x0001000100010001ull;
+  constexpr uint64_t kLaneHigh = 0x8000800080008000ull;
+  const auto has_zero_group = [&](uint64_t x) { return ((x - kLaneLow) & ~x & kLaneHigh) != 0; };
+  if (std::endian::native != std::endian::little || has_zero_group(high) || has_zero_group(low)) {
+    uint8_t hashed[16];
+    for (int i = 0; i < 8; ++i) {
+      hashed[i] = static_cast<uint8_t>(high >> (56 - 8 * i));
+      hashed[8 + i] = static_cast<uint8_t>(low >> (56 - 8 * i));
+    }
+    return Ipv6Text(hashed);
   }
-  hashed[0] = 0xFD;
-  AppendIpv6(out, hashed);
+  char digits[40] = {};  // 32 digits, and room for the last group's four-byte copy
+  const uint64_t words[4] = {
+      HexDigits8(static_cast<uint32_t>(high >> 32)), HexDigits8(static_cast<uint32_t>(high)),
+      HexDigits8(static_cast<uint32_t>(low >> 32)), HexDigits8(static_cast<uint32_t>(low))};
+  std::memcpy(digits, words, sizeof words);
+  AddressText text;
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; ++i) {
+    const uint64_t half = i < 4 ? high : low;
+    const auto group = static_cast<uint16_t>(half >> (48 - 16 * (i % 4)));
+    const int leading = std::countl_zero(group) >> 2;
+    std::memcpy(text.data + text.size, digits + 4 * i + leading, 4);
+    text.size += static_cast<size_t>(4 - leading);
+    text.data[text.size++] = ':';
+  }
+  --text.size;  // no colon after the last group
+  return text;
+}
+
+void Append(std::string& out, const AddressText& text) {
+  out.append(text.data, text.size);
 }
 
 // A text that is no address (a host name a server looked up): masking keeps its domain
@@ -316,27 +438,9 @@ void SetField(EntryText& field, std::string& text) {
 }  // namespace
 
 uint64_t SipHash24(const HashKey& key, std::string_view data) {
-  uint64_t v0 = 0x736f6d6570736575ull ^ key.k0;
-  uint64_t v1 = 0x646f72616e646f6dull ^ key.k1;
-  uint64_t v2 = 0x6c7967656e657261ull ^ key.k0;
-  uint64_t v3 = 0x7465646279746573ull ^ key.k1;
-  const auto* p = reinterpret_cast<const unsigned char*>(data.data());
-  const size_t whole = data.size() / 8 * 8;
-  for (size_t i = 0; i < whole; i += 8) {
-    const uint64_t m = LoadLittle(p + i, 8);
-    v3 ^= m;
-    SipRound(v0, v1, v2, v3);
-    SipRound(v0, v1, v2, v3);
-    v0 ^= m;
-  }
-  const uint64_t last = LoadLittle(p + whole, data.size() - whole) | uint64_t{data.size()} << 56;
-  v3 ^= last;
-  SipRound(v0, v1, v2, v3);
-  SipRound(v0, v1, v2, v3);
-  v0 ^= last;
-  v2 ^= 0xFF;
-  for (int i = 0; i < 4; ++i) SipRound(v0, v1, v2, v3);
-  return v0 ^ v1 ^ v2 ^ v3;
+  SipState state(key);
+  SipAbsorb(data, state);
+  return state.Finish();
 }
 
 HashKey HashKeyFrom(std::string_view key_file_bytes) {
@@ -366,18 +470,17 @@ bool AppendAnonymized(std::string_view text, Anonymize mode, const HashKey& key,
     if (mode != Anonymize::HASH) return false;
     // A host name is hashed by its text, so that it too keeps one name.
     Address named;
-    const uint64_t high = SipHash24(key, text);
-    const uint64_t low = SipHash24(HashKey{key.k1, key.k0}, text);
+    const auto [high, low] = SipHashPair(key, HashKey{key.k1, key.k0}, text);
     for (int i = 0; i < 8; ++i) {
       named.bytes[static_cast<size_t>(i)] = static_cast<uint8_t>(high >> (8 * i));
       named.bytes[static_cast<size_t>(8 + i)] = static_cast<uint8_t>(low >> (8 * i));
     }
     named.v6 = true;
-    AppendHashedAddress(out, named, key);
+    Append(out, HashedAddressText(named, key));
     return true;
   }
   if (mode == Anonymize::HASH) {
-    AppendHashedAddress(out, address, key);
+    Append(out, HashedAddressText(address, key));
     return true;
   }
   const int level = static_cast<int>(mode);  // 1, 2 or 3
@@ -387,13 +490,49 @@ bool AppendAnonymized(std::string_view text, Anonymize mode, const HashKey& key,
   const int kept = v4 ? 32 - 8 * level : 64 - 16 * (level - 1);
   const int total = v4 ? 32 : 128;
   for (int bit = kept; bit < total; bit += 8) bytes[bit / 8] = 0;
-  if (v4) {
-    AppendIpv4(out, bytes, address.v6);
-  } else {
-    AppendIpv6(out, bytes);
-  }
+  Append(out, v4 ? Ipv4Text(bytes, address.v6) : Ipv6Text(bytes));
   return true;
 }
+
+namespace {
+
+// The table of recently hashed dotted quads has 2^kHashedQuadBits slots: some 11 KB per input.
+constexpr int kHashedQuadBits = 8;
+
+// Rewrites a client that is the dotted quad `v4` into the scratch's fixed texts. The field
+// points there until another client takes its place, after this entry has been written.
+void RewriteDottedQuad(EntryText& field, const uint8_t* v4, const ClientRules& rules,
+                       ClientScratch& scratch) {
+  if (rules.anonymize != Anonymize::HASH) {
+    // IPv4 keeps 32 - 8 * level bits.
+    const int kept = 4 - static_cast<int>(rules.anonymize);
+    uint8_t masked[4] = {};
+    std::memcpy(masked, v4, static_cast<size_t>(kept));
+    const AddressText text = Ipv4Text(masked);
+    std::memcpy(scratch.quad_text.data(), text.data, text.size);
+    scratch.quad_text[text.size] = '\0';  // field texts end in a NUL, as the line's own do
+    field = EntryText{scratch.quad_text.data(), static_cast<int32_t>(text.size)};
+    return;
+  }
+  uint32_t address = 0;
+  std::memcpy(&address, v4, sizeof address);
+  if (scratch.hashed_quads.empty()) scratch.hashed_quads.resize(size_t{1} << kHashedQuadBits);
+  // The top bits of a multiplicative hash pick the slot.
+  ClientScratch::HashedQuad& slot =
+      scratch.hashed_quads[(address * 0x9E3779B1u) >> (32 - kHashedQuadBits)];
+  if (slot.size == 0 || slot.address != address) {
+    Address whole;
+    std::memcpy(whole.bytes.data(), v4, 4);
+    const AddressText text = HashedAddressText(whole, rules.key);
+    std::memcpy(slot.text.data(), text.data, text.size);
+    slot.text[text.size] = '\0';
+    slot.size = static_cast<uint8_t>(text.size);
+    slot.address = address;
+  }
+  field = EntryText{slot.text.data(), slot.size};
+}
+
+}  // namespace
 
 void RewriteClient(LogEntry& entry, const ClientRules& rules, ClientScratch& scratch) {
   const auto text = [](const EntryText& field) {
@@ -410,16 +549,21 @@ void RewriteClient(LogEntry& entry, const ClientRules& rules, ClientScratch& scr
   if (rules.anonymize == Anonymize::NONE) return;
   if (entry.client_host.length > 0) {
     const std::string_view client = text(entry.client_host);
-    if (client != scratch.last_client) {
-      scratch.last_client.assign(client);
-      scratch.last_anonymized.clear();
-      if (!AppendAnonymized(client, rules.anonymize, rules.key, scratch.last_anonymized)) {
-        AppendMaskedName(client, scratch.last_anonymized);
+    uint8_t v4[4];
+    if (ParseIpv4(client, v4)) {
+      RewriteDottedQuad(entry.client_host, v4, rules, scratch);
+    } else {
+      if (client != scratch.last_client) {
+        scratch.last_client.assign(client);
+        scratch.last_anonymized.clear();
+        if (!AppendAnonymized(client, rules.anonymize, rules.key, scratch.last_anonymized)) {
+          AppendMaskedName(client, scratch.last_anonymized);
+        }
       }
+      // The remembered result stays put until the next client differs, after this entry
+      // has been written.
+      SetField(entry.client_host, scratch.last_anonymized);
     }
-    // The remembered result stays put until the next client differs, after this entry
-    // has been written.
-    SetField(entry.client_host, scratch.last_anonymized);
   }
   if (entry.forwarded_for.length > 0) {
     std::string& out = scratch.forwarded;

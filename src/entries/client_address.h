@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "entries/log_entry.h"
 
@@ -57,6 +58,17 @@ struct ClientScratch {
   // entries repeat the client before them and skip the work.
   std::string last_client;
   std::string last_anonymized;
+  // A client that is a dotted quad, as most are, is rewritten from its four bytes into a
+  // fixed text instead (no string to fill): masked into `quad_text`, or hashed into the
+  // slot of a small table of recent addresses (filled on first use), where a visitor's
+  // next requests, coming in bursts between other visitors', find it.
+  std::array<char, 16> quad_text{};
+  struct HashedQuad {
+    uint32_t address = 0;
+    uint8_t size = 0;  // 0: an empty slot
+    std::array<char, 40> text{};
+  };
+  std::vector<HashedQuad> hashed_quads;
 };
 
 // Applies `rules` to the client and the X-Forwarded-For list of `entry`. Rewritten fields
