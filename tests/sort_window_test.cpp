@@ -88,6 +88,12 @@ TEST(SortWindow, OrdersWhatTheWindowHoldsAndPassesTheRestWhereItFalls) {
        {"b", "c", "a", "d"},
        1,
        20},
+      {"the byte cap releases the oldest early",
+       WindowLimits{600, 1000, 1},
+       {{30, "a"}, {20, "b"}, {40, "c"}},
+       {"a", "b", "c"},
+       1,
+       10},
   };
   for (const WindowCase& c : cases) {
     SCOPED_TRACE(c.name);

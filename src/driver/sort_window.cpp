@@ -2,23 +2,25 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace {
 
-// Chunks of line text: large enough that a chunk is taken rarely, small enough that a few
-// lines held long keep little memory. Spare chunks beyond this many are given back.
-constexpr size_t kLeastChunk = size_t{64} << 10;
-constexpr size_t kMostChunk = size_t{1} << 20;
+// Chunks of line text: large enough that a chunk is taken once every few hundred lines, small
+// enough that a window holding a few minutes of a quiet log writes and reads back its lines
+// within the processor's cache: with chunks of a megabyte, the text of every line went out to
+// memory and came back, which cost a window on an ordered log a fifth more time than none.
+// A longer line gets a chunk of its own size. Spare chunks beyond this many are given back.
+constexpr size_t kChunkBytes = size_t{64} << 10;
 constexpr size_t kSpareChunks = 2;
 
 }  // namespace
 
 SortWindow::SortWindow(const WindowLimits& limits) : limits_(limits) {}
 
-char* SortWindow::Room(size_t room) {
+char* SortWindow::NewChunk(size_t room) {
   if (!chunks_.empty()) {
     Chunk& current = chunks_[current_];
-    if (current.size - current.used >= room) return current.data.get() + current.used;
     if (current.live == 0 && current.size >= room) {
       current.used = 0;
       return current.data.get();
@@ -29,8 +31,7 @@ char* SortWindow::Room(size_t room) {
       spare_.push_back(current_);
     }
   }
-  const size_t wanted =
-      std::max(room, std::clamp(limits_.most_bytes / 16, kLeastChunk, kMostChunk));
+  const size_t wanted = std::max(room, kChunkBytes);
   // A spare chunk that holds the line, else a new one (in the slot of a spare given back).
   auto fits = std::find_if(spare_.begin(), spare_.end(),
                            [&](uint32_t chunk) { return chunks_[chunk].size >= room; });
@@ -61,71 +62,16 @@ char* SortWindow::Room(size_t room) {
   return chunk.data.get();
 }
 
-void SortWindow::Add(TimeKey key, int64_t seconds, size_t length) {
-  Chunk& chunk = chunks_[current_];
-  const Held held{key, seconds, next_order_++, current_, static_cast<uint32_t>(length), chunk.used};
-  chunk.used += length;
-  ++chunk.live;
-  if (released_any_ && key < released_key_) {
-    ++late_entries_;
-    late_most_seconds_ = std::max(late_most_seconds_, newest_seconds_ - seconds);
-  }
-  newest_seconds_ = std::max(newest_seconds_, seconds);
-  if (in_order_.empty() || !Before(held, in_order_.back())) {
-    in_order_.push_back(held);
-  } else {
-    arrived_late_.push_back(held);
-    std::push_heap(arrived_late_.begin(), arrived_late_.end(), HeapAfter);
-  }
+// Full: the lines move, oldest first, to the start of a ring twice as large.
+void SortWindow::HeldRing::Grow() {
+  std::vector<Held> larger(std::max<size_t>(16, slots_.size() * 2));
+  for (size_t i = 0; i < count_; ++i) larger[i] = slots_[(head_ + i) & (slots_.size() - 1)];
+  slots_ = std::move(larger);
+  head_ = 0;
 }
 
-const SortWindow::Held& SortWindow::Front() const {
-  if (arrived_late_.empty()) return in_order_.front();
-  if (in_order_.empty()) return arrived_late_.front();
-  return Before(arrived_late_.front(), in_order_.front()) ? arrived_late_.front()
-                                                          : in_order_.front();
-}
-
-bool SortWindow::Ready() const {
-  if (Empty()) return false;
-  if (finished_) return true;
-  const Held& front = Front();
-  // A line late beyond the window goes where it falls.
-  if (released_any_ && front.key < released_key_) return true;
-  if (front.seconds <= newest_seconds_ - limits_.span_seconds) return true;
-  return in_order_.size() + arrived_late_.size() >= limits_.most_entries ||
-         chunk_bytes_ >= limits_.most_bytes;
-}
-
-std::string_view SortWindow::FrontLine() const {
-  const Held& front = Front();
-  return {chunks_[front.chunk].data.get() + front.offset, front.length};
-}
-
-void SortWindow::Pop() {
-  uint32_t chunk = 0;
-  TimeKey key = 0;
-  if (!arrived_late_.empty() &&
-      (in_order_.empty() || Before(arrived_late_.front(), in_order_.front()))) {
-    chunk = arrived_late_.front().chunk;
-    key = arrived_late_.front().key;
-    std::pop_heap(arrived_late_.begin(), arrived_late_.end(), HeapAfter);
-    arrived_late_.pop_back();
-  } else {
-    chunk = in_order_.front().chunk;
-    key = in_order_.front().key;
-    in_order_.pop_front();
-  }
-  released_key_ = released_any_ ? std::max(released_key_, key) : key;
-  released_any_ = true;
-  Release(chunk);
-}
-
-// The chunk's text stays in place until a later Room reuses it, so the line just popped can
-// still be read.
+// A chunk none of whose lines is held goes among the spares.
 void SortWindow::Release(uint32_t chunk) {
-  Chunk& held = chunks_[chunk];
-  if (--held.live > 0 || chunk == current_) return;
-  chunk_bytes_ -= held.size;
+  chunk_bytes_ -= chunks_[chunk].size;
   spare_.push_back(chunk);
 }
