@@ -401,7 +401,7 @@ TimeKey KeyAtSeconds(int64_t seconds, bool real_time) {
   const int64_t in_day = seconds - days * kDay;
   const CivilDate date = CivilFromDays(days);
   if (date.year < 0) return 0;
-  return static_cast<TimeKey>(
+  return ClockTimeKey(
       PackDateTime(date.year, date.month, date.day, in_day / 3600, in_day / 60 % 60, in_day % 60));
 }
 

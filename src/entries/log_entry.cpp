@@ -40,10 +40,8 @@ int64_t PackDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, int
 
 TimeKey MakeTimeKey(const LogEntry& entry) {
   const auto u = [](int32_t v) { return v > 0 ? int64_t{v} : int64_t{0}; };
-  const auto clock =
-      static_cast<TimeKey>(PackDateTime(u(entry.year), u(entry.month), u(entry.day), u(entry.hour),
-                                        u(entry.minute), u(entry.second)));
-  const auto millisecond =
-      static_cast<TimeKey>(entry.millisecond < 1000 ? u(entry.millisecond) : 999);
-  return (clock << 10) + millisecond;
+  const int64_t clock = PackDateTime(u(entry.year), u(entry.month), u(entry.day), u(entry.hour),
+                                     u(entry.minute), u(entry.second));
+  return ClockTimeKey(clock,
+                      entry.millisecond < 1000 ? static_cast<int32_t>(u(entry.millisecond)) : 999);
 }

@@ -83,3 +83,8 @@ int64_t PackDateTime(int64_t year, int64_t month, int64_t day, int64_t hour, int
 // exactly, to the millisecond where the input gives one; a negative field counts as 0 and a
 // millisecond above 999 as 999.
 TimeKey MakeTimeKey(const LogEntry& entry);
+
+// The key of a date and time packed by PackDateTime, at `millisecond` (0..999) of its second.
+constexpr TimeKey ClockTimeKey(int64_t packed, int32_t millisecond = 0) {
+  return (static_cast<TimeKey>(packed) << 10) + static_cast<TimeKey>(millisecond);
+}
