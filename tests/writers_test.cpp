@@ -184,7 +184,7 @@ TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
   }
 }
 
-// Fields are copied in runs up to the next byte that must be rewritten, found 16 bytes at
+// Fields are copied in runs up to the next byte that may need rewriting, found 16 bytes at
 // a time: one such byte at every place of fields of lengths around those blocks (first
 // byte, inside a block, at a block's edge, in the last, overlapping block) is rewritten
 // there and nowhere else, in a field between separators (the uri) and a quoted one (the
@@ -197,8 +197,16 @@ TEST_F(Writers, RewrittenBytesAtEveryPlaceOfAField) {
     const char* ending_agent;  // ... as the agent's last byte, before the closing quote
   };
   const Case cases[] = {
-      {' ', "+", " ", " "},  {'\t', "+", "\t", "\t"},       {'\r', "+", " ", " "},
-      {'\n', "+", " ", " "}, {'"', "\\\"", "\\\"", "\\\""}, {'\\', "\\", "\\", "\\\\"},
+      {' ', "+", " ", " "},
+      {'\t', "+", "\t", "\t"},
+      {'\r', "+", " ", " "},
+      {'\n', "+", " ", " "},
+      {'"', "\\\"", "\\\"", "\\\""},
+      {'\\', "\\", "\\", "\\\\"},
+      // Other control bytes and bytes from 128 up are written as they are.
+      {'\x01', "\x01", "\x01", "\x01"},
+      {'\x1f', "\x1f", "\x1f", "\x1f"},
+      {'\xe9', "\xe9", "\xe9", "\xe9"},
   };
   for (const size_t length : {1, 2, 15, 16, 17, 31, 32, 33, 47, 70}) {
     for (size_t at = 0; at < length; ++at) {
