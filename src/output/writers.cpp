@@ -1,19 +1,15 @@
 #include "output/writers.h"
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <span>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "base/check.h"
 #include "entries/zone_shift.h"
+#include "platform/byte_scan.h"
 
 namespace {
 
@@ -122,37 +118,15 @@ constexpr std::array<uint8_t, 256> SCAN_STOPS = [] {
 }();
 
 // The length of the leading run of `size` bytes at `p` that holds no byte `scan` stops at.
-// Most fields hold none: the scan goes 16 bytes at a time where the processor allows it,
-// and may then stop early, at any control byte (a rare guest in a log field), which the
-// caller copies as it is.
+// Most fields hold none. A long one is scanned 16 bytes a step for the quote, the
+// backslash and the bytes from 0 up to the blank (FIELD) or to CR (QUOTED), so the scan
+// may stop early, at any control byte (a rare guest in a log field), which the caller
+// copies as it is.
 size_t PlainRun(const char* p, size_t size, ByteScan scan) {
-  size_t at = 0;
-#if defined(__SSE2__)
   if (size >= 16) {
-    // Three tests a block: the quote, the backslash, and the bytes from 0 up to the blank
-    // (FIELD) or to CR (QUOTED), compared as unsigned.
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i low = _mm_set1_epi8(scan == ByteScan::FIELD ? ' ' : '\r');
-    const auto stops = [&](size_t offset) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset));
-      const __m128i hits =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)),
-                       _mm_cmpeq_epi8(_mm_min_epu8(v, low), v));
-      return static_cast<unsigned>(_mm_movemask_epi8(hits));
-    };
-    for (; at + 16 <= size; at += 16) {
-      if (const unsigned mask = stops(at)) return at + static_cast<size_t>(std::countr_zero(mask));
-    }
-    // The last bytes: the 16 that end the text, those before `at` known to hold no stop.
-    if (at < size) {
-      const size_t last = size - 16;
-      if (const unsigned mask = stops(last))
-        return last + static_cast<size_t>(std::countr_zero(mask));
-    }
-    return size;
+    return FindByteOrLow(p, size, '"', '\\', scan == ByteScan::FIELD ? ' ' : '\r');
   }
-#endif
+  size_t at = 0;
   const auto wanted = static_cast<uint8_t>(scan);
   const auto stops = [p](size_t i) { return SCAN_STOPS[static_cast<unsigned char>(p[i])]; };
   // Four bytes a test while four remain, then byte by byte to the stop or the end.
