@@ -184,6 +184,51 @@ TEST_F(Writers, QuotesInsideQuotedFieldsAreEscaped) {
   }
 }
 
+// Fields are copied in runs up to the next byte that may need rewriting, found 16 bytes at
+// a time: one such byte at every place of fields of lengths around those blocks (first
+// byte, inside a block, at a block's edge, in the last, overlapping block) is rewritten
+// there and nowhere else, in a field between separators (the uri) and a quoted one (the
+// agent).
+TEST_F(Writers, RewrittenBytesAtEveryPlaceOfAField) {
+  struct Case {
+    char byte;
+    const char* in_uri;        // what the uri writes for it
+    const char* in_agent;      // what the agent writes for it
+    const char* ending_agent;  // ... as the agent's last byte, before the closing quote
+  };
+  const Case cases[] = {
+      {' ', "+", " ", " "},
+      {'\t', "+", "\t", "\t"},
+      {'\r', "+", " ", " "},
+      {'\n', "+", " ", " "},
+      {'"', "\\\"", "\\\"", "\\\""},
+      {'\\', "\\", "\\", "\\\\"},
+      // Other control bytes and bytes from 128 up are written as they are.
+      {'\x01', "\x01", "\x01", "\x01"},
+      {'\x1f', "\x1f", "\x1f", "\x1f"},
+      {'\xe9', "\xe9", "\xe9", "\xe9"},
+  };
+  for (const size_t length : {1, 2, 15, 16, 17, 31, 32, 33, 47, 70}) {
+    for (size_t at = 0; at < length; ++at) {
+      for (const Case& c : cases) {
+        std::string field(length, 'a');
+        field[at] = c.byte;
+        SCOPED_TRACE("byte " + std::to_string(c.byte) + " at " + std::to_string(at) + " of " +
+                     std::to_string(length));
+        LogEntry e = Example();
+        e.uri = TextOf(field.data());
+        e.agent = TextOf(field.data());
+        const std::string before(at, 'a'), after(length - at - 1, 'a');
+        const bool last = at + 1 == length;
+        EXPECT_EQ(Format(FormatNcsaLine, e),
+                  "- - - [05/Mar/2001:14:07:09 -0500] \"GET " + before + c.in_uri + after +
+                      " HTTP/1.0\" 200 1024 \"-\" \"" + before +
+                      (last ? c.ending_agent : c.in_agent) + after + "\"\n");
+      }
+    }
+  }
+}
+
 // The line space of an entry holds its whole line, escapes included, whichever field is
 // long: nothing is shed.
 TEST_F(Writers, LineSpaceHoldsEveryFieldEscaped) {

@@ -9,6 +9,7 @@
 
 #include "base/check.h"
 #include "entries/zone_shift.h"
+#include "platform/byte_scan.h"
 
 namespace {
 
@@ -99,6 +100,54 @@ constexpr Text TERMINATORS[3] = {Literal("\r"), Literal("\n"), Literal("\r\n")};
 // How a field inside double quotes writes a quote of its own.
 enum class Quotes : uint8_t { AS_IS, BACKSLASH, DOUBLED };
 
+// ---- Scanning for the bytes a field rewrites --------------------------------------------
+
+// The bytes a field is scanned for. FIELD: a field that stands between separators, where
+// blank, tab, CR and LF are rewritten; QUOTED: one between double quotes, where only CR
+// and LF are. Both stop at the double quote and the backslash, which escaping looks at.
+enum class ByteScan : uint8_t { FIELD = 1, QUOTED = 2 };
+
+// For every byte value, the scans that stop at it (bits of ByteScan).
+constexpr std::array<uint8_t, 256> SCAN_STOPS = [] {
+  std::array<uint8_t, 256> stops{};
+  constexpr uint8_t BOTH =
+      static_cast<uint8_t>(ByteScan::FIELD) | static_cast<uint8_t>(ByteScan::QUOTED);
+  for (const unsigned char c : {'\r', '\n', '"', '\\'}) stops[c] = BOTH;
+  for (const unsigned char c : {' ', '\t'}) stops[c] = static_cast<uint8_t>(ByteScan::FIELD);
+  return stops;
+}();
+
+// The length of the leading run of `size` bytes at `p` that holds no byte `scan` stops at.
+// Most fields hold none. A long one is scanned 16 bytes a step for the quote, the
+// backslash and the bytes from 0 up to the blank (FIELD) or to CR (QUOTED), so the scan
+// may stop early, at any control byte (a rare guest in a log field), which the caller
+// copies as it is.
+size_t PlainRun(const char* p, size_t size, ByteScan scan) {
+  if (size >= 16) {
+    return FindByteOrLow(p, size, '"', '\\', scan == ByteScan::FIELD ? ' ' : '\r');
+  }
+  size_t at = 0;
+  const auto wanted = static_cast<uint8_t>(scan);
+  const auto stops = [p](size_t i) { return SCAN_STOPS[static_cast<unsigned char>(p[i])]; };
+  // Four bytes a test while four remain, then byte by byte to the stop or the end.
+  while (at + 4 <= size &&
+         ((stops(at) | stops(at + 1) | stops(at + 2) | stops(at + 3)) & wanted) == 0) {
+    at += 4;
+  }
+  while (at < size && (stops(at) & wanted) == 0) ++at;
+  return at;
+}
+
+// "00" to "99", for writing numbers two digits at a time.
+constexpr std::array<char, 200> DIGIT_PAIRS = [] {
+  std::array<char, 200> pairs{};
+  for (size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
 // ---- Bounded appender --------------------------------------------------------------------
 
 // Appends pieces of one line to a buffer of `size` bytes (size > 0), keeping the last byte
@@ -122,12 +171,7 @@ class LineAppender {
   // `closer_follows` telling whether the closing quote comes right behind the text.
   void AppendField(Text text, char blank_as, Quotes quotes = Quotes::AS_IS,
                    bool closer_follows = false) {
-    char* const start = at_;
-    AppendEscaped(text, quotes, closer_follows);
-    if (overflowed_) return;
-    for (char* c = start; c != at_; ++c) {
-      if (*c == ' ' || *c == '\t' || *c == '\r' || *c == '\n') *c = blank_as;
-    }
+    AppendRewritten(text, ByteScan::FIELD, blank_as, quotes, closer_follows);
   }
 
   // Appends a field that a line writes without quotes. One that begins with a character a
@@ -147,12 +191,7 @@ class LineAppender {
   // Appends a field that stands between quotes, where blanks and tabs are safe: only CR
   // and LF are written as `line_end_as`; quotes are escaped as `quotes` says.
   void AppendQuoted(Text text, char line_end_as, Quotes quotes) {
-    char* const start = at_;
-    AppendEscaped(text, quotes, true);
-    if (overflowed_) return;
-    for (char* c = start; c != at_; ++c) {
-      if (*c == '\r' || *c == '\n') *c = line_end_as;
-    }
+    AppendRewritten(text, ByteScan::QUOTED, line_end_as, quotes, true);
   }
 
   void Append(char c) {
@@ -165,9 +204,9 @@ class LineAppender {
 
   // A decimal number printed as printf's "%0<width>d" prints it: a '-' for a negative
   // number, then the digits, zero-padded after the sign to `width` characters in all.
-  // The digits are written in place, from the last one back.
-  void AppendDecimal(int64_t value, size_t width = 0) {
-    // Most numbers of a line are clock and date parts: 0..99, at most two wide.
+  // Inlined for the clock and date parts, 0..99 at most two wide, that most numbers of a
+  // line are.
+  [[gnu::always_inline]] void AppendDecimal(int64_t value, size_t width = 0) {
     if (value >= 0 && value < 100 && width <= 2) {
       const size_t length = value >= 10 || width == 2 ? 2 : 1;
       if (length > static_cast<size_t>(end_ - at_)) {
@@ -178,25 +217,7 @@ class LineAppender {
       *at_++ = static_cast<char>('0' + value % 10);
       return;
     }
-    const bool negative = value < 0;
-    // The magnitude in unsigned arithmetic, so that INT64_MIN has one too.
-    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    size_t digits = 1;
-    for (uint64_t rest = magnitude / 10; rest != 0; rest /= 10) ++digits;
-    const size_t sign = negative ? 1 : 0;
-    const size_t length = sign + digits < width ? width : sign + digits;
-    if (length > static_cast<size_t>(end_ - at_)) {
-      overflowed_ = true;
-      return;
-    }
-    char* digit = at_ + length;
-    for (size_t i = 0; i < digits; ++i) {
-      *--digit = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    }
-    while (digit > at_ + sign) *--digit = '0';
-    if (negative) *at_ = '-';
-    at_ += length;
+    AppendLongDecimal(value, width);
   }
 
   // A status, byte count or transfer time: "-" when it is absent (negative).
@@ -217,37 +238,71 @@ class LineAppender {
   }
 
  private:
-  // Appends `text` as the content of a double-quoted field, so that a reader finds the
-  // closing quote where it is. BACKSLASH: a quote as \", a run of backslashes doubled where
-  // a quote follows it (in the text, or the closer when `closer_follows`), as Apache writes
-  // them; DOUBLED: a quote as "", as W3C strings write it.
-  void AppendEscaped(Text text, Quotes quotes, bool closer_follows) {
-    if (quotes == Quotes::AS_IS || text.size == 0) {
-      Append(text);
+  // AppendDecimal for any other number. The digits go two at a time, from the last one
+  // back, into a scratch as wide as the widest number, and then to the line.
+  void AppendLongDecimal(int64_t value, size_t width) {
+    const bool negative = value < 0;
+    // The magnitude in unsigned arithmetic, so that INT64_MIN has one too.
+    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    char scratch[20];
+    char* const last = scratch + sizeof scratch;
+    char* first = last;
+    while (magnitude >= 100) {
+      first -= 2;
+      std::memcpy(first, DIGIT_PAIRS.data() + 2 * (magnitude % 100), 2);
+      magnitude /= 100;
+    }
+    if (magnitude >= 10) {
+      first -= 2;
+      std::memcpy(first, DIGIT_PAIRS.data() + 2 * magnitude, 2);
+    } else {
+      *--first = static_cast<char>('0' + magnitude);
+    }
+    const auto digits = static_cast<size_t>(last - first);
+    const size_t sign = negative ? 1 : 0;
+    const size_t length = sign + digits < width ? width : sign + digits;
+    if (length > static_cast<size_t>(end_ - at_)) {
+      overflowed_ = true;
       return;
     }
-    const char* const end = text.data + text.size;
-    const bool plain = std::memchr(text.data, '"', text.size) == nullptr;
-    if (plain && (quotes != Quotes::BACKSLASH || !closer_follows || end[-1] != '\\')) {
-      Append(text);
-      return;
-    }
-    for (const char* p = text.data; p < end;) {
+    if (negative) *at_ = '-';
+    std::memset(at_ + sign, '0', length - sign - digits);
+    std::memcpy(at_ + length - digits, first, digits);
+    at_ += length;
+  }
+
+  // Appends `text` in one pass: runs of bytes that need no change are copied whole, and
+  // each byte the scan stops at is rewritten. Line ends (and, for FIELD, blanks and tabs)
+  // are written as `blank_as`. Quotes are escaped as the content of a double-quoted field,
+  // so that a reader finds the closing quote where it is. BACKSLASH: a quote as \", a run
+  // of backslashes doubled where a quote follows it (in the text, or the closer when
+  // `closer_follows`), as Apache writes them; DOUBLED: a quote as "", as W3C strings write
+  // it; AS_IS: quotes and backslashes unchanged.
+  void AppendRewritten(Text text, ByteScan scan, char blank_as, Quotes quotes,
+                       bool closer_follows) {
+    const char* p = text.data;
+    const char* const end = p + text.size;
+    while (p < end) {
+      const size_t run = PlainRun(p, static_cast<size_t>(end - p), scan);
+      Append(Text{p, run});
+      p += run;
+      if (p == end) return;
       if (*p == '"') {
-        Append(quotes == Quotes::BACKSLASH ? '\\' : '"');
+        if (quotes != Quotes::AS_IS) Append(quotes == Quotes::BACKSLASH ? '\\' : '"');
         Append(*p++);
-        continue;
+      } else if (*p == '\\') {
+        const char* const backslashes = p;
+        while (p < end && *p == '\\') ++p;
+        const Text backslash_run{backslashes, static_cast<size_t>(p - backslashes)};
+        Append(backslash_run);
+        const bool before_quote = p < end ? *p == '"' : closer_follows;
+        if (quotes == Quotes::BACKSLASH && before_quote) Append(backslash_run);
+      } else if ((SCAN_STOPS[static_cast<unsigned char>(*p)] & static_cast<uint8_t>(scan)) != 0) {
+        Append(blank_as);  // a line end, or for FIELD a blank or tab
+        ++p;
+      } else {
+        Append(*p++);  // another control byte, where the scan stops too
       }
-      if (*p != '\\' || quotes != Quotes::BACKSLASH) {
-        Append(*p++);
-        continue;
-      }
-      const char* const run = p;
-      while (p < end && *p == '\\') ++p;
-      const bool before_quote = p < end ? *p == '"' : closer_follows;
-      const Text backslashes{run, static_cast<size_t>(p - run)};
-      Append(backslashes);
-      if (before_quote) Append(backslashes);
     }
   }
 
@@ -792,12 +847,14 @@ size_t LineSizeBound(const LogEntry& entry) {
   // byte outside UTF-8 as \u00XX. Quotes around a field that needs them, and its key.
   constexpr size_t WORST_EXPANSION = 6;
   constexpr size_t PER_FIELD = 3;
-  size_t bound = FIXED_PART;
-  for (const EntryText* field :
-       {&entry.client_host, &entry.domain, &entry.user, &entry.method, &entry.uri, &entry.query,
-        &entry.protocol, &entry.referer, &entry.agent, &entry.cookie, &entry.source}) {
-    bound += WORST_EXPANSION * static_cast<size_t>(field->length) + PER_FIELD;
-  }
+  constexpr size_t FIELDS = 11;
+  // The lengths of the texts (never negative) added once, then scaled.
+  const int64_t texts = int64_t{entry.client_host.length} + entry.domain.length +
+                        entry.user.length + entry.method.length + entry.uri.length +
+                        entry.query.length + entry.protocol.length + entry.referer.length +
+                        entry.agent.length + entry.cookie.length + entry.source.length;
+  const size_t bound =
+      FIXED_PART + FIELDS * PER_FIELD + WORST_EXPANSION * static_cast<size_t>(texts);
   return bound > LINE_BUFFER_SIZE ? bound : LINE_BUFFER_SIZE;
 }
 
