@@ -631,7 +631,7 @@ Step ReadToken(Reader& r, uint8_t token) {
     case COOKIE:
       return ReadText(r, F_COOKIE, Q_DOUBLE | Q_ANGLE, set_c);
     case PROTOCOL:
-      return ReadText(r, F_PROTOCOL, 0, set_a);
+      return ReadText(r, F_PROTOCOL, r.style == FieldStyle::W3C ? unsigned{Q_DOUBLE} : 0u, set_a);
     case DOMAIN:
       return ReadDomain(r, false);
     case MAY_DOMAIN:
@@ -691,6 +691,33 @@ Step ReadToken(Reader& r, uint8_t token) {
   // TAB_SEP after the first byte, or a byte that is no token. Built-in templates never
   // hold one and user templates are checked when they are compiled.
   STITCHER_FAIL(MODULE, "Invalid log format field");
+}
+
+// The tokens whose readers take only a bare value: dates and times, numbers.
+bool ReadsOnlyBareValues(uint8_t token) {
+  switch (token) {
+    case STATUS:
+    case BYTES:
+    case TRAN_TIME_SECS:
+    case TRAN_TIME_TICKS:
+    case TRAN_TIME_MILLI:
+    case TRAN_TIME_HMS:
+    case TRAN_TIME_MICRO:
+      return true;
+    default:
+      return IsDateToken(token);
+  }
+}
+
+// A W3C log that quotes every value (Imperva Incapsula: "2024-03-05" "10:00:00" "GET" ...):
+// a date, time or number is read inside its quotes, and the closing quote must follow it.
+Step ReadQuotedBareValue(Reader& r, uint8_t token) {
+  ++r.cur;
+  const Step step = ReadToken(r, token);
+  if (step != Step::NEXT) return step;
+  if (*r.cur != '"') return Step::FAIL;
+  ++r.cur;
+  return Step::NEXT;
 }
 
 // ---- Finishing an entry ------------------------------------------------------------------
@@ -858,7 +885,9 @@ ParseResult ReadLine(ParseState& state, char* line, LogFormat format, LogEntry& 
       if (IsLetter(c)) t = WN_WORD;
     } else {
       r.next_token = *t;
-      step = ReadToken(r, token);
+      step = r.style == FieldStyle::W3C && *r.cur == '"' && ReadsOnlyBareValues(token)
+                 ? ReadQuotedBareValue(r, token)
+                 : ReadToken(r, token);
     }
     if (step == Step::FAIL) {
       if (!fallback.taken) return result(PARSE_NO_MATCH);
