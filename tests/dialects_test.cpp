@@ -1237,6 +1237,39 @@ const std::vector<JsonSample>& ProxySamples() {
        "10.0.1.2:33317 [06/Feb/2009:12:14:14.655 +0100] http-in static/srv1 10/0/30/69/109 200 "
        "2750 - - ---- 1/1/1/1/0 0/0 \"GET /index.html HTTP/1.1\"",
        PARSE_ENTRY, kHaproxyFields, 60},
+      // option httplog clf: the accept date in GMT, its milliseconds and Ta behind the request.
+      {"HAProxy httplog clf",
+       "10.0.1.2 - - [06/Feb/2009:11:14:14 +0000] \"GET /index.html HTTP/1.1\" 200 2750 \"\" "
+       "\"\" 33317 655 \"http-in\" \"static\" \"srv1\" 10 0 30 69 109 \"----\" 1 1 1 1 0 0 0 "
+       "\"\" \"\" \"\" \"\"",
+       PARSE_ENTRY, With(kHaproxyFields, {{"time", "11:14:14"}}), 0},
+      {"HAProxy httplog clf of an aborted request (Ta -1)",
+       "10.0.1.2 - - [06/Feb/2009:11:14:14 +0000] \"GET /index.html HTTP/1.1\" 200 2750 \"\" "
+       "\"\" 33317 655 \"http-in\" \"static\" \"<NOSRV>\" 10 -1 -1 -1 -1 \"CR--\" 1 1 0 0 0 0 0 "
+       "\"\" \"\" \"\" \"\"",
+       PARSE_ENTRY,
+       {{"host", "10.0.1.2"},
+        {"date", "2009-02-06"},
+        {"time", "11:14:14"},
+        {"ms", "655"},
+        {"method", "GET"},
+        {"uri", "/index.html"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "2750"}},
+       0},
+      // Numbers behind empty referer and agent that are not HAProxy's are passed over.
+      {"combined with empty referer and agent and a number behind",
+       "10.0.1.2 - - [06/Feb/2009:11:14:14 +0000] \"GET /index.html HTTP/1.1\" 200 2750 \"\" "
+       "\"\" 33317 655",
+       PARSE_ENTRY,
+       {{"host", "10.0.1.2"},
+        {"date", "2009-02-06"},
+        {"time", "11:14:14"},
+        {"method", "GET"},
+        {"uri", "/index.html"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "2750"}},
+       0},
       {"HAProxy syslog line of another kind",
        "Feb  6 12:14:14 localhost haproxy[14389]: "
        "Proxy http-in started.",

@@ -402,7 +402,47 @@ ParseResult ParseProxyLine(const ParseState& state, char* line, LogEntry& entry)
   return PARSE_NO_MATCH;
 }
 
-void ReadProxyTail(LogEntry& entry) {
+namespace {
+
+// HAProxy's "option httplog clf" behind the combined fields: `"" "" client_port accept_ms
+// "frontend" "backend" "server" TR Tw Tc Tr Ta "termination_state" ...`. The request's
+// closing quote stood at `closer` (now the NUL that ends the protocol), inside the line
+// when the request was closed: a NUL at the line end is no closer, and nothing behind the
+// line is read.
+void ReadHaproxyClfTail(char* closer, const char* line_end, LogEntry& entry) {
+  if (closer + 1 >= line_end || *closer != '\0') return;
+  Cursor c{closer + 1};
+  Piece status, bytes, port, ms, frontend, backend, server, state;
+  Piece timers[5];
+  if (!(c.Space() && c.Word(status) && c.Space() && c.Word(bytes) && c.Space() && c.Char('"') &&
+        c.Char('"') && c.Space() && c.Char('"') && c.Char('"') && c.Space() && c.Word(port) &&
+        c.Space() && c.Word(ms) && c.Space() && c.Quoted(frontend) && c.Space() &&
+        c.Quoted(backend) && c.Space() && c.Quoted(server))) {
+    return;
+  }
+  for (Piece& timer : timers) {
+    if (!(c.Space() && c.Word(timer))) return;
+  }
+  if (!(c.Space() && c.Quoted(state))) return;
+  int64_t port_number = 0, millisecond = 0, total = 0;
+  if (!Count(port, &port_number) || port_number < 0 || ms.view().size() != 3 ||
+      !Count(ms, &millisecond) || millisecond < 0) {
+    return;
+  }
+  entry.millisecond = static_cast<int32_t>(millisecond);
+  // Ta is -1 when the request was aborted.
+  if (timers[4].view() != "-1" && Count(timers[4], &total)) entry.transfer_time = Clamped(total);
+}
+
+}  // namespace
+
+void ReadProxyTail(char* line, LogEntry& entry) {
+  if (entry.protocol.text != nullptr && entry.referer.text == nullptr &&
+      entry.agent.text == nullptr && entry.transfer_time < 0 && entry.millisecond == 0) {
+    ReadHaproxyClfTail(entry.protocol.text + entry.protocol.length, line + entry.line_length,
+                       entry);
+    return;
+  }
   // Only a quoted agent whose closing quote stood right behind its text (no escapes moved
   // it): the tail starts there.
   if (entry.agent.text == nullptr || entry.agent.text[-1] != '"' || entry.transfer_time >= 0) {
