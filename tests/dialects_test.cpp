@@ -18,6 +18,7 @@ namespace {
 
 using parse_test::Fields;
 using parse_test::FreshState;
+using parse_test::LineOutcome;
 using parse_test::Walk;
 
 struct Sample {
@@ -983,6 +984,22 @@ TEST(JsonLines, UserMapping) {
 
 // ---- Server format lines ----------------------------------------------------------------------
 
+namespace {
+
+// What the server format line `format` makes of `line`, its only line.
+LineOutcome ReadWithServerFormat(ServerKind kind, const char* format, const std::string& line) {
+  std::string names;
+  std::string error;
+  EXPECT_TRUE(TranslateServerFormat(kind, format, names, error)) << error;
+  ParseState state = FreshState();
+  LoadUserFormats(state, names.c_str());
+  const auto outcomes = Walk(state, line + "\n");
+  EXPECT_EQ(outcomes.size(), 1u);
+  return outcomes.empty() ? LineOutcome{PARSE_NO_MATCH, -1, 0, {}} : outcomes.front();
+}
+
+}  // namespace
+
 // A format line pasted from the server's configuration reads the lines that server writes,
 // each time field in its unit.
 TEST(ServerFormats, FormatLinesReadTheirServersLines) {
@@ -1028,15 +1045,9 @@ TEST(ServerFormats, FormatLinesReadTheirServersLines) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string names;
-    std::string error;
-    ASSERT_TRUE(TranslateServerFormat(c.kind, c.format, names, error)) << error;
-    ParseState state = FreshState();
-    LoadUserFormats(state, names.c_str());
-    const auto outcomes = Walk(state, c.line + "\n");
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
-    EXPECT_EQ(outcomes[0].fields, c.fields);
+    const LineOutcome outcome = ReadWithServerFormat(c.kind, c.format, c.line);
+    EXPECT_EQ(outcome.result, PARSE_ENTRY);
+    EXPECT_EQ(outcome.fields, c.fields);
   }
 }
 
@@ -1086,16 +1097,10 @@ TEST(ServerFormats, IsoAndEpochTimeFields) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string names;
-    std::string error;
-    ASSERT_TRUE(TranslateServerFormat(c.kind, c.format, names, error)) << error;
-    ParseState state = FreshState();
-    LoadUserFormats(state, names.c_str());
-    const auto outcomes = Walk(state, c.line + "\n");
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
-    EXPECT_EQ(outcomes[0].fields, c.fields);
-    EXPECT_EQ(outcomes[0].utc_offset, c.offset);
+    const LineOutcome outcome = ReadWithServerFormat(c.kind, c.format, c.line);
+    EXPECT_EQ(outcome.result, PARSE_ENTRY);
+    EXPECT_EQ(outcome.fields, c.fields);
+    EXPECT_EQ(outcome.utc_offset, c.offset);
   }
 }
 
