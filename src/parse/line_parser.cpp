@@ -580,6 +580,29 @@ Step LookAheadEc(const Reader& r) {
   return (*p == ' ' || IsLineEnd(*p)) ? Step::NEXT : Step::DROP_REST;
 }
 
+// A date, time or number: its reader takes a bare value. A W3C log that quotes every value
+// (Imperva Incapsula: "2024-03-05" "10:00:00" "GET" ...) has it read inside its quotes, and
+// the closing quote must follow it.
+template <typename Read>
+Step ReadBare(Reader& r, Read read) {
+  if (*r.cur != '"' || r.style != FieldStyle::W3C) return read();
+  ++r.cur;
+  const Step step = read();
+  if (step != Step::NEXT) return step;
+  if (*r.cur != '"') return Step::FAIL;
+  ++r.cur;
+  return Step::NEXT;
+}
+
+Step ReadDate(Reader& r, uint8_t token) {
+  const char* next = token == TIME_24 && r.style == FieldStyle::W3C
+                         ? ReadW3cTime(r.cur, r.entry)
+                         : ReadDateToken(token, r.cur, r.entry);
+  if (next == nullptr) return Step::FAIL;
+  r.cur += next - r.cur;  // keeps the writable pointer
+  return Step::NEXT;
+}
+
 Step ReadToken(Reader& r, uint8_t token) {
   auto set_a = [](char* p) { return ScanSetA(p); };
   auto set_b = [&r](char* p) { return ScanSetBC(r, p, false); };
@@ -598,23 +621,23 @@ Step ReadToken(Reader& r, uint8_t token) {
     case URI_QUERY:
       return ReadText(r, F_QUERY, Q_DOUBLE, set_c);
     case STATUS:
-      return ReadStatusOrBytes(r, &r.entry.status, NO_NUMBER);
+      return ReadBare(r, [&r] { return ReadStatusOrBytes(r, &r.entry.status, NO_NUMBER); });
     case WEBSTAR_RESULT:
       return ReadWebstarResult(r);
     case BYTES:
-      return ReadBytes(r, NO_NUMBER);
+      return ReadBare(r, [&r] { return ReadBytes(r, NO_NUMBER); });
     case TRAN_TIME_SECS:
-      return ReadTransferTime(r, 1000, 1);
+      return ReadBare(r, [&r] { return ReadTransferTime(r, 1000, 1); });
     case TRAN_TIME_TICKS:
-      return ReadTransferTime(r, 50, 3);
+      return ReadBare(r, [&r] { return ReadTransferTime(r, 50, 3); });
     case TRAN_TIME_MICRO:
-      return ReadTransferTime(r, 1, 1000);
+      return ReadBare(r, [&r] { return ReadTransferTime(r, 1, 1000); });
     case FORWARDED_FOR:
       return ReadForwardedFor(r);
     case TRAN_TIME_MILLI:
-      return ReadMilliseconds(r);
+      return ReadBare(r, [&r] { return ReadMilliseconds(r); });
     case TRAN_TIME_HMS:
-      return ReadTransferHms(r);
+      return ReadBare(r, [&r] { return ReadTransferHms(r); });
     case REFERER:
       return ReadText(r, F_REFERER, ALL_QUOTES, set_c, true);
     case AGENT:
@@ -680,44 +703,10 @@ Step ReadToken(Reader& r, uint8_t token) {
     default:
       break;
   }
-  if (IsDateToken(token)) {
-    const char* next = token == TIME_24 && r.style == FieldStyle::W3C
-                           ? ReadW3cTime(r.cur, r.entry)
-                           : ReadDateToken(token, r.cur, r.entry);
-    if (next == nullptr) return Step::FAIL;
-    r.cur += next - r.cur;  // keeps the writable pointer
-    return Step::NEXT;
-  }
+  if (IsDateToken(token)) return ReadBare(r, [&r, token] { return ReadDate(r, token); });
   // TAB_SEP after the first byte, or a byte that is no token. Built-in templates never
   // hold one and user templates are checked when they are compiled.
   STITCHER_FAIL(MODULE, "Invalid log format field");
-}
-
-// The tokens whose readers take only a bare value: dates and times, numbers.
-bool ReadsOnlyBareValues(uint8_t token) {
-  switch (token) {
-    case STATUS:
-    case BYTES:
-    case TRAN_TIME_SECS:
-    case TRAN_TIME_TICKS:
-    case TRAN_TIME_MILLI:
-    case TRAN_TIME_HMS:
-    case TRAN_TIME_MICRO:
-      return true;
-    default:
-      return IsDateToken(token);
-  }
-}
-
-// A W3C log that quotes every value (Imperva Incapsula: "2024-03-05" "10:00:00" "GET" ...):
-// a date, time or number is read inside its quotes, and the closing quote must follow it.
-Step ReadQuotedBareValue(Reader& r, uint8_t token) {
-  ++r.cur;
-  const Step step = ReadToken(r, token);
-  if (step != Step::NEXT) return step;
-  if (*r.cur != '"') return Step::FAIL;
-  ++r.cur;
-  return Step::NEXT;
 }
 
 // ---- Finishing an entry ------------------------------------------------------------------
@@ -885,9 +874,7 @@ ParseResult ReadLine(ParseState& state, char* line, LogFormat format, LogEntry& 
       if (IsLetter(c)) t = WN_WORD;
     } else {
       r.next_token = *t;
-      step = r.style == FieldStyle::W3C && *r.cur == '"' && ReadsOnlyBareValues(token)
-                 ? ReadQuotedBareValue(r, token)
-                 : ReadToken(r, token);
+      step = ReadToken(r, token);
     }
     if (step == Step::FAIL) {
       if (!fallback.taken) return result(PARSE_NO_MATCH);
