@@ -1372,3 +1372,56 @@ const std::vector<JsonSample>& ProxySamples() {
 TEST(ProxyDialects, EveryDialectReadsItsFields) {
   ExpectSamples(ProxySamples());
 }
+
+// A proxy line whose date or status cannot make an entry is refused before any field is
+// cut, so the other dialects still see the line as it was.
+TEST(ProxyLines, ARefusedLineIsLeftAsItWas) {
+  const struct {
+    const char* name;
+    std::string good;
+    const char* from;  // replaced by `to` to make the line one that is refused
+    const char* to;
+  } cases[] = {
+      {"Envoy, a byte that is no digit in the year",
+       "[2016-04-15T20:17:00.310Z] \"GET / HTTP/1.1\" 200 - 0 1024 3 2 "
+       "\"203.0.113.7, 10.0.0.1\" \"-\" \"cc21d9b0\" \"example.com\" \"10.0.2.1:80\"",
+       "2016-",
+       "20\x86"
+       "6-"},
+      {"Envoy, a status of four digits",
+       "[2016-04-15T20:17:00.310Z] \"GET / HTTP/1.1\" 200 - 0 1024 3 2 "
+       "\"203.0.113.7, 10.0.0.1\" \"-\" \"cc21d9b0\" \"example.com\" \"10.0.2.1:80\"",
+       " 200 ", " 2000 "},
+      {"classic ELB, month 13",
+       "2015-05-13T23:39:43.945958Z my-lb 192.168.131.39:2817 10.0.0.1:80 0.000073 0.001048 "
+       "0.000057 200 200 0 29 \"GET http://www.example.com:80/ HTTP/1.1\" \"curl/7.38.0\" - -",
+       "2015-05", "2015-13"},
+      {"HAProxy, day 36",
+       "10.0.1.2:33317 [06/Feb/2009:12:14:14.655] http-in static/srv1 10/0/30/69/109 200 2750 - "
+       "- ---- 1/1/1/1/0 0/0 \"GET /index.html HTTP/1.1\"",
+       "[06/", "[36/"},
+      {"S3, hour 25",
+       kS3Owner + " DOC-EXAMPLE-BUCKET1 [06/Feb/2019:00:00:38 +0000] 192.0.2.3 " + kS3Owner +
+           " 3E57427F3EXAMPLE REST.GET.VERSIONING - \"GET /DOC-EXAMPLE-BUCKET1?versioning "
+           "HTTP/1.1\" 200 - 113 - 7 - \"-\" \"S3Console/0.4\" -",
+       ":00:00:38", ":25:00:38"},
+      {"Nginx Proxy Manager, hour 25",
+       "[10/Dec/2023:14:23:11 +0000] - 200 200 - GET https example.com \"/path\" "
+       "[Client 1.2.3.4] [Length 512] [Gzip -] [Sent-to 10.0.0.2] \"agent\" \"referer\"",
+       ":14:23", ":25:23"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string good = c.good;
+    ParseState state = FreshState();
+    LogEntry entry;
+    ASSERT_EQ(ParseProxyLine(state, good.data(), entry), PARSE_ENTRY);
+    std::string bad = c.good;
+    const size_t at = bad.find(c.from);
+    ASSERT_NE(at, std::string::npos);
+    bad.replace(at, std::string(c.from).size(), c.to);
+    const std::string before = bad;
+    EXPECT_EQ(ParseProxyLine(state, bad.data(), entry), PARSE_NO_MATCH);
+    EXPECT_EQ(bad, before);
+  }
+}
