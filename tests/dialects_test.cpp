@@ -1373,6 +1373,19 @@ TEST(ProxyDialects, EveryDialectReadsItsFields) {
   ExpectSamples(ProxySamples());
 }
 
+// The last line of a log may lack its line end: the entry ends with the data.
+TEST(ProxyLines, ALastLineWithoutLineEndEndsWithTheData) {
+  for (const JsonSample& s : ProxySamples()) {
+    if (s.result != PARSE_ENTRY) continue;
+    SCOPED_TRACE(s.name);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, s.line);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+    EXPECT_EQ(outcomes[0].line_length, static_cast<int32_t>(s.line.size()));
+  }
+}
+
 // A proxy line whose date or status cannot make an entry is refused before any field is
 // cut, so the other dialects still see the line as it was.
 TEST(ProxyLines, ARefusedLineIsLeftAsItWas) {

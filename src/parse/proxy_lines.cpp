@@ -137,11 +137,11 @@ EntryText Cut(const Piece& piece) {
   return TextAt(piece.start, static_cast<size_t>(piece.end - piece.start));
 }
 
-// Bytes from the line's start to past its line end (one past the data at its end).
+// Bytes from the line's start through its line end; the NUL behind the data counts as none,
+// so an entry on the last line without a line end never reaches past the data.
 int32_t LineLength(char* line, char* p) {
   while (!IsLineEnd(*p)) ++p;
-  char* const next = *p == '\0' ? p + 1 : PastLineEnd(p);
-  return static_cast<int32_t>(next - line);
+  return static_cast<int32_t>(PastLineEnd(p) - line);
 }
 
 // Whether the date and status read make an entry; checked before any field is cut, so a
