@@ -95,6 +95,13 @@ const Good kGood[] = {
     {DATE_APACHE, "[Wed Oct   14:32:52 2000]", {2000, 10, 0, 14, 32, 52}, 25},
     // A zero Unix time fills nothing but is still read.
     {UNIX_TIME, "0 x", kNone, 1},
+    // Whole stamps in one field, bare or in brackets or double quotes (nginx's
+    // $time_iso8601 and $msec).
+    {DATE_ISO8601, "2024-03-05T10:00:00+01:00 x", {2024, 3, 5, 10, 0, 0}, 25},
+    {DATE_ISO8601, "[2024-03-05T10:00:00.123Z] x", {2024, 3, 5, 10, 0, 0}, 26},
+    {DATE_ISO8601, "\"2024-03-05T10:00:00-08:00\"", {2024, 3, 5, 10, 0, 0}, 27},
+    {UNIX_TIME_UTC, "1709632800.123 x", {2024, 3, 5, 10, 0, 0}, 14},
+    {UNIX_TIME_UTC, "[1709632800]", {2024, 3, 5, 10, 0, 0}, 12},
 };
 
 TEST(ReadDateToken, ReadsFieldsAndStopsAfterThem) {
@@ -163,6 +170,16 @@ const Bad kBad[] = {
     {UNIX_TIME, "-5"},
     {UNIX_TIME, " 5"},
     {UNIX_TIME, ""},
+    {DATE_ISO8601, "2024-03-05 10:00:00+01:00"},   // a blank ends a bare stamp
+    {DATE_ISO8601, "[2024-03-05T10:00:00+01:00"},  // no closer
+    {DATE_ISO8601, "2024-03-05T10:00:00+1"},       // no offset
+    {DATE_ISO8601, "05/Mar/2024:10:00:00"},
+    {DATE_ISO8601, "[]"},
+    {UNIX_TIME_UTC, "-5"},
+    {UNIX_TIME_UTC, "17096x"},
+    {UNIX_TIME_UTC, "\"1709632800"},
+    {UNIX_TIME_UTC, "1709632800.1.2"},
+    {UNIX_TIME_UTC, ""},
 };
 
 TEST(ReadDateToken, RejectsTextThatDoesNotFit) {
@@ -267,14 +284,44 @@ TEST(ReadDateToken, OnlyTheFieldsItReadsChange) {
   EXPECT_EQ(entry.bytes, NO_NUMBER);
 }
 
-TEST(IsDateToken, SixteenKinds) {
+TEST(IsDateToken, EighteenKinds) {
   for (int token = 0; token < TOKEN_KIND_COUNT; ++token) {
     SCOPED_TRACE(TokenName(static_cast<uint8_t>(token)));
-    EXPECT_EQ(IsDateToken(static_cast<uint8_t>(token)), token <= SECOND || token == DATE_APACHE);
+    EXPECT_EQ(IsDateToken(static_cast<uint8_t>(token)), token <= SECOND || token == DATE_APACHE ||
+                                                            token == DATE_ISO8601 ||
+                                                            token == UNIX_TIME_UTC);
   }
 }
 
 }  // namespace
+
+// Whole ISO 8601 and epoch stamps keep the fraction of the second and their zone; an epoch
+// stamp is UTC.
+TEST(ReadDateToken, WholeStampsKeepMillisecondsAndZone) {
+  struct Case {
+    uint8_t token;
+    const char* text;
+    int32_t millisecond;
+    int32_t offset;
+  };
+  const Case cases[] = {
+      {DATE_ISO8601, "2024-03-05T10:00:00+01:00", 0, 60},
+      {DATE_ISO8601, "2024-03-05T10:00:00.5-08:00", 500, -480},
+      {DATE_ISO8601, "[2024-03-05T10:00:00.123456Z]", 123, 0},
+      {DATE_ISO8601, "2024-03-05T10:00:00", 0, NO_OFFSET},
+      {UNIX_TIME_UTC, "1709632800.123", 123, 0},
+      {UNIX_TIME_UTC, "\"1709632800\"", 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto text = Exact(c.text);
+    LogEntry entry;
+    ResetEntry(entry);
+    ASSERT_NE(ReadDateToken(c.token, text.get(), entry), nullptr);
+    EXPECT_EQ(entry.millisecond, c.millisecond);
+    EXPECT_EQ(entry.utc_offset, c.offset);
+  }
+}
 
 TEST(ReadDateToken, CommonLogStampKeepsItsUtcOffset) {
   struct Case {

@@ -18,6 +18,7 @@ namespace {
 
 using parse_test::Fields;
 using parse_test::FreshState;
+using parse_test::LineOutcome;
 using parse_test::Walk;
 
 struct Sample {
@@ -361,6 +362,42 @@ const std::vector<Dialect>& Dialects() {
              {"uri", "/index.html"},
              {"bytes", "4812"}}},
        }},
+      {"W3C extended, every value quoted (Imperva Incapsula)",
+       FIELDS,
+       "#Software: Imperva Inc.\n#Version: 1.0\n"
+       "#Fields: date time cs-vid cs-browsertype c-ip s-caport cs-uri cs-method cs-version "
+       "sc-status sc-bytes time-taken cs(User-Agent) cs(Referer) s-computername\n",
+       {
+           {R"j("2024-03-05" "10:00:00" "2398" "Browser" "71.102.121.49" "443" )j"
+            R"j("www.example.com/index.html?id=7" "GET" "HTTP/1.1" "200" "5120" "35" )j"
+            R"j("Mozilla/5.0 (X11; Linux x86_64)" "https://www.example.com/" "ams")j",
+            PARSE_ENTRY,
+            {{"date", "2024-03-05"},
+             {"time", "10:00:00"},
+             {"host", "71.102.121.49"},
+             {"uri", "www.example.com/index.html"},
+             {"query", "id=7"},
+             {"method", "GET"},
+             {"protocol", "HTTP/1.1"},
+             {"bytes", "5120"},
+             {"transfer", "35"},
+             {"agent", "Mozilla/5.0 (X11; Linux x86_64)"},
+             {"referer", "https://www.example.com/"},
+             {"server", "ams"}}},
+           // Absent values are a quoted "-"; a quote inside a value is doubled.
+           {R"j("2024-03-05" "10:00:01" "2398" "Bot" "198.51.100.7" "443" "/robots.txt" )j"
+            R"j("GET" "HTTP/1.0" "404" "-" "-" "say ""hi""" "-" "ams")j",
+            PARSE_ENTRY,
+            {{"date", "2024-03-05"},
+             {"time", "10:00:01"},
+             {"host", "198.51.100.7"},
+             {"uri", "/robots.txt"},
+             {"method", "GET"},
+             {"protocol", "HTTP/1.0"},
+             {"status", "404"},
+             {"agent", "say \"hi\""},
+             {"server", "ams"}}},
+       }},
       {"W3C extended, Oracle Web Cache spellings",
        FIELDS,
        "#Version: 1.0\n#Date: 2004-06-01 00:00:00\n"
@@ -583,6 +620,29 @@ TEST(Dialects, SamplesParseWithTheirTemplate) {
         EXPECT_EQ(parse_test::Describe(entry), s.fields);
       }
     }
+  }
+}
+
+// In a W3C log that quotes every value, a date, time or number is read only when its
+// closing quote follows it.
+TEST(Dialects, QuotedW3cValuesMustBeClosed) {
+  const std::string header = "#Version: 1.0\n#Fields: date time c-ip sc-status sc-bytes\n";
+  const struct {
+    const char* line;
+    ParseResult result;
+  } cases[] = {
+      {R"("2024-03-05" "10:00:00" "198.51.100.7" "404" "512")", PARSE_ENTRY},
+      {R"("2024-03-05" "10:00:00" "198.51.100.7" "404x" "512")", PARSE_NO_MATCH},
+      {R"("2024-03-05" "10:00:00" "198.51.100.7" "404 "512")", PARSE_NO_MATCH},
+      {R"("2024-03-05" "10:00" "198.51.100.7" "404" "512")", PARSE_NO_MATCH},
+      {R"("2024-03-05" "10:00:00" "198.51.100.7" "404" "512)", PARSE_NO_MATCH},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, header + c.line + "\n");
+    ASSERT_FALSE(outcomes.empty());
+    EXPECT_EQ(outcomes.back().result, c.result);
   }
 }
 
@@ -924,6 +984,22 @@ TEST(JsonLines, UserMapping) {
 
 // ---- Server format lines ----------------------------------------------------------------------
 
+namespace {
+
+// What the server format line `format` makes of `line`, its only line.
+LineOutcome ReadWithServerFormat(ServerKind kind, const char* format, const std::string& line) {
+  std::string names;
+  std::string error;
+  EXPECT_TRUE(TranslateServerFormat(kind, format, names, error)) << error;
+  ParseState state = FreshState();
+  LoadUserFormats(state, names.c_str());
+  const auto outcomes = Walk(state, line + "\n");
+  EXPECT_EQ(outcomes.size(), 1u);
+  return outcomes.empty() ? LineOutcome{PARSE_NO_MATCH, -1, 0, {}} : outcomes.front();
+}
+
+}  // namespace
+
 // A format line pasted from the server's configuration reads the lines that server writes,
 // each time field in its unit.
 TEST(ServerFormats, FormatLinesReadTheirServersLines) {
@@ -969,15 +1045,9 @@ TEST(ServerFormats, FormatLinesReadTheirServersLines) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string names;
-    std::string error;
-    ASSERT_TRUE(TranslateServerFormat(c.kind, c.format, names, error)) << error;
-    ParseState state = FreshState();
-    LoadUserFormats(state, names.c_str());
-    const auto outcomes = Walk(state, c.line + "\n");
-    ASSERT_EQ(outcomes.size(), 1u);
-    EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
-    EXPECT_EQ(outcomes[0].fields, c.fields);
+    const LineOutcome outcome = ReadWithServerFormat(c.kind, c.format, c.line);
+    EXPECT_EQ(outcome.result, PARSE_ENTRY);
+    EXPECT_EQ(outcome.fields, c.fields);
   }
 }
 
@@ -994,6 +1064,46 @@ TEST(ServerFormats, ClfDatesKeepTheirMilliseconds) {
       (Fields{{"host", "10.0.1.2"}, {"date", "2009-02-06"}, {"time", "12:14:14"}, {"ms", "655"}}));
 }
 
+// Format lines whose time is ISO 8601 or seconds since 1970 ($time_iso8601, $msec,
+// Apache's %{sec}t): the stamp keeps its milliseconds and its zone (UTC for an epoch time).
+TEST(ServerFormats, IsoAndEpochTimeFields) {
+  const Fields kIsoFields = With(kCommonFields, {{"agent", "curl/8"}});
+  const Fields kEpochFields = {
+      {"host", "203.0.113.9"}, {"date", "2024-03-05"},   {"time", "10:00:00"}, {"method", "GET"},
+      {"uri", "/a"},           {"protocol", "HTTP/1.1"}, {"bytes", "615"}};
+  const struct {
+    const char* name;
+    ServerKind kind;
+    const char* format;
+    std::string line;
+    Fields fields;
+    int32_t offset;
+  } cases[] = {
+      {"nginx $time_iso8601 in brackets", ServerKind::NGINX,
+       R"j($remote_addr - $remote_user [$time_iso8601] "$request" $status $body_bytes_sent "$http_referer" "$http_user_agent")j",
+       "192.168.0.1 - frank [2000-10-10T13:55:36-07:00] \"GET /apache_pb.gif HTTP/1.0\" 200 "
+       "2326 \"-\" \"curl/8\"",
+       kIsoFields, -420},
+      {"nginx $time_iso8601 first, bare", ServerKind::NGINX,
+       R"j($time_iso8601 $remote_addr "$request" $status $body_bytes_sent $request_time)j",
+       "2024-03-05T11:00:00+01:00 203.0.113.9 \"GET /a HTTP/1.1\" 200 615 0.012",
+       With(kEpochFields, {{"time", "11:00:00"}, {"transfer", "12"}}), 60},
+      {"nginx $msec", ServerKind::NGINX,
+       R"j($msec $remote_addr "$request" $status $body_bytes_sent "$http_user_agent")j",
+       "1709632800.123 203.0.113.9 \"GET /a HTTP/1.1\" 200 615 \"curl/8\"",
+       With(kEpochFields, {{"ms", "123"}, {"agent", "curl/8"}}), 0},
+      {"Apache %{sec}t", ServerKind::APACHE, R"j(%h [%{sec}t] "%r" %>s %b)j",
+       "203.0.113.9 [1709632800] \"GET /a HTTP/1.1\" 200 615", kEpochFields, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const LineOutcome outcome = ReadWithServerFormat(c.kind, c.format, c.line);
+    EXPECT_EQ(outcome.result, PARSE_ENTRY);
+    EXPECT_EQ(outcome.fields, c.fields);
+    EXPECT_EQ(outcome.utc_offset, c.offset);
+  }
+}
+
 TEST(ServerFormats, DirectivesThatCannotBeReadAreNamed) {
   const struct {
     ServerKind kind;
@@ -1008,7 +1118,7 @@ TEST(ServerFormats, DirectivesThatCannotBeReadAreNamed) {
       {ServerKind::NGINX, "   ", "empty"},
       // Entries without a date could not be ordered.
       {ServerKind::APACHE, "%h %l %u \"%r\" %>s %b", "no time field"},
-      {ServerKind::NGINX, "$time_iso8601 $remote_addr $request_method $uri $status",
+      {ServerKind::NGINX, "$remote_addr $request_method $uri $status $time_local_x",
        "no time field"},
   };
   for (const auto& c : cases) {
@@ -1128,6 +1238,43 @@ const std::vector<JsonSample>& ProxySamples() {
        "10.0.1.2:33317 [06/Feb/2009:12:14:14.655] http-in~ static/srv1 10/0/30/69/+109 200 2750 "
        "- - ---- 1/1/1/1/0 0/0 \"GET /index.html HTTP/1.1\"",
        PARSE_ENTRY, kHaproxyFields},
+      {"HAProxy log-format with the zone in the accept date (%trl)",
+       "10.0.1.2:33317 [06/Feb/2009:12:14:14.655 +0100] http-in static/srv1 10/0/30/69/109 200 "
+       "2750 - - ---- 1/1/1/1/0 0/0 \"GET /index.html HTTP/1.1\"",
+       PARSE_ENTRY, kHaproxyFields, 60},
+      // option httplog clf: the accept date in GMT, its milliseconds and Ta behind the request.
+      {"HAProxy httplog clf",
+       "10.0.1.2 - - [06/Feb/2009:11:14:14 +0000] \"GET /index.html HTTP/1.1\" 200 2750 \"\" "
+       "\"\" 33317 655 \"http-in\" \"static\" \"srv1\" 10 0 30 69 109 \"----\" 1 1 1 1 0 0 0 "
+       "\"\" \"\" \"\" \"\"",
+       PARSE_ENTRY, With(kHaproxyFields, {{"time", "11:14:14"}}), 0},
+      {"HAProxy httplog clf of an aborted request (Ta -1)",
+       "10.0.1.2 - - [06/Feb/2009:11:14:14 +0000] \"GET /index.html HTTP/1.1\" 200 2750 \"\" "
+       "\"\" 33317 655 \"http-in\" \"static\" \"<NOSRV>\" 10 -1 -1 -1 -1 \"CR--\" 1 1 0 0 0 0 0 "
+       "\"\" \"\" \"\" \"\"",
+       PARSE_ENTRY,
+       {{"host", "10.0.1.2"},
+        {"date", "2009-02-06"},
+        {"time", "11:14:14"},
+        {"ms", "655"},
+        {"method", "GET"},
+        {"uri", "/index.html"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "2750"}},
+       0},
+      // Numbers behind empty referer and agent that are not HAProxy's are passed over.
+      {"combined with empty referer and agent and a number behind",
+       "10.0.1.2 - - [06/Feb/2009:11:14:14 +0000] \"GET /index.html HTTP/1.1\" 200 2750 \"\" "
+       "\"\" 33317 655",
+       PARSE_ENTRY,
+       {{"host", "10.0.1.2"},
+        {"date", "2009-02-06"},
+        {"time", "11:14:14"},
+        {"method", "GET"},
+        {"uri", "/index.html"},
+        {"protocol", "HTTP/1.1"},
+        {"bytes", "2750"}},
+       0},
       {"HAProxy syslog line of another kind",
        "Feb  6 12:14:14 localhost haproxy[14389]: "
        "Proxy http-in started.",
@@ -1224,4 +1371,70 @@ const std::vector<JsonSample>& ProxySamples() {
 
 TEST(ProxyDialects, EveryDialectReadsItsFields) {
   ExpectSamples(ProxySamples());
+}
+
+// The last line of a log may lack its line end: the entry ends with the data.
+TEST(ProxyLines, ALastLineWithoutLineEndEndsWithTheData) {
+  for (const JsonSample& s : ProxySamples()) {
+    if (s.result != PARSE_ENTRY) continue;
+    SCOPED_TRACE(s.name);
+    ParseState state = FreshState();
+    const auto outcomes = Walk(state, s.line);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+    EXPECT_EQ(outcomes[0].line_length, static_cast<int32_t>(s.line.size()));
+  }
+}
+
+// A proxy line whose date or status cannot make an entry is refused before any field is
+// cut, so the other dialects still see the line as it was.
+TEST(ProxyLines, ARefusedLineIsLeftAsItWas) {
+  const struct {
+    const char* name;
+    std::string good;
+    const char* from;  // replaced by `to` to make the line one that is refused
+    const char* to;
+  } cases[] = {
+      {"Envoy, a byte that is no digit in the year",
+       "[2016-04-15T20:17:00.310Z] \"GET / HTTP/1.1\" 200 - 0 1024 3 2 "
+       "\"203.0.113.7, 10.0.0.1\" \"-\" \"cc21d9b0\" \"example.com\" \"10.0.2.1:80\"",
+       "2016-",
+       "20\x86"
+       "6-"},
+      {"Envoy, a status of four digits",
+       "[2016-04-15T20:17:00.310Z] \"GET / HTTP/1.1\" 200 - 0 1024 3 2 "
+       "\"203.0.113.7, 10.0.0.1\" \"-\" \"cc21d9b0\" \"example.com\" \"10.0.2.1:80\"",
+       " 200 ", " 2000 "},
+      {"classic ELB, month 13",
+       "2015-05-13T23:39:43.945958Z my-lb 192.168.131.39:2817 10.0.0.1:80 0.000073 0.001048 "
+       "0.000057 200 200 0 29 \"GET http://www.example.com:80/ HTTP/1.1\" \"curl/7.38.0\" - -",
+       "2015-05", "2015-13"},
+      {"HAProxy, day 36",
+       "10.0.1.2:33317 [06/Feb/2009:12:14:14.655] http-in static/srv1 10/0/30/69/109 200 2750 - "
+       "- ---- 1/1/1/1/0 0/0 \"GET /index.html HTTP/1.1\"",
+       "[06/", "[36/"},
+      {"S3, hour 25",
+       kS3Owner + " DOC-EXAMPLE-BUCKET1 [06/Feb/2019:00:00:38 +0000] 192.0.2.3 " + kS3Owner +
+           " 3E57427F3EXAMPLE REST.GET.VERSIONING - \"GET /DOC-EXAMPLE-BUCKET1?versioning "
+           "HTTP/1.1\" 200 - 113 - 7 - \"-\" \"S3Console/0.4\" -",
+       ":00:00:38", ":25:00:38"},
+      {"Nginx Proxy Manager, hour 25",
+       "[10/Dec/2023:14:23:11 +0000] - 200 200 - GET https example.com \"/path\" "
+       "[Client 1.2.3.4] [Length 512] [Gzip -] [Sent-to 10.0.0.2] \"agent\" \"referer\"",
+       ":14:23", ":25:23"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string good = c.good;
+    ParseState state = FreshState();
+    LogEntry entry;
+    ASSERT_EQ(ParseProxyLine(state, good.data(), entry), PARSE_ENTRY);
+    std::string bad = c.good;
+    const size_t at = bad.find(c.from);
+    ASSERT_NE(at, std::string::npos);
+    bad.replace(at, std::string(c.from).size(), c.to);
+    const std::string before = bad;
+    EXPECT_EQ(ParseProxyLine(state, bad.data(), entry), PARSE_NO_MATCH);
+    EXPECT_EQ(bad, before);
+  }
 }

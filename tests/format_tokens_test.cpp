@@ -99,7 +99,7 @@ TEST(MonthFromName, NeverReadsPastTheNul) {
 }
 
 TEST(TokenNames, KindOrderThenReferrer) {
-  ASSERT_EQ(TOKEN_TABLE.size(), 55u);
+  ASSERT_EQ(TOKEN_TABLE.size(), 57u);
   struct Case {
     int index;
     const char* name;
@@ -114,7 +114,9 @@ TEST(TokenNames, KindOrderThenReferrer) {
       {SESSION, "SESSION"},
       {FORWARDED_FOR, "FORWARDED-FOR"},
       {TRAN_TIME_MICRO, "TRAN-TIME-MICRO"},
-      {54, "REFERRER"},
+      {DATE_ISO8601, "DATE-ISO8601"},
+      {UNIX_TIME_UTC, "UNIX-TIME-UTC"},
+      {56, "REFERRER"},
   };
   for (const Case& c : cases) EXPECT_STREQ(TOKEN_TABLE[c.index].name, c.name);
   // Every name is found by MatchKeyword at its own index, so no earlier name shadows it.
@@ -137,7 +139,8 @@ TEST(TokenNames, NameOfEveryKindAndNothingBeyond) {
       {REFERER, "REFERER"},
       {SESSION, "SESSION"},
       {TRAN_TIME_MICRO, "TRAN-TIME-MICRO"},
-      {54, "?"},
+      {UNIX_TIME_UTC, "UNIX-TIME-UTC"},
+      {56, "?"},
       {255, "?"},
   };
   for (const Case& c : cases) EXPECT_STREQ(TokenName(c.token), c.name);

@@ -1,10 +1,13 @@
 #include "parse/date_tokens.h"
 
+#include <string_view>
+
 #include "base/check.h"
 #include "base/clock.h"
 #include "base/text.h"
 #include "parse/format_tokens.h"
 #include "parse/line_ends.h"
+#include "parse/record_fields.h"
 
 // Every reader below takes the cursor by reference, moves it over what it accepts and
 // returns false when the text does not fit. A character is only looked at after the one
@@ -226,6 +229,18 @@ bool ReadDateApache(const char*& p, LogEntry& e) {
          SkipPastCloser(p, ']', ']');
 }
 
+// A whole stamp in one field, bare or in brackets or double quotes, read by `read` from
+// the text between them: nginx writes $time_iso8601 and $msec either way.
+bool ReadDelimitedStamp(const char*& p, LogEntry& e, bool (*read)(std::string_view, LogEntry&)) {
+  const char closer = *p == '[' ? ']' : *p == '"' ? '"' : '\0';
+  if (closer != '\0') ++p;
+  const char* const start = p;
+  while (!IsLineEnd(*p) && *p != closer && (closer != '\0' || !IsBlank(*p))) ++p;
+  const std::string_view text(start, static_cast<size_t>(p - start));
+  if (closer != '\0' && !Accept(p, closer)) return false;
+  return read(text, e);
+}
+
 bool ReadWithEndCheck(const char*& p, int32_t& field) {
   return ReadShortNumber(p, field) && EndCheck(p);
 }
@@ -263,6 +278,10 @@ bool Read(uint8_t token, const char*& p, LogEntry& e) {
       return ReadWithEndCheck(p, e.second);
     case DATE_APACHE:
       return ReadDateApache(p, e);
+    case DATE_ISO8601:
+      return ReadDelimitedStamp(p, e, ReadIsoTime);
+    case UNIX_TIME_UTC:
+      return ReadDelimitedStamp(p, e, ReadEpochTime);
     default:
       STITCHER_FAIL("ParseLogs", "Not a date or time token");
   }
@@ -271,7 +290,7 @@ bool Read(uint8_t token, const char*& p, LogEntry& e) {
 }  // namespace
 
 bool IsDateToken(uint8_t token) {
-  return token <= SECOND || token == DATE_APACHE;
+  return token <= SECOND || token == DATE_APACHE || token == DATE_ISO8601 || token == UNIX_TIME_UTC;
 }
 
 const char* ReadDateToken(uint8_t token, const char* cursor, LogEntry& entry) {

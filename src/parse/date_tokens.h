@@ -1,12 +1,13 @@
 #pragma once
 // The date and time tokens: DATE_CLF, DATE_AUTO, DATE_DMY, DATE_MDY, DATE_YMD, UNIX_TIME,
-// TIME_24, TIME_12, YEAR, MONTH, MONTH_NAME, DAY, HOUR, MINUTE, SECOND and DATE_APACHE.
+// TIME_24, TIME_12, YEAR, MONTH, MONTH_NAME, DAY, HOUR, MINUTE, SECOND, DATE_APACHE,
+// DATE_ISO8601 and UNIX_TIME_UTC.
 
 #include <cstdint>
 
 #include "entries/log_entry.h"
 
-// True for the sixteen token kinds above.
+// True for the eighteen token kinds above.
 bool IsDateToken(uint8_t token);
 
 // Reads the date or time token `token` at `cursor` (NUL-terminated text; nothing past the

@@ -87,8 +87,8 @@ ParseResult TryBuiltin(ParseState& state, int slot, char* line, LogEntry& entry)
     return result;
   }
   const ParseResult result = ParseLine(state, line, BuiltinFormat(slot), entry);
-  // Traefik and ingress-nginx write a combined line with their own fields behind the agent.
-  if (result == PARSE_ENTRY && slot == COMBINED) ReadProxyTail(entry);
+  // Traefik, ingress-nginx and HAProxy write a combined line with their own fields behind it.
+  if (result == PARSE_ENTRY && slot == COMBINED) ReadProxyTail(line, entry);
   if (result != PARSE_NO_MATCH && (slot == DATE_LINE || slot == ERROR_LINE)) {
     state.reason = LineReason::ERROR_LOG;
     return PARSE_HEADER;  // read, but never an entry

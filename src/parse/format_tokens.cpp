@@ -73,6 +73,10 @@ constexpr TokenRow kTokens[] = {
     {FORWARDED_FOR, "FORWARDED-FOR",
      "the X-Forwarded-For list, plain or in double quotes: addresses only, '-' means none"},
     {TRAN_TIME_MICRO, "TRAN-TIME-MICRO", "the transfer time in decimal microseconds"},
+    {DATE_ISO8601, "DATE-ISO8601",
+     "plain, or in '[' or '\"': 2024-03-05T10:00:00+01:00, fraction of the second and zone kept"},
+    {UNIX_TIME_UTC, "UNIX-TIME-UTC",
+     "plain, or in '[' or '\"': seconds since 1970, a fraction allowed; the UTC date and time"},
     {REFERER, "REFERRER", "the second name of REFERER"},
 };
 

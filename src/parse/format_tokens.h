@@ -1,7 +1,7 @@
 #pragma once
 // The token language in which every log dialect is written.
 //
-// A template (LogFormat) is a byte string of token kinds 0..53 ended by the byte EOL (38).
+// A template (LogFormat) is a byte string of token kinds 0..55 ended by the byte EOL (38).
 // A first byte TAB_SEP (44) makes the template tab-separated; it is invalid anywhere else.
 // The byte values are fixed: user formats and translated headers are stored as bytes.
 
@@ -64,8 +64,10 @@ enum FormatToken : uint8_t {
   SESSION = 51,
   FORWARDED_FOR = 52,
   TRAN_TIME_MICRO = 53,
+  DATE_ISO8601 = 54,
+  UNIX_TIME_UTC = 55,
 };
-inline constexpr int TOKEN_KIND_COUNT = 54;  // bytes above 53 are invalid in a template
+inline constexpr int TOKEN_KIND_COUNT = 56;  // bytes above 55 are invalid in a template
 
 // A template: token bytes ended by EOL.
 using LogFormat = const uint8_t*;
@@ -79,11 +81,11 @@ struct TokenRow {
   const char* reads;
 };
 
-// 55 rows: the kinds 0..53 in byte order ("DATE-CLF" .. "TRAN-TIME-MICRO"), then
+// 57 rows: the kinds 0..55 in byte order ("DATE-CLF" .. "UNIX-TIME-UTC"), then
 // "REFERRER", a second name for REFERER that user formats accept.
 extern const std::span<const TokenRow> TOKEN_TABLE;
 
-// The name of token kind `token` (0..53), e.g. "DATE-CLF"; "?" for a byte that is no kind.
+// The name of token kind `token` (0..55), e.g. "DATE-CLF"; "?" for a byte that is no kind.
 const char* TokenName(uint8_t token);
 
 // ---- Built-in formats ----------------------------------------------------------------------

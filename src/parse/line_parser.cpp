@@ -580,6 +580,29 @@ Step LookAheadEc(const Reader& r) {
   return (*p == ' ' || IsLineEnd(*p)) ? Step::NEXT : Step::DROP_REST;
 }
 
+// A date, time or number: its reader takes a bare value. A W3C log that quotes every value
+// (Imperva Incapsula: "2024-03-05" "10:00:00" "GET" ...) has it read inside its quotes, and
+// the closing quote must follow it.
+template <typename Read>
+Step ReadBare(Reader& r, Read read) {
+  if (*r.cur != '"' || r.style != FieldStyle::W3C) return read();
+  ++r.cur;
+  const Step step = read();
+  if (step != Step::NEXT) return step;
+  if (*r.cur != '"') return Step::FAIL;
+  ++r.cur;
+  return Step::NEXT;
+}
+
+Step ReadDate(Reader& r, uint8_t token) {
+  const char* next = token == TIME_24 && r.style == FieldStyle::W3C
+                         ? ReadW3cTime(r.cur, r.entry)
+                         : ReadDateToken(token, r.cur, r.entry);
+  if (next == nullptr) return Step::FAIL;
+  r.cur += next - r.cur;  // keeps the writable pointer
+  return Step::NEXT;
+}
+
 Step ReadToken(Reader& r, uint8_t token) {
   auto set_a = [](char* p) { return ScanSetA(p); };
   auto set_b = [&r](char* p) { return ScanSetBC(r, p, false); };
@@ -598,23 +621,23 @@ Step ReadToken(Reader& r, uint8_t token) {
     case URI_QUERY:
       return ReadText(r, F_QUERY, Q_DOUBLE, set_c);
     case STATUS:
-      return ReadStatusOrBytes(r, &r.entry.status, NO_NUMBER);
+      return ReadBare(r, [&r] { return ReadStatusOrBytes(r, &r.entry.status, NO_NUMBER); });
     case WEBSTAR_RESULT:
       return ReadWebstarResult(r);
     case BYTES:
-      return ReadBytes(r, NO_NUMBER);
+      return ReadBare(r, [&r] { return ReadBytes(r, NO_NUMBER); });
     case TRAN_TIME_SECS:
-      return ReadTransferTime(r, 1000, 1);
+      return ReadBare(r, [&r] { return ReadTransferTime(r, 1000, 1); });
     case TRAN_TIME_TICKS:
-      return ReadTransferTime(r, 50, 3);
+      return ReadBare(r, [&r] { return ReadTransferTime(r, 50, 3); });
     case TRAN_TIME_MICRO:
-      return ReadTransferTime(r, 1, 1000);
+      return ReadBare(r, [&r] { return ReadTransferTime(r, 1, 1000); });
     case FORWARDED_FOR:
       return ReadForwardedFor(r);
     case TRAN_TIME_MILLI:
-      return ReadMilliseconds(r);
+      return ReadBare(r, [&r] { return ReadMilliseconds(r); });
     case TRAN_TIME_HMS:
-      return ReadTransferHms(r);
+      return ReadBare(r, [&r] { return ReadTransferHms(r); });
     case REFERER:
       return ReadText(r, F_REFERER, ALL_QUOTES, set_c, true);
     case AGENT:
@@ -631,7 +654,7 @@ Step ReadToken(Reader& r, uint8_t token) {
     case COOKIE:
       return ReadText(r, F_COOKIE, Q_DOUBLE | Q_ANGLE, set_c);
     case PROTOCOL:
-      return ReadText(r, F_PROTOCOL, 0, set_a);
+      return ReadText(r, F_PROTOCOL, r.style == FieldStyle::W3C ? unsigned{Q_DOUBLE} : 0u, set_a);
     case DOMAIN:
       return ReadDomain(r, false);
     case MAY_DOMAIN:
@@ -680,14 +703,7 @@ Step ReadToken(Reader& r, uint8_t token) {
     default:
       break;
   }
-  if (IsDateToken(token)) {
-    const char* next = token == TIME_24 && r.style == FieldStyle::W3C
-                           ? ReadW3cTime(r.cur, r.entry)
-                           : ReadDateToken(token, r.cur, r.entry);
-    if (next == nullptr) return Step::FAIL;
-    r.cur += next - r.cur;  // keeps the writable pointer
-    return Step::NEXT;
-  }
+  if (IsDateToken(token)) return ReadBare(r, [&r, token] { return ReadDate(r, token); });
   // TAB_SEP after the first byte, or a byte that is no token. Built-in templates never
   // hold one and user templates are checked when they are compiled.
   STITCHER_FAIL(MODULE, "Invalid log format field");

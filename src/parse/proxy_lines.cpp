@@ -137,18 +137,21 @@ EntryText Cut(const Piece& piece) {
   return TextAt(piece.start, static_cast<size_t>(piece.end - piece.start));
 }
 
-// Bytes from the line's start to past its line end (one past the data at its end).
+// Bytes from the line's start through its line end; the NUL behind the data counts as none,
+// so an entry on the last line without a line end never reaches past the data.
 int32_t LineLength(char* line, char* p) {
   while (!IsLineEnd(*p)) ++p;
-  char* const next = *p == '\0' ? p + 1 : PastLineEnd(p);
-  return static_cast<int32_t>(next - line);
+  return static_cast<int32_t>(PastLineEnd(p) - line);
 }
 
-// Whether the request's fields are sound for an entry; every dialect ends here.
-ParseResult Accept(const ParseState& state, char* line, char* end, LogEntry& entry,
-                   const Piece& request) {
-  if (!DateIsValid(entry, state.year_limit)) return PARSE_NO_MATCH;
-  if (entry.status > 999) return PARSE_NO_MATCH;
+// Whether the date and status read make an entry; checked before any field is cut, so a
+// line refused here is left as it was for the other dialects.
+bool Fits(const ParseState& state, const LogEntry& entry) {
+  return DateIsValid(entry, state.year_limit) && entry.status <= 999;
+}
+
+// The entry's line length and its request, split in place; every dialect ends here.
+ParseResult Accept(char* line, char* end, LogEntry& entry, const Piece& request) {
   entry.line_length = LineLength(line, end);
   // Cut last: the request is split in place, its own NUL written behind it.
   SplitRequest(Cut(request), entry, false);
@@ -189,10 +192,11 @@ ParseResult ReadLoadBalancer(const ParseState& state, char* line, bool has_type,
   // A request that never reached a target has -1 for its times: no time at all.
   entry.transfer_time = ms1 < 0 || ms2 < 0 || ms3 < 0 ? NO_NUMBER : RoundedMs(ms1 + ms2 + ms3);
   char* const end = c.p;
+  if (!Fits(state, entry)) return PARSE_NO_MATCH;
   entry.client_host = WithoutPort(Cut(client));
   entry.agent = Cut(agent);
   entry.domain = Cut(domain);
-  return Accept(state, line, end, entry, request);
+  return Accept(line, end, entry, request);
 }
 
 // ---- HAProxy option httplog ---------------------------------------------------------------
@@ -234,8 +238,9 @@ ParseResult ReadHaproxy(const ParseState& state, char* line, char* body, LogEntr
   entry.bytes = sent < 0 ? 0 : sent;
   entry.transfer_time = Clamped(ta);
   char* const end = c.p;
+  if (!Fits(state, entry)) return PARSE_NO_MATCH;
   entry.client_host = WithoutPort(Cut(client));
-  return Accept(state, line, end, entry, request);
+  return Accept(line, end, entry, request);
 }
 
 // The syslog prefix "Feb  6 12:14:14 host haproxy[14389]: " in front of an HAProxy line.
@@ -268,6 +273,7 @@ ParseResult ReadEnvoy(const ParseState& state, char* line, LogEntry& entry) {
   if (!ReadIsoTime(start.view(), entry)) return PARSE_NO_MATCH;
   if (!SetCounts(entry, code, sent, duration)) return PARSE_NO_MATCH;
   char* const end = c.p;
+  if (!Fits(state, entry)) return PARSE_NO_MATCH;
   // The client is the first address of X-Forwarded-For, which is kept whole as well.
   entry.forwarded_for = Cut(xff);
   if (entry.forwarded_for.text != nullptr) {
@@ -288,7 +294,7 @@ ParseResult ReadEnvoy(const ParseState& state, char* line, LogEntry& entry) {
   }
   entry.agent = Cut(agent);
   entry.domain = Cut(authority);
-  return Accept(state, line, end, entry, request);
+  return Accept(line, end, entry, request);
 }
 
 // ---- S3 server access logs ----------------------------------------------------------------
@@ -311,12 +317,13 @@ ParseResult ReadS3(const ParseState& state, char* line, LogEntry& entry) {
   if (!ReadClfTime(time.view(), entry)) return PARSE_NO_MATCH;
   if (!SetCounts(entry, status, sent, total)) return PARSE_NO_MATCH;
   char* const end = c.p;
+  if (!Fits(state, entry)) return PARSE_NO_MATCH;
   entry.client_host = Cut(ip);
   entry.user = Cut(requester);
   entry.domain = Cut(bucket);
   entry.referer = Cut(referer);
   entry.agent = Cut(agent);
-  return Accept(state, line, end, entry, request);
+  return Accept(line, end, entry, request);
 }
 
 // ---- Nginx Proxy Manager's proxy-host format ----------------------------------------------
@@ -347,13 +354,13 @@ ParseResult ReadProxyManager(const ParseState& state, char* line, LogEntry& entr
   if (!ReadClfTime(time.view(), entry)) return PARSE_NO_MATCH;
   if (!SetCounts(entry, status, length, Piece{})) return PARSE_NO_MATCH;
   char* const end = c.p;
+  if (!Fits(state, entry)) return PARSE_NO_MATCH;
   entry.method = Cut(method);
   entry.domain = Cut(host);
   entry.client_host = Cut(client);
   entry.agent = Cut(agent);
   entry.referer = Cut(referer);
   // The request uri holds the query; there is no request line around it.
-  if (!DateIsValid(entry, state.year_limit) || entry.status > 999) return PARSE_NO_MATCH;
   entry.line_length = LineLength(line, end);
   SplitUri(Cut(uri), entry, false);
   return PARSE_ENTRY;
@@ -402,7 +409,47 @@ ParseResult ParseProxyLine(const ParseState& state, char* line, LogEntry& entry)
   return PARSE_NO_MATCH;
 }
 
-void ReadProxyTail(LogEntry& entry) {
+namespace {
+
+// HAProxy's "option httplog clf" behind the combined fields: `"" "" client_port accept_ms
+// "frontend" "backend" "server" TR Tw Tc Tr Ta "termination_state" ...`. The request's
+// closing quote stood at `closer` (now the NUL that ends the protocol), inside the line
+// when the request was closed: a NUL at the line end is no closer, and nothing behind the
+// line is read.
+void ReadHaproxyClfTail(char* closer, const char* line_end, LogEntry& entry) {
+  if (closer + 1 >= line_end || *closer != '\0') return;
+  Cursor c{closer + 1};
+  Piece status, bytes, port, ms, frontend, backend, server, state;
+  Piece timers[5];
+  if (!(c.Space() && c.Word(status) && c.Space() && c.Word(bytes) && c.Space() && c.Char('"') &&
+        c.Char('"') && c.Space() && c.Char('"') && c.Char('"') && c.Space() && c.Word(port) &&
+        c.Space() && c.Word(ms) && c.Space() && c.Quoted(frontend) && c.Space() &&
+        c.Quoted(backend) && c.Space() && c.Quoted(server))) {
+    return;
+  }
+  for (Piece& timer : timers) {
+    if (!(c.Space() && c.Word(timer))) return;
+  }
+  if (!(c.Space() && c.Quoted(state))) return;
+  int64_t port_number = 0, millisecond = 0, total = 0;
+  if (!Count(port, &port_number) || port_number < 0 || ms.view().size() != 3 ||
+      !Count(ms, &millisecond) || millisecond < 0) {
+    return;
+  }
+  entry.millisecond = static_cast<int32_t>(millisecond);
+  // Ta is -1 when the request was aborted.
+  if (timers[4].view() != "-1" && Count(timers[4], &total)) entry.transfer_time = Clamped(total);
+}
+
+}  // namespace
+
+void ReadProxyTail(char* line, LogEntry& entry) {
+  if (entry.protocol.text != nullptr && entry.referer.text == nullptr &&
+      entry.agent.text == nullptr && entry.transfer_time < 0 && entry.millisecond == 0) {
+    ReadHaproxyClfTail(entry.protocol.text + entry.protocol.length, line + entry.line_length,
+                       entry);
+    return;
+  }
   // Only a quoted agent whose closing quote stood right behind its text (no escapes moved
   // it): the tail starts there.
   if (entry.agent.text == nullptr || entry.agent.text[-1] != '"' || entry.transfer_time >= 0) {

@@ -15,7 +15,9 @@
 // fraction, HAProxy's local with milliseconds and no offset.
 ParseResult ParseProxyLine(const ParseState& state, char* line, LogEntry& entry);
 
-// After a combined line: the transfer time that Traefik (` 12 "router" "http://svc" 2ms`)
-// or ingress-nginx (` 89 0.001 [upstream] ...`, $request_time in seconds) write behind the
-// agent. Other tails are left alone.
-void ReadProxyTail(LogEntry& entry);
+// After a combined line read from `line`: the transfer time that Traefik
+// (` 12 "router" "http://svc" 2ms`) or ingress-nginx (` 89 0.001 [upstream] ...`,
+// $request_time in seconds) write behind the agent, and the total time Ta (ms) and the
+// accept date's milliseconds of HAProxy's "option httplog clf" (`"" "" 33317 655 "http-in"
+// "static" "srv1" 10 0 30 69 109 "----" ...`). Other tails are left alone.
+void ReadProxyTail(char* line, LogEntry& entry);

@@ -20,6 +20,8 @@ constexpr DirectiveRow kApache[] = {
     {"%l", SKIP},
     {"%u", USER},
     {"%t", DATE_CLF},
+    {"%{sec}t", UNIX_TIME_UTC},  // whole seconds since 1970
+    {"%{begin:sec}t", UNIX_TIME_UTC},
     {"%r", FULL_REQUEST},
     {"%>s", STATUS},
     {"%s", STATUS},
@@ -57,6 +59,8 @@ constexpr DirectiveRow kNginx[] = {
     {"$realip_remote_addr", HOST},
     {"$remote_user", USER},
     {"$time_local", DATE_CLF},
+    {"$time_iso8601", DATE_ISO8601},
+    {"$msec", UNIX_TIME_UTC},  // seconds since 1970 with milliseconds: "1709632800.123"
     {"$request", FULL_REQUEST},
     {"$status", STATUS},
     {"$body_bytes_sent", BYTES},
@@ -200,13 +204,14 @@ bool TranslateServerFormat(ServerKind kind, std::string_view line, std::string& 
     }
     if (!names.empty()) names += ' ';
     names += TokenName(token);
-    has_time = has_time || token == DATE_CLF;
+    has_time = has_time || token == DATE_CLF || token == DATE_ISO8601 || token == UNIX_TIME_UTC;
   }
   // Entries without a date could not be merged in order: such a line is refused.
   if (!has_time) {
     error = kind == ServerKind::APACHE
-                ? "the format line has no time field that can be read (%t)"
-                : "the format line has no time field that can be read ($time_local)";
+                ? "the format line has no time field that can be read (%t or %{sec}t)"
+                : "the format line has no time field that can be read ($time_local, "
+                  "$time_iso8601 or $msec)";
     return false;
   }
   return true;
