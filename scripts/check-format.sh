@@ -19,10 +19,18 @@ if ! [[ $version =~ version\ 14\. ]]; then
   exit 1
 fi
 
+# The files go to clang-format in batches, one batch per core at a time. A batch that fails
+# is checked again file by file, so that exactly the files that differ (or that clang-format
+# cannot read) are named.
+jobs=$(nproc 2>/dev/null || echo 2)
 differ=()
-while IFS= read -r -d '' file; do
-  "$tool" --dry-run --Werror "$file" >/dev/null 2>&1 || differ+=("$file")
-done < <(find src tests fuzz bench -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z)
+while IFS= read -r file; do
+  [ -n "$file" ] && differ+=("$file")
+done < <(find src tests fuzz bench -type f \( -name '*.cpp' -o -name '*.h' \) -print0 | sort -z |
+  xargs -0 -r -n 20 -P "$jobs" sh -c '
+    "$0" --dry-run --Werror "$@" >/dev/null 2>&1 && exit 0
+    for file; do "$0" --dry-run --Werror "$file" >/dev/null 2>&1 || printf "%s\n" "$file"; done
+  ' "$tool" | sort)
 
 if [ ${#differ[@]} -gt 0 ]; then
   echo "These files differ from .clang-format (fix with: $tool -i FILE):" >&2

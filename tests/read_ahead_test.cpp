@@ -77,6 +77,8 @@ TEST_F(ReadAheadTest, EveryContainerDeliversWhatItDeliversWithout) {
   const std::string first = NumberedLines(500, "first ");
   const std::string gz = GzipBytes(text);
   const std::string bz = Bzip2Bytes(text, 1);
+  const std::string xz = XzBytes(text);
+  const std::string zst = ZstdBytes(text);
   std::string gz_bad_crc = GzipBytes(first);
   gz_bad_crc[gz_bad_crc.size() - 8] ^= 0x55;
   std::string gz_damaged_middle = gz;
@@ -89,8 +91,8 @@ TEST_F(ReadAheadTest, EveryContainerDeliversWhatItDeliversWithout) {
       {"gzip", gz},
       {"several gzip members", GzipBytes(first) + gz + GzipBytes(first)},
       {"bzip2, several streams", bz + Bzip2Bytes(first)},
-      {"xz", XzBytes(text)},
-      {"zstd", ZstdBytes(text)},
+      {"xz", xz},
+      {"zstd", zst},
       {"zip, deflated and stored", ZipBytes({{"a.log", text}, {"b.log", first, 0}})},
       {"empty gzip", GzipBytes("")},
       {"truncated gzip", gz.substr(0, gz.size() / 2)},
@@ -98,8 +100,8 @@ TEST_F(ReadAheadTest, EveryContainerDeliversWhatItDeliversWithout) {
       {"gzip with a wrong checksum", gz_bad_crc},
       {"gzip followed by garbage", GzipBytes(first) + "garbage after the member"},
       {"truncated bzip2", bz.substr(0, bz.size() * 2 / 3)},
-      {"truncated xz", XzBytes(text).substr(0, 5000)},
-      {"truncated zstd", ZstdBytes(text).substr(0, 5000)},
+      {"truncated xz", xz.substr(0, 5000)},
+      {"truncated zstd", zst.substr(0, 5000)},
   };
   const WorkCrewPtr two = MakeWorkCrew(2);
   const WorkCrewPtr one = MakeWorkCrew(1);

@@ -186,6 +186,11 @@ TEST(RunReport, HtmlPageRendersATimelinePerInputInChromium) {
     EXPECT_EQ(page.find(fetch), std::string::npos) << fetch;
   }
   EXPECT_NE(page.find("default-src 'none'"), std::string::npos);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The page is the same bytes in every build, and no sanitizer watches the browser: the
+  // optimised build's run renders it.
+  GTEST_SKIP() << "the page was written; the release build renders it in Chromium";
+#endif
   // The probe needs inline script, which the page's own policy forbids: the copy allows it.
   const std::string policy = "default-src 'none';";
   const size_t at = page.find(policy);
