@@ -136,6 +136,26 @@ TEST(Slips, AFailedRunLeavesTheEarlierMergeAsItWas) {
   for (const Case& c : cases) ExpectRefusedWithNothingChanged(c, "failed-run");
 }
 
+// A key file far larger than any key (a log named by mistake) is refused, not read whole.
+TEST(Slips, AKeyFileLargerThanAnyKeyIsRefused) {
+  const fs::path dir = Fixture("large-key");
+  std::string log;
+  while (log.size() <= (size_t{64} << 10)) log += kNginx;
+  WriteFile(dir / "old.log", log);
+  const auto before = Checksums(dir);
+  RunOptions options;
+  options.separate_output = true;
+  const ProgramRun run = RunStitcher(
+      dir, {"--anonymize-ip=hash", "--anonymize-key=old.log", "a.log", "b.log"}, options);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.console.find("The key file 'old.log' holds more than 65536 bytes; a key is 16 "
+                             "to 65536 bytes."),
+            std::string::npos)
+      << run.console;
+  EXPECT_EQ(Checksums(dir), before);
+  fs::remove_all(dir);
+}
+
 // A configuration error stops the run before any input is opened: with -Verbose nothing
 // says an input was opened.
 TEST(Slips, ASettingsErrorStopsBeforeAnyInputIsOpened) {

@@ -2,7 +2,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "base/messages.h"
 #include "driver/settings.h"
@@ -23,10 +22,20 @@ bool ReadHashKey(const std::string& path, HashKey& key) {
                error ? error.message().c_str() : "it is not a regular file");
     return false;
   }
+  // At most one byte more than a key may hold is read, so a large file named by mistake is
+  // refused without being read whole.
   std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) {
+  std::string bytes(HASH_KEY_MOST_BYTES + 1, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (in.bad()) {
     SayFailure("Error reading the key file '%s'.\n", EscapedName(path).c_str());
+    return false;
+  }
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  if (bytes.size() > HASH_KEY_MOST_BYTES) {
+    SayFailure("The key file '%s' holds more than %zu bytes; a key is %zu to %zu bytes.\n",
+               EscapedName(path).c_str(), HASH_KEY_MOST_BYTES, HASH_KEY_LEAST_BYTES,
+               HASH_KEY_MOST_BYTES);
     return false;
   }
   if (bytes.size() < HASH_KEY_LEAST_BYTES) {

@@ -44,6 +44,8 @@ struct ClientRules {
 
 // Key files shorter than this are refused: fewer bytes cannot hold a key worth the name.
 inline constexpr size_t HASH_KEY_LEAST_BYTES = 16;
+// A longer key file is refused: it is more likely a log named by mistake than a key.
+inline constexpr size_t HASH_KEY_MOST_BYTES = size_t{64} << 10;
 
 // The hash key drawn from the bytes of a key file (all of them count).
 HashKey HashKeyFrom(std::string_view key_file_bytes);
