@@ -38,7 +38,11 @@ constexpr char kApacheLog[] =
     "198.51.100.8 - - [12/Mar/2023:06:25:15 +0000] \"GET /a\\\"b HTTP/1.1\" 200 512 "
     "\"http://x/\\\\\" \"a\\\\\\\"b\"\n"
     "198.51.100.9 - frank [12/Mar/2023:06:25:16 +0000] \"GET / HTTP/1.1\" 200 512 \"-\" "
-    "\"<script>alert(1)</script>\"\n";
+    "\"<script>alert(1)</script>\"\n"
+    // A binary probe's method with a comma, a request line of four words, and none at all.
+    "198.51.100.10 - - [12/Mar/2023:06:25:17 +0000] \"\\x16,\\x03 / HTTP/1.1\" 400 0 \"-\" \"-\"\n"
+    "198.51.100.11 - - [12/Mar/2023:06:25:18 +0000] \"one two three four\" 400 0 \"-\" \"-\"\n"
+    "198.51.100.12 - - [12/Mar/2023:06:25:19 +0000] \"-\" 408 0 \"-\" \"-\"\n";
 
 // W3C strings with doubled quotes; IIS's time-taken in milliseconds.
 constexpr char kW3cQuotesLog[] =
@@ -152,6 +156,10 @@ TEST(RoundTrip, MergedLogMergedAgainIsUnchangedInEveryDialect) {
     // Each dialect's own form of these is among its written parts; here, that they are kept.
     EXPECT_NE(once.find("LOCAL+SERVICE"), std::string::npos) << once;
     EXPECT_NE(once.find("408"), std::string::npos) << once;  // the entry without a request
+    // The probe with a comma in its method and the request of four words are merged too,
+    // with every word of the request.
+    EXPECT_NE(once.find("198.51.100.10"), std::string::npos) << once;
+    EXPECT_NE(once.find("three"), std::string::npos) << once;
     EXPECT_EQ(Slurp(work / "second.txt"), once);
     fs::remove_all(work);
   }

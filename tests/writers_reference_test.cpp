@@ -111,19 +111,24 @@ std::string Doubled(const std::string& text) {
 // The line with every quoted field escaped; the shedding estimate counts the texts as they
 // are.
 std::string Whole(Kind kind, const LogEntry& e, Texts t, const char* end) {
-  // An unquoted field that begins like a quoted one is written between double quotes.
-  const auto quote_if_needed = [kind](std::string& field) {
-    if (field.empty() || std::string("\"<'`").find(field[0]) == std::string::npos) return;
+  // An unquoted field that begins like a quoted one is written between double quotes; so is
+  // a client or method that holds a comma.
+  const auto quote_if = [kind](std::string& field, bool comma_too) {
+    if (field.empty() || (std::string("\"<'`").find(field[0]) == std::string::npos &&
+                          (!comma_too || field.find(',') == std::string::npos))) {
+      return;
+    }
     field = "\"" + (kind == Kind::W3C ? Doubled(field) : Backslashed(field, true)) + "\"";
   };
-  for (std::string* field : {&t.host, &t.domain, &t.user}) quote_if_needed(*field);
+  quote_if(t.host, true);
+  for (std::string* field : {&t.domain, &t.user}) quote_if(*field, false);
   if (kind != Kind::NCSA) {
-    quote_if_needed(t.method);
-    quote_if_needed(*t.query);
+    quote_if(t.method, true);
+    quote_if(*t.query, false);
   }
   if (kind == Kind::WEBSTAR) {
-    quote_if_needed(t.agent);
-    quote_if_needed(t.referer);
+    quote_if(t.agent, false);
+    quote_if(t.referer, false);
   }
   if (kind == Kind::NCSA) {
     for (std::string* field : {&t.method, &t.uri}) *field = Backslashed(*field, false);
@@ -293,7 +298,7 @@ std::string Reference(Kind kind, const LogEntry& e, const WriterOptions& options
   Texts t{Or(e.client_host.text, "-"),
           kind == Kind::NCSA && !options.vhost ? "-" : Or(e.domain.text, "-"),
           Or(e.user.text, "-"),
-          kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.method.text, "GET"),
+          kind != Kind::NCSA ? Or(e.method.text, "-") : Or(e.method.text, "GET"),
           kind != Kind::NCSA && NoRequest(e) ? "-" : Or(e.uri.text, "/"),
           kind == Kind::NCSA ? (e.query.text ? Field(e.query.text) : std::nullopt)
                              : Field(Or(e.query.text, "-")),

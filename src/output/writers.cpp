@@ -178,8 +178,19 @@ class LineAppender {
   // reader takes for an opening quote ('"', '<', an apostrophe, a backquote) is written
   // between double quotes instead, escaped as `quotes` says, so that it reads back whole.
   void AppendUnquoted(Text text, char blank_as, Quotes quotes) {
+    AppendPlainOrQuoted(text, blank_as, quotes, false);
+  }
+  // The same for a word readers end at a comma as well as a blank (a client, a method): one
+  // that holds a comma is written between double quotes too.
+  void AppendWord(Text text, char blank_as, Quotes quotes) {
+    AppendPlainOrQuoted(text, blank_as, quotes, std::memchr(text.data, ',', text.size) != nullptr);
+  }
+
+  // A field written plain, or between double quotes where it begins like a quoted one or
+  // `quote` asks for them.
+  void AppendPlainOrQuoted(Text text, char blank_as, Quotes quotes, bool quote) {
     const char first = text.size > 0 ? text.data[0] : '\0';
-    if (first != '"' && first != '<' && first != '\'' && first != '`') {
+    if (!quote && first != '"' && first != '<' && first != '\'' && first != '`') {
       AppendField(text, blank_as);
       return;
     }
@@ -453,7 +464,7 @@ void AppendOffset(LineAppender& out, const LogEntry& e, const WriterOptions& opt
 
 void NcsaLayout(LineAppender& out, const LogEntry& e, const LineTexts& t,
                 const WriterOptions& options) {
-  out.AppendUnquoted(t.client_host, '+', Quotes::BACKSLASH);
+  out.AppendWord(t.client_host, '+', Quotes::BACKSLASH);
   out.Append(' ');
   out.AppendUnquoted(t.domain, '+', Quotes::BACKSLASH);
   out.Append(' ');
@@ -508,10 +519,12 @@ void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, const W
   AppendIsoDate(out, e);
   out.Append(' ');
   AppendClock(out, e);
-  for (Text field : {t.client_host, t.user, t.method}) {
-    out.Append(' ');
-    out.AppendUnquoted(field, '+', Quotes::DOUBLED);
-  }
+  out.Append(' ');
+  out.AppendWord(t.client_host, '+', Quotes::DOUBLED);
+  out.Append(' ');
+  out.AppendUnquoted(t.user, '+', Quotes::DOUBLED);
+  out.Append(' ');
+  out.AppendWord(t.method, '+', Quotes::DOUBLED);
   out.Append(' ');
   out.AppendField(t.uri, '+');
   out.Append(' ');
@@ -543,10 +556,12 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, con
   out.AppendDecimal(e.year, 4);
   out.Append('\t');
   AppendClock(out, e);
-  for (Text field : {t.client_host, t.user, t.method}) {
-    out.Append('\t');
-    out.AppendUnquoted(field, ' ', Quotes::BACKSLASH);
-  }
+  out.Append('\t');
+  out.AppendWord(t.client_host, ' ', Quotes::BACKSLASH);
+  out.Append('\t');
+  out.AppendUnquoted(t.user, ' ', Quotes::BACKSLASH);
+  out.Append('\t');
+  out.AppendWord(t.method, ' ', Quotes::BACKSLASH);
   out.Append('\t');
   out.AppendField(t.uri, ' ');
   out.Append('\t');
@@ -565,14 +580,14 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, con
   out.AppendUnquoted(t.referer, ' ', Quotes::BACKSLASH);
 }
 
-// W3C and WebSTAR print every field, placeholders included; a request that is not there
-// prints "-" as its method and its uri.
+// W3C and WebSTAR print every field, placeholders included; a method the entry does not
+// have prints "-" (it is never invented), and so does the uri of a request that is not there.
 LineTexts FullTexts(const LogEntry& e) {
   const bool no_request = RequestAbsent(e);
   return LineTexts{Or(e.client_host, NO_TEXT),
                    Or(e.domain, NO_TEXT),
                    Or(e.user, NO_TEXT),
-                   no_request ? NO_TEXT : Or(e.method, NO_METHOD),
+                   Or(e.method, NO_TEXT),
                    no_request ? NO_TEXT : Or(e.uri, NO_URI),
                    Or(e.query, NO_TEXT),
                    Or(e.referer, NO_TEXT),

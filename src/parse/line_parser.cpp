@@ -415,16 +415,25 @@ Step ReadFullRequest(Reader& r) {
     char* const uri = ++p;
     while (*p != ' ' && !closes(p) && *p != '?' && !IsLineEnd(*p)) ++p;
     Capture(r, F_URI, uri, p);
+    TextField last = F_URI;  // the part that ends where the protocol's words begin
+    char* last_start = uri;
     if (*p == '?') {
       char* const query = ++p;
       while (*p != ' ' && !closes(p) && !IsLineEnd(*p)) ++p;
       Capture(r, F_QUERY, query, p);
+      last = F_QUERY;
+      last_start = query;
     }
     if (!closes(p)) {
+      char* const rest = p;
       while (*p == ' ') ++p;
       char* protocol = p;
+      char* before_protocol = rest;
       while (!closes(p) && !IsLineEnd(*p)) {
-        if (*p == ' ') protocol = p + 1;
+        if (*p == ' ') {
+          protocol = p + 1;
+          before_protocol = p;
+        }
         ++p;
       }
       // A quote directly followed by "HTTP" belongs to a request whose uri held a quote or
@@ -432,6 +441,11 @@ Step ReadFullRequest(Reader& r) {
       if (*p == '"' && StartsWith("HTTP", p + 1)) {
         protocol = ++p;
         while (!closes(p) && !IsLineEnd(*p)) ++p;
+      } else if (p > protocol) {
+        // A request line of more than three words keeps the words before the last in its
+        // uri (or query), so that none is lost: "one two three four".
+        while (before_protocol > rest && before_protocol[-1] == ' ') --before_protocol;
+        if (before_protocol > rest) Capture(r, last, last_start, before_protocol);
       }
       if (p > protocol) Capture(r, F_PROTOCOL, protocol, p);
     }
