@@ -68,6 +68,7 @@ struct Case {
 
 TEST(LoadUserFormats, CompilesTemplates) {
   const Bytes common = {HOST, SKIP, USER, DATE_CLF, FULL_REQUEST, STATUS, BYTES, EOL};
+  const std::string two_tab_seps = std::string(kTabSep) + kTabSep;
   const Case cases[] = {
       {"names", "HOST SKIP USER DATE-CLF FULL-REQUEST STATUS BYTES", {common}, ""},
       {"case and '-'", "host - user date-clf full-request status bytes", {common}, ""},
@@ -106,7 +107,7 @@ TEST(LoadUserFormats, CompilesTemplates) {
       {"two rejected lines",
        "USER\nHOST TAB-SEP\nTAB-SEP TAB-SEP\nAGENT",
        {{USER, EOL}, {AGENT, EOL}},
-       std::string(kTabSep) + kTabSep},
+       two_tab_seps},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);

@@ -515,16 +515,22 @@ void AppendIsoDate(LineAppender& out, const LogEntry& e) {
   out.AppendDecimal(e.day, 2);
 }
 
+// The client, the user and the method of a W3C or WebSTAR line, each behind `separator`.
+void AppendWhoAndHow(LineAppender& out, const LineTexts& t, char separator, char blank_as,
+                     Quotes quotes) {
+  out.Append(separator);
+  out.AppendWord(t.client_host, blank_as, quotes);
+  out.Append(separator);
+  out.AppendUnquoted(t.user, blank_as, quotes);
+  out.Append(separator);
+  out.AppendWord(t.method, blank_as, quotes);
+}
+
 void W3cLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, const WriterOptions&) {
   AppendIsoDate(out, e);
   out.Append(' ');
   AppendClock(out, e);
-  out.Append(' ');
-  out.AppendWord(t.client_host, '+', Quotes::DOUBLED);
-  out.Append(' ');
-  out.AppendUnquoted(t.user, '+', Quotes::DOUBLED);
-  out.Append(' ');
-  out.AppendWord(t.method, '+', Quotes::DOUBLED);
+  AppendWhoAndHow(out, t, ' ', '+', Quotes::DOUBLED);
   out.Append(' ');
   out.AppendField(t.uri, '+');
   out.Append(' ');
@@ -556,12 +562,7 @@ void WebstarLayout(LineAppender& out, const LogEntry& e, const LineTexts& t, con
   out.AppendDecimal(e.year, 4);
   out.Append('\t');
   AppendClock(out, e);
-  out.Append('\t');
-  out.AppendWord(t.client_host, ' ', Quotes::BACKSLASH);
-  out.Append('\t');
-  out.AppendUnquoted(t.user, ' ', Quotes::BACKSLASH);
-  out.Append('\t');
-  out.AppendWord(t.method, ' ', Quotes::BACKSLASH);
+  AppendWhoAndHow(out, t, '\t', ' ', Quotes::BACKSLASH);
   out.Append('\t');
   out.AppendField(t.uri, ' ');
   out.Append('\t');
