@@ -443,6 +443,18 @@ TEST_F(ConfigTest, ALineLongerThanTheBoundIsRefusedWhole) {
             "cfg:1: Configuration line longer than 519 characters; it is not read.\n");
 }
 
+// A NUL inside a line ends no line: the line is refused whole, never applied cut short at the
+// NUL, and the line after it is read as it stands.
+TEST_F(ConfigTest, ALineHoldingANulIsRefusedAndTheNextLineIsRead) {
+  const std::string printed = ReadText(std::string("filter-request /a\0b\nlevel 3\n", 28));
+  EXPECT_EQ(printed,
+            "cfg:1: Invalid configuration line 'filter-request /a\\x00b': it holds a NUL "
+            "character!\n");
+  EXPECT_TRUE(settings.filters.request.empty());
+  EXPECT_EQ(settings.level, 3);
+  EXPECT_TRUE(FailureReported());
+}
+
 TEST_F(ConfigTest, FileWithoutFinalLineEnd) {
   EXPECT_EQ(ReadText("# settings\nlevel 3\nnewlines dos"), "");
   EXPECT_EQ(settings.level, 3);

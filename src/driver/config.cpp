@@ -45,6 +45,28 @@ void SkipRestOfLine(std::FILE* file) {
   for (int c = std::fgetc(file); c != EOF && c != '\n';) c = std::fgetc(file);
 }
 
+// Reads one line, its line end included, into `line` of `size` bytes and ends it with a NUL;
+// `length` counts every byte read, a NUL in the line too (fgets could not tell where such a
+// line ends). The rest of a line that does not fit is read and dropped, and `whole` is false.
+// False at the end of the file.
+bool ReadLine(std::FILE* file, char* line, size_t size, size_t& length, bool& whole) {
+  length = 0;
+  whole = true;
+  int c = std::fgetc(file);
+  if (c == EOF) return false;
+  for (; c != EOF; c = std::fgetc(file)) {
+    if (length + 1 == size) {
+      whole = false;
+      if (c != '\n') SkipRestOfLine(file);
+      break;
+    }
+    line[length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  line[length] = '\0';
+  return true;
+}
+
 }  // namespace
 
 ConfigLine ApplyConfigLine(char* line) {
@@ -84,14 +106,17 @@ bool ReadConfigFile(const char* path, bool required) {
   char line[CONFIG_LINE_MAX + 2];
   long number = 0;
   int invalid = 0;
-  while (std::fgets(line, sizeof line, file) != nullptr) {
+  size_t length = 0;
+  bool whole = true;
+  while (ReadLine(file, line, sizeof line, length, whole)) {
     ++number;
-    const size_t length = std::strlen(line);
-    const bool whole = (length > 0 && line[length - 1] == '\n') || std::feof(file);
     if (!whole || length > static_cast<size_t>(CONFIG_LINE_MAX)) {
-      if (!whole) SkipRestOfLine(file);
       SayFailure("%s:%ld: Configuration line longer than %d characters; it is not read.\n",
                  name.c_str(), number, CONFIG_LINE_MAX);
+    } else if (std::memchr(line, '\0', length) != nullptr) {
+      // Read up to its NUL, the line would be taken cut short.
+      SayFailure("%s:%ld: Invalid configuration line '%s': it holds a NUL character!\n",
+                 name.c_str(), number, Shown(std::string_view(line, length)).c_str());
     } else {
       // The line is cut in place while it is applied; the message shows it as written.
       char written[sizeof line];

@@ -10,9 +10,6 @@
 
 #include "driver/merge.h"
 
-// The budget unless --memory says otherwise.
-inline constexpr int64_t DEFAULT_MEMORY_BUDGET = int64_t{64} << 20;
-
 // Inputs that one pass may merge so that their decoders stay within `budget`; 0 when all
 // of the `count` inputs (only their names are read) fit at once. Only regular files are looked at
 // (their first bytes); a pipe or FIFO is never read before the merge.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <type_traits>
 
 #include "base/file_spec.h"
 #include "base/messages.h"
@@ -111,6 +112,36 @@ Applied Result(bool taken) {
   return taken ? Applied::Done : Applied::Refused;
 }
 
+// A value read by one of the rules settings.h shares with the configuration file: --memory
+// (memory_budget.h), --max-open, --sort-window, --sort, --gap, --lateness and
+// input-timezone-for (rules keep their order, the first match wins).
+template <bool (*kRule)(Settings&, const char*)>
+Applied SetByRule(OptionContext&, const OptionRow&, const char* value) {
+  return Result(kRule(settings, value));
+}
+
+// One of `kWords` into the setting `kField`: --source, --client, --anonymize-ip, --newlines.
+template <auto kField, const auto& kWords>
+Applied SetChoice(OptionContext&, const OptionRow&, const char* value) {
+  return Result(ReadChoice(value, kWords, settings.*kField));
+}
+
+// One digit into the setting `kField`: -L, --level, --trim-first-n-dirs.
+template <auto kField>
+Applied SetDigit(OptionContext&, const OptionRow&, const char* value) {
+  int digit = 0;
+  if (!ReadDigit(value, digit)) return Applied::Refused;
+  settings.*kField = static_cast<std::remove_reference_t<decltype(settings.*kField)>>(digit);
+  return Applied::Done;
+}
+
+// A value that the rule behind `row` could not read, with the rule's reason.
+Applied FailValue(const OptionRow& row, const char* value, const std::string& error) {
+  SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()), row.name.data(),
+             EscapedName(value).c_str(), EscapedName(error).c_str());
+  return Applied::Failed;
+}
+
 Applied ShowUsage(OptionContext&, const OptionRow&, const char*) {
   return Applied::Usage;
 }
@@ -141,14 +172,11 @@ Applied SetVerbose(OptionContext&, const OptionRow&, const char* value) {
   return Applied::Done;
 }
 
-// A time slice after the first is appended to the slices before it: its header would
-// land in the middle of the log.
-Applied SetNoHeader(OptionContext&, const OptionRow&, const char*) {
-  settings.header = false;
-  return Applied::Done;
-}
-Applied SetNoVhost(OptionContext&, const OptionRow&, const char*) {
-  settings.vhost = false;
+// A bare switch that turns its setting off: --no-header, -Novhost. (A time slice after the
+// first is appended to the slices before it: its header would land in the middle of the log.)
+template <bool Settings::*kField>
+Applied ClearFlag(OptionContext&, const OptionRow&, const char*) {
+  settings.*kField = false;
   return Applied::Done;
 }
 
@@ -156,9 +184,6 @@ template <NewlineStyle kStyle>
 Applied SetNewlineStyle(OptionContext&, const OptionRow&, const char*) {
   settings.newlines = kStyle;
   return Applied::Done;
-}
-Applied SetNewlines(OptionContext&, const OptionRow&, const char* value) {
-  return Result(ReadChoice(value, kNewlineWords, settings.newlines));
 }
 // One of the output dialects' names, in either case.
 Applied SetOutputFormat(OptionContext&, const OptionRow&, const char* value) {
@@ -196,27 +221,11 @@ Applied SetFlag(OptionContext&, const OptionRow&, const char* value) {
   return Result(ReadBoolean(value, settings.*kField));
 }
 
-Applied SetLevel(OptionContext&, const OptionRow&, const char* value) {
-  int digit = 0;
-  if (!ReadDigit(value, digit)) return Applied::Refused;
-  settings.level = digit;
-  return Applied::Done;
-}
-Applied SetTrim(OptionContext&, const OptionRow&, const char* value) {
-  int digit = 0;
-  if (!ReadDigit(value, digit)) return Applied::Refused;
-  settings.trim_first_n_dirs = static_cast<int8_t>(digit);
-  return Applied::Done;
-}
-
 // --threads=N: 1..256 threads compress the merged log and decode compressed inputs ahead;
 // 0 (the default) is one per core.
 constexpr int kMaxThreads = 256;
 Applied SetThreads(OptionContext&, const OptionRow&, const char* value) {
   return Result(ReadNumber(value, 0, kMaxThreads, settings.threads));
-}
-Applied SetMaxOpenOption(OptionContext&, const OptionRow&, const char* value) {
-  return Result(SetMaxOpen(settings, value));
 }
 
 bool NamesExistingPath(const char* text) {
@@ -358,13 +367,6 @@ Applied SetNullLists(OptionContext&, const OptionRow&, const char*) {
   return Applied::Done;
 }
 
-Applied SetSortWindowOption(OptionContext&, const OptionRow&, const char* value) {
-  return Result(SetSortWindow(settings, value));
-}
-Applied SetSortOption(OptionContext&, const OptionRow&, const char* value) {
-  return Result(SetSortMode(settings, value));
-}
-
 Applied SetNoProgress(OptionContext&, const OptionRow&, const char*) {
   settings.progress = ProgressMode::OFF;
   return Applied::Done;
@@ -375,35 +377,9 @@ Applied SetProgress(OptionContext&, const OptionRow&, const char* value) {
   settings.progress = on ? ProgressMode::ON : ProgressMode::OFF;
   return Applied::Done;
 }
-Applied SetGapOption(OptionContext&, const OptionRow&, const char* value) {
-  return Result(SetGap(settings, value));
-}
 
 Applied SetFollowUntil(OptionContext&, const OptionRow&, const char* value) {
   return SetTimeBound(value, settings.follow_until);
-}
-Applied SetLatenessOption(OptionContext&, const OptionRow&, const char* value) {
-  return Result(SetLateness(settings, value));
-}
-
-Applied SetSource(OptionContext&, const OptionRow&, const char* value) {
-  return Result(ReadChoice(value, kSourceWords, settings.source));
-}
-Applied SetClient(OptionContext&, const OptionRow&, const char* value) {
-  return Result(ReadChoice(value, kClientWords, settings.client));
-}
-Applied SetAnonymizeIp(OptionContext&, const OptionRow&, const char* value) {
-  return Result(ReadChoice(value, kAnonymizeWords, settings.anonymize_ip));
-}
-
-// --memory=<size>: what decoders and blocks decoded ahead hold at once (memory_budget.h).
-Applied SetMemory(OptionContext&, const OptionRow&, const char* value) {
-  return Result(SetMemoryBudget(settings, value));
-}
-
-// input-timezone-for: "<pattern> <zone>"; rules keep their order, the first match wins.
-Applied AddInputZone(OptionContext&, const OptionRow&, const char* value) {
-  return Result(AddInputZoneRule(settings, value));
 }
 
 // json-field: one "<field>=<key path>" of the user's JSON keys; a field or key path that
@@ -411,9 +387,7 @@ Applied AddInputZone(OptionContext&, const OptionRow&, const char* value) {
 Applied AddJsonField(OptionContext&, const OptionRow& row, const char* value) {
   std::string error;
   if (AddJsonFieldSetting(settings, value, error)) return Applied::Done;
-  SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()), row.name.data(),
-             EscapedName(value).c_str(), EscapedName(error).c_str());
-  return Applied::Failed;
+  return FailValue(row, value, error);
 }
 
 // --apache-format / --nginx-format: a server's own format line, translated into a user
@@ -422,11 +396,7 @@ Applied AddServerFormat(OptionContext&, const OptionRow& row, const char* value)
   const ServerKind kind = row.name == "nginx-format" ? ServerKind::NGINX : ServerKind::APACHE;
   std::string names;
   std::string error;
-  if (!TranslateServerFormat(kind, value, names, error)) {
-    SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()),
-               row.name.data(), EscapedName(value).c_str(), EscapedName(error).c_str());
-    return Applied::Failed;
-  }
+  if (!TranslateServerFormat(kind, value, names, error)) return FailValue(row, value, error);
   if (!settings.server_formats.empty()) settings.server_formats += '\n';
   settings.server_formats += names;
   return Applied::Done;
@@ -455,9 +425,7 @@ Applied AddFormatFor(OptionContext&, const OptionRow& row, const char* value) {
   std::string error;
   if (!TranslateServerFormat(kind == "apache" ? ServerKind::APACHE : ServerKind::NGINX, p, names,
                              error)) {
-    SayFailure("Invalid --%.*s value '%s': %s!\n", static_cast<int>(row.name.size()),
-               row.name.data(), EscapedName(value).c_str(), EscapedName(error).c_str());
-    return Applied::Failed;
+    return FailValue(row, value, error);
   }
   settings.format_rules.push_back({pattern, names});
   return Applied::Done;
@@ -513,7 +481,7 @@ constexpr OptionRow kOptions[] = {
      "  -Help display this message\n"},
     {'v', "", Takes::Nothing, false, L, nullptr, SetVerboseSwitch, nullptr,
      "  -Verbose display verbose progress messages\n"},
-    {'n', "", Takes::Nothing, false, L, nullptr, SetNoVhost, nullptr,
+    {'n', "", Takes::Nothing, false, L, nullptr, ClearFlag<&Settings::vhost>, nullptr,
      "  -Novhost suppress virtual host in field two\n"},
     {'f', "", Takes::Value, false, L, nullptr, SetFormat, "1 to 511 characters of format tokens",
      "  -Format <log format>\n"},
@@ -525,7 +493,7 @@ constexpr OptionRow kOptions[] = {
      "  -Dos/Windows newlines\n"},
     {'p', "", Takes::Nothing, false, L, nullptr, SetPlain, nullptr,
      "  -Plain - disable compression\n"},
-    {'l', "", Takes::Attached, false, L, nullptr, SetLevel, kDigitValues,
+    {'l', "", Takes::Attached, false, L, nullptr, SetDigit<&Settings::level>, kDigitValues,
      "  -L<digit> - set compression level\n"},
     // Later switches, each with a long name.
     {'o', "output", Takes::Value, false, E, "output", SetText<&Settings::output_path>,
@@ -550,27 +518,27 @@ constexpr OptionRow kOptions[] = {
      "  --since=<time> keep entries from this time on (2024-03-01T06:00:00 or 2024-03-01)\n"},
     {'\0', "until", Takes::Value, false, L, nullptr, SetUntil, kTimeValues,
      "  --until=<time> keep entries before this time\n"},
-    {'\0', "no-header", Takes::Nothing, false, L, nullptr, SetNoHeader, nullptr,
+    {'\0', "no-header", Takes::Nothing, false, L, nullptr, ClearFlag<&Settings::header>, nullptr,
      "  --no-header leave out the header line(s) of the output format\n"},
     {'\0', "threads", Takes::Value, false, L, nullptr, SetThreads,
      "a number from 0 (one per core) to 256",
      "  --threads=<n> threads compressing the output and reading inputs ahead (default: one "
      "per core)\n"},
-    {'\0', "max-open", Takes::Value, K, L, nullptr, SetMaxOpenOption,
+    {'\0', "max-open", Takes::Value, K, L, nullptr, SetByRule<SetMaxOpen>,
      "0 (as the open-file limit allows) or a number from 2 to 1000000",
      "  --max-open=<n> inputs open at once; more merge in passes through temporary files "
      "(default: as the open-file limit allows)\n"},
-    {'\0', "sort-window", Takes::Value, K, L, nullptr, SetSortWindowOption,
+    {'\0', "sort-window", Takes::Value, K, L, nullptr, SetByRule<SetSortWindow>,
      "0 (off) or a span of log time such as 30s, 10m, 2h, 1d or 1h30m",
      "  --sort-window=<span> reorder each input within this span of log time (30s, 10m, 2h; "
      "0 off; default 10m)\n"},
-    {'\0', "sort", Takes::Value, K, L, nullptr, SetSortOption, "window or full",
+    {'\0', "sort", Takes::Value, K, L, nullptr, SetByRule<SetSortMode>, "window or full",
      "  --sort=window|full sort each input within its window, or whole through temporary "
      "files\n"},
     {'\0', "stats", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::stats>, kBooleanValues,
      "  --stats[=yes|no] a table of the inputs at the end: dialects, entries, lines passed over "
      "by reason, first and last entry, gaps\n"},
-    {'\0', "gap", Takes::Value, K, L, nullptr, SetGapOption,
+    {'\0', "gap", Takes::Value, K, L, nullptr, SetByRule<SetGap>,
      "0 (none) or a duration such as 90s, 30m, 1h30m or 2d",
      "  --gap=<duration> a longer time without entries inside an input is a gap (default 1h; "
      "90s, 30m, 1h30m, 2d; 0 = none)\n"},
@@ -586,11 +554,12 @@ constexpr OptionRow kOptions[] = {
      "interrupted\n"},
     {'\0', "follow-until", Takes::Value, K, L, nullptr, SetFollowUntil, kTimeValues,
      "  --follow-until=<time> stop following at this local time (2024-03-01T06:00:00)\n"},
-    {'\0', "lateness", Takes::Value, K, L, nullptr, SetLatenessOption,
+    {'\0', "lateness", Takes::Value, K, L, nullptr, SetByRule<SetLateness>,
      "a duration such as 500ms, 2s or 1.5s",
      "  --lateness=<duration> while following, an entry waits at most this long for the "
      "other logs (default 2s)\n"},
-    {'\0', "source", Takes::Value, K, L, nullptr, SetSource, "file, name, host or none",
+    {'\0', "source", Takes::Value, K, L, nullptr, SetChoice<&Settings::source, kSourceWords>,
+     "file, name, host or none",
      "  --source=file|name|host|none record each entry's input: its file name, that name "
      "without rotation suffixes, or a host from its path\n"},
     // The pattern is compiled once, at start-up, where a bad one is reported.
@@ -602,10 +571,12 @@ constexpr OptionRow kOptions[] = {
      SetFlag<&Settings::source_into_vhost>, kBooleanValues,
      "  --source-into-vhost[=yes|no] the source replaces every virtual host, not only absent "
      "ones\n"},
-    {'\0', "client", Takes::Value, K, L, nullptr, SetClient, "remote or xff",
+    {'\0', "client", Takes::Value, K, L, nullptr, SetChoice<&Settings::client, kClientWords>,
+     "remote or xff",
      "  --client=remote|xff the client is the remote address, or taken from "
      "X-Forwarded-For\n"},
-    {'\0', "anonymize-ip", Takes::Value, K, L, nullptr, SetAnonymizeIp, "1, 2, 3, hash or no",
+    {'\0', "anonymize-ip", Takes::Value, K, L, nullptr,
+     SetChoice<&Settings::anonymize_ip, kAnonymizeWords>, "1, 2, 3, hash or no",
      "  --anonymize-ip=1|2|3|hash|no mask client addresses to /24, /16, /8 (IPv6 /64, /48, "
      "/32), or replace them by a keyed hash\n"},
     // The key file is read at start-up; its name is all that is kept here.
@@ -613,7 +584,7 @@ constexpr OptionRow kOptions[] = {
      "a file name", "  --anonymize-key=<file> the key of --anonymize-ip=hash\n"},
     {'\0', "dedupe", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::dedupe>, kBooleanValues,
      "  --dedupe[=yes|no] write once an entry that several inputs hold at the same time\n"},
-    {'\0', "memory", Takes::Value, K, L, nullptr, SetMemory,
+    {'\0', "memory", Takes::Value, K, L, nullptr, SetByRule<SetMemoryBudget>,
      "a size from 16M to 1024G, such as 64M or 1G",
      "  --memory=<size> what decoders and data decoded ahead hold at once, such as 64M (the "
      "default) or 1G\n"},
@@ -621,9 +592,9 @@ constexpr OptionRow kOptions[] = {
      "combined, vhost_combined, json, ncsa, w3c or webstar",
      "  --output-format=combined|vhost_combined|json|ncsa|w3c|webstar dialect of the merged "
      "log\n"},
-    {'\0', "newlines", Takes::Value, K, L, nullptr, SetNewlines, "unix, dos or mac",
-     "  --newlines=unix|dos|mac line ends of the merged log\n"},
-    {'\0', "level", Takes::Value, K, L, nullptr, SetLevel, kDigitValues,
+    {'\0', "newlines", Takes::Value, K, L, nullptr, SetChoice<&Settings::newlines, kNewlineWords>,
+     "unix, dos or mac", "  --newlines=unix|dos|mac line ends of the merged log\n"},
+    {'\0', "level", Takes::Value, K, L, nullptr, SetDigit<&Settings::level>, kDigitValues,
      "  --level=<digit> gzip compression level\n"},
     {'\0', "compress", Takes::Boolean, K, L, nullptr, SetCompress, kBooleanValues,
      "  --compress[=yes|no] gzip the merged log (default: as the output's name says)\n"},
@@ -635,8 +606,8 @@ constexpr OptionRow kOptions[] = {
      kBooleanValues, "  --normalize[=yes|no] clean up every entry's fields\n"},
     {'\0', "lowercase", Takes::Boolean, K, L, nullptr, SetFlag<&Settings::lowercase>,
      kBooleanValues, "  --lowercase[=yes|no] lower-case paths when normalising\n"},
-    {'\0', "trim-first-n-dirs", Takes::Value, K, L, nullptr, SetTrim, kDigitValues,
-     "  --trim-first-n-dirs=<digit> drop leading directories of every path\n"},
+    {'\0', "trim-first-n-dirs", Takes::Value, K, L, nullptr, SetDigit<&Settings::trim_first_n_dirs>,
+     kDigitValues, "  --trim-first-n-dirs=<digit> drop leading directories of every path\n"},
     {'\0', "format", Takes::Value, K, L, nullptr, SetFormat, "1 to 511 characters of format tokens",
      "  --format=<log format> as -Format\n"},
     {'\0', "timezone", Takes::Value, K, L, nullptr, SetText<&Settings::timezone>, kZoneValues,
@@ -644,7 +615,7 @@ constexpr OptionRow kOptions[] = {
     {'\0', "input-timezone", Takes::Value, K, L, nullptr, SetText<&Settings::input_timezone>,
      kZoneValues,
      "  --input-timezone=<zone> zone of inputs whose stamps carry no offset (default: local)\n"},
-    {'\0', "input-timezone-for", Takes::Value, K, L, nullptr, AddInputZone,
+    {'\0', "input-timezone-for", Takes::Value, K, L, nullptr, SetByRule<AddInputZoneRule>,
      "a pattern and a zone name, such as 'haproxy*.log Europe/Berlin'",
      "  --input-timezone-for='<pattern> <zone>' as --input-timezone, for the inputs whose names\n"
      "      match <pattern> (repeatable; the first match wins)\n"},
