@@ -517,6 +517,34 @@ TEST(Follow, ALogWhoseDirectoryCannotBeWatchedIsPolled) {
   EXPECT_EQ(paths, (std::vector<std::string>{"/1", "/2", "/3"}));
 }
 
+// A file whose content ends before the size it had at the start (a log cut and partly
+// rewritten while it was being caught up; here a kernel file, whose size is a page whatever
+// it holds) ends its catch-up where its content ends: the run goes live and new entries of
+// the other inputs are written.
+TEST(Follow, AFileEndingShortOfItsSizeEndsItsCatchUp) {
+  std::string short_file;
+  for (const char* path : {"/sys/devices/system/cpu/online", "/sys/kernel/uevent_seqnum",
+                           "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+    struct stat facts {};
+    if (stat(path, &facts) == 0 && S_ISREG(facts.st_mode) &&
+        static_cast<size_t>(facts.st_size) > ReadFile(path).size()) {
+      short_file = path;
+      break;
+    }
+  }
+  if (short_file.empty()) GTEST_SKIP() << "no file here reads shorter than its size";
+  const fs::path dir = FreshDirectory("follow-short");
+  Append(dir / "a.log", NcsaLine(kBase, 0, "/1"));
+  Follower follower(dir, Args({"a.log", short_file}));
+  ASSERT_TRUE(follower.WaitForSaying("Caught up")) << follower.Console();
+  Append(dir / "a.log", NcsaLine(kBase + 1, 0, "/2"));
+  ASSERT_TRUE(follower.WaitForLines(2)) << follower.Console();
+  follower.End(SIGTERM);
+  std::vector<std::string> paths;
+  for (const std::string& line : follower.Lines()) paths.push_back(PathOf(line));
+  EXPECT_EQ(paths, (std::vector<std::string>{"/1", "/2"}));
+}
+
 TEST(Follow, LatenessTakesADurationWithAUnit) {
   struct Case {
     const char* text;

@@ -283,6 +283,10 @@ void ReadInput(Run& run, Followed& f, Clock::time_point now) {
       TakeLines(run, f, false, now);
       return;
     case ReadNow::Nothing:
+      // A file that ends short of the size it had at the start (cut and partly rewritten
+      // since, or one whose size does not tell its content) has no more existing content:
+      // waiting for the rest would keep the catch-up, and the other inputs, from ever ending.
+      f.catch_up_end = std::min(f.catch_up_end, f.offset);
       return;
     case ReadNow::End:
       TakeLines(run, f, true, now);
