@@ -545,6 +545,36 @@ TEST(Follow, AFileEndingShortOfItsSizeEndsItsCatchUp) {
   EXPECT_EQ(paths, (std::vector<std::string>{"/1", "/2"}));
 }
 
+// A log renamed away while its entries wait for another input (more of them than the
+// follower holds, so the rest stays in the file) is read to its end before the new file
+// under its name: none of its entries is lost.
+TEST(Follow, ALogReplacedWhileItsEntriesWaitIsReadToItsEnd) {
+  const fs::path dir = FreshDirectory("follow-replaced-waiting");
+  Append(dir / "a.log", "");
+  Append(dir / "b.log", "");
+  std::vector<std::string> args = Args({"a.log", "b.log", "--sort-window=0"});
+  args[1] = "--lateness=1h";  // only what b shows releases a's entries
+  Follower follower(dir, args);
+  ASSERT_TRUE(follower.WaitForSaying("Caught up"));
+  // Some megabytes of entries: more than wait in memory for one input.
+  constexpr int kOld = 80000;
+  std::string old_lines;
+  for (int i = 0; i < kOld; ++i)
+    old_lines += NcsaLine(kBase + i / 100, 0, "/a/" + std::to_string(i));
+  Append(dir / "a.log", old_lines);
+  fs::rename(dir / "a.log", dir / "a.log.1");
+  Append(dir / "a.log", NcsaLine(kBase + 5000, 0, "/a/new"));
+  Append(dir / "b.log", NcsaLine(kBase + 4000, 0, "/b/1"));
+  ASSERT_TRUE(follower.WaitForLines(kOld + 1)) << follower.Console();
+  EXPECT_EQ(follower.End(SIGTERM), 0);
+  const std::vector<std::string> lines = follower.Lines();
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kOld + 2));
+  for (int i = 0; i < kOld; ++i)
+    ASSERT_EQ(PathOf(lines[static_cast<size_t>(i)]), "/a/" + std::to_string(i));
+  EXPECT_EQ(PathOf(lines[kOld]), "/b/1");
+  EXPECT_EQ(PathOf(lines[kOld + 1]), "/a/new");
+}
+
 TEST(Follow, LatenessTakesADurationWithAUnit) {
   struct Case {
     const char* text;
