@@ -517,6 +517,64 @@ TEST(Follow, ALogWhoseDirectoryCannotBeWatchedIsPolled) {
   EXPECT_EQ(paths, (std::vector<std::string>{"/1", "/2", "/3"}));
 }
 
+// A file whose content ends before the size it had at the start (a log cut and partly
+// rewritten while it was being caught up; here a kernel file, whose size is a page whatever
+// it holds) ends its catch-up where its content ends: the run goes live and new entries of
+// the other inputs are written.
+TEST(Follow, AFileEndingShortOfItsSizeEndsItsCatchUp) {
+  std::string short_file;
+  for (const char* path : {"/sys/devices/system/cpu/online", "/sys/kernel/uevent_seqnum",
+                           "/sys/kernel/mm/transparent_hugepage/enabled"}) {
+    struct stat facts {};
+    if (stat(path, &facts) == 0 && S_ISREG(facts.st_mode) &&
+        static_cast<size_t>(facts.st_size) > ReadFile(path).size()) {
+      short_file = path;
+      break;
+    }
+  }
+  if (short_file.empty()) GTEST_SKIP() << "no file here reads shorter than its size";
+  const fs::path dir = FreshDirectory("follow-short");
+  Append(dir / "a.log", NcsaLine(kBase, 0, "/1"));
+  Follower follower(dir, Args({"a.log", short_file}));
+  ASSERT_TRUE(follower.WaitForSaying("Caught up")) << follower.Console();
+  Append(dir / "a.log", NcsaLine(kBase + 1, 0, "/2"));
+  ASSERT_TRUE(follower.WaitForLines(2)) << follower.Console();
+  follower.End(SIGTERM);
+  std::vector<std::string> paths;
+  for (const std::string& line : follower.Lines()) paths.push_back(PathOf(line));
+  EXPECT_EQ(paths, (std::vector<std::string>{"/1", "/2"}));
+}
+
+// A log renamed away while its entries wait for another input (more of them than the
+// follower holds, so the rest stays in the file) is read to its end before the new file
+// under its name: none of its entries is lost.
+TEST(Follow, ALogReplacedWhileItsEntriesWaitIsReadToItsEnd) {
+  const fs::path dir = FreshDirectory("follow-replaced-waiting");
+  Append(dir / "a.log", "");
+  Append(dir / "b.log", "");
+  std::vector<std::string> args = Args({"a.log", "b.log", "--sort-window=0"});
+  args[1] = "--lateness=1h";  // only what b shows releases a's entries
+  Follower follower(dir, args);
+  ASSERT_TRUE(follower.WaitForSaying("Caught up"));
+  // Some megabytes of entries: more than wait in memory for one input.
+  constexpr int kOld = 80000;
+  std::string old_lines;
+  for (int i = 0; i < kOld; ++i)
+    old_lines += NcsaLine(kBase + i / 100, 0, "/a/" + std::to_string(i));
+  Append(dir / "a.log", old_lines);
+  fs::rename(dir / "a.log", dir / "a.log.1");
+  Append(dir / "a.log", NcsaLine(kBase + 5000, 0, "/a/new"));
+  Append(dir / "b.log", NcsaLine(kBase + 4000, 0, "/b/1"));
+  ASSERT_TRUE(follower.WaitForLines(kOld + 1)) << follower.Console();
+  EXPECT_EQ(follower.End(SIGTERM), 0);
+  const std::vector<std::string> lines = follower.Lines();
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kOld + 2));
+  for (int i = 0; i < kOld; ++i)
+    ASSERT_EQ(PathOf(lines[static_cast<size_t>(i)]), "/a/" + std::to_string(i));
+  EXPECT_EQ(PathOf(lines[kOld]), "/b/1");
+  EXPECT_EQ(PathOf(lines[kOld + 1]), "/a/new");
+}
+
 TEST(Follow, LatenessTakesADurationWithAUnit) {
   struct Case {
     const char* text;

@@ -283,6 +283,10 @@ void ReadInput(Run& run, Followed& f, Clock::time_point now) {
       TakeLines(run, f, false, now);
       return;
     case ReadNow::Nothing:
+      // A file that ends short of the size it had at the start (cut and partly rewritten
+      // since, or one whose size does not tell its content) has no more existing content:
+      // waiting for the rest would keep the catch-up, and the other inputs, from ever ending.
+      f.catch_up_end = std::min(f.catch_up_end, f.offset);
       return;
     case ReadNow::End:
       TakeLines(run, f, true, now);
@@ -301,13 +305,18 @@ void ReadInput(Run& run, Followed& f, Clock::time_point now) {
 }
 
 // Reads `f`'s current file to its end, and its last line even without a line end: the name
-// now stands for another file.
-void DrainInput(Run& run, Followed& f, Clock::time_point now) {
-  for (;;) {
+// now stands for another file. False when the input's waiting entries fill its queue first:
+// the rest stays in the file, to be read once they are written.
+bool DrainInput(Run& run, Followed& f, Clock::time_point now) {
+  do {
+    if (f.WaitingBytes() > kQueueMostBytes) {
+      f.look = true;
+      return false;
+    }
     ReadInput(run, f, now);
-    if (!f.behind) break;
-  }
+  } while (f.behind);
   if (f.carry_used > 0) TakeLines(run, f, true, now);
+  return true;
 }
 
 // Opens the file the name stands for now; false when there is none (yet). A file whose
@@ -375,9 +384,9 @@ void LookAtName(Run& run, Followed& f, const Destination& destination, Clock::ti
     return;
   }
   // The server may still write to the renamed file until it reopens its log: the new one is
-  // taken once something was written to it.
+  // taken once something was written to it, and the old one was read to its end.
   if (named.size == 0) return;
-  DrainInput(run, f, now);
+  if (!DrainInput(run, f, now)) return;
   SayInfo("'%s' was replaced; following the new file.\n", f.display.c_str());
   f.file.Reset();
   OpenByName(f, destination, false);
