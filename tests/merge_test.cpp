@@ -467,6 +467,39 @@ TEST(MergeRun, MoreInputsThanTheOpenFileLimitAreMergedInPasses) {
   fs::remove_all(dir);
 }
 
+// With --dedupe, a line another input repeats at the same time is written once also when the
+// temporary files of a run must be combined to stay within the open-file limit, in passes
+// and with --sort=full; an input's own repeats are its lines and are all kept.
+TEST(MergeRun, DedupeDropsOtherInputsRepeatsWhenTemporaryFilesAreCombined) {
+  const fs::path dir = FreshDirectory("merge-open-file-limit-dedupe");
+  const std::string shared =
+      "192.0.2.1 - - [05/Mar/2001:10:00:00 -0500] \"GET /shared HTTP/1.0\" 200 1\n";
+  std::string names;
+  for (int i = 0; i < 40; ++i) {
+    const std::string name = "in" + std::to_string(i) + ".log";
+    std::string lines = shared + ClfLine(i, 1, 1 + i % 7);
+    if (i == 0) lines = shared + lines;  // the first input repeats the line itself
+    WriteFile(dir / name, lines);
+    names += " " + name;
+  }
+  for (const std::string mode : {"", " --sort=full"}) {
+    SCOPED_TRACE(mode);
+    const auto [console, status] =
+        RunWithOpenFileLimit(dir, 16, "-Plain --dedupe -o limited.log" + mode + names);
+    EXPECT_EQ(status, 0) << console;
+    const std::string merged = ReadFile(dir / "limited.log");
+    size_t repeats = 0;
+    for (size_t at = merged.find("/shared"); at != std::string::npos;
+         at = merged.find("/shared", at + 1)) {
+      ++repeats;
+    }
+    EXPECT_EQ(repeats, 2u) << merged;  // both of the first input's, none of the others'
+    EXPECT_NE(console.find("Dropped 39 duplicate entries."), std::string::npos) << console;
+    EXPECT_EQ(std::count(merged.begin(), merged.end(), '\n'), 1 + 2 + 40) << merged;
+  }
+  fs::remove_all(dir);
+}
+
 // When the limit leaves no room even for a pass of two inputs, the message says so and
 // gives the limit, and the run's status says input was lost.
 TEST(MergeRun, TooManyOpenFilesIsSaidWithTheLimit) {

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -278,10 +280,15 @@ bool MergeEntries(MergeInput* inputs, int count, LineOut& out, ProgressSchedule*
 
 // One spill of an earlier pass, read back: its pending line and that line's key.
 struct SpillInput {
-  SpillInput(SpillReader spill, uint64_t records) : reader(std::move(spill)), left(records) {}
+  SpillInput(SpillReader spill, uint64_t records, int32_t owner_of)
+      : reader(std::move(spill)), left(records), owner(owner_of) {}
 
   SpillReader reader;
   uint64_t left;  // records still to come: a spill that ends before them failed
+  // Whose lines it holds: an input, or inputs merged into it with their duplicates already
+  // dropped. --dedupe drops a line only against another owner's, so an input's own repeats
+  // (in runs of its own with --sort=full) are all kept.
+  int32_t owner;
   TimeKey key = NO_ENTRY;
   std::string_view line;
 
@@ -316,7 +323,8 @@ bool MergeSpills(std::span<SpillInput> spills, LineOut& out, ProgressSchedule* s
   while (!pending.Empty()) {
     const int slot = pending.Top();
     SpillInput& spill = spills[static_cast<size_t>(slot)];
-    const bool dropped = duplicates != nullptr && duplicates->Drop(spill.key, slot, spill.line);
+    const bool dropped =
+        duplicates != nullptr && duplicates->Drop(spill.key, spill.owner, spill.line);
     if ((!dropped && !out.PutLine(spill.key, spill.line)) || !spill.Next()) return false;
     pending.ReplaceTop(spill.key);
     PollNow(out, schedule);
@@ -410,6 +418,7 @@ struct RunContext {
   std::vector<int32_t> offsets;  // the UTC offsets the inputs' first entries carry
   int opened = 0;                // inputs opened so far; none: nothing is published
   std::vector<SpillInput> spills;
+  int32_t next_owner = 0;  // the owner of the next spill that combines several owners' lines
 };
 
 // Opens the slots, reads each one's first line and starts the workers on them.
@@ -450,10 +459,11 @@ std::unique_ptr<SpillWriter> NewSpill(const RunContext& run) {
   return nullptr;
 }
 
-// Finishes a written spill for reading; false, with the reason said, when it failed.
-bool FinishSpill(SpillWriter& spill, bool written, std::vector<SpillInput>& spills) {
+// Finishes a written spill of `owner`'s lines for reading; false, with the reason said, when
+// it failed.
+bool FinishSpill(SpillWriter& spill, bool written, std::vector<SpillInput>& spills, int32_t owner) {
   if (written && spill.Finish()) {
-    spills.emplace_back(SpillReader(spill.TakeFile()), spill.Records());
+    spills.emplace_back(SpillReader(spill.TakeFile()), spill.Records(), owner);
     return true;
   }
   SayFailure("Error writing a temporary file of the merge: %s.\n",
@@ -461,16 +471,40 @@ bool FinishSpill(SpillWriter& spill, bool written, std::vector<SpillInput>& spil
   return false;
 }
 
-// Merges the spills, in their order, into one new spill when more are open than the plan
-// allows; false, with the reason said, on a failure.
-bool CombineSpillsIfMany(RunContext& run) {
-  if (run.spills.size() <= static_cast<size_t>(run.plan.passes.spills)) return true;
+// Merges spills into one new spill when more are open than the plan allows, dropping
+// duplicates between owners as the last pass would; false, with the reason said, on a
+// failure. While `current` (an input sorted into runs of its own) is being read, its runs are
+// never combined with other inputs' spills: a later run of it must not meet its own lines
+// under another owner. The spills combined stand together, so the order of ties is kept.
+bool CombineSpillsIfMany(RunContext& run, std::optional<int32_t> current = std::nullopt) {
+  std::vector<SpillInput>& spills = run.spills;
+  if (spills.size() <= static_cast<size_t>(run.plan.passes.spills)) return true;
+  size_t first = 0;
+  size_t end = spills.size();
+  if (current) {
+    size_t own = end;
+    while (own > 0 && spills[own - 1].owner == *current) --own;
+    if (own >= 2) {
+      end = own;  // the earlier inputs' spills
+    } else {
+      first = own;  // the current input's runs
+    }
+  }
   std::unique_ptr<SpillWriter> spill = NewSpill(run);
   if (spill == nullptr) return false;
   SpillOut out(*spill);
-  const bool written = MergeSpills(run.spills, out, nullptr, nullptr);
-  run.spills.clear();
-  return FinishSpill(*spill, written, run.spills);
+  const auto combined = std::span(spills).subspan(first, end - first);
+  const bool written = MergeSpills(combined, out, nullptr, run.duplicates);
+  const bool one_owner = std::all_of(combined.begin(), combined.end(), [&](const SpillInput& s) {
+    return s.owner == combined.front().owner;
+  });
+  const int32_t owner = one_owner ? combined.front().owner : run.next_owner++;
+  std::vector<SpillInput> made;
+  if (!FinishSpill(*spill, written, made, owner)) return false;
+  spills.erase(spills.begin() + static_cast<std::ptrdiff_t>(first),
+               spills.begin() + static_cast<std::ptrdiff_t>(end));
+  spills.insert(spills.begin() + static_cast<std::ptrdiff_t>(first), std::move(made.front()));
+  return true;
 }
 
 // Merges the inputs group by group into spills, as the plan says. False, with the reason
@@ -488,7 +522,9 @@ bool MergeIntoSpills(MergeInput* inputs, int count, RunContext& run) {
     const bool written = MergeEntries(inputs + first, group, out, nullptr, run.duplicates);
     FinishInputs(inputs + first, group);
     MPDispose(pool);
-    if (!FinishSpill(*spill, written, run.spills) || !CombineSpillsIfMany(run)) return false;
+    if (!FinishSpill(*spill, written, run.spills, first) || !CombineSpillsIfMany(run)) {
+      return false;
+    }
   }
   return true;
 }
@@ -504,6 +540,9 @@ constexpr size_t kLeastRunText = size_t{1} << 20;
 class SortedRunsOut final : public LineOut {
  public:
   explicit SortedRunsOut(RunContext& run) : run_(run) {}
+
+  // The input whose lines come next: its runs are its own, so --dedupe keeps its repeats.
+  void StartInput(int32_t input) { owner_ = input; }
 
   // The text grows as lines come, so that a small input takes little memory; a run is
   // written once it would pass kRunBytes.
@@ -539,7 +578,7 @@ class SortedRunsOut final : public LineOut {
     }
     lines_held_.clear();
     used_ = 0;
-    return FinishSpill(*spill, written, run_.spills) && CombineSpillsIfMany(run_);
+    return FinishSpill(*spill, written, run_.spills, owner_) && CombineSpillsIfMany(run_, owner_);
   }
 
  private:
@@ -549,6 +588,7 @@ class SortedRunsOut final : public LineOut {
     size_t length;
   };
   RunContext& run_;
+  int32_t owner_ = 0;
   std::vector<char> text_;
   size_t used_ = 0;
   std::vector<HeldLine> lines_held_;
@@ -561,6 +601,7 @@ bool SortIntoRuns(MergeInput* inputs, int count, RunContext& run) {
   for (int i = 0; i < count; ++i) {
     MemoryPool* pool = MPNew();
     OpenInputs(inputs + i, 1, pool, run);
+    out.StartInput(i);
     // Runs never hold two inputs: their order of ties is the inputs' order.
     const bool written = MergeEntries(inputs + i, 1, out, nullptr, nullptr);
     FinishInputs(inputs + i, 1);
@@ -642,7 +683,8 @@ bool MergeLogs(int count, MergeInput* inputs, const RunZones& zones, RunRecord* 
                  settings.dedupe ? &duplicates : nullptr,
                  {},
                  0,
-                 {}};
+                 {},
+                 count};  // owners past the inputs' own numbers
 
   // Sorted whole, every input goes through sorted runs; more inputs than may be open at once
   // are merged in passes through spills. The last pass merges the spills (or, in one pass,
