@@ -17,6 +17,7 @@
 #include "driver/settings.h"
 #include "input/input.h"
 #include "output/destination.h"
+#include "platform/byte_scan.h"
 #include "platform/replace_file.h"
 
 namespace {
@@ -100,38 +101,14 @@ class JsonOut {
     first_.back() = false;
     NewLine();
   }
-  // The length of the UTF-8 sequence at `text`, or 0 when it is not valid.
-  static size_t Utf8Length(std::string_view text) {
-    const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-    } else {
-      return 0;
-    }
-    if (text.size() < length) return 0;
-    for (size_t i = 1; i < length; ++i) {
-      if ((byte(i) & 0xC0) != 0x80) return 0;
-    }
-    // Overlong forms, surrogates and values past U+10FFFF.
-    if (lead == 0xE0 && byte(1) < 0xA0) return 0;
-    if (lead == 0xED && byte(1) >= 0xA0) return 0;
-    if (lead == 0xF0 && byte(1) < 0x90) return 0;
-    if (lead == 0xF4 && byte(1) >= 0x90) return 0;
-    return length;
-  }
   void String(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     out_ += '"';
     for (size_t i = 0; i < text.size();) {
       const auto byte = static_cast<unsigned char>(text[i]);
       if (byte >= 0x80) {
-        const size_t length = Utf8Length(text.substr(i));
+        const auto* at = reinterpret_cast<const unsigned char*>(text.data()) + i;
+        const size_t length = Utf8SequenceLength(at, at + (text.size() - i));
         if (length > 0) {
           out_.append(text.substr(i, length));
           i += length;
