@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/text.h"
 #include "driver/command_line.h"
 #include "driver/input_stats.h"
 #include "driver/merge.h"
@@ -382,14 +383,9 @@ std::string RunReportJson(std::span<const MergeInput> inputs, const RunRecord& r
 }
 
 bool WantsHtmlReport(const std::string& path) {
-  const auto ends_with = [&path](std::string_view suffix) {
-    if (path.size() < suffix.size()) return false;
-    for (size_t i = 0; i < suffix.size(); ++i) {
-      char c = path[path.size() - suffix.size() + i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != suffix[i]) return false;
-    }
-    return true;
+  const auto ends_with = [&path](const char* suffix) {
+    const size_t length = std::strlen(suffix);
+    return path.size() >= length && StartsWithNoCase(suffix, path.c_str() + (path.size() - length));
   };
   return ends_with(".html") || ends_with(".htm");
 }
