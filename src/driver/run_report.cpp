@@ -229,16 +229,6 @@ void SettingsObject(JsonOut& json) {
   json.EndObject();
 }
 
-// The problems said about an input: those that name it as messages do, quoted.
-std::vector<std::string> ErrorsOf(const MergeInput& input) {
-  const std::string quoted = "'" + EscapedName(input.name) + "'";
-  std::vector<std::string> errors;
-  for (const std::string& problem : ProblemsSaid()) {
-    if (problem.find(quoted) != std::string::npos) errors.push_back(problem);
-  }
-  return errors;
-}
-
 void LinesObject(JsonOut& json, std::string_view key, const InputCounts& counts, bool corrupt) {
   json.Key(key).BeginObject();
   json.Key("total").Value(corrupt ? counts.Corrupt() : counts.Skipped());
@@ -304,7 +294,7 @@ void InputObject(JsonOut& json, const MergeInput& input) {
   }
   json.EndArray();
   json.Key("out_of_order").Value(c.out_of_order);
-  StringList(json, "errors", ErrorsOf(input));
+  StringList(json, "errors", ProblemsNaming(input));
   json.EndObject();
 }
 
@@ -331,6 +321,15 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 }  // namespace
+
+std::vector<std::string> ProblemsNaming(const MergeInput& input) {
+  const std::string quoted = "'" + EscapedName(input.name) + "'";
+  std::vector<std::string> problems;
+  for (const std::string& problem : ProblemsSaid()) {
+    if (problem.find(quoted) != std::string::npos) problems.push_back(problem);
+  }
+  return problems;
+}
 
 void NoteOutput(RunRecord& record, const Destination& destination, int64_t entries, bool complete) {
   record.output_path = destination.standard_output ? "-" : destination.final_spec.Path();
