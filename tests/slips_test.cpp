@@ -128,6 +128,10 @@ TEST(Slips, AFailedRunLeavesTheEarlierMergeAsItWas) {
        "Invalid --output-format value 'xml': give combined, vhost_combined, json, ncsa, w3c or "
        "webstar!"},
       {{"--level=12", "a.log", "b.log"}, "Invalid --level value '12': give a digit from 0 to 9!"},
+      // A key file that cannot be read is refused with the reason, not taken for an empty
+      // one: the program's own memory, a regular file in /proc, fails at its first byte.
+      {{"--anonymize-ip=hash", "--anonymize-key=/proc/self/mem", "a.log", "b.log"},
+       "Error reading the key file '/proc/self/mem': Input/output error."},
       {{"-L", "a.log", "b.log"}, "Invalid -L value '': give a digit from 0 to 9!"},
       {{"--timezone=Mars/Olympus", "a.log", "b.log"}, "Time zone 'Mars/Olympus'"},
       {{"-Output", "missing/dir/x.gz", "a.log", "b.log"},

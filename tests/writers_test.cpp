@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "entries/log_entry.h"
+#include "platform/byte_scan.h"
 
 namespace {
 
@@ -224,6 +225,30 @@ TEST_F(Writers, RewrittenBytesAtEveryPlaceOfAField) {
                   "- - - [05/Mar/2001:14:07:09 -0500] \"GET " + before + c.in_uri + after +
                       " HTTP/1.0\" 200 1024 \"-\" \"" + before +
                       (last ? c.ending_agent : c.in_agent) + after + "\"\n");
+      }
+    }
+  }
+}
+
+// The scan behind those runs finds the first byte it looks for at every place of texts of
+// every length around its 16-byte blocks, takes bytes from 128 up for no control byte, and
+// reads nothing outside the text: each text has a heap block of exactly its size, so a
+// sanitizer build stops at a read past it.
+TEST(ByteScan, FindsTheFirstStopAndReadsNothingOutsideTheText) {
+  constexpr unsigned char LOW = ' ';
+  const char stops[] = {'"', '\\', ' ', '\t', '\0', '\x1f'};
+  const char fillers[] = {'a', '!', '\x7f', '\x80', '\xff'};
+  for (size_t size = 0; size <= 50; ++size) {
+    for (size_t at = 0; at <= size; ++at) {  // `size`: the text holds no stop
+      for (const char stop : stops) {
+        for (const char filler : fillers) {
+          const auto text = std::make_unique<char[]>(size);
+          std::fill_n(text.get(), size, filler);
+          if (at < size) text[at] = stop;
+          if (at + 1 < size) text[size - 1] = stop;  // a later stop is not the first
+          EXPECT_EQ(FindByteOrLow(text.get(), size, '"', '\\', LOW), at)
+              << "stop " << int{stop} << ", filler " << int{filler} << ", size " << size;
+        }
       }
     }
   }

@@ -1,10 +1,12 @@
 #include "driver/entry_rules.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include "base/messages.h"
 #include "driver/settings.h"
+#include "platform/descriptor.h"
 
 namespace {
 
@@ -22,25 +24,34 @@ bool ReadHashKey(const std::string& path, HashKey& key) {
                error ? error.message().c_str() : "it is not a regular file");
     return false;
   }
-  // At most one byte more than a key may hold is read, so a large file named by mistake is
-  // refused without being read whole.
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes(HASH_KEY_MOST_BYTES + 1, '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (in.bad()) {
-    SayFailure("Error reading the key file '%s'.\n", EscapedName(path).c_str());
+  const std::string shown = EscapedName(path);
+  const FileDescriptor file = OpenForReading(path.c_str());
+  if (!file.IsOpen()) {
+    SayFailure("Error reading the key file '%s': %s.\n", shown.c_str(), std::strerror(errno));
     return false;
   }
-  bytes.resize(static_cast<size_t>(in.gcount()));
+  // At most one byte more than a key may hold is read, so a large file named by mistake is
+  // refused without being read whole.
+  std::string bytes(HASH_KEY_MOST_BYTES + 1, '\0');
+  size_t got = 0;
+  while (got < bytes.size()) {
+    const int64_t n = ReadSome(file.Get(), bytes.data() + got, bytes.size() - got);
+    if (n < 0) {
+      SayFailure("Error reading the key file '%s': %s.\n", shown.c_str(), std::strerror(errno));
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
   if (bytes.size() > HASH_KEY_MOST_BYTES) {
     SayFailure("The key file '%s' holds more than %zu bytes; a key is %zu to %zu bytes.\n",
-               EscapedName(path).c_str(), HASH_KEY_MOST_BYTES, HASH_KEY_LEAST_BYTES,
-               HASH_KEY_MOST_BYTES);
+               shown.c_str(), HASH_KEY_MOST_BYTES, HASH_KEY_LEAST_BYTES, HASH_KEY_MOST_BYTES);
     return false;
   }
   if (bytes.size() < HASH_KEY_LEAST_BYTES) {
-    SayFailure("The key file '%s' holds %zu bytes; a key needs at least %zu.\n",
-               EscapedName(path).c_str(), bytes.size(), HASH_KEY_LEAST_BYTES);
+    SayFailure("The key file '%s' holds %zu bytes; a key needs at least %zu.\n", shown.c_str(),
+               bytes.size(), HASH_KEY_LEAST_BYTES);
     return false;
   }
   key = HashKeyFrom(bytes);

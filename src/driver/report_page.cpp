@@ -143,8 +143,7 @@ void Row(std::string& svg, const Axis& axis, int top, int height, const std::str
   svg += "</g>\n";
 }
 
-std::string Picture(std::span<const MergeInput> inputs, int64_t entries) {
-  const Axis axis = MakeAxis(inputs);
+std::string Picture(std::span<const MergeInput> inputs, const Axis& axis, int64_t entries) {
   const int rows_height =
       kMergedHeight + kRowSpace + static_cast<int>(inputs.size()) * (kInputHeight + kRowSpace);
   const int height = rows_height + kAxisHeight;
@@ -209,11 +208,8 @@ std::string Table(std::span<const MergeInput> inputs) {
       }
       html += "</td>";
     }
-    const std::string quoted = "'" + EscapedName(input.name) + "'";
     html += "<td>";
-    for (const std::string& problem : ProblemsSaid()) {
-      if (problem.find(quoted) != std::string::npos) html += Html(problem) + "<br>";
-    }
+    for (const std::string& problem : ProblemsNaming(input)) html += Html(problem) + "<br>";
     html += "</td></tr>\n";
   }
   html += "</tbody>\n</table>\n";
@@ -256,7 +252,7 @@ std::string RunReportHtml(std::span<const MergeInput> inputs, const RunRecord& r
   html += "<p class=\"legend\">Entries per " + PeriodText(axis.merged.width) +
           " (each row scaled to its busiest period)<span style=\"background:#4a8bc2\"></span>"
           "entries<span style=\"background:#d62728;opacity:.5\"></span>gap</p>\n";
-  html += Picture(inputs, record.entries);
+  html += Picture(inputs, axis, record.entries);
   html += Table(inputs);
   html += "</body>\n</html>\n";
   return html;

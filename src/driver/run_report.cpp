@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "base/text.h"
 #include "driver/command_line.h"
 #include "driver/input_stats.h"
 #include "driver/merge.h"
 #include "driver/settings.h"
 #include "input/input.h"
 #include "output/destination.h"
+#include "platform/byte_scan.h"
 #include "platform/replace_file.h"
 
 namespace {
@@ -100,38 +102,14 @@ class JsonOut {
     first_.back() = false;
     NewLine();
   }
-  // The length of the UTF-8 sequence at `text`, or 0 when it is not valid.
-  static size_t Utf8Length(std::string_view text) {
-    const auto byte = [&text](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    size_t length = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-    } else {
-      return 0;
-    }
-    if (text.size() < length) return 0;
-    for (size_t i = 1; i < length; ++i) {
-      if ((byte(i) & 0xC0) != 0x80) return 0;
-    }
-    // Overlong forms, surrogates and values past U+10FFFF.
-    if (lead == 0xE0 && byte(1) < 0xA0) return 0;
-    if (lead == 0xED && byte(1) >= 0xA0) return 0;
-    if (lead == 0xF0 && byte(1) < 0x90) return 0;
-    if (lead == 0xF4 && byte(1) >= 0x90) return 0;
-    return length;
-  }
   void String(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     out_ += '"';
     for (size_t i = 0; i < text.size();) {
       const auto byte = static_cast<unsigned char>(text[i]);
       if (byte >= 0x80) {
-        const size_t length = Utf8Length(text.substr(i));
+        const auto* at = reinterpret_cast<const unsigned char*>(text.data()) + i;
+        const size_t length = Utf8SequenceLength(at, at + (text.size() - i));
         if (length > 0) {
           out_.append(text.substr(i, length));
           i += length;
@@ -251,16 +229,6 @@ void SettingsObject(JsonOut& json) {
   json.EndObject();
 }
 
-// The problems said about an input: those that name it as messages do, quoted.
-std::vector<std::string> ErrorsOf(const MergeInput& input) {
-  const std::string quoted = "'" + EscapedName(input.name) + "'";
-  std::vector<std::string> errors;
-  for (const std::string& problem : ProblemsSaid()) {
-    if (problem.find(quoted) != std::string::npos) errors.push_back(problem);
-  }
-  return errors;
-}
-
 void LinesObject(JsonOut& json, std::string_view key, const InputCounts& counts, bool corrupt) {
   json.Key(key).BeginObject();
   json.Key("total").Value(corrupt ? counts.Corrupt() : counts.Skipped());
@@ -326,7 +294,7 @@ void InputObject(JsonOut& json, const MergeInput& input) {
   }
   json.EndArray();
   json.Key("out_of_order").Value(c.out_of_order);
-  StringList(json, "errors", ErrorsOf(input));
+  StringList(json, "errors", ProblemsNaming(input));
   json.EndObject();
 }
 
@@ -353,6 +321,15 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 }
 
 }  // namespace
+
+std::vector<std::string> ProblemsNaming(const MergeInput& input) {
+  const std::string quoted = "'" + EscapedName(input.name) + "'";
+  std::vector<std::string> problems;
+  for (const std::string& problem : ProblemsSaid()) {
+    if (problem.find(quoted) != std::string::npos) problems.push_back(problem);
+  }
+  return problems;
+}
 
 void NoteOutput(RunRecord& record, const Destination& destination, int64_t entries, bool complete) {
   record.output_path = destination.standard_output ? "-" : destination.final_spec.Path();
@@ -405,14 +382,9 @@ std::string RunReportJson(std::span<const MergeInput> inputs, const RunRecord& r
 }
 
 bool WantsHtmlReport(const std::string& path) {
-  const auto ends_with = [&path](std::string_view suffix) {
-    if (path.size() < suffix.size()) return false;
-    for (size_t i = 0; i < suffix.size(); ++i) {
-      char c = path[path.size() - suffix.size() + i];
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-      if (c != suffix[i]) return false;
-    }
-    return true;
+  const auto ends_with = [&path](const char* suffix) {
+    const size_t length = std::strlen(suffix);
+    return path.size() >= length && StartsWithNoCase(suffix, path.c_str() + (path.size() - length));
   };
   return ends_with(".html") || ends_with(".htm");
 }

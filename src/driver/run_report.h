@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 struct MergeInput;
 
@@ -30,6 +31,9 @@ struct RunRecord {
 // published whole.
 struct Destination;
 void NoteOutput(RunRecord& record, const Destination& destination, int64_t entries, bool complete);
+
+// The problems said about an input: those that name it as messages do, quoted.
+std::vector<std::string> ProblemsNaming(const MergeInput& input);
 
 // The report's text.
 std::string RunReportJson(std::span<const MergeInput> inputs, const RunRecord& record,

@@ -9,10 +9,11 @@ constexpr std::string_view kCompressionExtensions[] = {"gz", "bz2", "xz", "zst",
 
 bool IsCompressionExtension(std::string_view extension) {
   for (std::string_view known : kCompressionExtensions) {
-    if (extension.size() != known.size()) continue;
-    bool same = true;
-    for (size_t i = 0; i < known.size() && same; ++i) same = ToLowerAscii(extension[i]) == known[i];
-    if (same) return true;
+    // Each known extension is a NUL-terminated literal of the extension's size, so no
+    // byte past the extension is read.
+    if (extension.size() == known.size() && StartsWithNoCase(known.data(), extension.data())) {
+      return true;
+    }
   }
   return false;
 }

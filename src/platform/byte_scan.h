@@ -1,6 +1,7 @@
 #pragma once
 // Scanning text for a few bytes at once, 16 bytes a step where the processor has vectors
-// for it (SSE2, on every x86-64), byte by byte elsewhere.
+// for it (SSE2, on every x86-64), byte by byte elsewhere; and telling valid UTF-8 apart
+// from other bytes.
 
 #include <bit>
 #include <cstddef>
@@ -44,4 +45,26 @@ inline size_t FindByteOrLow(const char* p, size_t size, char a, char b, unsigned
     if (c == a || c == b || static_cast<unsigned char>(c) <= low) return at;
   }
   return size;
+}
+
+// The length of the valid UTF-8 sequence at `p` (RFC 3629: no overlong forms, no surrogates,
+// nothing above U+10FFFF), or 0 when the byte there does not begin one. Reads no byte at or
+// past `end`.
+inline size_t Utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
+  const auto follows = [&](size_t i, unsigned char low, unsigned char high) {
+    return p + i < end && p[i] >= low && p[i] <= high;
+  };
+  const unsigned char c = *p;
+  if (c >= 0xC2 && c <= 0xDF) return follows(1, 0x80, 0xBF) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    const unsigned char low = c == 0xE0 ? 0xA0 : 0x80;
+    const unsigned char high = c == 0xED ? 0x9F : 0xBF;
+    return follows(1, low, high) && follows(2, 0x80, 0xBF) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    const unsigned char low = c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = c == 0xF4 ? 0x8F : 0xBF;
+    return follows(1, low, high) && follows(2, 0x80, 0xBF) && follows(3, 0x80, 0xBF) ? 4 : 0;
+  }
+  return 0;
 }
