@@ -5,7 +5,9 @@
 // up are neither letters nor digits and have no case. These functions take `char` and
 // never pass a negative value to the C library's <cctype> functions.
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // ---- Character classes -----------------------------------------------------------------
 constexpr bool IsDigit(char c) {
@@ -51,6 +53,21 @@ constexpr bool StartsWithNoCase(const char* prefix, const char* text) {
     if (ToLowerAscii(*prefix) != ToLowerAscii(*text)) return false;
   }
   return true;
+}
+
+// Whether `a` and `b` hold the same text, letters compared without regard to case.
+constexpr bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// Whether `text` ends with `suffix`, letters compared without regard to case.
+constexpr bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() &&
+         EqualNoCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 // An optional single leading '-', then decimal digits up to the first non-digit. No digits

@@ -28,14 +28,6 @@ std::string_view WithoutTrailingBlanks(const char* value) {
   return text;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 // Booleans by prefix, in either case: "yes", "on", "no", "off" are tested in this order and
 // whatever follows the prefix is ignored, so "yes # gzip it" and "On" are both true.
 struct BooleanWord {

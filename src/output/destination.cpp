@@ -331,15 +331,6 @@ void SayOpenFailure(const Destination& destination) {
 
 namespace {
 
-bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
-  if (text.size() < suffix.size()) return false;
-  text = text.substr(text.size() - suffix.size());
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    if (ToLowerAscii(text[i]) != ToLowerAscii(suffix[i])) return false;
-  }
-  return true;
-}
-
 const char* Kind(bool compress) {
   return compress ? "gzip" : "plain text";
 }

@@ -82,14 +82,6 @@ constexpr DirectiveRow kNginx[] = {
     {"$query_string", URI_QUERY},
 };
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (ToLowerAscii(a[i]) != ToLowerAscii(b[i])) return false;
-  }
-  return true;
-}
-
 // The fields of the line: split at blanks outside double quotes; \" counts as a quote.
 std::vector<std::string> Fields(std::string_view line) {
   std::vector<std::string> fields;
