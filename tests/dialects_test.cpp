@@ -982,6 +982,31 @@ TEST(JsonLines, UserMapping) {
   }
 }
 
+// Long key paths of many parts are refused once they would crowd the key table, never
+// filling it (a full table would make every lookup of an unknown key run forever); the
+// paths accepted before keep working.
+TEST(JsonLines, UserMappingThatWouldCrowdTheKeyTableIsRefused) {
+  JsonFieldMapping* mapping = nullptr;
+  std::string error;
+  ASSERT_TRUE(AddJsonField(mapping, "time=event.at", error)) << error;
+  bool refused = false;
+  for (int i = 0; i < 30 && !refused; ++i) {
+    std::string field = "agent=k" + std::to_string(i);
+    while (field.size() < 200) field += ".a";
+    refused = !AddJsonField(mapping, field, error);
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_NE(error.find("too many json-field key paths"), std::string::npos) << error;
+  ParseState state = FreshState();
+  state.json_fields = mapping;
+  const auto outcomes = Walk(state, R"({"x":1,"y":{"z":2},"event":{"at":"2023-03-12T06:25:14Z"}})"
+                                    "\n");
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[0].fields, (Fields{{"date", "2023-03-12"}, {"time", "06:25:14"}}));
+  FreeJsonFieldMapping(mapping);
+}
+
 // ---- Server format lines ----------------------------------------------------------------------
 
 namespace {

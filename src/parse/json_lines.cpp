@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/check.h"
 #include "base/text.h"
 #include "entries/zone_shift.h"
 #include "parse/format_tokens.h"
@@ -28,6 +29,8 @@
 namespace {
 
 namespace od = simdjson::ondemand;
+
+constexpr const char* MODULE = "ParseLogs";
 
 // What a key's value becomes.
 enum class Target : uint8_t {
@@ -178,12 +181,20 @@ struct KeySlot {
 
 class KeyTable {
  public:
-  void Add(const KeyRow& row) {
+  // Adds the row's path and the paths that lead to it. False, adding nothing, when they
+  // could fill the table past half its slots: a lookup must always meet a free slot, and
+  // soon.
+  bool Add(const KeyRow& row) {
+    const auto parts =
+        static_cast<size_t>(1 + std::count_if(row.path.begin(), row.path.end(),
+                                              [](char c) { return c == '.' || c == '['; }));
+    if (used_ + parts > kSlots / 2) return false;
     rows_.push_back(row);
     Insert(row.path, static_cast<int16_t>(rows_.size() - 1), false);
     for (size_t i = 0; i < row.path.size(); ++i) {
       if (row.path[i] == '.' || row.path[i] == '[') Insert(row.path.substr(0, i), kNoRow, true);
     }
+    return true;
   }
 
   // The slot of `path`, or null when the table does not know it.
@@ -205,7 +216,10 @@ class KeyTable {
   void Insert(std::string_view path, int16_t row, bool leads_on) {
     for (size_t i = HashBytes(kHashSeed, path) & kMask;; i = (i + 1) & kMask) {
       KeySlot& slot = slots_[i];
-      if (slot.path.empty()) slot.path = path;
+      if (slot.path.empty()) {
+        slot.path = path;
+        ++used_;
+      }
       if (slot.path == path) {
         if (row != kNoRow) slot.row = row;
         slot.leads_on = slot.leads_on || leads_on;
@@ -216,12 +230,16 @@ class KeyTable {
 
   std::vector<KeyRow> rows_;
   std::array<KeySlot, kSlots> slots_{};
+  size_t used_ = 0;  // slots taken
 };
 
 const KeyTable& PresetTable() {
   static const KeyTable table = [] {
     KeyTable t;
-    for (const KeyRow& row : kPresetKeys) t.Add(row);
+    for (const KeyRow& row : kPresetKeys) {
+      const bool added = t.Add(row);
+      STITCHER_CHECK(MODULE, added);
+    }
     return t;
   }();
   return table;
@@ -749,10 +767,20 @@ bool AddJsonField(JsonFieldMapping*& mapping, std::string_view text, std::string
             "' (keys joined by '.', an array element as [index])";
     return false;
   }
-  if (mapping == nullptr) mapping = new JsonFieldMapping;
+  const bool created = mapping == nullptr;
+  if (created) mapping = new JsonFieldMapping;
   mapping->paths.push_back(std::make_unique<std::string>(path));
   // Rank 0: the user's key wins over a preset key for the same field.
-  mapping->table.Add(KeyRow{*mapping->paths.back(), field->target, field->unit, 0});
+  if (!mapping->table.Add(KeyRow{*mapping->paths.back(), field->target, field->unit, 0})) {
+    mapping->paths.pop_back();
+    if (created) {
+      delete mapping;
+      mapping = nullptr;
+    }
+    error = "too many json-field key paths: '" + std::string(path) +
+            "' does not fit beside the others (map fewer fields, or by shorter paths)";
+    return false;
+  }
   return true;
 }
 
