@@ -558,7 +558,7 @@ void RepairUtf8(char* text, size_t length) {
       ++i;
       continue;
     }
-    bool ok = need != 99 && i + need < length + 0 && c != 0xC0 && c != 0xC1 && c < 0xF5;
+    bool ok = need != 99 && c != 0xC0 && c != 0xC1 && c < 0xF5;
     for (size_t k = 1; ok && k <= need; ++k) {
       ok = i + k < length && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
     }
