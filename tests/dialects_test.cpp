@@ -924,6 +924,16 @@ TEST(JsonLines, EdgeCases) {
        "{\"time\":\"2023-03-12T06:25:14Z\",\"http_user_agent\":\"a\\\"\xFF\"}",
        PARSE_ENTRY,
        {{"date", "2023-03-12"}, {"time", "06:25:14"}, {"agent", "a\"?"}}},
+      // A string is read as its unescaped text: quotes inside it are no quotes around a
+      // number, and no byte of a time is cut off.
+      {"quotes inside a string value",
+       R"({"time":"2023-03-12T06:25:14Z","status":"\"200\"","bytes":"\"5"})",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"}, {"time", "06:25:14"}}},
+      {"a time that opens with an escaped quote",
+       R"({"time":"\"2023-03-12T06:25:14Z"})",
+       PARSE_NO_MATCH,
+       {}},
       {"a truncated object", R"({"time":"2023-03-12T06:25:14Z","status":2)", PARSE_NO_MATCH, {}},
       {"text behind the object", R"({"time":"2023-03-12T06:25:14Z"} x)", PARSE_NO_MATCH, {}},
       {"no time key", R"({"remote_addr":"203.0.113.9","status":200})", PARSE_NO_MATCH, {}},

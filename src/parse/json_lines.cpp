@@ -432,12 +432,6 @@ bool IsAbsentText(std::string_view text) {
   return text.empty() || text == "-";
 }
 
-// Strips the quotes a number written as a string keeps when read as written.
-std::string_view Unquoted(std::string_view text) {
-  if (text.size() >= 2 && text.front() == '"') return text.substr(1, text.size() - 2);
-  return text;
-}
-
 // A whole non-negative decimal; false for anything else.
 bool ReadCount(std::string_view text, int64_t* value) {
   if (text.empty() || text.size() > 18) return false;
@@ -494,7 +488,6 @@ int32_t DurationMilliseconds(double value, Unit unit) {
 
 // Any of the three forms above, told apart by their fifth and third characters.
 bool ReadTime(std::string_view text, LogEntry& e) {
-  text = Unquoted(text);
   if (text.size() > 4 && text[4] == '-') return ReadIsoTime(text, e);
   if (text.size() >= 3 && text[2] == '/') return ReadClfTime(text, e);
   return ReadEpochTime(text, e);
@@ -639,16 +632,16 @@ ParseResult ParseJsonLine(const ParseState& state, char* line, LogEntry& entry) 
 
   // Numbers, read from the copy before any text is written into the line.
   int64_t number = 0;
-  if (at(Target::STATUS).offset >= 0 && ReadCount(Unquoted(at(Target::STATUS).text), &number) &&
+  if (at(Target::STATUS).offset >= 0 && ReadCount(at(Target::STATUS).text, &number) &&
       number < 1000) {
     entry.status = static_cast<int32_t>(number);
   }
-  if (at(Target::BYTES).offset >= 0 && ReadCount(Unquoted(at(Target::BYTES).text), &number)) {
+  if (at(Target::BYTES).offset >= 0 && ReadCount(at(Target::BYTES).text, &number)) {
     entry.bytes = number;
   }
   if (const Captured& d = at(Target::DURATION); d.offset >= 0) {
     double value = 0;
-    if (ReadDecimalNumber(Unquoted(d.text), &value)) {
+    if (ReadDecimalNumber(d.text, &value)) {
       Unit unit = d.unit;
       // Envoy writes its "duration" in milliseconds beside start_time; Caddy in seconds.
       if (unit == Unit::AUTO) unit = time.key == "start_time" ? Unit::MILLISECONDS : Unit::SECONDS;
