@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -1423,6 +1425,21 @@ TEST(ProxyLines, ALastLineWithoutLineEndEndsWithTheData) {
 
 // A proxy line whose date or status cannot make an entry is refused before any field is
 // cut, so the other dialects still see the line as it was.
+// A combined line at the end of the data, without a line end, whose agent stands bare right
+// behind the referer's closing quote: the look for a proxy's fields behind the agent stays
+// inside the data (the buffer holds exactly the data and its NUL, as an input hands it over).
+TEST(ProxyLines, AnAgentEndingWithTheDataHasNothingReadBehindIt) {
+  const std::string text =
+      R"(203.0.113.9 - - [12/Mar/2023:06:25:31 +0000] "GET / HTTP/1.1" 200 5 "-"x)";
+  const auto bytes = std::make_unique<char[]>(text.size() + 1);
+  std::memcpy(bytes.get(), text.c_str(), text.size() + 1);
+  ParseState state = FreshState();
+  LogEntry entry;
+  EXPECT_EQ(ParseEntry(state, bytes.get(), entry), PARSE_ENTRY);
+  EXPECT_EQ(entry.line_length, static_cast<int32_t>(text.size()));
+  EXPECT_EQ(entry.transfer_time, NO_NUMBER);
+}
+
 TEST(ProxyLines, ARefusedLineIsLeftAsItWas) {
   const struct {
     const char* name;
