@@ -56,8 +56,9 @@ void CheckText(const EntryText& field, const char* line, const char* line_end,
 
 void CheckEntry(const LogEntry& e, const char* line, const ParseState& state) {
   const char* line_end = line + e.line_length;
-  for (const EntryText& t : {e.client_host, e.uri, e.query, e.referer, e.agent, e.user, e.method,
-                             e.protocol, e.domain, e.server, e.cookie, e.session}) {
+  for (const EntryText& t :
+       {e.client_host, e.uri, e.query, e.referer, e.agent, e.user, e.method, e.protocol, e.domain,
+        e.server, e.cookie, e.session, e.forwarded_for}) {
     CheckText(t, line, line_end, state);
   }
   FUZZ_CHECK(e.year == 0 || (e.year >= 1970 && e.year <= 2038 && e.year < state.year_limit));

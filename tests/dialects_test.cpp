@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -924,6 +926,16 @@ TEST(JsonLines, EdgeCases) {
        "{\"time\":\"2023-03-12T06:25:14Z\",\"http_user_agent\":\"a\\\"\xFF\"}",
        PARSE_ENTRY,
        {{"date", "2023-03-12"}, {"time", "06:25:14"}, {"agent", "a\"?"}}},
+      // A string is read as its unescaped text: quotes inside it are no quotes around a
+      // number, and no byte of a time is cut off.
+      {"quotes inside a string value",
+       R"({"time":"2023-03-12T06:25:14Z","status":"\"200\"","bytes":"\"5"})",
+       PARSE_ENTRY,
+       {{"date", "2023-03-12"}, {"time", "06:25:14"}}},
+      {"a time that opens with an escaped quote",
+       R"({"time":"\"2023-03-12T06:25:14Z"})",
+       PARSE_NO_MATCH,
+       {}},
       {"a truncated object", R"({"time":"2023-03-12T06:25:14Z","status":2)", PARSE_NO_MATCH, {}},
       {"text behind the object", R"({"time":"2023-03-12T06:25:14Z"} x)", PARSE_NO_MATCH, {}},
       {"no time key", R"({"remote_addr":"203.0.113.9","status":200})", PARSE_NO_MATCH, {}},
@@ -980,6 +992,31 @@ TEST(JsonLines, UserMapping) {
     EXPECT_NE(error.find(r.names), std::string::npos) << error;
     EXPECT_EQ(m, nullptr);
   }
+}
+
+// Long key paths of many parts are refused once they would crowd the key table, never
+// filling it (a full table would make every lookup of an unknown key run forever); the
+// paths accepted before keep working.
+TEST(JsonLines, UserMappingThatWouldCrowdTheKeyTableIsRefused) {
+  JsonFieldMapping* mapping = nullptr;
+  std::string error;
+  ASSERT_TRUE(AddJsonField(mapping, "time=event.at", error)) << error;
+  bool refused = false;
+  for (int i = 0; i < 30 && !refused; ++i) {
+    std::string field = "agent=k" + std::to_string(i);
+    while (field.size() < 200) field += ".a";
+    refused = !AddJsonField(mapping, field, error);
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_NE(error.find("too many json-field key paths"), std::string::npos) << error;
+  ParseState state = FreshState();
+  state.json_fields = mapping;
+  const auto outcomes = Walk(state, R"({"x":1,"y":{"z":2},"event":{"at":"2023-03-12T06:25:14Z"}})"
+                                    "\n");
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].result, PARSE_ENTRY);
+  EXPECT_EQ(outcomes[0].fields, (Fields{{"date", "2023-03-12"}, {"time", "06:25:14"}}));
+  FreeJsonFieldMapping(mapping);
 }
 
 // ---- Server format lines ----------------------------------------------------------------------
@@ -1388,6 +1425,21 @@ TEST(ProxyLines, ALastLineWithoutLineEndEndsWithTheData) {
 
 // A proxy line whose date or status cannot make an entry is refused before any field is
 // cut, so the other dialects still see the line as it was.
+// A combined line at the end of the data, without a line end, whose agent stands bare right
+// behind the referer's closing quote: the look for a proxy's fields behind the agent stays
+// inside the data (the buffer holds exactly the data and its NUL, as an input hands it over).
+TEST(ProxyLines, AnAgentEndingWithTheDataHasNothingReadBehindIt) {
+  const std::string text =
+      R"(203.0.113.9 - - [12/Mar/2023:06:25:31 +0000] "GET / HTTP/1.1" 200 5 "-"x)";
+  const auto bytes = std::make_unique<char[]>(text.size() + 1);
+  std::memcpy(bytes.get(), text.c_str(), text.size() + 1);
+  ParseState state = FreshState();
+  LogEntry entry;
+  EXPECT_EQ(ParseEntry(state, bytes.get(), entry), PARSE_ENTRY);
+  EXPECT_EQ(entry.line_length, static_cast<int32_t>(text.size()));
+  EXPECT_EQ(entry.transfer_time, NO_NUMBER);
+}
+
 TEST(ProxyLines, ARefusedLineIsLeftAsItWas) {
   const struct {
     const char* name;

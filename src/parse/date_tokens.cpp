@@ -129,7 +129,6 @@ void ReadClfOffset(const char*& p, LogEntry& e) {
   p += 6;
 }
 
-// [Mon, 01/Jan/2001:10:00:00 -0500] or the same in double quotes; the zone is kept.
 // An optional fraction of the second after the clock (".655", HAProxy; ".123456", Apache
 // 2.4's error log): its milliseconds, the rest of its digits passed over. Always true.
 bool ReadOptionalFraction(const char*& p, LogEntry& e) {
@@ -144,6 +143,7 @@ bool ReadOptionalFraction(const char*& p, LogEntry& e) {
   return true;
 }
 
+// [Mon, 01/Jan/2001:10:00:00 -0500] or the same in double quotes; the zone is kept.
 bool ReadDateClf(const char*& p, LogEntry& e) {
   if (!Accept(p, '[') && !Accept(p, '"')) return false;
   if (IsLetter(p[0]) && IsLetter(p[1]) && IsLetter(p[2]) && p[3] == ',' && p[4] == ' ') {

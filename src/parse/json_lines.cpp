@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/check.h"
 #include "base/text.h"
 #include "entries/zone_shift.h"
 #include "parse/format_tokens.h"
@@ -28,6 +29,8 @@
 namespace {
 
 namespace od = simdjson::ondemand;
+
+constexpr const char* MODULE = "ParseLogs";
 
 // What a key's value becomes.
 enum class Target : uint8_t {
@@ -178,12 +181,20 @@ struct KeySlot {
 
 class KeyTable {
  public:
-  void Add(const KeyRow& row) {
+  // Adds the row's path and the paths that lead to it. False, adding nothing, when they
+  // could fill the table past half its slots: a lookup must always meet a free slot, and
+  // soon.
+  bool Add(const KeyRow& row) {
+    const auto parts =
+        static_cast<size_t>(1 + std::count_if(row.path.begin(), row.path.end(),
+                                              [](char c) { return c == '.' || c == '['; }));
+    if (used_ + parts > kSlots / 2) return false;
     rows_.push_back(row);
     Insert(row.path, static_cast<int16_t>(rows_.size() - 1), false);
     for (size_t i = 0; i < row.path.size(); ++i) {
       if (row.path[i] == '.' || row.path[i] == '[') Insert(row.path.substr(0, i), kNoRow, true);
     }
+    return true;
   }
 
   // The slot of `path`, or null when the table does not know it.
@@ -205,7 +216,10 @@ class KeyTable {
   void Insert(std::string_view path, int16_t row, bool leads_on) {
     for (size_t i = HashBytes(kHashSeed, path) & kMask;; i = (i + 1) & kMask) {
       KeySlot& slot = slots_[i];
-      if (slot.path.empty()) slot.path = path;
+      if (slot.path.empty()) {
+        slot.path = path;
+        ++used_;
+      }
       if (slot.path == path) {
         if (row != kNoRow) slot.row = row;
         slot.leads_on = slot.leads_on || leads_on;
@@ -216,12 +230,16 @@ class KeyTable {
 
   std::vector<KeyRow> rows_;
   std::array<KeySlot, kSlots> slots_{};
+  size_t used_ = 0;  // slots taken
 };
 
 const KeyTable& PresetTable() {
   static const KeyTable table = [] {
     KeyTable t;
-    for (const KeyRow& row : kPresetKeys) t.Add(row);
+    for (const KeyRow& row : kPresetKeys) {
+      const bool added = t.Add(row);
+      STITCHER_CHECK(MODULE, added);
+    }
     return t;
   }();
   return table;
@@ -414,12 +432,6 @@ bool IsAbsentText(std::string_view text) {
   return text.empty() || text == "-";
 }
 
-// Strips the quotes a number written as a string keeps when read as written.
-std::string_view Unquoted(std::string_view text) {
-  if (text.size() >= 2 && text.front() == '"') return text.substr(1, text.size() - 2);
-  return text;
-}
-
 // A whole non-negative decimal; false for anything else.
 bool ReadCount(std::string_view text, int64_t* value) {
   if (text.empty() || text.size() > 18) return false;
@@ -476,7 +488,6 @@ int32_t DurationMilliseconds(double value, Unit unit) {
 
 // Any of the three forms above, told apart by their fifth and third characters.
 bool ReadTime(std::string_view text, LogEntry& e) {
-  text = Unquoted(text);
   if (text.size() > 4 && text[4] == '-') return ReadIsoTime(text, e);
   if (text.size() >= 3 && text[2] == '/') return ReadClfTime(text, e);
   return ReadEpochTime(text, e);
@@ -540,7 +551,7 @@ void RepairUtf8(char* text, size_t length) {
       ++i;
       continue;
     }
-    bool ok = need != 99 && i + need < length + 0 && c != 0xC0 && c != 0xC1 && c < 0xF5;
+    bool ok = need != 99 && c != 0xC0 && c != 0xC1 && c < 0xF5;
     for (size_t k = 1; ok && k <= need; ++k) {
       ok = i + k < length && (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
     }
@@ -621,16 +632,16 @@ ParseResult ParseJsonLine(const ParseState& state, char* line, LogEntry& entry) 
 
   // Numbers, read from the copy before any text is written into the line.
   int64_t number = 0;
-  if (at(Target::STATUS).offset >= 0 && ReadCount(Unquoted(at(Target::STATUS).text), &number) &&
+  if (at(Target::STATUS).offset >= 0 && ReadCount(at(Target::STATUS).text, &number) &&
       number < 1000) {
     entry.status = static_cast<int32_t>(number);
   }
-  if (at(Target::BYTES).offset >= 0 && ReadCount(Unquoted(at(Target::BYTES).text), &number)) {
+  if (at(Target::BYTES).offset >= 0 && ReadCount(at(Target::BYTES).text, &number)) {
     entry.bytes = number;
   }
   if (const Captured& d = at(Target::DURATION); d.offset >= 0) {
     double value = 0;
-    if (ReadDecimalNumber(Unquoted(d.text), &value)) {
+    if (ReadDecimalNumber(d.text, &value)) {
       Unit unit = d.unit;
       // Envoy writes its "duration" in milliseconds beside start_time; Caddy in seconds.
       if (unit == Unit::AUTO) unit = time.key == "start_time" ? Unit::MILLISECONDS : Unit::SECONDS;
@@ -749,10 +760,20 @@ bool AddJsonField(JsonFieldMapping*& mapping, std::string_view text, std::string
             "' (keys joined by '.', an array element as [index])";
     return false;
   }
-  if (mapping == nullptr) mapping = new JsonFieldMapping;
+  const bool created = mapping == nullptr;
+  if (created) mapping = new JsonFieldMapping;
   mapping->paths.push_back(std::make_unique<std::string>(path));
   // Rank 0: the user's key wins over a preset key for the same field.
-  mapping->table.Add(KeyRow{*mapping->paths.back(), field->target, field->unit, 0});
+  if (!mapping->table.Add(KeyRow{*mapping->paths.back(), field->target, field->unit, 0})) {
+    mapping->paths.pop_back();
+    if (created) {
+      delete mapping;
+      mapping = nullptr;
+    }
+    error = "too many json-field key paths: '" + std::string(path) +
+            "' does not fit beside the others (map fewer fields, or by shorter paths)";
+    return false;
+  }
   return true;
 }
 

@@ -325,8 +325,13 @@ Step ReadTransferTime(Reader& r, int64_t multiplier, int64_t divisor) {
     ++r.cur;
     return Step::NEXT;
   }
-  int32_t n = 0;
-  if (!ReadDecimal(r, &n)) return Step::FAIL;
+  if (!IsDigit(*r.cur)) return Step::FAIL;
+  // Read in 64 bits and capped, so a long request in a fine unit (Apache's %D counts
+  // microseconds: 2^31 of them is 36 minutes) is clamped instead of wrapping round.
+  constexpr int64_t CAP = int64_t{1} << 40;  // far beyond INT32_MAX milliseconds in any unit
+  int64_t n = 0;
+  for (; IsDigit(*r.cur); ++r.cur) n = std::min(n * 10 + (*r.cur - '0'), CAP);
+  if (*r.cur == '.') return Step::FAIL;
   r.entry.transfer_time = Clamp32(RoundedScale(n, multiplier, divisor));
   return Step::NEXT;
 }

@@ -444,10 +444,10 @@ void ReadHaproxyClfTail(char* closer, const char* line_end, LogEntry& entry) {
 }  // namespace
 
 void ReadProxyTail(char* line, LogEntry& entry) {
+  const char* const line_end = line + entry.line_length;
   if (entry.protocol.text != nullptr && entry.referer.text == nullptr &&
       entry.agent.text == nullptr && entry.transfer_time < 0 && entry.millisecond == 0) {
-    ReadHaproxyClfTail(entry.protocol.text + entry.protocol.length, line + entry.line_length,
-                       entry);
+    ReadHaproxyClfTail(entry.protocol.text + entry.protocol.length, line_end, entry);
     return;
   }
   // Only a quoted agent whose closing quote stood right behind its text (no escapes moved
@@ -455,8 +455,10 @@ void ReadProxyTail(char* line, LogEntry& entry) {
   if (entry.agent.text == nullptr || entry.agent.text[-1] != '"' || entry.transfer_time >= 0) {
     return;
   }
+  // An agent that ran to the line end (the end of the data, unquoted) has no tail: nothing
+  // behind the line is read.
   char* const closer = entry.agent.text + entry.agent.length;
-  if (closer[1] != ' ') return;
+  if (closer + 1 >= line_end || closer[1] != ' ') return;
   Cursor c{closer + 1};
   Piece counter, second, router, service;
   if (!(c.Space() && c.Word(counter) && c.Space())) return;
